@@ -1,0 +1,29 @@
+// The recorder's compiled-in settings. Nothing at run time changes them.
+#ifndef ACC_RUN_SETTINGS_H
+#define ACC_RUN_SETTINGS_H
+
+#include <cstdint>
+
+// Chosen at build time (CMake cache variable ACC_OUT_DIR); never created by
+// the program. Written without a trailing slash.
+#ifndef ACC_OUT_DIR
+#define ACC_OUT_DIR "/home/pi/acc_data"
+#endif
+
+struct run_settings {
+    double sample_rate_hz;
+    std::uint32_t chunk_points;
+    std::int32_t ai_option;
+    double sensitivity_mv_per_g;
+    const char* out_dir;
+};
+
+constexpr run_settings compiled_run_settings = {
+    10000.0,      // sample_rate_hz
+    1000,         // chunk_points
+    0,            // ai_option
+    500.0,        // sensitivity_mv_per_g
+    ACC_OUT_DIR,  // out_dir
+};
+
+#endif

@@ -1,0 +1,82 @@
+// The data file: its name, its header and its rows, byte for byte.
+//
+// Functions here never print and never exit: they return 0 or an errno value
+// and leave the reporting to main.
+#ifndef ACC_DATA_FILE_H
+#define ACC_DATA_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <sys/types.h>
+
+constexpr char data_file_header[] = "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n";
+constexpr std::size_t data_file_header_size = sizeof(data_file_header) - 1;
+static_assert(data_file_header_size == 38, "the header line is 38 bytes");
+
+constexpr char row_format[] = "%.6f,%.6f,%.6f,%.6f\n";
+constexpr int row_decimals = 6;
+
+// Metres per second squared per g.
+constexpr double standard_gravity = 9.80665;
+
+// Room for the path and its terminating zero.
+constexpr std::size_t csv_path_size = 512;
+
+// When the name for this second is taken, "_2" ... "_<max>" are tried.
+constexpr unsigned max_name_suffix = 999;
+
+// "%.6f" of the largest double has 309 integer digits; with sign, point and
+// six decimals a field never exceeds this many bytes.
+constexpr std::size_t max_field_size = 1 + 309 + 1 + row_decimals;
+constexpr std::size_t max_row_size = 4 * max_field_size + 4;
+
+// The unit conversion of one voltage. Kept as two steps so that every
+// consumer computes exactly the same doubles.
+inline double accel_g_of(double volt, double sensitivity_v_per_g) {
+    return volt / sensitivity_v_per_g;
+}
+inline double accel_ms2_of(double accel_g) { return accel_g * standard_gravity; }
+
+// "<out_dir>/ai0_accel_YYYYMMDD_HHMMSS.csv" from a broken-down local time,
+// cut short to fit `path_size` bytes including the terminating zero.
+void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
+                     const std::tm& local_time);
+
+// Writes `path` with "_<n>" put before its ".csv" ending (or appended when a
+// cut-short path has no such ending). Returns false when it does not fit.
+bool format_numbered_path(char* out, std::size_t out_size, const char* path,
+                          unsigned n);
+
+// Creates the data file exclusively, never touching an existing file: tries
+// `path`, then its numbered variants. On success `path` names the file
+// created. On failure `path` is left as given and the errno is returned.
+int create_data_file(char* path, std::size_t path_size, std::FILE** stream);
+
+// One row, "%.6f,%.6f,%.6f,%.6f\n" with a decimal point whatever the locale.
+// Writes at most max_row_size bytes, no terminating zero; returns the count.
+std::size_t format_row(char* out, double time_s, double volt,
+                       double sensitivity_v_per_g);
+
+// Writes the header and flushes it. Returns 0 or an errno value.
+int write_header(std::FILE* stream);
+
+// Writes the rows of one block (sample i at rel + i * dt) and flushes them
+// once. Adds the bytes handed to the stream to *bytes_written. Returns 0 or
+// an errno value.
+int write_block(std::FILE* stream, const double* volts, std::uint32_t count,
+                double rel, double dt, double sensitivity_v_per_g,
+                std::uint64_t* bytes_written);
+
+// After a failed write: drops what the stream still buffers and cuts the
+// file back to `good_size` bytes, so that it ends with a whole row.
+int cut_back_data_file(std::FILE* stream, off_t good_size);
+
+// Forces the file's data to storage. Returns 0 or an errno value.
+int sync_data_file(std::FILE* stream);
+
+// Closes the stream; returns 0 or the errno of a failed final write.
+int close_data_file(std::FILE* stream);
+
+#endif

@@ -1,0 +1,233 @@
+// acc_recorder: records one analog input into a CSV file until a key is
+// pressed or a stop signal arrives.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "acts2200.h"
+#include "console_clock.h"
+#include "data_file.h"
+#include "run_settings.h"
+
+namespace {
+
+enum run_status {
+    status_ok = 0,
+    status_device = -1,  // local time unavailable, or the device did not open
+    status_task_rejected = -2,
+    status_task_not_started = -3,
+    status_file_not_opened = -4,
+    status_no_memory = -5,
+    status_write_failed = -6,
+};
+
+constexpr double read_timeout_s = 2.0;
+
+// Everything the run acquires, each with its "not acquired" value, so that
+// one teardown releases exactly what is held.
+struct run_state {
+    char csv_path[csv_path_size];
+    dev_handle device;
+    ai_param param;  // must outlive the device: the library may keep its address
+    bool task_configured;
+    bool task_running;
+    std::FILE* stream;
+    off_t file_good_size;  // bytes known to be stored whole
+    double* block_buf;
+    std::uint64_t total_points;
+};
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void on_stop_signal(int) {
+    stop_requested = 1;
+    // Any second stop signal must end the process by its default action,
+    // even while a read is stuck; sigaction is async-signal-safe.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    for (int sig : stop_signals) sigaction(sig, &default_action, nullptr);
+}
+
+void install_stop_handlers() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : stop_signals) sigaddset(&action.sa_mask, sig);
+    action.sa_flags = SA_RESTART;
+    for (int sig : stop_signals) sigaction(sig, &action, nullptr);
+    // A vanished reader of stdout or a file-size limit must not kill the
+    // recorder before its teardown; the failed write is reported instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void fill_ai_param(ai_param* param, const run_settings& settings) {
+    std::memset(param, 0, sizeof *param);
+    param->word_0 = 1;
+    param->ai_option = settings.ai_option;
+    param->word_20 = 0;
+    param->word_24 = 0;
+    param->word_784 = 3;
+    param->word_788 = 4096;
+    param->sample_rate_hz = settings.sample_rate_hz;
+    param->word_800 = 0;
+    param->word_808 = 0;
+}
+
+void report_write_error(const run_state& run, int error) {
+    std::printf("Write error on %s: %s\n", run.csv_path, std::strerror(error));
+}
+
+// The recording loop: poll, read a block, write its rows, until a key or a
+// stop signal. Returns status_ok or status_write_failed.
+int record(run_state& run, const run_settings& settings, double sensitivity_v_per_g) {
+    int status = status_ok;
+    double t_start = now_sec();
+    while (!stop_requested && !kbhit()) {
+        std::uint32_t read_count = 0;
+        if (ACTS2200_AI_ReadAnalog(run.device, run.block_buf, settings.chunk_points,
+                                   &read_count, 0, read_timeout_s) == 0) {
+            std::puts("Read timeout/error");
+            continue;
+        }
+        double t_block = now_sec();
+        double rel = t_block - t_start;
+        double dt = 1.0 / settings.sample_rate_hz;
+        // Never trust a count beyond the buffer the library was given.
+        std::uint32_t rows = read_count < settings.chunk_points ? read_count
+                                                                : settings.chunk_points;
+        std::uint64_t bytes = 0;
+        int error = write_block(run.stream, run.block_buf, rows, rel, dt, sensitivity_v_per_g,
+                                &bytes);
+        if (error != 0) {
+            report_write_error(run, error);
+            cut_back_data_file(run.stream, run.file_good_size);
+            status = status_write_failed;
+            break;
+        }
+        run.file_good_size += static_cast<off_t>(bytes);
+        run.total_points += rows;
+    }
+    double elapsed = now_sec() - t_start;
+
+    if (status == status_ok) {
+        int error = sync_data_file(run.stream);
+        if (error != 0) {
+            report_write_error(run, error);
+            cut_back_data_file(run.stream, run.file_good_size);
+            status = status_write_failed;
+        }
+    }
+
+    std::printf("\nStopping...\n");
+    std::printf("Total points: %llu\n", static_cast<unsigned long long>(run.total_points));
+    std::printf("Total time: %.3f seconds\n", elapsed);
+    double rate = elapsed > 0.0 ? static_cast<double>(run.total_points) / elapsed : 0.0;
+    std::printf("Approx. effective rate: %.1f Hz\n", rate);
+    return status;
+}
+
+// Acquires everything in order and records. Returns at the first failure,
+// leaving in `run` exactly what is held.
+int acquire_and_record(run_state& run, const run_settings& settings) {
+    std::time_t now = std::time(nullptr);
+    std::tm* local = std::localtime(&now);
+    if (!local) {
+        std::perror("localtime");
+        return status_device;
+    }
+    format_csv_path(run.csv_path, sizeof run.csv_path, settings.out_dir, *local);
+
+    std::puts("Opening device...");
+    run.device = ACTS2200_DEV_Create(0);
+    if (run.device == no_device) {
+        std::puts("Open device failed");
+        return status_device;
+    }
+
+    fill_ai_param(&run.param, settings);
+    if (ACTS2200_AI_InitTask(run.device, &run.param) == 0) {
+        std::puts("AI_InitTask failed");
+        return status_task_rejected;
+    }
+    run.task_configured = true;
+
+    if (ACTS2200_AI_StartTask(run.device) == 0) {
+        std::puts("AI_StartTask failed");
+        return status_task_not_started;
+    }
+    run.task_running = true;
+
+    if (create_data_file(run.csv_path, sizeof run.csv_path, &run.stream) != 0) {
+        run.stream = nullptr;
+        std::printf("Cannot open %s\n", run.csv_path);
+        return status_file_not_opened;
+    }
+    int error = write_header(run.stream);
+    if (error != 0) {
+        report_write_error(run, error);
+        cut_back_data_file(run.stream, 0);
+        return status_write_failed;
+    }
+    run.file_good_size = static_cast<off_t>(data_file_header_size);
+
+    double sensitivity_v_per_g = settings.sensitivity_mv_per_g / 1000.0;
+
+    run.block_buf = static_cast<double*>(
+        std::malloc(static_cast<std::uint64_t>(settings.chunk_points) * sizeof(double)));
+    if (!run.block_buf) {
+        std::puts("No memory");
+        return status_no_memory;
+    }
+
+    std::puts("Start continuous acquisition...");
+    std::printf("Output file: %s\n", run.csv_path);
+    std::printf("Sampling rate = %.1f Hz, chunk = %u points\n", settings.sample_rate_hz,
+                settings.chunk_points);
+    std::puts("Press any key to stop.");
+
+    return record(run, settings, sensitivity_v_per_g);
+}
+
+// Releases what is held, in the one fixed order: file, buffer, task, device.
+// A failed close of the data file turns a clean run into a write failure.
+int release_run(run_state& run, int status) {
+    if (run.stream) {
+        int error = close_data_file(run.stream);
+        run.stream = nullptr;
+        if (error != 0 && status == status_ok) {
+            report_write_error(run, error);
+            status = status_write_failed;
+        }
+    }
+    std::free(run.block_buf);
+    run.block_buf = nullptr;
+    if (run.task_running) ACTS2200_AI_StopTask(run.device);
+    run.task_running = false;
+    if (run.task_configured) ACTS2200_AI_ReleaseTask(run.device);
+    run.task_configured = false;
+    if (run.device != no_device) ACTS2200_DEV_Release(run.device);
+    run.device = no_device;
+    return status;
+}
+
+}  // namespace
+
+int main() {
+    // Progress and failures show up at once in a log or a pipe, too.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    install_stop_handlers();
+
+    run_state run{};
+    run.device = no_device;
+
+    int status = acquire_and_record(run, compiled_run_settings);
+    status = release_run(run, status);
+    if (status == status_ok) std::printf("Done. Data saved to %s\n", run.csv_path);
+    return status;
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+. scripts/need_packages.sh
+need_packages g++ cmake make libgtest-dev libgmock-dev pkg-config libfftw3-dev \
+    librsvg2-bin libxml2-utils locales
+cmake --preset dev
+cmake --build --preset dev -j"$(nproc)"
+ctest --preset dev

@@ -1,0 +1,111 @@
+#include "console_clock.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/time.h>
+#include <termios.h>
+#include <unistd.h>
+
+// Replaces the C library's clock for this test program, so that now_sec can
+// be shown a known time.
+namespace {
+bool fake_clock = false;
+timeval fake_now{};
+}  // namespace
+
+extern "C" int gettimeofday(struct timeval* tv, void*) {
+    if (fake_clock) {
+        *tv = fake_now;
+        return 0;
+    }
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tv->tv_sec = ts.tv_sec;
+    tv->tv_usec = ts.tv_nsec / 1000;
+    return 0;
+}
+
+TEST(NowSec, SecondsPlusMicroseconds) {
+    fake_clock = true;
+    fake_now = {12, 500000};
+    EXPECT_EQ(now_sec(), 12.5);
+    fake_now = {1733650000, 1};
+    EXPECT_EQ(now_sec(), 1733650000.000001);
+    fake_clock = false;
+    EXPECT_GT(now_sec(), 1.6e9);
+}
+
+// Puts a descriptor on standard input for one test and restores the real one.
+class KbhitTest : public ::testing::Test {
+protected:
+    int saved_stdin = -1;
+    void SetUp() override { saved_stdin = dup(STDIN_FILENO); }
+    void TearDown() override {
+        dup2(saved_stdin, STDIN_FILENO);
+        close(saved_stdin);
+        clearerr(stdin);
+    }
+    void use_as_stdin(int fd) {
+        dup2(fd, STDIN_FILENO);
+        close(fd);
+        clearerr(stdin);
+    }
+};
+
+TEST_F(KbhitTest, EndOfFileNeverLooksLikeAKey) {
+    use_as_stdin(open("/dev/null", O_RDONLY));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(kbhit(), 0);
+}
+
+TEST_F(KbhitTest, RedirectedInputCountsAsAKeyAtOnceAndStaysPending) {
+    char name[] = "/tmp/acc_kbhit_XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "q", 1), 1);
+    lseek(fd, 0, SEEK_SET);
+    unlink(name);
+    use_as_stdin(fd);
+    EXPECT_EQ(kbhit(), 1);
+    EXPECT_EQ(getchar(), 'q');
+}
+
+TEST_F(KbhitTest, NothingWaitingLeavesNothingThatHidesTheNextKey) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    use_as_stdin(ends[0]);
+    int flags = fcntl(STDIN_FILENO, F_GETFL);
+    EXPECT_EQ(kbhit(), 0);
+    EXPECT_EQ(kbhit(), 0);
+    EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFL), flags) << "O_NONBLOCK only inside the call";
+    ASSERT_EQ(write(ends[1], "k", 1), 1);
+    EXPECT_EQ(kbhit(), 1);
+    EXPECT_EQ(getchar(), 'k');
+    close(ends[1]);
+}
+
+TEST_F(KbhitTest, TerminalAttributesAreRestoredAroundEachPoll) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    use_as_stdin(dup(slave));
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_NE(before.c_lflag & ICANON, 0u);
+
+    EXPECT_EQ(kbhit(), 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(fcntl(slave, F_GETFL) & O_NONBLOCK, 0);
+
+    // In canonical mode this single key, without Enter, would not be read.
+    ASSERT_EQ(write(master, "z", 1), 1);
+    usleep(20000);  // let the terminal pass the byte on
+    EXPECT_EQ(kbhit(), 1);
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    close(slave);
+    close(master);
+}

@@ -1,0 +1,200 @@
+#include "data_file.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::tm broken_down(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+std::string row_of(double time_s, double volt, double sensitivity = 0.5) {
+    char row[max_row_size];
+    std::size_t size = format_row(row, time_s, volt, sensitivity);
+    return std::string(row, size);
+}
+
+std::string printf_row(double time_s, double volt, double sensitivity = 0.5) {
+    double g = volt / sensitivity;
+    char row[2 * max_row_size];
+    int size = std::snprintf(row, sizeof row, row_format, time_s, volt, g, g * standard_gravity);
+    return std::string(row, static_cast<std::size_t>(size));
+}
+
+struct temp_dir {
+    std::string path;
+    temp_dir() {
+        char pattern[] = "/tmp/acc_data_file_XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~temp_dir() { std::system(("rm -rf '" + path + "'").c_str()); }
+};
+
+std::string slurp(const std::string& path) {
+    std::string content;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, got);
+        std::fclose(f);
+    }
+    return content;
+}
+
+void put(const std::string& path, const std::string& content) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+}
+
+}  // namespace
+
+TEST(CsvPath, FollowsTheNamePatternWithZeroPadding) {
+    char path[csv_path_size];
+    format_csv_path(path, sizeof path, "/home/pi/acc_data", broken_down(2025, 3, 14, 9, 30, 5));
+    EXPECT_STREQ(path, "/home/pi/acc_data/ai0_accel_20250314_093005.csv");
+    format_csv_path(path, sizeof path, "/d", broken_down(12345, 12, 31, 23, 59, 60));
+    EXPECT_STREQ(path, "/d/ai0_accel_123451231_235960.csv");
+}
+
+TEST(CsvPath, LongDirectoryIsCutShortToTheBuffer) {
+    std::string dir(600, 'x');
+    char path[csv_path_size];
+    format_csv_path(path, sizeof path, dir.c_str(), broken_down(2025, 1, 2, 3, 4, 5));
+    EXPECT_EQ(std::strlen(path), csv_path_size - 1);
+    EXPECT_EQ(std::string(path), dir.substr(0, csv_path_size - 1));
+}
+
+TEST(CsvPath, NumberedVariantsGoBeforeTheEnding) {
+    char out[64];
+    ASSERT_TRUE(format_numbered_path(out, sizeof out, "/d/ai0_accel_20250314_093005.csv", 2));
+    EXPECT_STREQ(out, "/d/ai0_accel_20250314_093005_2.csv");
+    ASSERT_TRUE(format_numbered_path(out, sizeof out, "/d/cut_sho", 17));
+    EXPECT_STREQ(out, "/d/cut_sho_17");
+    char small[12];
+    EXPECT_FALSE(format_numbered_path(small, sizeof small, "/d/abcd.csv", 100));
+}
+
+TEST(CreateDataFile, NeverTouchesAnExistingRecording) {
+    temp_dir dir;
+    std::string base = dir.path + "/ai0_accel_20250314_093005";
+    put(base + ".csv", "earlier run\n");
+    put(base + "_2.csv", "second earlier run\n");
+    char path[csv_path_size];
+    std::snprintf(path, sizeof path, "%s.csv", base.c_str());
+    std::FILE* stream = nullptr;
+    ASSERT_EQ(create_data_file(path, sizeof path, &stream), 0);
+    EXPECT_EQ(std::string(path), base + "_3.csv");
+    EXPECT_EQ(write_header(stream), 0);
+    EXPECT_EQ(close_data_file(stream), 0);
+    EXPECT_EQ(slurp(base + ".csv"), "earlier run\n");
+    EXPECT_EQ(slurp(base + "_2.csv"), "second earlier run\n");
+    EXPECT_EQ(slurp(base + "_3.csv"), data_file_header);
+}
+
+TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
+    temp_dir dir;
+    std::string base = dir.path + "/r";
+    put(base + ".csv", "");
+    for (unsigned n = 2; n <= max_name_suffix; ++n) put(base + "_" + std::to_string(n) + ".csv", "");
+    char path[csv_path_size];
+    std::snprintf(path, sizeof path, "%s.csv", base.c_str());
+    std::FILE* stream = nullptr;
+    EXPECT_EQ(create_data_file(path, sizeof path, &stream), EEXIST);
+    EXPECT_EQ(std::string(path), base + ".csv") << "the message names the designed path";
+
+    std::string missing = dir.path + "/no_such_dir/r.csv";
+    std::snprintf(path, sizeof path, "%s", missing.c_str());
+    EXPECT_EQ(create_data_file(path, sizeof path, &stream), ENOENT);
+    EXPECT_EQ(std::string(path), missing);
+}
+
+TEST(Rows, HeaderIsTheDocumented38Bytes) {
+    EXPECT_EQ(std::string(data_file_header, data_file_header_size),
+              "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n");
+}
+
+TEST(Rows, WorkedValuesConvertByDivisionThenGravity) {
+    EXPECT_EQ(row_of(0.0, 0.25), "0.000000,0.250000,0.500000,4.903325\n");
+    EXPECT_EQ(row_of(1.5, 0.0), "1.500000,0.000000,0.000000,0.000000\n");
+    EXPECT_EQ(row_of(0.0001, -0.5), "0.000100,-0.500000,-1.000000,-9.806650\n");
+    EXPECT_EQ(row_of(0.0, -1e-9), "0.000000,-0.000000,-0.000000,-0.000000\n");
+}
+
+TEST(Rows, MatchPrintfOverSensorAndWildValues) {
+    std::mt19937_64 rng(20250314);
+    std::uniform_real_distribution<double> volts(-2.5, 2.5);
+    std::uniform_real_distribution<double> exponent(-12.0, 12.0);
+    for (int i = 0; i < 200000; ++i) {
+        double t = i * 0.0001;
+        double v = (i % 2) ? volts(rng) : std::copysign(std::pow(10.0, exponent(rng)), volts(rng));
+        ASSERT_EQ(row_of(t, v), printf_row(t, v)) << "t=" << t << " v=" << v;
+    }
+    for (double v : {1e300, -1.7976931348623157e308, 4.9e-324, 0.0078125, 9.9999995}) {
+        EXPECT_EQ(row_of(3600.0, v), printf_row(3600.0, v));
+    }
+}
+
+TEST(Rows, DecimalPointWhateverTheLocale) {
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    std::string row = row_of(12.5, 0.25);
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(row, "12.500000,0.250000,0.500000,4.903325\n");
+}
+
+TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {
+    temp_dir dir;
+    std::string path = dir.path + "/block.csv";
+    std::FILE* stream = std::fopen(path.c_str(), "w");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(write_header(stream), 0);
+    const double volts[3] = {0.25, 0.0, -0.5};
+    std::uint64_t bytes = 0;
+    ASSERT_EQ(write_block(stream, volts, 3, 2.0, 0.0001, 0.5, &bytes), 0);
+    std::string expected = "2.000000,0.250000,0.500000,4.903325\n"
+                           "2.000100,0.000000,0.000000,0.000000\n"
+                           "2.000200,-0.500000,-1.000000,-9.806650\n";
+    EXPECT_EQ(bytes, expected.size());
+    EXPECT_EQ(slurp(path), data_file_header + expected) << "flushed before close";
+    ASSERT_EQ(write_block(stream, volts, 0, 3.0, 0.0001, 0.5, &bytes), 0);
+    EXPECT_EQ(bytes, expected.size());
+    EXPECT_EQ(close_data_file(stream), 0);
+}
+
+TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(write_header(full), ENOSPC);
+    const double volts[2] = {0.1, 0.2};
+    std::uint64_t bytes = 0;
+    EXPECT_EQ(write_block(full, volts, 2, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
+    EXPECT_EQ(bytes, 0u);
+    std::fclose(full);
+
+    temp_dir dir;
+    std::string path = dir.path + "/cut.csv";
+    std::FILE* stream = std::fopen(path.c_str(), "w");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(write_header(stream), 0);
+    std::fputs("0.000000,0.1", stream);  // a block cut short, still buffered
+    ASSERT_EQ(cut_back_data_file(stream, static_cast<off_t>(data_file_header_size)), 0);
+    EXPECT_EQ(close_data_file(stream), 0);
+    EXPECT_EQ(slurp(path), data_file_header) << "nothing buffered reaches the file after the cut";
+}

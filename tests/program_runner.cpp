@@ -1,0 +1,263 @@
+#include "program_runner.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+[[noreturn]] void exec_child(const program_options& options) {
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
+    if (options.file_size_limit >= 0) {
+        rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                     static_cast<rlim_t>(options.file_size_limit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    // Start from the defaults a shell gives, whatever the test runner set.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, SIGTTOU, SIGTTIN})
+        std::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(options.path.c_str()));
+    for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(options.path.c_str(), argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
+child_process start_program(const program_options& options) {
+    child_process child;
+    if (options.use_pty) {
+        int master = -1;
+        int slave = -1;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return child;
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(master);
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+            if (options.own_process_group) {
+                // The terminal's foreground group stays this session leader,
+                // which waits; the program runs in a background group.
+                pid_t program = fork();
+                if (program == 0) {
+                    setpgid(0, 0);
+                    dup2(slave, 0);
+                    dup2(slave, 1);
+                    dup2(slave, 2);
+                    close(slave);
+                    exec_child(options);
+                }
+                // A program stopped by job control would never exit by
+                // itself: give it time to run, then ask it to stop.
+                sleep(1);
+                kill(program, SIGTERM);
+                int status = 0;
+                while (waitpid(program, &status, WUNTRACED) < 0 && errno == EINTR) {
+                }
+                if (WIFSTOPPED(status)) {
+                    kill(program, SIGKILL);
+                    _exit(99);
+                }
+                _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+            }
+            dup2(slave, 0);
+            dup2(slave, 1);
+            dup2(slave, 2);
+            close(slave);
+            exec_child(options);
+        }
+        child.pid = pid;
+        child.out_fd = master;
+        child.pty_slave_fd = slave;
+        return child;
+    }
+
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) return child;
+    if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        return child;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open(options.stdin_path.c_str(), O_RDONLY);
+        if (in < 0) _exit(125);
+        dup2(in, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        exec_child(options);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    child.pid = pid;
+    child.out_fd = out_pipe[0];
+    child.err_fd = err_pipe[0];
+    return child;
+}
+
+program_result finish_program(child_process& child) {
+    program_result result;
+    if (child.pid < 0) return result;
+    // Read both streams until the child has exited and they are drained; a
+    // terminal's master side reports EIO once the last slave user is gone.
+    bool exited = false;
+    int status = 0;
+    for (;;) {
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (child.out_fd >= 0) fds[count++] = {child.out_fd, POLLIN, 0};
+        if (child.err_fd >= 0) fds[count++] = {child.err_fd, POLLIN, 0};
+        if (count == 0 && exited) break;
+        int ready = count > 0 ? poll(fds, count, 50) : 0;
+        if (ready < 0 && errno != EINTR) break;
+        bool any_data = false;
+        for (nfds_t i = 0; i < count; ++i) {
+            if (fds[i].revents == 0) continue;
+            char buffer[4096];
+            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            bool is_out = fds[i].fd == child.out_fd;
+            if (got > 0) {
+                (is_out ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+                any_data = true;
+            } else if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+                close(fds[i].fd);
+                (is_out ? child.out_fd : child.err_fd) = -1;
+            }
+        }
+        if (!exited) {
+            pid_t done = waitpid(child.pid, &status, WNOHANG | WUNTRACED);
+            if (done == child.pid) {
+                if (WIFSTOPPED(status)) {
+                    result.stopped = true;
+                    kill(child.pid, SIGKILL);
+                    continue;
+                }
+                exited = true;
+            }
+        } else if (!any_data && child.pty_slave_fd >= 0) {
+            // The test holds the slave open, so the master never reports
+            // end of file: once the child is gone and nothing is left, stop.
+            break;
+        }
+    }
+    if (child.out_fd >= 0) close(child.out_fd);
+    if (child.err_fd >= 0) close(child.err_fd);
+    if (child.pty_slave_fd >= 0) close(child.pty_slave_fd);
+    child.out_fd = child.err_fd = child.pty_slave_fd = -1;
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.term_signal = WTERMSIG(status);
+    }
+    child.pid = -1;
+    return result;
+}
+
+program_result run_program(const program_options& options) {
+    child_process child = start_program(options);
+    return finish_program(child);
+}
+
+void type_keys(const child_process& child, const std::string& keys) {
+    ssize_t written = write(child.out_fd, keys.data(), keys.size());
+    (void)written;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void write_file(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& line : split_lines(text))
+        if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
+    return found;
+}
+
+bool wait_for_lines(const std::string& path, const std::string& prefix, std::size_t count,
+                    double timeout_s) {
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(timeout_s));
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (lines_starting_with(read_file(path), prefix).size() >= count) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::string make_temp_dir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/acc_test_XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const char* made = mkdtemp(buffer.data());
+    return made ? std::string(made) : std::string();
+}
+
+void remove_tree(const std::string& path) {
+    if (path.empty()) return;
+    nftw(
+        path.c_str(),
+        [](const char* entry, const struct stat*, int, FTW*) { return remove(entry); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}

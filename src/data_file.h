@@ -11,6 +11,8 @@
 #include <ctime>
 #include <sys/types.h>
 
+#include "fixed6_format.h"
+
 constexpr char data_file_header[] = "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n";
 constexpr std::size_t data_file_header_size = sizeof(data_file_header) - 1;
 static_assert(data_file_header_size == 38, "the header line is 38 bytes");
@@ -27,10 +29,14 @@ constexpr std::size_t csv_path_size = 512;
 // When the name for this second is taken, "_2" ... "_<max>" are tried.
 constexpr unsigned max_name_suffix = 999;
 
-// "%.6f" of the largest double has 309 integer digits; with sign, point and
-// six decimals a field never exceeds this many bytes.
-constexpr std::size_t max_field_size = 1 + 309 + 1 + row_decimals;
+constexpr std::size_t max_field_size = fixed6_max_size;
 constexpr std::size_t max_row_size = 4 * max_field_size + 4;
+
+// Text of the rows of one block, reused for the whole run. Ordinary rows are
+// under 48 bytes, so a block of 1000 goes to the file in one write; rows of
+// huge values are handed over in several, and memory stays bounded.
+constexpr std::size_t row_text_size = 64 * 1024;
+static_assert(row_text_size >= max_row_size, "room for the longest row");
 
 // The unit conversion of one voltage. Kept as two steps so that every
 // consumer computes exactly the same doubles.
@@ -62,11 +68,11 @@ std::size_t format_row(char* out, double time_s, double volt,
 // Writes the header and flushes it. Returns 0 or an errno value.
 int write_header(std::FILE* stream);
 
-// Writes the rows of one block (sample i at rel + i * dt) and flushes them
-// once. Adds the bytes handed to the stream to *bytes_written. Returns 0 or
-// an errno value.
-int write_block(std::FILE* stream, const double* volts, std::uint32_t count,
-                double rel, double dt, double sensitivity_v_per_g,
+// Writes the rows of one block (sample i at rel + i * dt), formatted in
+// `row_text` (row_text_size bytes), and flushes them once. Adds the bytes
+// handed to the stream to *bytes_written. Returns 0 or an errno value.
+int write_block(std::FILE* stream, char* row_text, const double* volts,
+                std::uint32_t count, double rel, double dt, double sensitivity_v_per_g,
                 std::uint64_t* bytes_written);
 
 // After a failed write: drops what the stream still buffers and cuts the

@@ -37,6 +37,7 @@ struct run_state {
     std::FILE* stream;
     off_t file_good_size;  // bytes known to be stored whole
     double* block_buf;
+    char* row_text;  // the block's rows as text, row_text_size bytes
     std::uint64_t total_points;
 };
 
@@ -102,8 +103,8 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         std::uint32_t rows = read_count < settings.chunk_points ? read_count
                                                                 : settings.chunk_points;
         std::uint64_t bytes = 0;
-        int error = write_block(run.stream, run.block_buf, rows, rel, dt, sensitivity_v_per_g,
-                                &bytes);
+        int error = write_block(run.stream, run.row_text, run.block_buf, rows, rel, dt,
+                                sensitivity_v_per_g, &bytes);
         if (error != 0) {
             report_write_error(run, error);
             cut_back_data_file(run.stream, run.file_good_size);
@@ -180,7 +181,8 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
 
     run.block_buf = static_cast<double*>(
         std::malloc(static_cast<std::uint64_t>(settings.chunk_points) * sizeof(double)));
-    if (!run.block_buf) {
+    if (run.block_buf) run.row_text = static_cast<char*>(std::malloc(row_text_size));
+    if (!run.block_buf || !run.row_text) {
         std::puts("No memory");
         return status_no_memory;
     }
@@ -205,6 +207,8 @@ int release_run(run_state& run, int status) {
             status = status_write_failed;
         }
     }
+    std::free(run.row_text);
+    run.row_text = nullptr;
     std::free(run.block_buf);
     run.block_buf = nullptr;
     if (run.task_running) ACTS2200_AI_StopTask(run.device);

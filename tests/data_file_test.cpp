@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,16 +167,36 @@ TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(write_header(stream), 0);
     const double volts[3] = {0.25, 0.0, -0.5};
+    std::vector<char> text(row_text_size);
     std::uint64_t bytes = 0;
-    ASSERT_EQ(write_block(stream, volts, 3, 2.0, 0.0001, 0.5, &bytes), 0);
+    ASSERT_EQ(write_block(stream, text.data(), volts, 3, 2.0, 0.0001, 0.5, &bytes), 0);
     std::string expected = "2.000000,0.250000,0.500000,4.903325\n"
                            "2.000100,0.000000,0.000000,0.000000\n"
                            "2.000200,-0.500000,-1.000000,-9.806650\n";
     EXPECT_EQ(bytes, expected.size());
     EXPECT_EQ(slurp(path), data_file_header + expected) << "flushed before close";
-    ASSERT_EQ(write_block(stream, volts, 0, 3.0, 0.0001, 0.5, &bytes), 0);
+    ASSERT_EQ(write_block(stream, text.data(), volts, 0, 3.0, 0.0001, 0.5, &bytes), 0);
     EXPECT_EQ(bytes, expected.size());
     EXPECT_EQ(close_data_file(stream), 0);
+}
+
+TEST(WriteBlock, HugeValuesOverflowNoBufferAndCutNoRow) {
+    temp_dir dir;
+    std::string path = dir.path + "/huge.csv";
+    std::FILE* stream = std::fopen(path.c_str(), "w");
+    ASSERT_NE(stream, nullptr);
+    std::vector<double> volts(1000);
+    for (std::size_t i = 0; i < volts.size(); ++i)
+        volts[i] = (i % 3 == 0) ? -1.7976931348623157e308 : (i % 3 == 1) ? 1e300 : 0.25;
+    std::vector<char> text(row_text_size);
+    std::uint64_t bytes = 0;
+    ASSERT_EQ(write_block(stream, text.data(), volts.data(), 1000, 7.0, 0.0001, 0.5, &bytes), 0);
+    EXPECT_EQ(close_data_file(stream), 0);
+    std::string expected;
+    for (std::size_t i = 0; i < volts.size(); ++i) expected += printf_row(7.0 + i * 0.0001, volts[i]);
+    EXPECT_GT(expected.size(), 4 * row_text_size);
+    EXPECT_EQ(bytes, expected.size());
+    EXPECT_TRUE(slurp(path) == expected);
 }
 
 TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
@@ -183,8 +204,9 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     ASSERT_NE(full, nullptr);
     EXPECT_EQ(write_header(full), ENOSPC);
     const double volts[2] = {0.1, 0.2};
+    std::vector<char> text(row_text_size);
     std::uint64_t bytes = 0;
-    EXPECT_EQ(write_block(full, volts, 2, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
+    EXPECT_EQ(write_block(full, text.data(), volts, 2, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
     EXPECT_EQ(bytes, 0u);
     std::fclose(full);
 

@@ -56,15 +56,20 @@ TEST_F(RecorderTest, OutputDirectoryMissingIsNeverCreated) {
     EXPECT_TRUE(list_dir(dir + "/recordings").empty());
 }
 
-TEST_F(RecorderTest, NoMemoryForTheBlockLeavesTheHeaderAlone) {
+class NoMemoryTest : public RecorderTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(NoMemoryTest, LeavesTheHeaderAloneAndReleasesInOrder) {
     program_result run = run_program(recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
-                                               "ACC_TEST_FAIL_ALLOC_SIZE=8000"}));
+                                               std::string("ACC_TEST_FAIL_ALLOC_SIZE=") + GetParam()}));
     EXPECT_EQ(run.exit_status, 251);
     EXPECT_EQ(run.out, "Opening device...\nNo memory\n");
     EXPECT_EQ(calls(), names({"DEV_Create", "AI_InitTask", "AI_StartTask", "AI_StopTask",
                               "AI_ReleaseTask", "DEV_Release"}));
     EXPECT_EQ(read_file(dir + "/" + only_recording()), "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n");
 }
+
+// The block of 1000 voltages, then the text of its rows.
+INSTANTIATE_TEST_SUITE_P(Buffers, NoMemoryTest, ::testing::Values("8000", "65536"));
 
 TEST_F(RecorderTest, KeyBeforeTheFirstReadRecordsNothingAndTearsDownInOrder) {
     write_file(dir + "/key", "q");

@@ -1,0 +1,6 @@
+# acc_inspect's benchmark; include()d from bench/CMakeLists.txt.
+if(NOT TARGET benchmark::benchmark_main)
+  find_package(benchmark REQUIRED)
+endif()
+add_executable(inspect_bench ${CMAKE_CURRENT_LIST_DIR}/inspect_bench.cpp)
+target_link_libraries(inspect_bench PRIVATE acc_inspect_core benchmark::benchmark_main)

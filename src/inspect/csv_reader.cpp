@@ -1,0 +1,365 @@
+#include "csv_reader.h"
+
+#include "data_file.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+// A whole row and the unread part of the next must fit at once.
+const std::size_t csv_reader_min_buffer = 2 * max_row_size + 64;
+
+namespace {
+
+// Integer digits of the largest double printed with "%.6f".
+constexpr std::size_t max_integer_digits = max_field_size - 1 - 1 - row_decimals;
+
+bool set_problem(row_problem* problem, row_fault fault, int field, std::size_t column) {
+    *problem = row_problem{fault, field, column, 0, 0, 0};
+    return false;
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// What an unexpected byte inside a number means to a reader of the message.
+bool character_problem(row_problem* problem, int field, std::size_t column, char c) {
+    if (c == 'e' || c == 'E') return set_problem(problem, row_fault::exponent, field, column);
+    if (c == ' ' || c == '\t') return set_problem(problem, row_fault::blank, field, column);
+    if (c == '+') return set_problem(problem, row_fault::plus_sign, field, column);
+    set_problem(problem, row_fault::bad_character, field, column);
+    problem->byte = static_cast<unsigned char>(c);
+    return false;
+}
+
+// One field [first, last) of `line`: "-"? digits "." six digits, or one of
+// the four spellings "%.6f" has for values that are not finite.
+bool parse_field(const char* line, const char* first, const char* last, int field, double* value,
+                 row_problem* problem) {
+    auto column = [line](const char* at) { return static_cast<std::size_t>(at - line) + 1; };
+    if (first == last) return set_problem(problem, row_fault::empty_field, field, column(first));
+    const char* s = first;
+    bool negative = false;
+    if (*s == '-') {
+        negative = true;
+        ++s;
+    }
+    const std::size_t rest = static_cast<std::size_t>(last - s);
+    if (rest == 3 && std::memcmp(s, "nan", 3) == 0) {
+        double nan = std::numeric_limits<double>::quiet_NaN();
+        *value = negative ? -nan : nan;
+        return true;
+    }
+    if (rest == 3 && std::memcmp(s, "inf", 3) == 0) {
+        double inf = std::numeric_limits<double>::infinity();
+        *value = negative ? -inf : inf;
+        return true;
+    }
+
+    const char* digits = s;
+    while (s < last && is_digit(*s)) ++s;
+    const std::size_t integer_digits = static_cast<std::size_t>(s - digits);
+    if (integer_digits == 0) {
+        if (s == last || *s == '.')
+            return set_problem(problem, row_fault::no_integer_digits, field, column(s));
+        return character_problem(problem, field, column(s), *s);
+    }
+    if (integer_digits > 1 && *digits == '0')
+        return set_problem(problem, row_fault::leading_zero, field, column(digits));
+    if (integer_digits > max_integer_digits)
+        return set_problem(problem, row_fault::integer_too_long, field, column(digits));
+    if (s == last) return set_problem(problem, row_fault::no_decimal_point, field, column(s));
+    if (*s != '.') return character_problem(problem, field, column(s), *s);
+    ++s;
+    const char* decimals = s;
+    while (s < last && is_digit(*s)) ++s;
+    if (s != last) return character_problem(problem, field, column(s), *s);
+    const int decimal_count = static_cast<int>(s - decimals);
+    if (decimal_count != row_decimals) {
+        set_problem(problem, row_fault::decimals, field, column(decimals));
+        problem->decimals = decimal_count;
+        return false;
+    }
+
+    std::from_chars_result result = std::from_chars(first, last, *value);
+    if (result.ec == std::errc::result_out_of_range)
+        return set_problem(problem, row_fault::out_of_range, field, column(first));
+    if (result.ec != std::errc() || result.ptr != last)  // unreachable after the scan above
+        return set_problem(problem, row_fault::bad_character, field, column(first));
+    return true;
+}
+
+bool looks_binary(const char* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c == 0x7f) return true;
+    }
+    return false;
+}
+
+// Moves the unread bytes to the front and reads once more behind them.
+int fill(csv_reader* reader) {
+    if (reader->begin > 0) {
+        std::memmove(reader->buffer, reader->buffer + reader->begin, reader->end - reader->begin);
+        reader->end -= reader->begin;
+        reader->begin = 0;
+    }
+    for (;;) {
+        ssize_t got =
+            ::read(reader->fd, reader->buffer + reader->end, reader->capacity - reader->end);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (got == 0) reader->at_eof = true;
+        reader->end += static_cast<std::size_t>(got);
+        return 0;
+    }
+}
+
+read_status fail(csv_reader* reader, read_fault fault, std::uint64_t line) {
+    reader->failure.fault = fault;
+    reader->failure.line = line;
+    return read_status::failed;
+}
+
+void keep_excerpt(csv_reader* reader, std::size_t size) {
+    char* out = reader->failure.excerpt;
+    const std::size_t room = sizeof reader->failure.excerpt - 1;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < size && n < room; ++i) {
+        char c = reader->buffer[reader->begin + i];
+        if (c == '\n') break;
+        out[n++] = (c >= 0x20 && c < 0x7f) ? c : '?';
+    }
+    out[n] = '\0';
+}
+
+read_status take_header(csv_reader* reader) {
+    while (reader->end - reader->begin < data_file_header_size && !reader->at_eof) {
+        int error = fill(reader);
+        if (error != 0) {
+            reader->failure.err = error;
+            return fail(reader, read_fault::io_error, 1);
+        }
+    }
+    const std::size_t available = reader->end - reader->begin;
+    if (available == 0) return fail(reader, read_fault::empty_file, 1);
+    const char* start = reader->buffer + reader->begin;
+    const std::size_t compared =
+        available < data_file_header_size ? available : data_file_header_size;
+    if (std::memcmp(start, data_file_header, compared) != 0) {
+        if (looks_binary(start, compared)) return fail(reader, read_fault::binary_data, 1);
+        keep_excerpt(reader, available);
+        return fail(reader, read_fault::bad_header, 1);
+    }
+    if (available < data_file_header_size) return fail(reader, read_fault::header_cut_short, 1);
+    reader->begin += data_file_header_size;
+    reader->bytes = data_file_header_size;
+    reader->line = 1;
+    reader->header_done = true;
+    return read_status::row;
+}
+
+// "Volt(V)" for field 2, taken from the header itself.
+void field_name(int field, char* out, std::size_t out_size) {
+    const char* start = data_file_header;
+    for (int i = 1; i < field && start; ++i) {
+        start = std::strchr(start, ',');
+        if (start) ++start;
+    }
+    if (!start || out_size == 0) {
+        if (out_size) out[0] = '\0';
+        return;
+    }
+    std::size_t n = std::strcspn(start, ",\n");
+    if (n >= out_size) n = out_size - 1;
+    std::memcpy(out, start, n);
+    out[n] = '\0';
+}
+
+void describe_row_problem(const row_problem& problem, char* out, std::size_t out_size) {
+    char what[96];
+    switch (problem.fault) {
+    case row_fault::none: std::snprintf(what, sizeof what, "no fault"); break;
+    case row_fault::empty_line: std::snprintf(what, sizeof what, "empty line"); break;
+    case row_fault::carriage_return:
+        std::snprintf(what, sizeof what, "carriage return before the line end");
+        break;
+    case row_fault::field_count:
+        std::snprintf(what, sizeof what, "%d field%s, expected 4 separated by commas",
+                      problem.fields, problem.fields == 1 ? "" : "s");
+        break;
+    case row_fault::empty_field: std::snprintf(what, sizeof what, "empty"); break;
+    case row_fault::plus_sign: std::snprintf(what, sizeof what, "'+' sign not allowed"); break;
+    case row_fault::blank: std::snprintf(what, sizeof what, "blank not allowed"); break;
+    case row_fault::exponent: std::snprintf(what, sizeof what, "exponent not allowed"); break;
+    case row_fault::no_integer_digits:
+        std::snprintf(what, sizeof what, "no digit before the decimal point");
+        break;
+    case row_fault::leading_zero: std::snprintf(what, sizeof what, "leading zero"); break;
+    case row_fault::no_decimal_point: std::snprintf(what, sizeof what, "no decimal point"); break;
+    case row_fault::decimals:
+        std::snprintf(what, sizeof what, "%d decimal%s, expected %d", problem.decimals,
+                      problem.decimals == 1 ? "" : "s", row_decimals);
+        break;
+    case row_fault::bad_character:
+        if (problem.byte >= 0x20 && problem.byte < 0x7f)
+            std::snprintf(what, sizeof what, "unexpected character '%c'", problem.byte);
+        else
+            std::snprintf(what, sizeof what, "unexpected byte 0x%02x", problem.byte);
+        break;
+    case row_fault::integer_too_long:
+        std::snprintf(what, sizeof what, "more than %zu integer digits", max_integer_digits);
+        break;
+    case row_fault::out_of_range: std::snprintf(what, sizeof what, "value out of range"); break;
+    }
+    if (problem.field > 0) {
+        char name[32];
+        field_name(problem.field, name, sizeof name);
+        std::snprintf(out, out_size, "field %d (%s): %s (column %zu)", problem.field, name, what,
+                      problem.column);
+    } else if (problem.column > 0) {
+        std::snprintf(out, out_size, "%s (column %zu)", what, problem.column);
+    } else {
+        std::snprintf(out, out_size, "%s", what);
+    }
+}
+
+}  // namespace
+
+bool parse_row(const char* line, std::size_t size, csv_row* row, row_problem* problem) {
+    if (size == 0) return set_problem(problem, row_fault::empty_line, 0, 0);
+    if (line[size - 1] == '\r') return set_problem(problem, row_fault::carriage_return, 0, size);
+    const char* end = line + size;
+    int fields = 1;
+    for (const char* p = line; p < end; ++p) fields += (*p == ',');
+    if (fields != 4) {
+        set_problem(problem, row_fault::field_count, 0, 0);
+        problem->fields = fields;
+        return false;
+    }
+    double* values[4] = {&row->time_s, &row->volt, &row->accel_g, &row->accel_ms2};
+    const char* first = line;
+    for (int field = 1; field <= 4; ++field) {
+        const char* last = field < 4 ? static_cast<const char*>(std::memchr(
+                                           first, ',', static_cast<std::size_t>(end - first)))
+                                     : end;
+        if (!parse_field(line, first, last, field, values[field - 1], problem)) return false;
+        first = last + 1;
+    }
+    return true;
+}
+
+int csv_reader_attach(csv_reader* reader, int fd, std::size_t buffer_size) {
+    if (buffer_size < csv_reader_min_buffer) buffer_size = csv_reader_min_buffer;
+    char* buffer = static_cast<char*>(std::malloc(buffer_size));
+    if (!buffer) return ENOMEM;
+    *reader = csv_reader{};
+    reader->fd = fd;
+    reader->owns_fd = false;
+    reader->buffer = buffer;
+    reader->capacity = buffer_size;
+    return 0;
+}
+
+int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_size) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = csv_reader_attach(reader, fd, buffer_size);
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
+    reader->owns_fd = true;
+    return 0;
+}
+
+read_status csv_reader_next(csv_reader* reader, csv_row* row) {
+    if (reader->failure.fault != read_fault::none) return read_status::failed;
+    if (!reader->header_done && take_header(reader) == read_status::failed)
+        return read_status::failed;
+    for (;;) {
+        char* start = reader->buffer + reader->begin;
+        const std::size_t available = reader->end - reader->begin;
+        const std::size_t searched = available < max_row_size ? available : max_row_size;
+        char* newline = static_cast<char*>(std::memchr(start, '\n', searched));
+        if (newline) {
+            const std::size_t size = static_cast<std::size_t>(newline - start);
+            if (!parse_row(start, size, row, &reader->failure.problem))
+                return fail(reader, read_fault::bad_row, reader->line + 1);
+            ++reader->line;
+            ++reader->rows;
+            reader->begin += size + 1;
+            reader->bytes += size + 1;
+            return read_status::row;
+        }
+        if (available >= max_row_size)
+            return fail(reader, read_fault::line_too_long, reader->line + 1);
+        if (reader->at_eof) {
+            if (available == 0) return read_status::end;
+            return fail(reader, read_fault::cut_short, reader->line + 1);
+        }
+        int error = fill(reader);
+        if (error != 0) {
+            reader->failure.err = error;
+            return fail(reader, read_fault::io_error, reader->line + 1);
+        }
+    }
+}
+
+void csv_reader_close(csv_reader* reader) {
+    if (reader->owns_fd && reader->fd >= 0) ::close(reader->fd);
+    reader->fd = -1;
+    std::free(reader->buffer);
+    reader->buffer = nullptr;
+}
+
+void describe_read_failure(const read_failure& failure, std::uint64_t rows_before, char* out,
+                           std::size_t out_size) {
+    char detail[160];
+    switch (failure.fault) {
+    case read_fault::none: std::snprintf(out, out_size, "no failure"); return;
+    case read_fault::io_error:
+        std::snprintf(out, out_size, "line %" PRIu64 ": cannot read: %s", failure.line,
+                      std::strerror(failure.err));
+        return;
+    case read_fault::empty_file:
+        std::snprintf(out, out_size, "line 1: the file is empty, it has no header line");
+        return;
+    case read_fault::header_cut_short:
+        std::snprintf(out, out_size, "line 1: the file ends inside the header line");
+        return;
+    case read_fault::bad_header:
+        std::snprintf(out, out_size, "line 1: wrong header \"%s\", expected \"%.*s\"",
+                      failure.excerpt, static_cast<int>(data_file_header_size - 1),
+                      data_file_header);
+        return;
+    case read_fault::binary_data:
+        std::snprintf(out, out_size, "line 1: binary data, not a data file");
+        return;
+    case read_fault::bad_row:
+        describe_row_problem(failure.problem, detail, sizeof detail);
+        std::snprintf(out, out_size, "line %" PRIu64 ": %s", failure.line, detail);
+        return;
+    case read_fault::line_too_long:
+        std::snprintf(out, out_size, "line %" PRIu64 ": longer than %zu bytes, no row is",
+                      failure.line, max_row_size);
+        return;
+    case read_fault::cut_short:
+        std::snprintf(out, out_size,
+                      "line %" PRIu64 ": last line cut short, it has no line end; %" PRIu64
+                      " whole row%s before it",
+                      failure.line, rows_before, rows_before == 1 ? "" : "s");
+        return;
+    }
+    std::snprintf(out, out_size, "unknown failure");
+}

@@ -1,0 +1,111 @@
+// Reads a data file row by row in one pass, in constant memory, and checks
+// every byte against the exact format the recorder writes.
+//
+// Nothing here prints: a failure is described by a read_failure that the
+// caller turns into words with describe_read_failure.
+#ifndef ACC_INSPECT_CSV_READER_H
+#define ACC_INSPECT_CSV_READER_H
+
+#include <cstddef>
+#include <cstdint>
+
+struct csv_row {
+    double time_s;
+    double volt;
+    double accel_g;
+    double accel_ms2;
+};
+
+enum class row_fault {
+    none,
+    empty_line,
+    carriage_return,  // a '\r' before the '\n'
+    field_count,      // not four fields; `fields` holds how many
+    empty_field,
+    plus_sign,
+    blank,  // space or tab
+    exponent,
+    no_integer_digits,  // ".5"
+    leading_zero,       // "01.5"
+    no_decimal_point,
+    decimals,  // not six decimals; `decimals` holds how many
+    bad_character,
+    integer_too_long,  // more digits than any double printed with %.6f has
+    out_of_range,
+};
+
+struct row_problem {
+    row_fault fault;
+    int field;           // 1..4, 0 when it concerns the whole line
+    std::size_t column;  // 1-based byte in the line, 0 when none applies
+    int fields;          // with row_fault::field_count
+    int decimals;        // with row_fault::decimals
+    unsigned char byte;  // with row_fault::bad_character
+};
+
+// Parses one line without its '\n'. Returns true and fills `row` when the
+// line is a valid row; otherwise fills `problem` with the first fault found
+// from the left. Reads exactly `size` bytes, never more.
+bool parse_row(const char* line, std::size_t size, csv_row* row, row_problem* problem);
+
+enum class read_fault {
+    none,
+    io_error,  // open or read failed; `err` holds the errno
+    empty_file,
+    header_cut_short,  // the file ends inside the header
+    bad_header,
+    binary_data,  // line 1 holds bytes no text file has
+    bad_row,
+    line_too_long,
+    cut_short,  // the last line has no '\n'
+};
+
+struct read_failure {
+    read_fault fault;
+    int err;
+    std::uint64_t line;   // 1-based; the header is line 1
+    row_problem problem;  // with read_fault::bad_row
+    char excerpt[48];     // with read_fault::bad_header: the start of line 1
+};
+
+enum class read_status { row, end, failed };
+
+struct csv_reader {
+    int fd;
+    bool owns_fd;
+    char* buffer;
+    std::size_t capacity;
+    std::size_t begin;  // first unread byte
+    std::size_t end;    // one past the last byte read
+    bool at_eof;
+    bool header_done;
+    std::uint64_t line;   // number of the last line taken
+    std::uint64_t rows;   // whole rows returned so far
+    std::uint64_t bytes;  // bytes of whole lines taken so far
+    read_failure failure;
+};
+
+// Large reads keep the system calls few; any size works down to
+// csv_reader_min_buffer.
+constexpr std::size_t csv_reader_default_buffer = std::size_t{1} << 20;
+extern const std::size_t csv_reader_min_buffer;
+
+// Opens `path` for reading. Returns 0 or an errno value; on failure nothing
+// is left to close.
+int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_size);
+
+// Reads from an open descriptor that stays the caller's. Returns 0 or ENOMEM.
+int csv_reader_attach(csv_reader* reader, int fd, std::size_t buffer_size);
+
+// The next row. read_status::failed leaves the reason in reader->failure;
+// after `end` or `failed` every further call returns the same.
+read_status csv_reader_next(csv_reader* reader, csv_row* row);
+
+void csv_reader_close(csv_reader* reader);
+
+// One line of text for a failure, without the file name, e.g.
+// "line 7: field 2 (Volt(V)): 5 decimals, expected 6".
+void describe_read_failure(const read_failure& failure, std::uint64_t rows_before, char* out,
+                           std::size_t out_size);
+
+#endif

@@ -1,0 +1,149 @@
+// acc_inspect: checks a recording byte by byte and shows what it holds.
+//
+// Exit status: 0 a valid data file (its report on stdout); 1 a file that is
+// missing, unreadable or not a valid data file, or a picture that cannot be
+// written (the reason on stderr); 2 a usage error.
+
+#include "csv_reader.h"
+#include "inspect_run.h"
+#include "report.h"
+#include "svg_plot.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#ifndef ACC_INSPECT_VERSION
+#define ACC_INSPECT_VERSION "0"
+#endif
+
+namespace {
+
+constexpr int exit_valid = 0;
+constexpr int exit_invalid = 1;
+constexpr int exit_usage = 2;
+
+constexpr char usage_text[] = "usage: acc_inspect FILE.csv [--svg OUT.svg]\n";
+
+void print_help() {
+    std::printf(
+        "%s"
+        "\n"
+        "Checks a data file written by acc_recorder and reports what it holds:\n"
+        "rows, duration and sample rate, gaps and overlaps in time, the range and\n"
+        "level of the acceleration, whether the g and m/s^2 columns follow from\n"
+        "the voltage, and the strongest vibration frequencies.\n"
+        "\n"
+        "  --svg OUT.svg  also draw the acceleration over time and its spectrum\n"
+        "  --help         show this help\n"
+        "  --version      show the version\n"
+        "\n"
+        "Exit status: 0 valid file, 1 invalid or unreadable file (the first fault\n"
+        "and its line on stderr) or a picture that cannot be written, 2 usage error.\n",
+        usage_text);
+}
+
+int usage_error(const char* message, const char* argument) {
+    std::fprintf(stderr, "acc_inspect: %s%s\n%s", message, argument ? argument : "", usage_text);
+    return exit_usage;
+}
+
+struct arguments {
+    const char* data_path;
+    const char* svg_path;
+};
+
+// Returns -1 to go on, else the exit status.
+int parse_arguments(int argc, char** argv, arguments* args) {
+    *args = arguments{nullptr, nullptr};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            print_help();
+            return exit_valid;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("acc_inspect %s\n", ACC_INSPECT_VERSION);
+            return exit_valid;
+        }
+    }
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!options_done && std::strcmp(a, "--") == 0) {
+            options_done = true;
+        } else if (!options_done && std::strcmp(a, "--svg") == 0) {
+            if (i + 1 >= argc) return usage_error("--svg needs a file name", nullptr);
+            if (args->svg_path) return usage_error("--svg given twice", nullptr);
+            args->svg_path = argv[++i];
+        } else if (!options_done && std::strncmp(a, "--svg=", 6) == 0) {
+            if (args->svg_path) return usage_error("--svg given twice", nullptr);
+            args->svg_path = a + 6;
+        } else if (!options_done && a[0] == '-' && a[1] != '\0') {
+            return usage_error("unknown option ", a);
+        } else if (args->data_path) {
+            return usage_error("more than one data file: ", a);
+        } else {
+            args->data_path = a;
+        }
+    }
+    if (!args->data_path) return usage_error("no data file given", nullptr);
+    if (args->svg_path && args->svg_path[0] == '\0')
+        return usage_error("--svg needs a file name", nullptr);
+    return -1;
+}
+
+void print_failure(const char* path, const inspect_result& result) {
+    if (result.open_error != 0) {
+        std::fprintf(stderr, "acc_inspect: %s: cannot open: %s\n", path,
+                     std::strerror(result.open_error));
+    } else if (result.resource_error != 0) {
+        std::fprintf(stderr, "acc_inspect: %s: cannot analyse: %s\n", path,
+                     std::strerror(result.resource_error));
+    } else {
+        char message[512];
+        describe_read_failure(result.failure, result.rows_before_failure, message, sizeof message);
+        std::fprintf(stderr, "acc_inspect: %s: %s\n", path, message);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    arguments args;
+    int status = parse_arguments(argc, argv, &args);
+    if (status >= 0) return status;
+
+    const inspect_config config = default_inspect_config();
+    inspect_result* result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
+    if (!result) {
+        std::fprintf(stderr, "acc_inspect: out of memory\n");
+        return exit_invalid;
+    }
+    status = exit_valid;
+    if (!inspect_file(args.data_path, config, result)) {
+        print_failure(args.data_path, *result);
+        status = exit_invalid;
+    } else {
+        int error = write_report(stdout, args.data_path, *result, config);
+        if (error != 0) {
+            std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n",
+                         std::strerror(error));
+            status = exit_invalid;
+        }
+        if (args.svg_path) {
+            char title[700];
+            std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
+            plot_input input{title,         &result->stats,    &result->env, &result->spectrum,
+                             result->peaks, result->peak_count};
+            error = write_svg(args.svg_path, input);
+            if (error != 0) {
+                std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", args.svg_path,
+                             std::strerror(error));
+                status = exit_invalid;
+            }
+        }
+    }
+    inspect_result_free(result);
+    std::free(result);
+    return status;
+}

@@ -1,0 +1,173 @@
+#include "report.h"
+
+#include "data_file.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+
+namespace {
+
+constexpr int label_width = 28;
+
+void heading(std::FILE* out, const char* title, const char* note) {
+    std::fprintf(out, "\n%s\n", title);
+    if (note && *note) std::fprintf(out, "  (%s)\n", note);
+}
+
+void write_verdict(std::FILE* out, const inspect_stats& s) {
+    std::fprintf(out, "Verdict  valid data file, %" PRIu64 " rows", s.rows);
+    bool clean = true;
+    if (s.gaps > 0) {
+        std::fprintf(out, "; %" PRIu64 " gap%s, %.3f s missing", s.gaps, s.gaps == 1 ? "" : "s",
+                     s.missing_s);
+        clean = false;
+    }
+    if (s.overlaps > 0) {
+        std::fprintf(out, "; %" PRIu64 " overlap%s", s.overlaps, s.overlaps == 1 ? "" : "s");
+        clean = false;
+    }
+    if (s.mismatched_rows > 0) {
+        std::fprintf(out, "; %" PRIu64 " row%s not converted as this build converts",
+                     s.mismatched_rows, s.mismatched_rows == 1 ? "" : "s");
+        clean = false;
+    }
+    if (s.nonfinite_rows > 0) {
+        std::fprintf(out, "; %" PRIu64 " row%s with nan or inf", s.nonfinite_rows,
+                     s.nonfinite_rows == 1 ? "" : "s");
+        clean = false;
+    }
+    if (clean && s.rows > 0) std::fprintf(out, "; no gaps, no overlaps, every row consistent");
+    std::fprintf(out, "\n");
+}
+
+void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c) {
+    const inspect_stats& s = r.stats;
+    heading(out, "Rows and time", nullptr);
+    std::fprintf(out, "  %-*s %14" PRIu64 " bytes\n", label_width, "size", r.bytes);
+    std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows", s.rows);
+    if (!s.have_time) return;
+    double duration = stats_duration(s);
+    std::fprintf(out, "  %-*s %14.6f s\n", label_width, "first row time", s.first_time_s);
+    std::fprintf(out, "  %-*s %14.6f s\n", label_width, "last row time", s.last_time_s);
+    std::fprintf(out, "  %-*s %14.6f s    (last - first + one %.3f ms step)\n", label_width,
+                 "duration", duration, s.step_s * 1e3);
+    if (duration > 0)
+        std::fprintf(out, "  %-*s %14.3f Hz   (nominal %.0f Hz)\n", label_width,
+                     "effective sample rate", static_cast<double>(s.rows) / duration, c.rate_hz);
+    std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows with nan or inf",
+                 s.nonfinite_rows);
+}
+
+void write_continuity(std::FILE* out, const inspect_stats& s) {
+    char note[256];
+    std::snprintf(
+        note, sizeof note,
+        "a step between rows that differs from %.3f ms by more than %.3f ms, half a block,\n"
+        "   counts as a gap or an overlap; smaller departures are host timing jitter",
+        s.step_s * 1e3, s.threshold_s * 1e3);
+    heading(out, "Continuity", note);
+    std::fprintf(out, "  %-*s %14" PRIu64, label_width, "gaps", s.gaps);
+    if (s.gaps > 0)
+        std::fprintf(out, "    largest %.3f ms; %.6f s missing in all", s.largest_gap_s * 1e3,
+                     s.missing_s);
+    std::fprintf(out, "\n  %-*s %14" PRIu64, label_width, "overlaps", s.overlaps);
+    if (s.overlaps > 0)
+        std::fprintf(out, "    largest %.3f ms; %.6f s repeated in all", s.largest_overlap_s * 1e3,
+                     s.repeated_s);
+    std::fprintf(out, "\n  %-*s %+14.3f ms / %+.3f ms (largest late / early step)\n", label_width,
+                 "jitter below threshold", s.jitter_late_s * 1e3, -s.jitter_early_s * 1e3);
+    const std::size_t listed = s.kept_count < 10 ? s.kept_count : 10;
+    for (std::size_t i = 0; i < listed; ++i) {
+        const discontinuity& d = s.kept[i];
+        std::fprintf(out, "    %-8s after %.6f s (line %" PRIu64 "): %.3f ms %s\n",
+                     d.excess_s > 0 ? "gap" : "overlap", d.at_s, d.line,
+                     std::fabs(d.excess_s) * 1e3, d.excess_s > 0 ? "missing" : "repeated");
+    }
+    if (s.gaps + s.overlaps > listed)
+        std::fprintf(out, "    ... %" PRIu64 " more\n", s.gaps + s.overlaps - listed);
+}
+
+void stat_line(std::FILE* out, const char* label, double g, double ms2) {
+    std::fprintf(out, "  %-*s %14.6f %14.6f\n", label_width, label, g, ms2);
+}
+
+void write_acceleration(std::FILE* out, const inspect_stats& s) {
+    heading(out, "Acceleration", nullptr);
+    if (s.accel_g.count == 0 || s.accel_ms2.count == 0) {
+        std::fprintf(out, "  no finite values\n");
+        return;
+    }
+    const column_stats& g = s.accel_g;
+    const column_stats& m = s.accel_ms2;
+    std::fprintf(out, "  %-*s %14s %14s\n", label_width, "", "g", "m/s^2");
+    stat_line(out, "min", g.min, m.min);
+    stat_line(out, "max", g.max, m.max);
+    stat_line(out, "mean", column_mean(g), column_mean(m));
+    stat_line(out, "RMS", column_rms(g), column_rms(m));
+    stat_line(out, "RMS about the mean", column_ac_rms(g), column_ac_rms(m));
+    stat_line(out, "peak-to-peak", g.max - g.min, m.max - m.min);
+    if (s.volt.count > 0)
+        std::fprintf(out, "  %-*s %14.6f V .. %.6f V, mean %.6f V\n", label_width, "voltage",
+                     s.volt.min, s.volt.max, column_mean(s.volt));
+}
+
+void write_consistency(std::FILE* out, const inspect_stats& s) {
+    char note[320];
+    std::snprintf(
+        note, sizeof note,
+        "columns 3 and 4 recomputed from column 2 at %.3f mV/g and %.5f m/s^2 per g; a row\n"
+        "   matches when both lie within what rounding the voltage to six decimals allows",
+        s.sensitivity_v_per_g * 1e3, standard_gravity);
+    heading(out, "Consistency", note);
+    std::fprintf(out, "  %-*s %14" PRIu64, label_width, "mismatching rows", s.mismatched_rows);
+    if (s.mismatched_rows > 0)
+        std::fprintf(out, "    first at line %" PRIu64, s.first_mismatch_line);
+    std::fprintf(out, "\n");
+    double implied = stats_implied_sensitivity(s);
+    if (implied > 0.0 || implied < 0.0)
+        std::fprintf(out, "  %-*s %14.3f mV/g (this build: %.3f mV/g)\n", label_width,
+                     "sensitivity the rows imply", implied * 1e3, s.sensitivity_v_per_g * 1e3);
+}
+
+void write_spectrum(std::FILE* out, const inspect_result& r) {
+    const amplitude_spectrum& sp = r.spectrum;
+    if (r.spectrum_error != 0) {
+        heading(out, "Vibration spectrum", nullptr);
+        std::fprintf(out, "  too few rows between discontinuities for a spectrum\n");
+        return;
+    }
+    char note[400];
+    std::snprintf(
+        note, sizeof note,
+        "acceleration in g, each segment's mean removed, Hann window, %" PRIu64
+        " segment%s of %zu points\n"
+        "   with 50%% overlap averaged (Welch), none across a gap or the block after it;\n"
+        "   %.3f Hz per bin; a sine of amplitude A g shows a peak of A g; peaks listed\n"
+        "   when %.0f times the median bin or more",
+        sp.segments, sp.segments == 1 ? "" : "s", sp.segment_size, sp.bin_hz, peak_over_floor);
+    heading(out, "Vibration spectrum", note);
+    std::fprintf(out, "  %-4s %14s %16s\n", "peak", "frequency", "amplitude");
+    for (std::size_t i = 0; i < r.peak_count; ++i)
+        std::fprintf(out, "  %-4zu %11.3f Hz %14.6f g\n", i + 1, r.peaks[i].frequency_hz,
+                     r.peaks[i].amplitude);
+    if (r.peak_count == 0) std::fprintf(out, "  no peak stands out of the noise\n");
+    std::fprintf(out, "  %-*s %14.3g g (median bin)\n", label_width, "noise floor", r.noise_floor);
+}
+
+}  // namespace
+
+int write_report(std::FILE* out, const char* path, const inspect_result& result,
+                 const inspect_config& config) {
+    std::fprintf(out, "Data file  %s\n", path);
+    write_verdict(out, result.stats);
+    write_time(out, result, config);
+    if (result.stats.rows > 0) {
+        write_continuity(out, result.stats);
+        write_acceleration(out, result.stats);
+        write_consistency(out, result.stats);
+        write_spectrum(out, result);
+    }
+    if (std::fflush(out) != 0 || std::ferror(out)) return errno ? errno : EIO;
+    return 0;
+}

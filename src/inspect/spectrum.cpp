@@ -1,0 +1,220 @@
+#include "spectrum.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+constexpr std::size_t min_segment_size = 16;
+
+// Periodic Hann: the form whose bins the peak refinement assumes.
+void fill_hann(double* window, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i)
+        window[i] =
+            0.5 - 0.5 * std::cos(2.0 * pi * static_cast<double>(i) / static_cast<double>(size));
+}
+
+// Adds the power of one segment, mean removed and windowed, to `power_sum`.
+void add_segment_power(const double* samples, const double* window, std::size_t size, double* work,
+                       fftw_complex* spectrum, fftw_plan plan, double* power_sum) {
+    double mean = 0.0;
+    for (std::size_t i = 0; i < size; ++i) mean += samples[i];
+    mean /= static_cast<double>(size);
+    for (std::size_t i = 0; i < size; ++i) work[i] = (samples[i] - mean) * window[i];
+    fftw_execute_dft_r2c(plan, work, spectrum);
+    const std::size_t bins = size / 2 + 1;
+    for (std::size_t k = 0; k < bins; ++k)
+        power_sum[k] += spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
+}
+
+// Averaged power to amplitude. One-sided: every bin but DC and Nyquist also
+// stands for its negative frequency, hence twice its magnitude.
+void power_to_amplitude(const double* power_sum, std::size_t size, std::uint64_t segments,
+                        double window_sum, double* amplitude) {
+    const std::size_t bins = size / 2 + 1;
+    for (std::size_t k = 0; k < bins; ++k) {
+        bool single = k == 0 || (size % 2 == 0 && k == bins - 1);
+        double magnitude = std::sqrt(power_sum[k] / static_cast<double>(segments));
+        amplitude[k] = (single ? 1.0 : 2.0) * magnitude / window_sum;
+    }
+}
+
+double window_sum_of(const double* window, std::size_t size) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < size; ++i) sum += window[i];
+    return sum;
+}
+
+// The Hann window's response to a tone `delta` bins away, 1 at 0.
+double hann_response(double delta) {
+    if (std::fabs(delta) < 1e-12) return 1.0;
+    double x = pi * delta;
+    return std::sin(x) / x / (1.0 - delta * delta);
+}
+
+// The short spectrum of fewer samples than one segment.
+int short_spectrum(const double* samples, std::size_t size, double* amplitude) {
+    const std::size_t bins = size / 2 + 1;
+    double* window = fftw_alloc_real(size);
+    double* work = fftw_alloc_real(size);
+    fftw_complex* spectrum = fftw_alloc_complex(bins);
+    double* power = static_cast<double*>(std::calloc(bins, sizeof(double)));
+    fftw_plan plan = nullptr;
+    int result = ENOMEM;
+    if (window && work && spectrum && power) {
+        plan = fftw_plan_dft_r2c_1d(static_cast<int>(size), work, spectrum, FFTW_ESTIMATE);
+        result = plan ? 0 : EINVAL;
+    }
+    if (result == 0) {
+        fill_hann(window, size);
+        add_segment_power(samples, window, size, work, spectrum, plan, power);
+        power_to_amplitude(power, size, 1, window_sum_of(window, size), amplitude);
+    }
+    if (plan) fftw_destroy_plan(plan);
+    std::free(power);
+    fftw_free(spectrum);
+    fftw_free(work);
+    fftw_free(window);
+    return result;
+}
+
+}  // namespace
+
+int welch_init(welch_state* state, std::size_t size) {
+    *state = welch_state{};
+    if (size < min_segment_size || size % 2 != 0) return EINVAL;
+    const std::size_t bins = size / 2 + 1;
+    state->size = size;
+    state->step = size / 2;
+    state->window = fftw_alloc_real(size);
+    state->segment = fftw_alloc_real(size);
+    state->work = fftw_alloc_real(size);
+    fftw_complex* spectrum = fftw_alloc_complex(bins);
+    state->spectrum = spectrum;
+    state->power_sum = static_cast<double*>(std::calloc(bins, sizeof(double)));
+    if (!state->window || !state->segment || !state->work || !spectrum || !state->power_sum) {
+        welch_free(state);
+        return ENOMEM;
+    }
+    fftw_plan plan =
+        fftw_plan_dft_r2c_1d(static_cast<int>(size), state->work, spectrum, FFTW_ESTIMATE);
+    if (!plan) {
+        welch_free(state);
+        return EINVAL;
+    }
+    state->plan = plan;
+    fill_hann(state->window, size);
+    return 0;
+}
+
+void welch_add(welch_state* state, double sample) {
+    state->segment[state->filled++] = sample;
+    if (state->filled < state->size) return;
+    add_segment_power(state->segment, state->window, state->size, state->work,
+                      static_cast<fftw_complex*>(state->spectrum),
+                      static_cast<fftw_plan>(state->plan), state->power_sum);
+    ++state->segments;
+    std::memmove(state->segment, state->segment + state->step,
+                 (state->size - state->step) * sizeof(double));
+    state->filled = state->size - state->step;
+}
+
+void welch_break(welch_state* state) {
+    state->filled = 0;
+}
+
+int welch_finish(welch_state* state, double rate_hz, amplitude_spectrum* out) {
+    *out = amplitude_spectrum{};
+    std::size_t size = state->size;
+    if (state->segments == 0) {
+        size = state->filled - state->filled % 2;
+        if (size < min_segment_size) return ENODATA;
+    }
+    const std::size_t bins = size / 2 + 1;
+    double* amplitude = static_cast<double*>(std::malloc(bins * sizeof(double)));
+    if (!amplitude) return ENOMEM;
+    if (state->segments > 0) {
+        power_to_amplitude(state->power_sum, size, state->segments,
+                           window_sum_of(state->window, size), amplitude);
+    } else {
+        int error = short_spectrum(state->segment, size, amplitude);
+        if (error != 0) {
+            std::free(amplitude);
+            return error;
+        }
+    }
+    out->amplitude = amplitude;
+    out->bins = bins;
+    out->bin_hz = rate_hz / static_cast<double>(size);
+    out->segment_size = size;
+    out->segments = state->segments > 0 ? state->segments : 1;
+    return 0;
+}
+
+void welch_free(welch_state* state) {
+    if (state->plan) fftw_destroy_plan(static_cast<fftw_plan>(state->plan));
+    fftw_free(state->spectrum);
+    fftw_free(state->work);
+    fftw_free(state->segment);
+    fftw_free(state->window);
+    std::free(state->power_sum);
+    *state = welch_state{};
+}
+
+void spectrum_free(amplitude_spectrum* spectrum) {
+    std::free(spectrum->amplitude);
+    *spectrum = amplitude_spectrum{};
+}
+
+std::size_t find_peaks(const amplitude_spectrum& spectrum, double min_amplitude,
+                       spectral_peak* peaks, std::size_t max_peaks) {
+    const double* a = spectrum.amplitude;
+    const std::size_t bins = spectrum.bins;
+    std::size_t count = 0;
+    for (std::size_t k = 2; k < bins && max_peaks > 0; ++k) {
+        if (a[k] < min_amplitude) continue;
+        bool rises = a[k] > a[k - 1];
+        bool falls = k + 1 == bins || a[k] >= a[k + 1];
+        if (!rises || !falls) continue;
+        if (count == max_peaks && a[k] <= peaks[count - 1].amplitude) continue;
+        std::size_t at = count < max_peaks ? count++ : count - 1;
+        while (at > 0 && peaks[at - 1].amplitude < a[k]) {
+            peaks[at] = peaks[at - 1];
+            --at;
+        }
+        peaks[at] = spectral_peak{0.0, a[k], k};
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t k = peaks[i].bin;
+        const double right = k + 1 < bins ? a[k + 1] : 0.0;
+        const double left = a[k - 1];
+        double delta = 0.0;
+        if (a[k] > 0.0) {
+            double alpha = (right >= left ? right : left) / a[k];
+            delta = (2.0 * alpha - 1.0) / (1.0 + alpha);
+            delta = std::clamp(delta, 0.0, 0.5);
+            if (right < left) delta = -delta;
+        }
+        peaks[i].frequency_hz = (static_cast<double>(k) + delta) * spectrum.bin_hz;
+        peaks[i].amplitude = a[k] / hann_response(delta);
+    }
+    return count;
+}
+
+double noise_floor(const amplitude_spectrum& spectrum) {
+    if (spectrum.bins < 2) return 0.0;
+    const std::size_t n = spectrum.bins - 1;
+    double* copy = static_cast<double*>(std::malloc(n * sizeof(double)));
+    if (!copy) return 0.0;
+    std::memcpy(copy, spectrum.amplitude + 1, n * sizeof(double));
+    std::nth_element(copy, copy + n / 2, copy + n);
+    double median = copy[n / 2];
+    std::free(copy);
+    return median;
+}

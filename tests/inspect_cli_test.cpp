@@ -1,0 +1,391 @@
+// The real acc_inspect program: its exit status and messages on files that
+// are not valid, its report on files that are, and the picture it draws.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "data_file.h"
+#include "program_runner.h"
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+struct recording_shape {
+    int blocks = 30;
+    double sensitivity_v_per_g = 0.5;
+    int gap_before_block = -1;  // that block starts late by gap_s
+    double gap_s = 0.0;
+};
+
+// Rows as the recorder writes them: blocks of 1000 samples 0.1 ms apart,
+// each block starting 0.1 s after the previous, of 1 g plus 0.5 g at 50 Hz.
+std::string recording(const recording_shape& shape) {
+    std::string content = data_file_header;
+    char row[max_row_size];
+    double shift = 0.0;
+    for (int b = 0; b < shape.blocks; ++b) {
+        if (b == shape.gap_before_block) shift = shape.gap_s;
+        double start = 0.1 + 0.1 * b + shift;
+        for (int i = 0; i < 1000; ++i) {
+            double n = 1000.0 * b + i;
+            double volt = 0.5 + 0.25 * std::sin(2 * pi * 50.0 * n / 10000.0);
+            content.append(row, format_row(row, start + i * 1e-4, volt, shape.sensitivity_v_per_g));
+        }
+    }
+    return content;
+}
+
+std::string find_tool(const char* name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+std::uint32_t big_endian(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+struct png_image {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    unsigned channels = 0;
+    std::vector<unsigned char> pixels;
+};
+
+// 8-bit RGB or RGBA without interlacing, as rsvg-convert writes it.
+bool decode_png(const std::string& file, png_image* image) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
+    if (file.size() < 8 || std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) != 0) return false;
+    std::string compressed;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        std::uint32_t length = big_endian(bytes + at);
+        std::string type(file, at + 4, 4);
+        const unsigned char* data = bytes + at + 8;
+        if (at + 12 + length > file.size()) return false;
+        if (type == "IHDR") {
+            image->width = big_endian(data);
+            image->height = big_endian(data + 4);
+            if (data[8] != 8 || data[12] != 0) return false;
+            image->channels = data[9] == 6 ? 4 : data[9] == 2 ? 3 : 0;
+            if (image->channels == 0) return false;
+        } else if (type == "IDAT") {
+            compressed.append(reinterpret_cast<const char*>(data), length);
+        }
+        at += 12 + length;
+    }
+    const std::size_t stride = std::size_t{image->width} * image->channels;
+    std::vector<unsigned char> raw((stride + 1) * image->height);
+    uLongf raw_size = raw.size();
+    if (uncompress(raw.data(), &raw_size, reinterpret_cast<const Bytef*>(compressed.data()),
+                   compressed.size()) != Z_OK ||
+        raw_size != raw.size())
+        return false;
+    image->pixels.assign(stride * image->height, 0);
+    const unsigned bpp = image->channels;
+    for (std::uint32_t y = 0; y < image->height; ++y) {
+        const unsigned char filter = raw[y * (stride + 1)];
+        const unsigned char* in = &raw[y * (stride + 1) + 1];
+        unsigned char* out = &image->pixels[y * stride];
+        const unsigned char* up = y > 0 ? &image->pixels[(y - 1) * stride] : nullptr;
+        for (std::size_t x = 0; x < stride; ++x) {
+            int a = x >= bpp ? out[x - bpp] : 0;
+            int b = up ? up[x] : 0;
+            int c = up && x >= bpp ? up[x - bpp] : 0;
+            int predicted = 0;
+            switch (filter) {
+            case 0: predicted = 0; break;
+            case 1: predicted = a; break;
+            case 2: predicted = b; break;
+            case 3: predicted = (a + b) / 2; break;
+            case 4: {
+                int p = a + b - c;
+                int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+                predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                break;
+            }
+            default: return false;
+            }
+            out[x] = static_cast<unsigned char>(in[x] + predicted);
+        }
+    }
+    return true;
+}
+
+class InspectProgram : public ::testing::Test {
+protected:
+    std::string dir;
+
+    void SetUp() override {
+        dir = make_temp_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override {
+        if (!HasFailure())
+            remove_tree(dir);
+        else
+            std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
+    }
+
+    program_result inspect(std::vector<std::string> args) const {
+        program_options options;
+        options.path = INSPECT_PATH;
+        options.args = std::move(args);
+        options.cwd = dir;
+        return run_program(options);
+    }
+
+    std::string put(const std::string& name, const std::string& content) const {
+        write_file(dir + "/" + name, content);
+        return name;
+    }
+
+    static bool has_line(const std::string& text, const std::string& line) {
+        for (const std::string& l : split_lines(text))
+            if (l == line) return true;
+        return false;
+    }
+};
+
+}  // namespace
+
+// ---- Files that are not valid ---------------------------------------------
+
+struct invalid_file {
+    const char* name;
+    std::string content;
+    const char* message;  // after "acc_inspect: <file>: "
+};
+
+void PrintTo(const invalid_file& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::vector<invalid_file> invalid_files() {
+    std::string five_rows = data_file_header;
+    char row[max_row_size];
+    for (int i = 0; i < 5; ++i) five_rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));
+
+    std::string five_decimals =
+        five_rows + "0.100500,0.50000,1.000000,9.806650\n" + five_rows.substr(38);
+    std::string comma_missing = five_rows + "0.100500,0.5000001.000000,9.806650\n";
+    std::string cut_short = five_rows + "0.100500,0.500000,1.00";
+    std::string wrong_header = "Time(s);Volt(V);Accel(g);Accel(m/s^2)\n" + five_rows.substr(38);
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xff));
+    return {
+        {"wrong_header", wrong_header,
+         "line 1: wrong header \"Time(s);Volt(V);Accel(g);Accel(m/s^2)\", expected "
+         "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
+        {"five_decimals", five_decimals,
+         "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
+        {"comma_missing", comma_missing, "line 7: 3 fields, expected 4 separated by commas"},
+        {"cut_short", cut_short,
+         "line 7: last line cut short, it has no line end; 5 whole rows before it"},
+        {"empty", "", "line 1: the file is empty, it has no header line"},
+        {"binary", binary, "line 1: binary data, not a data file"},
+        {"crlf", "Time(s),Volt(V),Accel(g),Accel(m/s^2)\r\n0.000100,0.500000,1.000000,9.806650\r\n",
+         "line 1: wrong header \"Time(s),Volt(V),Accel(g),Accel(m/s^2)?\", expected "
+         "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
+    };
+}
+
+class InspectInvalidFile : public InspectProgram,
+                           public ::testing::WithParamInterface<invalid_file> {};
+
+TEST_P(InspectInvalidFile, ExitsOneNamingTheLineAndTheReason) {
+    const invalid_file& c = GetParam();
+    std::string name = put(std::string(c.name) + ".csv", c.content);
+    program_result run = inspect({name});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "acc_inspect: " + name + ": " + c.message + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, InspectInvalidFile, ::testing::ValuesIn(invalid_files()),
+                         [](const ::testing::TestParamInfo<invalid_file>& param_info) {
+                             return param_info.param.name;
+                         });
+
+TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
+    program_result missing = inspect({"no_such_file.csv"});
+    EXPECT_EQ(missing.exit_status, 1);
+    EXPECT_EQ(missing.err,
+              "acc_inspect: no_such_file.csv: cannot open: No such file or directory\n");
+
+    ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
+    program_result folder = inspect({"folder.csv"});
+    EXPECT_EQ(folder.exit_status, 1);
+    EXPECT_EQ(folder.err, "acc_inspect: folder.csv: line 1: cannot read: Is a directory\n");
+}
+
+// ---- Usage ----------------------------------------------------------------
+
+TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
+    std::string file = put("ok.csv", recording({}));
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"--bogus", file},
+        {file, file},
+        {file, "--svg"},
+        {file, "--svg="},
+        {"-x"},
+        {file, "--svg", "a.svg", "--svg", "b.svg"}};
+    for (const std::vector<std::string>& args : wrong) {
+        program_result run = inspect(args);
+        std::string shown;
+        for (const std::string& a : args) shown += a + " ";
+        EXPECT_EQ(run.exit_status, 2) << shown;
+        EXPECT_EQ(run.out, "") << shown;
+        EXPECT_NE(run.err.find("usage: acc_inspect FILE.csv [--svg OUT.svg]"), std::string::npos)
+            << shown;
+    }
+    EXPECT_EQ(access((dir + "/a.svg").c_str(), F_OK), -1) << "nothing written after a usage error";
+}
+
+TEST_F(InspectProgram, HelpAndVersionGoToStdoutAndExitZero) {
+    program_result help = inspect({"--help"});
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_EQ(help.out.rfind("usage: acc_inspect FILE.csv [--svg OUT.svg]\n", 0), 0u);
+    EXPECT_EQ(help.err, "");
+    program_result version = inspect({"--version"});
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.out.rfind("acc_inspect ", 0), 0u);
+    EXPECT_EQ(split_lines(version.out).size(), 1u);
+}
+
+// ---- Reports --------------------------------------------------------------
+
+TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
+    std::string file = put("intact.csv", recording({}));
+    program_result run = inspect({file});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(has_line(
+        run.out,
+        "Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent"))
+        << run.out;
+    EXPECT_TRUE(has_line(
+        run.out,
+        "  duration                           3.000000 s    (last - first + one 0.100 ms step)"))
+        << run.out;
+    EXPECT_TRUE(has_line(run.out, "  1         50.000 Hz       0.500000 g")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "  peak-to-peak                       1.000000       9.806650"))
+        << run.out;
+}
+
+TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {
+    recording_shape shape;
+    shape.gap_before_block = 10;
+    shape.gap_s = 0.5;
+    std::string file = put("gap.csv", recording(shape));
+    program_result run = inspect({file});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_TRUE(has_line(run.out, "Verdict  valid data file, 30000 rows; 1 gap, 0.500 s missing"))
+        << run.out;
+    EXPECT_TRUE(has_line(run.out,
+                         "  gaps                                      1    largest 500.000 ms; "
+                         "0.500000 s missing in all"))
+        << run.out;
+    EXPECT_TRUE(has_line(run.out, "    gap      after 1.099900 s (line 10002): 500.000 ms missing"))
+        << run.out;
+    EXPECT_TRUE(has_line(run.out, "  overlaps                                  0")) << run.out;
+}
+
+TEST_F(InspectProgram, AFileFromABuildWithAnotherSensitivityShowsInTheConsistency) {
+    recording_shape shape;
+    shape.sensitivity_v_per_g = 0.1;
+    std::string file = put("other.csv", recording(shape));
+    program_result run = inspect({file});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_TRUE(has_line(
+        run.out,
+        "Verdict  valid data file, 30000 rows; 30000 rows not converted as this build converts"))
+        << run.out;
+    EXPECT_TRUE(
+        has_line(run.out, "  mismatching rows                      30000    first at line 2"))
+        << run.out;
+    EXPECT_TRUE(has_line(
+        run.out, "  sensitivity the rows imply          100.000 mV/g (this build: 500.000 mV/g)"))
+        << run.out;
+}
+
+// ---- Picture --------------------------------------------------------------
+
+TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
+    recording_shape shape;
+    shape.gap_before_block = 12;
+    shape.gap_s = 0.7;
+    std::string file = put("a&b<c>'.csv", recording(shape));
+    program_result run = inspect({file, "--svg", "plot.svg"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    std::string svg = read_file(dir + "/plot.svg");
+    ASSERT_FALSE(svg.empty());
+    EXPECT_NE(svg.find("acc_inspect: a&amp;b&lt;c&gt;&apos;.csv"), std::string::npos);
+    EXPECT_NE(svg.find("fill=\"#d62728\" fill-opacity=\"0.25\""), std::string::npos)
+        << "the gap is marked";
+    EXPECT_LT(svg.size(), 200000u);
+
+    const std::string xmllint = find_tool("xmllint");
+    if (!xmllint.empty()) {
+        program_options check;
+        check.path = xmllint;
+        check.args = {"--noout", dir + "/plot.svg"};
+        program_result lint = run_program(check);
+        EXPECT_EQ(lint.exit_status, 0) << lint.err;
+        EXPECT_EQ(lint.err, "");
+    } else {
+        EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+        EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+    }
+
+    const std::string rsvg = find_tool("rsvg-convert");
+    if (rsvg.empty()) GTEST_SKIP() << "rsvg-convert is not installed (Debian: librsvg2-bin)";
+    program_options render;
+    render.path = rsvg;
+    render.args = {"-o", dir + "/plot.png", dir + "/plot.svg"};
+    program_result rendered = run_program(render);
+    ASSERT_EQ(rendered.exit_status, 0) << rendered.err;
+    png_image image;
+    ASSERT_TRUE(decode_png(read_file(dir + "/plot.png"), &image));
+    EXPECT_EQ(image.width, 1000u);
+    EXPECT_EQ(image.height, 800u);
+    // The trace is blue: count its pixels, and the gap's pinkish red ones.
+    std::size_t blue = 0;
+    std::size_t red = 0;
+    for (std::size_t i = 0; i + 2 < image.pixels.size(); i += image.channels) {
+        int r = image.pixels[i], g = image.pixels[i + 1], b = image.pixels[i + 2];
+        if (b > r + 60 && b > g + 30) ++blue;
+        if (r > 200 && g < 215 && b < 215 && r > g + 20) ++red;
+    }
+    const double total = double(image.width) * image.height;
+    EXPECT_GT(blue / total, 0.05) << "the acceleration trace is drawn";
+    EXPECT_GT(red / total, 0.005) << "the gap band is drawn";
+}
+
+TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
+    std::string file = put("ok.csv", recording({}));
+    program_result run = inspect({file, "--svg", "no/such/dir/plot.svg"});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_NE(run.out.find("Verdict  valid data file"), std::string::npos);
+    EXPECT_EQ(run.err,
+              "acc_inspect: no/such/dir/plot.svg: cannot write: No such file or directory\n");
+}

@@ -1,0 +1,548 @@
+// The inspector's parts on data made here: the row parser and the streaming
+// reader, the statistics, the spectrum and the picture's envelope.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "csv_reader.h"
+#include "data_file.h"
+#include "inspect_run.h"
+#include "inspect_stats.h"
+#include "spectrum.h"
+#include "svg_plot.h"
+
+namespace {
+
+constexpr double sensitivity = 0.5;
+constexpr double pi = 3.14159265358979323846;
+
+std::string row_text(double time_s, double volt, double sensitivity_v_per_g = sensitivity) {
+    char out[max_row_size];
+    std::size_t size = format_row(out, time_s, volt, sensitivity_v_per_g);
+    return std::string(out, size);
+}
+
+bool parse(const std::string& line, csv_row* row, row_problem* problem) {
+    // An exact-size copy: any read past the end is a read past the buffer.
+    std::vector<char> copy(line.begin(), line.end());
+    return parse_row(copy.data(), copy.size(), row, problem);
+}
+
+// A descriptor holding `content`, read from its start.
+int memory_file(const std::string& content) {
+    int fd = memfd_create("inspect_test", 0);
+    if (fd < 0) return -1;
+    if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()) ||
+        lseek(fd, 0, SEEK_SET) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+struct read_outcome {
+    std::vector<csv_row> rows;
+    read_status status;
+    read_failure failure;
+};
+
+read_outcome read_all(const std::string& content, std::size_t buffer_size = csv_reader_min_buffer) {
+    read_outcome outcome{};
+    int fd = memory_file(content);
+    EXPECT_GE(fd, 0);
+    csv_reader reader;
+    EXPECT_EQ(csv_reader_attach(&reader, fd, buffer_size), 0);
+    csv_row row;
+    while ((outcome.status = csv_reader_next(&reader, &row)) == read_status::row)
+        outcome.rows.push_back(row);
+    outcome.failure = reader.failure;
+    // Finished is final.
+    EXPECT_EQ(csv_reader_next(&reader, &row), outcome.status);
+    csv_reader_close(&reader);
+    close(fd);
+    return outcome;
+}
+
+std::string message_of(const read_failure& failure, std::uint64_t rows_before = 0) {
+    char text[512];
+    describe_read_failure(failure, rows_before, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+// ---- One row --------------------------------------------------------------
+
+TEST(ParseRow, AcceptsWhatTheRecorderWritesAndReadsItBackExactly) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> volts(-10.0, 10.0);
+    std::uniform_real_distribution<double> times(0.0, 90000.0);
+    for (int i = 0; i < 20000; ++i) {
+        double t = times(random);
+        double v = i % 100 == 0 ? -1e-8 : volts(random);  // also "-0.000000"
+        std::string text = row_text(t, v);
+        ASSERT_EQ(text.back(), '\n');
+        text.pop_back();
+        csv_row row{};
+        row_problem problem{};
+        ASSERT_TRUE(parse(text, &row, &problem)) << text;
+        double expected[4];
+        ASSERT_EQ(std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf", &expected[0], &expected[1],
+                              &expected[2], &expected[3]),
+                  4);
+        EXPECT_EQ(row.time_s, expected[0]);
+        EXPECT_EQ(row.volt, expected[1]);
+        EXPECT_EQ(row.accel_g, expected[2]);
+        EXPECT_EQ(row.accel_ms2, expected[3]);
+        EXPECT_TRUE(row_consistent(row, sensitivity)) << text;
+    }
+}
+
+TEST(ParseRow, AcceptsTheSpellingsOfValuesThatAreNotFinite) {
+    csv_row row{};
+    row_problem problem{};
+    ASSERT_TRUE(parse("0.000100,nan,-nan,inf", &row, &problem));
+    EXPECT_TRUE(std::isnan(row.volt));
+    EXPECT_TRUE(std::isnan(row.accel_g));
+    EXPECT_TRUE(std::isinf(row.accel_ms2) && row.accel_ms2 > 0);
+    ASSERT_TRUE(parse("-inf,0.000000,0.000000,0.000000", &row, &problem));
+    EXPECT_TRUE(std::isinf(row.time_s) && row.time_s < 0);
+}
+
+TEST(ParseRow, AcceptsTheLargestValueAndRefusesLargerOnes) {
+    char largest[max_field_size + 1];
+    std::snprintf(largest, sizeof largest, "%.6f", 1.7976931348623157e308);
+    csv_row row{};
+    row_problem problem{};
+    std::string line = std::string("0.000000,0.000000,0.000000,") + largest;
+    ASSERT_TRUE(parse(line, &row, &problem));
+    EXPECT_EQ(row.accel_ms2, 1.7976931348623157e308);
+
+    std::string nines(309, '9');
+    ASSERT_FALSE(parse("0.000000,0.000000,0.000000," + nines + ".000000", &row, &problem));
+    EXPECT_EQ(problem.fault, row_fault::out_of_range);
+    ASSERT_FALSE(parse("0.000000,0.000000,0.000000,1" + nines + ".000000", &row, &problem));
+    EXPECT_EQ(problem.fault, row_fault::integer_too_long);
+}
+
+struct bad_line {
+    const char* line;
+    row_fault fault;
+    int field;
+    std::size_t column;
+};
+
+void PrintTo(const bad_line& c, std::ostream* os) {
+    *os << '"' << c.line << '"';
+}
+
+class ParseRowRejects : public ::testing::TestWithParam<bad_line> {};
+
+TEST_P(ParseRowRejects, WithTheFirstFaultAndWhereItIs) {
+    const bad_line& c = GetParam();
+    csv_row row{};
+    row_problem problem{};
+    ASSERT_FALSE(parse(c.line, &row, &problem)) << c.line;
+    EXPECT_EQ(problem.fault, c.fault) << c.line;
+    EXPECT_EQ(problem.field, c.field) << c.line;
+    EXPECT_EQ(problem.column, c.column) << c.line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ParseRowRejects,
+    ::testing::Values(
+        bad_line{"", row_fault::empty_line, 0, 0},
+        bad_line{"0.000100,0.512345,1.024690,10.048694\r", row_fault::carriage_return, 0, 37},
+        bad_line{"0.000100,0.5123451.024690,10.048694", row_fault::field_count, 0, 0},
+        bad_line{"0.000100,0.512345,1.024690,10.048694,", row_fault::field_count, 0, 0},
+        bad_line{"0.000100,0.51234,1.024690,10.048694", row_fault::decimals, 2, 12},
+        bad_line{"0.000100,0.512345,1.0246901,10.048694", row_fault::decimals, 3, 21},
+        bad_line{"0.000100,0.512345,1.024690,10", row_fault::no_decimal_point, 4, 30},
+        bad_line{"+0.000100,0.512345,1.024690,10.048694", row_fault::plus_sign, 1, 1},
+        bad_line{"0.000100,-+0.512345,1.024690,10.048694", row_fault::plus_sign, 2, 11},
+        bad_line{"0.000100, 0.512345,1.024690,10.048694", row_fault::blank, 2, 10},
+        bad_line{"0.000100,0.512345 ,1.024690,10.048694", row_fault::blank, 2, 18},
+        bad_line{"0.000100,5.12345e-1,1.024690,10.048694", row_fault::exponent, 2, 17},
+        bad_line{"1E-4,0.512345,1.024690,10.048694", row_fault::exponent, 1, 2},
+        bad_line{"0.000100,,1.024690,10.048694", row_fault::empty_field, 2, 10},
+        bad_line{"0.000100,0.512345,1.024690,", row_fault::empty_field, 4, 28},
+        bad_line{".000100,0.512345,1.024690,10.048694", row_fault::no_integer_digits, 1, 1},
+        bad_line{"-,0.512345,1.024690,10.048694", row_fault::no_integer_digits, 1, 2},
+        bad_line{"00.000100,0.512345,1.024690,10.048694", row_fault::leading_zero, 1, 1},
+        bad_line{"0.000100,0x512345,1.024690,10.048694", row_fault::bad_character, 2, 11},
+        bad_line{"0.000100,0.512345,1.0246.0,10.048694", row_fault::bad_character, 3, 25},
+        bad_line{"0.000100,NaN,1.024690,10.048694", row_fault::bad_character, 2, 10},
+        bad_line{"0.000100,nan1,1.024690,10.048694", row_fault::bad_character, 2, 10},
+        bad_line{"0.000100,0.512345,1.024690,10.04869\x01", row_fault::bad_character, 4, 36}));
+
+TEST(DescribeReadFailure, NamesTheLineTheFieldAndTheReason) {
+    read_failure failure{};
+    failure.fault = read_fault::bad_row;
+    failure.line = 7;
+    failure.problem = row_problem{row_fault::decimals, 2, 12, 0, 5, 0};
+    EXPECT_EQ(message_of(failure), "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)");
+    failure.problem = row_problem{row_fault::field_count, 0, 0, 3, 0, 0};
+    EXPECT_EQ(message_of(failure), "line 7: 3 fields, expected 4 separated by commas");
+    failure.fault = read_fault::cut_short;
+    EXPECT_EQ(message_of(failure, 5),
+              "line 7: last line cut short, it has no line end; 5 whole rows before it");
+}
+
+// ---- The whole file -------------------------------------------------------
+
+TEST(CsvReader, ReadsEveryRowWhereverTheBufferBoundariesFall) {
+    std::string content = data_file_header;
+    const int rows = 5000;
+    for (int i = 0; i < rows; ++i) content += row_text(i * 1e-4, 0.5 + 0.25 * std::sin(i * 0.0314));
+    for (std::size_t buffer :
+         {csv_reader_min_buffer, csv_reader_min_buffer + 37, std::size_t{1} << 20}) {
+        read_outcome outcome = read_all(content, buffer);
+        ASSERT_EQ(outcome.status, read_status::end) << message_of(outcome.failure);
+        ASSERT_EQ(outcome.rows.size(), static_cast<std::size_t>(rows));
+        for (int i = 0; i < rows; i += 997) {
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "%.6f", 0.5 + 0.25 * std::sin(i * 0.0314));
+            EXPECT_EQ(outcome.rows[i].volt, std::strtod(expected, nullptr)) << "row " << i;
+        }
+    }
+}
+
+TEST(CsvReader, AHeaderAloneIsAValidFileWithoutRows) {
+    read_outcome outcome = read_all(data_file_header);
+    EXPECT_EQ(outcome.status, read_status::end);
+    EXPECT_TRUE(outcome.rows.empty());
+}
+
+TEST(CsvReader, ReportsALastLineWithoutItsLineEndAsCutShort) {
+    std::string content = data_file_header + row_text(0.0001, 0.5) + row_text(0.0002, 0.5);
+    content += "0.000300,0.5000";
+    read_outcome outcome = read_all(content);
+    EXPECT_EQ(outcome.status, read_status::failed);
+    EXPECT_EQ(outcome.failure.fault, read_fault::cut_short);
+    EXPECT_EQ(outcome.failure.line, 4u);
+    EXPECT_EQ(outcome.rows.size(), 2u);
+}
+
+TEST(CsvReader, ReportsTheLineOfTheFirstBadRow) {
+    std::string content = data_file_header;
+    for (int i = 0; i < 3000; ++i) content += row_text(i * 1e-4, 0.5);
+    content += "0.300000,0.500000,1.000000,9.80665\n";  // five decimals
+    content += "garbage\n";
+    read_outcome outcome = read_all(content);
+    EXPECT_EQ(outcome.status, read_status::failed);
+    EXPECT_EQ(outcome.failure.fault, read_fault::bad_row);
+    EXPECT_EQ(outcome.failure.line, 3002u);
+    EXPECT_EQ(outcome.failure.problem.fault, row_fault::decimals);
+    EXPECT_EQ(outcome.failure.problem.field, 4);
+}
+
+TEST(CsvReader, RefusesFilesThatAreNotDataFiles) {
+    EXPECT_EQ(read_all("").failure.fault, read_fault::empty_file);
+    EXPECT_EQ(read_all("Time(s),Volt(V),Acc").failure.fault, read_fault::header_cut_short);
+    EXPECT_EQ(read_all("Time(s),Volt(V),Accel(g),Accel(m/s^2)").failure.fault,
+              read_fault::header_cut_short);
+
+    read_outcome wrong = read_all("time,volt,g,ms2\n0.000100,0.5,1.0,9.8\n");
+    EXPECT_EQ(wrong.failure.fault, read_fault::bad_header);
+    EXPECT_STREQ(wrong.failure.excerpt, "time,volt,g,ms2");
+    EXPECT_EQ(read_all("Time(s),Volt(V),Accel(g),Accel(m/s^2)\r\n").failure.fault,
+              read_fault::bad_header);
+    EXPECT_EQ(read_all("Time(s),Volt(V),Accel(g),Accel(m/s^2),x\n").failure.fault,
+              read_fault::bad_header);
+
+    std::string binary =
+        "\x7f"
+        "ELF";
+    binary += std::string(60, '\0');
+    EXPECT_EQ(read_all(binary).failure.fault, read_fault::binary_data);
+
+    read_outcome endless = read_all(data_file_header + std::string(5000, '1'));
+    EXPECT_EQ(endless.failure.fault, read_fault::line_too_long);
+    EXPECT_EQ(endless.failure.line, 2u);
+}
+
+TEST(CsvReader, OpeningAMissingFileReturnsItsErrno) {
+    csv_reader reader;
+    EXPECT_EQ(csv_reader_open(&reader, "/nonexistent/dir/file.csv", 0), ENOENT);
+}
+
+// ---- Statistics -----------------------------------------------------------
+
+TEST(InspectStats, TellsGapsAndOverlapsFromJitter) {
+    inspect_stats* stats = new inspect_stats;
+    stats_init(stats, 10000.0, sensitivity, 0.05);
+    // Blocks of 1000 rows; their starts stray by up to 3 ms, one block is
+    // lost (0.1 s gap) and one starts 0.2 s early.
+    const double offsets[] = {0.0, 0.003, -0.002, 0.1, 0.1, -0.1, -0.1, 0.001};
+    std::uint64_t line = 1;
+    std::vector<step_kind> kinds;
+    for (int block = 0; block < 8; ++block) {
+        double start = 0.1 + block * 0.1 + offsets[block];
+        for (int i = 0; i < 1000; ++i) {
+            csv_row row{start + i * 1e-4, 0.5, 1.0, standard_gravity};
+            step_kind kind = stats_add(stats, row, ++line);
+            if (kind != step_kind::regular) kinds.push_back(kind);
+        }
+    }
+    ASSERT_EQ(kinds.size(), 4u);
+    EXPECT_EQ(kinds[0], step_kind::first);
+    EXPECT_EQ(kinds[1], step_kind::gap);
+    EXPECT_EQ(kinds[2], step_kind::overlap);
+    EXPECT_EQ(kinds[3], step_kind::gap);  // back from -0.1 to +0.001
+    EXPECT_EQ(stats->gaps, 2u);
+    EXPECT_EQ(stats->overlaps, 1u);
+    EXPECT_NEAR(stats->largest_gap_s, 0.102, 1e-9);
+    EXPECT_NEAR(stats->largest_overlap_s, 0.2, 1e-9);
+    EXPECT_NEAR(stats->missing_s, 0.102 + 0.101, 1e-9);
+    EXPECT_NEAR(stats->jitter_late_s, 0.003, 1e-9);
+    EXPECT_NEAR(stats->jitter_early_s, 0.005, 1e-9);
+    ASSERT_EQ(stats->kept_count, 3u);
+    EXPECT_EQ(stats->kept[0].line, 3002u);  // first row of block 3
+    EXPECT_NEAR(stats->kept[0].at_s, 0.1 + 0.2 - 0.002 + 999e-4, 1e-9);
+    EXPECT_EQ(stats->rows, 8000u);
+    EXPECT_NEAR(stats_duration(*stats), (0.1 + 0.7 + 0.001 + 999e-4) - 0.1 + 1e-4, 1e-9);
+    delete stats;
+}
+
+TEST(InspectStats, LevelsOfASineOverWholeCycles) {
+    inspect_stats* stats = new inspect_stats;
+    stats_init(stats, 10000.0, sensitivity, 0.05);
+    for (int n = 0; n < 100000; ++n) {
+        double g = 1.0 + 0.5 * std::sin(2 * pi * 50 * n / 10000.0);
+        stats_add(stats, csv_row{n * 1e-4, g * sensitivity, g, g * standard_gravity}, n + 2);
+    }
+    EXPECT_NEAR(column_mean(stats->accel_g), 1.0, 1e-12);
+    EXPECT_NEAR(column_rms(stats->accel_g), std::sqrt(1.0 + 0.125), 1e-12);
+    EXPECT_NEAR(column_ac_rms(stats->accel_g), 0.5 / std::sqrt(2.0), 1e-9);
+    EXPECT_NEAR(column_ac_rms(stats->accel_ms2), 0.5 / std::sqrt(2.0) * standard_gravity, 1e-8);
+    EXPECT_DOUBLE_EQ(stats->accel_g.max - stats->accel_g.min, 1.0);
+    delete stats;
+}
+
+TEST(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
+    inspect_stats* stats = new inspect_stats;
+    stats_init(stats, 10000.0, sensitivity, 0.05);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> volts(0.2, 0.8);
+    for (int i = 0; i < 1000; ++i) {
+        std::string text = row_text(i * 1e-4, volts(random), 0.1);  // 100 mV/g
+        csv_row row{};
+        row_problem problem{};
+        ASSERT_TRUE(parse(text.substr(0, text.size() - 1), &row, &problem));
+        stats_add(stats, row, i + 2);
+    }
+    EXPECT_EQ(stats->mismatched_rows, 1000u);
+    EXPECT_EQ(stats->first_mismatch_line, 2u);
+    EXPECT_NEAR(stats_implied_sensitivity(*stats), 0.1, 1e-6);
+    delete stats;
+}
+
+TEST(RowConsistent, AllowsWhatRoundingTheVoltageExplainsAndNoMore) {
+    // 0.5000005 V prints as 0.500000 or 0.500001; g is 1.000001 either way.
+    csv_row row{0.0, 0.5, 1.000001, 9.806660};
+    EXPECT_TRUE(row_consistent(row, sensitivity));
+    row.accel_g = 1.000003;
+    EXPECT_FALSE(row_consistent(row, sensitivity));
+    row.accel_g = 1.0;
+    row.accel_ms2 = 9.80666 + 30e-6;
+    EXPECT_FALSE(row_consistent(row, sensitivity));
+    double nan = std::nan("");
+    EXPECT_TRUE(row_consistent(csv_row{0.0, nan, -nan, nan}, sensitivity));
+    EXPECT_FALSE(row_consistent(csv_row{0.0, nan, 1.0, nan}, sensitivity));
+}
+
+// ---- Spectrum -------------------------------------------------------------
+
+namespace {
+
+struct spectrum_run {
+    amplitude_spectrum spectrum;
+    std::vector<spectral_peak> peaks;
+};
+
+// Feeds `samples` in, breaking where `breaks` says, and finds up to five peaks.
+spectrum_run analyse(const std::vector<double>& samples, std::size_t segment = 8192,
+                     const std::vector<std::size_t>& breaks = {}) {
+    spectrum_run run{};
+    welch_state welch;
+    EXPECT_EQ(welch_init(&welch, segment), 0);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        for (std::size_t b : breaks)
+            if (b == i) welch_break(&welch);
+        welch_add(&welch, samples[i]);
+    }
+    EXPECT_EQ(welch_finish(&welch, 10000.0, &run.spectrum), 0);
+    welch_free(&welch);
+    run.peaks.resize(5);
+    run.peaks.resize(find_peaks(run.spectrum, 0.0, run.peaks.data(), run.peaks.size()));
+    return run;
+}
+
+std::vector<double> tones(std::size_t count, double level,
+                          std::vector<std::pair<double, double>> hz_amplitude, double noise = 0.0) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> uniform(-noise, noise);
+    std::vector<double> samples(count);
+    for (std::size_t n = 0; n < count; ++n) {
+        double x = level + (noise > 0 ? uniform(random) : 0.0);
+        for (auto& t : hz_amplitude) x += t.second * std::sin(2 * pi * t.first * n / 10000.0 + 0.3);
+        samples[n] = x;
+    }
+    return samples;
+}
+
+}  // namespace
+
+// Tolerances: the refinement is exact for a lone tone, so 0.01 Hz and 0.5 %
+// leave room only for the other tone's and the noise's leakage.
+TEST(Spectrum, ASineShowsAtItsFrequencyWithItsAmplitudeOnOrBetweenBins) {
+    for (double hz : {50.0, 123.4, 610.3515625 /* exactly bin 500 */, 2222.2}) {
+        spectrum_run run = analyse(tones(100000, 1.0, {{hz, 0.3}}, 0.004));
+        ASSERT_FALSE(run.peaks.empty());
+        EXPECT_NEAR(run.peaks[0].frequency_hz, hz, 0.01) << hz;
+        EXPECT_NEAR(run.peaks[0].amplitude, 0.3, 0.3 * 0.005) << hz;
+        EXPECT_EQ(run.spectrum.segments, (100000u - 8192u) / 4096u + 1u);
+        EXPECT_NEAR(run.spectrum.bin_hz, 10000.0 / 8192.0, 1e-12);
+        spectrum_free(&run.spectrum);
+    }
+}
+
+TEST(Spectrum, TwoTonesAreListedStrongestFirst) {
+    spectrum_run run = analyse(tones(60000, 0.0, {{400.0, 0.05}, {50.0, 0.5}}));
+    ASSERT_GE(run.peaks.size(), 2u);
+    EXPECT_NEAR(run.peaks[0].frequency_hz, 50.0, 0.01);
+    EXPECT_NEAR(run.peaks[0].amplitude, 0.5, 0.0025);
+    EXPECT_NEAR(run.peaks[1].frequency_hz, 400.0, 0.01);
+    EXPECT_NEAR(run.peaks[1].amplitude, 0.05, 0.00025);
+    spectrum_free(&run.spectrum);
+}
+
+TEST(Spectrum, FewerSamplesThanOneSegmentStillGiveASpectrum) {
+    spectrum_run run = analyse(tones(3001, 1.0, {{50.0, 0.5}}));
+    EXPECT_EQ(run.spectrum.segment_size, 3000u);
+    EXPECT_EQ(run.spectrum.segments, 1u);
+    ASSERT_FALSE(run.peaks.empty());
+    EXPECT_NEAR(run.peaks[0].frequency_hz, 50.0, 0.05);
+    EXPECT_NEAR(run.peaks[0].amplitude, 0.5, 0.5 * 0.01);
+    spectrum_free(&run.spectrum);
+
+    welch_state welch;
+    ASSERT_EQ(welch_init(&welch, 8192), 0);
+    for (int i = 0; i < 15; ++i) welch_add(&welch, 1.0);
+    amplitude_spectrum none;
+    EXPECT_EQ(welch_finish(&welch, 10000.0, &none), ENODATA);
+    welch_free(&welch);
+}
+
+TEST(Spectrum, SamplesBeforeABreakNeverShareASegmentWithThoseAfter) {
+    // 5000 samples of 1000 Hz, a break, then 50 Hz only: segments made after
+    // the break must hold no trace of 1000 Hz.
+    std::vector<double> samples = tones(5000, 0.0, {{1000.0, 1.0}});
+    std::vector<double> after = tones(40000, 0.0, {{50.0, 0.5}});
+    samples.insert(samples.end(), after.begin(), after.end());
+    spectrum_run run = analyse(samples, 8192, {5000});
+    const std::size_t bin_1000 =
+        static_cast<std::size_t>(std::lround(1000.0 / run.spectrum.bin_hz));
+    EXPECT_LT(run.spectrum.amplitude[bin_1000], 1e-6);
+    EXPECT_EQ(run.spectrum.segments, (40000u - 8192u) / 4096u + 1u);
+    spectrum_free(&run.spectrum);
+
+    spectrum_run unbroken = analyse(samples);
+    EXPECT_GT(unbroken.spectrum.amplitude[bin_1000], 0.01);
+    spectrum_free(&unbroken.spectrum);
+}
+
+TEST(Spectrum, PlainNoiseHasNoPeakAboveTwentyDecibelsOverItsMedian) {
+    spectrum_run run = analyse(tones(200000, 1.0, {}, 0.004));
+    double floor = noise_floor(run.spectrum);
+    // White noise of variance s^2 through a Hann window: 4 s sqrt(3 / 8N) per bin.
+    double expected = 4 * (0.004 / std::sqrt(3.0)) * std::sqrt(3.0 / (8 * 8192.0));
+    EXPECT_NEAR(floor, expected, expected * 0.1);
+    spectral_peak peaks[5];
+    EXPECT_EQ(find_peaks(run.spectrum, 10 * floor, peaks, 5), 0u);
+    spectrum_free(&run.spectrum);
+}
+
+// ---- The whole pass ------------------------------------------------------
+
+TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
+    // The recorder stalls inside a read: that block returns 1.5 s late and
+    // carries the gap in its time stamp, while the device overruns and the
+    // samples jump only after it, under regular time stamps.
+    std::string content = data_file_header;
+    std::uint64_t n = 0;
+    double start = 0.1;
+    for (int block = 0; block < 30; ++block) {
+        if (block == 10) start += 1.5;
+        if (block == 11) n += 15437;  // lost, not a whole number of cycles
+        for (int i = 0; i < 1000; ++i, ++n) {
+            double volt = 0.5 + 0.25 * std::sin(2 * pi * 50.0 * static_cast<double>(n) / 10000.0);
+            content += row_text(start + i * 1e-4, volt);
+        }
+        start += 0.1;
+    }
+    int fd = memory_file(content);
+    ASSERT_GE(fd, 0);
+    inspect_result* result = new inspect_result;
+    ASSERT_TRUE(inspect_fd(fd, default_inspect_config(), result));
+    close(fd);
+    EXPECT_EQ(result->stats.gaps, 1u);
+    ASSERT_GE(result->peak_count, 1u);
+    EXPECT_NEAR(result->peaks[0].frequency_hz, 50.0, 0.001);
+    EXPECT_NEAR(result->peaks[0].amplitude, 0.5, 0.0005);
+    // A phase jump inside a segment would spread sidebands around 50 Hz.
+    for (std::size_t i = 1; i < result->peak_count; ++i)
+        EXPECT_LT(result->peaks[i].amplitude, 1e-4) << result->peaks[i].frequency_hz << " Hz";
+    inspect_result_free(result);
+    delete result;
+}
+
+// ---- Picture --------------------------------------------------------------
+
+TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
+    envelope* env = new envelope;
+    envelope_init(env);
+    const std::uint64_t rows = 1234567;
+    for (std::uint64_t n = 0; n < rows; ++n) {
+        double v = n == 777777 ? 9.0 : n == 4242 ? -7.0 : std::sin(n * 0.01);
+        envelope_add(env, n * 1e-4, v);
+    }
+    ASSERT_GE(env->count, envelope_capacity / 2);
+    ASSERT_LE(env->count, envelope_capacity);
+    std::uint64_t total = 0;
+    double low = 1e9;
+    double high = -1e9;
+    for (std::size_t i = 0; i < env->count; ++i) {
+        const envelope_bucket& b = env->buckets[i];
+        total += b.rows;
+        if (i + 1 < env->count) {
+            EXPECT_EQ(b.rows, env->rows_per_bucket);
+            EXPECT_LT(b.last_s, env->buckets[i + 1].first_s);
+        }
+        low = std::min(low, b.min);
+        high = std::max(high, b.max);
+    }
+    EXPECT_EQ(total, rows);
+    EXPECT_EQ(low, -7.0);
+    EXPECT_EQ(high, 9.0);
+    delete env;
+}
+
+TEST(XmlEscape, EscapesMarkupDropsWhatXmlForbidsAndKeepsUtf8) {
+    char out[128];
+    xml_escape("a&b<c>\"d'", out, sizeof out);
+    EXPECT_STREQ(out, "a&amp;b&lt;c&gt;&quot;d&apos;");
+    xml_escape("caf\xc3\xa9 \x01\xff\xc3", out, sizeof out);
+    EXPECT_STREQ(out, "caf\xc3\xa9 ???");
+    xml_escape("x&y", out, 5);  // no half entity
+    EXPECT_STREQ(out, "x");
+}

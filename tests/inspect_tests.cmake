@@ -1,0 +1,51 @@
+# acc_inspect's tests, included by tests/CMakeLists.txt: its parts on data
+# made in the test, the real program on good and bad files, and the real
+# recorder's files end to end. With ACC_BUILD_FUZZ (clang only) also a
+# bounded fuzzing run of the row parser and the reader.
+if(NOT TARGET GTest::gtest_main)
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+add_executable(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp)
+target_link_libraries(inspect_test PRIVATE acc_inspect_core GTest::gtest_main)
+gtest_discover_tests(inspect_test)
+
+find_package(ZLIB REQUIRED)  # to read the rendered PNG back
+add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
+target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file ZLIB::ZLIB GTest::gtest_main)
+target_compile_definitions(inspect_cli_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>")
+add_dependencies(inspect_cli_test acc_inspect)
+gtest_discover_tests(inspect_cli_test PROPERTIES TIMEOUT 60)
+
+add_executable(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp)
+target_link_libraries(inspect_e2e_test PRIVATE acc_inspect_core program_runner GTest::gtest_main)
+target_compile_definitions(inspect_e2e_test PRIVATE
+  INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
+  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")
+add_dependencies(inspect_e2e_test acc_inspect acc_recorder_for_tests)
+gtest_discover_tests(inspect_e2e_test PROPERTIES TIMEOUT 60)
+
+option(ACC_BUILD_FUZZ "Build the libFuzzer target for acc_inspect's row parser (clang only)" OFF)
+if(ACC_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(WARNING "ACC_BUILD_FUZZ needs clang; the fuzzer is not built with ${CMAKE_CXX_COMPILER_ID}")
+  else()
+    set(inspect_sanitizers -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+    add_executable(inspect_row_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/inspect_row_fuzz.cpp
+                                    ${PROJECT_SOURCE_DIR}/src/inspect/csv_reader.cpp)
+    target_include_directories(inspect_row_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/src/inspect
+                                                        ${PROJECT_SOURCE_DIR}/src)
+    target_compile_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers} -g -O1)
+    target_link_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers})
+    # Seeds: a valid file and a few near misses; the run adds what it finds.
+    set(inspect_corpus ${CMAKE_CURRENT_BINARY_DIR}/inspect_row_corpus)
+    file(MAKE_DIRECTORY ${inspect_corpus})
+    file(WRITE ${inspect_corpus}/valid "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n0.100000,0.512345,1.024690,10.048694\n0.100100,-0.000001,-0.000002,-0.000020\n")
+    file(WRITE ${inspect_corpus}/special "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n0.100000,nan,-nan,inf\n-inf,0.500000,1.000000,9.806650")
+    file(WRITE ${inspect_corpus}/faults "0.100000,0.51234,1e-3,+1.000000\r\n")
+    add_test(NAME inspect_row_fuzz
+             COMMAND inspect_row_fuzz -max_total_time=20 -timeout=10 -rss_limit_mb=1024 ${inspect_corpus})
+    set_tests_properties(inspect_row_fuzz PROPERTIES TIMEOUT 120 LABELS fuzz)
+  endif()
+endif()

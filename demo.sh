@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/need_packages.sh
-need_packages g++ cmake make
+need_packages g++ cmake make pkg-config libfftw3-dev
 cmake --preset demo >/dev/null
 cmake --build --preset demo -j"$(nproc)" >/dev/null
 mkdir -p demo_data

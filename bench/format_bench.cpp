@@ -68,8 +68,8 @@ void row_snprintf(benchmark::State& state) {
         if (buffer.size() - used < row_room) used = 0;
         const sample_values& s = samples[step % sample_table_size];
         const int n = std::snprintf(buffer.data() + used, row_room, "%.6f,%.6f,%.6f,%.6f\n",
-                                    static_cast<double>(step) * sample_period_s, s.volt,
-                                    s.accel_g, s.accel_ms2);
+                                    static_cast<double>(step) * sample_period_s, s.volt, s.accel_g,
+                                    s.accel_ms2);
         used += static_cast<std::size_t>(n);
         benchmark::DoNotOptimize(buffer.data());
         ++step;

@@ -59,8 +59,7 @@ void count_new_lines(line_counter* counter) {
         ssize_t got = read(counter->fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return;
-        counter->lines += static_cast<std::uint64_t>(
-            std::count(buffer, buffer + got, '\n'));
+        counter->lines += static_cast<std::uint64_t>(std::count(buffer, buffer + got, '\n'));
         counter->last_byte = buffer[got - 1];
     }
 }
@@ -92,10 +91,14 @@ long read_vm_hwm_kib(pid_t pid) {
 // Everything the recorder might inherit that would slow it down or change
 // what it records: an empty value is the same as unset.
 std::vector<std::string> unpaced_environment() {
-    return {"ACTS2200_SIM_UNPACED=1",         "ACTS2200_SIM_LOG=",
-            "ACTS2200_SIM_FAIL=",             "ACTS2200_SIM_FAIL_READS=",
-            "ACTS2200_SIM_FAILED_READ_COUNT=", "ACTS2200_SIM_SHORT_READS=",
-            "ACTS2200_SIM_OVER_REPORT=",       "ACTS2200_SIM_VALUES="};
+    return {"ACTS2200_SIM_UNPACED=1",
+            "ACTS2200_SIM_LOG=",
+            "ACTS2200_SIM_FAIL=",
+            "ACTS2200_SIM_FAIL_READS=",
+            "ACTS2200_SIM_FAILED_READ_COUNT=",
+            "ACTS2200_SIM_SHORT_READS=",
+            "ACTS2200_SIM_OVER_REPORT=",
+            "ACTS2200_SIM_VALUES="};
 }
 
 double seconds_of(const timeval& tv) {
@@ -167,8 +170,10 @@ recording_result record_samples(const char* recorder_path, std::uint64_t samples
             if (poll(fds, count, poll_interval_ms) > 0) {
                 for (nfds_t i = 0; i < count; ++i) {
                     if (fds[i].revents == 0) continue;
-                    if (fds[i].fd == child.out_fd) drain(&child.out_fd, &out);
-                    else drain(&child.err_fd, &err);
+                    if (fds[i].fd == child.out_fd)
+                        drain(&child.out_fd, &out);
+                    else
+                        drain(&child.err_fd, &err);
                 }
             }
         } else {
@@ -190,8 +195,8 @@ recording_result record_samples(const char* recorder_path, std::uint64_t samples
         }
         std::chrono::duration<double> running = std::chrono::steady_clock::now() - started;
         if (!killed && running.count() > run_deadline_s) {
-            result.error = "the recorder did not record " + std::to_string(samples) +
-                           " samples in time";
+            result.error =
+                "the recorder did not record " + std::to_string(samples) + " samples in time";
             kill(child.pid, SIGKILL);
             killed = true;
         }
@@ -227,7 +232,8 @@ recording_result record_samples(const char* recorder_path, std::uint64_t samples
     result.sys_s = seconds_of(usage.ru_stime);
     result.ru_maxrss_kib = usage.ru_maxrss;
     std::vector<std::string> totals = lines_starting_with(out, "Total points: ");
-    if (!totals.empty()) result.total_points = std::strtoull(totals.front().c_str() + 14, nullptr, 10);
+    if (!totals.empty())
+        result.total_points = std::strtoull(totals.front().c_str() + 14, nullptr, 10);
 
     if (result.error.empty()) {
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

@@ -17,18 +17,18 @@ constexpr dev_handle no_device = -1;
 // owns the meaning of each field; the recorder fixes only the values that
 // fill_ai_param writes. Unnamed spans stay zero.
 struct ai_param {
-    std::int32_t word_0;            // 1
+    std::int32_t word_0;  // 1
     std::uint8_t reserved_4[12];
-    std::int32_t ai_option;         // run setting ai_option
-    std::int32_t word_20;           // 0
-    std::int32_t word_24;           // 0
+    std::int32_t ai_option;  // run setting ai_option
+    std::int32_t word_20;    // 0
+    std::int32_t word_24;    // 0
     std::uint8_t reserved_28[756];
-    std::int32_t word_784;          // 3
-    std::int32_t word_788;          // 4096
-    double sample_rate_hz;          // run setting sample_rate_hz
-    std::int32_t word_800;          // 0
+    std::int32_t word_784;  // 3
+    std::int32_t word_788;  // 4096
+    double sample_rate_hz;  // run setting sample_rate_hz
+    std::int32_t word_800;  // 0
     std::uint8_t reserved_804[4];
-    std::int32_t word_808;          // 0
+    std::int32_t word_808;  // 0
     std::uint8_t reserved_812[132];
 };
 
@@ -56,10 +56,9 @@ std::int32_t ACTS2200_AI_StartTask(dev_handle handle);
 
 // Waits until `requested` voltages are available or `timeout_s` has passed.
 // On success stores the number of voltages written to `dest` in `*delivered`.
-std::int32_t ACTS2200_AI_ReadAnalog(dev_handle handle, double* dest,
-                                    std::uint32_t requested,
-                                    std::uint32_t* delivered,
-                                    std::int32_t reserved, double timeout_s);
+std::int32_t ACTS2200_AI_ReadAnalog(dev_handle handle, double* dest, std::uint32_t requested,
+                                    std::uint32_t* delivered, std::int32_t reserved,
+                                    double timeout_s);
 
 // Results of the three release calls carry no meaning for the recorder.
 std::int32_t ACTS2200_AI_StopTask(dev_handle handle);

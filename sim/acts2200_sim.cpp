@@ -69,9 +69,9 @@ struct sim_device {
     sim_state state = sim_state::closed;
     sim_switches switches;
     int log_fd = -1;
-    bool log_opened = false;   // opening was tried since the last close
+    bool log_opened = false;  // opening was tried since the last close
     double sample_rate_hz = 0.0;
-    std::int64_t t0_ns = 0;    // sample k is ready at t0 + (k + 1) / rate
+    std::int64_t t0_ns = 0;      // sample k is ready at t0 + (k + 1) / rate
     std::uint64_t position = 0;  // absolute index of the next sample to deliver
     std::uint64_t reads = 0;     // reads that reached the device since DEV_Create
 };
@@ -79,9 +79,9 @@ struct sim_device {
 sim_device sim;
 
 const char* const switch_names[] = {
-    "ACTS2200_SIM_FAIL",         "ACTS2200_SIM_FAIL_READS",  "ACTS2200_SIM_FAILED_READ_COUNT",
-    "ACTS2200_SIM_SHORT_READS",  "ACTS2200_SIM_OVER_REPORT", "ACTS2200_SIM_VALUES",
-    "ACTS2200_SIM_UNPACED",      "ACTS2200_SIM_LOG",
+    "ACTS2200_SIM_FAIL",        "ACTS2200_SIM_FAIL_READS",  "ACTS2200_SIM_FAILED_READ_COUNT",
+    "ACTS2200_SIM_SHORT_READS", "ACTS2200_SIM_OVER_REPORT", "ACTS2200_SIM_VALUES",
+    "ACTS2200_SIM_UNPACED",     "ACTS2200_SIM_LOG",
 };
 constexpr char switch_prefix[] = "ACTS2200_SIM_";
 
@@ -99,7 +99,8 @@ __attribute__((format(printf, 2, 3))) void append(log_line* line, const char* fo
     va_start(args, format);
     const int n = std::vsnprintf(line->text + line->size, room, format, args);
     va_end(args);
-    if (n > 0) line->size += static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room - 1;
+    if (n > 0)
+        line->size += static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room - 1;
 }
 
 void append_hex(log_line* line, const void* data, std::size_t size) {
@@ -202,10 +203,14 @@ bool parse_fail(const char* text, sim_switches* sw) {
     const char* cursor = text;
     const char *begin, *end;
     while (next_item(&cursor, &begin, &end)) {
-        if (item_is(begin, end, "create")) create = true;
-        else if (item_is(begin, end, "init")) init = true;
-        else if (item_is(begin, end, "start")) start = true;
-        else return false;
+        if (item_is(begin, end, "create"))
+            create = true;
+        else if (item_is(begin, end, "init"))
+            init = true;
+        else if (item_is(begin, end, "start"))
+            start = true;
+        else
+            return false;
     }
     sw->fail_create = create;
     sw->fail_init = init;
@@ -220,7 +225,8 @@ bool parse_read_ranges(const char* text, std::vector<read_range>* out) {
     const char *begin, *end;
     while (next_item(&cursor, &begin, &end)) {
         read_range range{};
-        const char* dash = static_cast<const char*>(std::memchr(begin, '-', static_cast<std::size_t>(end - begin)));
+        const char* dash = static_cast<const char*>(
+            std::memchr(begin, '-', static_cast<std::size_t>(end - begin)));
         if (item_is(begin, end, "all")) {
             range = {1, UINT64_MAX};
         } else if (dash == nullptr) {
@@ -228,8 +234,10 @@ bool parse_read_ranges(const char* text, std::vector<read_range>* out) {
             range.last = range.first;
         } else {
             if (!parse_u64(begin, dash, &range.first)) return false;
-            if (dash + 1 == end) range.last = UINT64_MAX;
-            else if (!parse_u64(dash + 1, end, &range.last)) return false;
+            if (dash + 1 == end)
+                range.last = UINT64_MAX;
+            else if (!parse_u64(dash + 1, end, &range.last))
+                return false;
         }
         if (range.first == 0 || range.last < range.first) return false;
         ranges.push_back(range);
@@ -244,7 +252,8 @@ bool parse_short_reads(const char* text, std::vector<short_read>* out) {
     const char* cursor = text;
     const char *begin, *end;
     while (next_item(&cursor, &begin, &end)) {
-        const char* colon = static_cast<const char*>(std::memchr(begin, ':', static_cast<std::size_t>(end - begin)));
+        const char* colon = static_cast<const char*>(
+            std::memchr(begin, ':', static_cast<std::size_t>(end - begin)));
         short_read entry{};
         if (colon == nullptr || !parse_u64(begin, colon, &entry.read) || entry.read == 0 ||
             !parse_u32(colon + 1, end, &entry.count)) {
@@ -279,13 +288,15 @@ bool parse_values(const char* text, std::vector<double>* out) {
 
 bool parse_switch_value(const char* name, const char* text, sim_switches* sw) {
     if (std::strcmp(name, "ACTS2200_SIM_FAIL") == 0) return parse_fail(text, sw);
-    if (std::strcmp(name, "ACTS2200_SIM_FAIL_READS") == 0) return parse_read_ranges(text, &sw->fail_reads);
+    if (std::strcmp(name, "ACTS2200_SIM_FAIL_READS") == 0)
+        return parse_read_ranges(text, &sw->fail_reads);
     if (std::strcmp(name, "ACTS2200_SIM_FAILED_READ_COUNT") == 0) {
         const bool ok = parse_u32(text, text + std::strlen(text), &sw->failed_read_count);
         sw->set_failed_read_count = ok;
         return ok;
     }
-    if (std::strcmp(name, "ACTS2200_SIM_SHORT_READS") == 0) return parse_short_reads(text, &sw->short_reads);
+    if (std::strcmp(name, "ACTS2200_SIM_SHORT_READS") == 0)
+        return parse_short_reads(text, &sw->short_reads);
     if (std::strcmp(name, "ACTS2200_SIM_OVER_REPORT") == 0) {
         return parse_u32(text, text + std::strlen(text), &sw->over_report);
     }
@@ -305,16 +316,19 @@ void load_switches(log_line* line) {
     for (const char* name : switch_names) {
         const char* text = std::getenv(name);
         if (text == nullptr || *text == '\0') continue;
-        if (!parse_switch_value(name, text, &sim.switches)) append(line, " error=bad switch %s", name);
+        if (!parse_switch_value(name, text, &sim.switches))
+            append(line, " error=bad switch %s", name);
     }
     const std::size_t prefix_size = sizeof switch_prefix - 1;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         if (std::strncmp(*entry, switch_prefix, prefix_size) != 0) continue;
         const char* equals = std::strchr(*entry, '=');
-        const std::size_t name_size = equals != nullptr ? static_cast<std::size_t>(equals - *entry) : std::strlen(*entry);
+        const std::size_t name_size =
+            equals != nullptr ? static_cast<std::size_t>(equals - *entry) : std::strlen(*entry);
         bool known = false;
         for (const char* name : switch_names) {
-            known = known || (std::strlen(name) == name_size && std::strncmp(name, *entry, name_size) == 0);
+            known = known ||
+                    (std::strlen(name) == name_size && std::strncmp(name, *entry, name_size) == 0);
         }
         if (!known) append(line, " error=bad switch %.*s", static_cast<int>(name_size), *entry);
     }
@@ -436,8 +450,10 @@ SIM_EXPORT dev_handle ACTS2200_DEV_Create(std::int32_t device_index) {
     load_switches(&errors);
     sim.reads = 0;
     const char* reason = nullptr;
-    if (device_index != 0) reason = "no such device";
-    else if (sim.switches.fail_create) reason = "injected failure";
+    if (device_index != 0)
+        reason = "no such device";
+    else if (sim.switches.fail_create)
+        reason = "injected failure";
     if (reason != nullptr) {
         append(&line, " -> -1%s error=%s", errors.text, reason);
         write_line(&line);
@@ -486,12 +502,12 @@ SIM_EXPORT std::int32_t ACTS2200_AI_StartTask(dev_handle handle) {
 }
 
 SIM_EXPORT std::int32_t ACTS2200_AI_ReadAnalog(dev_handle handle, double* dest,
-                                               std::uint32_t requested,
-                                               std::uint32_t* delivered,
+                                               std::uint32_t requested, std::uint32_t* delivered,
                                                std::int32_t reserved, double timeout_s) {
     std::lock_guard<std::mutex> guard(sim.lock);
     log_line line{};
-    append(&line, "AI_ReadAnalog handle=0x%jx requested=%" PRIu32 " reserved=%" PRId32 " timeout=%f",
+    append(&line,
+           "AI_ReadAnalog handle=0x%jx requested=%" PRIu32 " reserved=%" PRId32 " timeout=%f",
            handle_bits(handle), requested, reserved, timeout_s);
     if (const char* error = device_error(handle)) return fail_call(&line, error);
     if (sim.state != sim_state::running) return fail_call(&line, "task not started");
@@ -506,7 +522,8 @@ SIM_EXPORT std::int32_t ACTS2200_AI_ReadAnalog(dev_handle handle, double* dest,
     if (read_in_ranges(sw.fail_reads, read_number)) {
         if (sw.set_failed_read_count) {
             *delivered = sw.failed_read_count;
-            append(&line, " -> 0 delivered=%" PRIu32 " error=injected failure", sw.failed_read_count);
+            append(&line, " -> 0 delivered=%" PRIu32 " error=injected failure",
+                   sw.failed_read_count);
             write_line(&line);
             return 0;
         }

@@ -17,8 +17,8 @@ bool format_numbered_path(char* out, std::size_t out_size, const char* path, uns
     static constexpr char ending[] = ".csv";
     constexpr std::size_t ending_size = sizeof(ending) - 1;
     std::size_t length = std::strlen(path);
-    bool has_ending = length >= ending_size &&
-                      std::memcmp(path + length - ending_size, ending, ending_size) == 0;
+    bool has_ending =
+        length >= ending_size && std::memcmp(path + length - ending_size, ending, ending_size) == 0;
     std::size_t stem = has_ending ? length - ending_size : length;
     int written = std::snprintf(out, out_size, "%.*s_%u%s", static_cast<int>(stem), path, n,
                                 has_ending ? ending : "");
@@ -79,8 +79,7 @@ int write_header(std::FILE* stream) {
 #ifndef ACC_BASELINE_FPRINTF_ROWS
 
 int write_block(std::FILE* stream, char* row_text, const double* volts, std::uint32_t count,
-                double rel, double dt, double sensitivity_v_per_g,
-                std::uint64_t* bytes_written) {
+                double rel, double dt, double sensitivity_v_per_g, std::uint64_t* bytes_written) {
     std::uint64_t bytes = 0;
     std::size_t used = 0;
     errno = 0;

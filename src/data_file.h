@@ -35,7 +35,7 @@ constexpr std::size_t max_row_size = 4 * max_field_size + 4;
 // Text of the rows of one block, reused for the whole run. Ordinary rows are
 // under 48 bytes, so a block of 1000 goes to the file in one write; rows of
 // huge values are handed over in several, and memory stays bounded.
-constexpr std::size_t row_text_size = 64 * 1024;
+constexpr std::size_t row_text_size = std::size_t{64} * 1024;
 static_assert(row_text_size >= max_row_size, "room for the longest row");
 
 // The unit conversion of one voltage. Kept as two steps so that every
@@ -52,8 +52,7 @@ void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
 
 // Writes `path` with "_<n>" put before its ".csv" ending (or appended when a
 // cut-short path has no such ending). Returns false when it does not fit.
-bool format_numbered_path(char* out, std::size_t out_size, const char* path,
-                          unsigned n);
+bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n);
 
 // Creates the data file exclusively, never touching an existing file: tries
 // `path`, then its numbered variants. On success `path` names the file
@@ -62,8 +61,7 @@ int create_data_file(char* path, std::size_t path_size, std::FILE** stream);
 
 // One row, "%.6f,%.6f,%.6f,%.6f\n" with a decimal point whatever the locale.
 // Writes at most max_row_size bytes, no terminating zero; returns the count.
-std::size_t format_row(char* out, double time_s, double volt,
-                       double sensitivity_v_per_g);
+std::size_t format_row(char* out, double time_s, double volt, double sensitivity_v_per_g);
 
 // Writes the header and flushes it. Returns 0 or an errno value.
 int write_header(std::FILE* stream);
@@ -71,9 +69,8 @@ int write_header(std::FILE* stream);
 // Writes the rows of one block (sample i at rel + i * dt), formatted in
 // `row_text` (row_text_size bytes), and flushes them once. Adds the bytes
 // handed to the stream to *bytes_written. Returns 0 or an errno value.
-int write_block(std::FILE* stream, char* row_text, const double* volts,
-                std::uint32_t count, double rel, double dt, double sensitivity_v_per_g,
-                std::uint64_t* bytes_written);
+int write_block(std::FILE* stream, char* row_text, const double* volts, std::uint32_t count,
+                double rel, double dt, double sensitivity_v_per_g, std::uint64_t* bytes_written);
 
 // After a failed write: drops what the stream still buffers and cuts the
 // file back to `good_size` bytes, so that it ends with a whole row.

@@ -64,9 +64,9 @@ char* write_integer_part(char* out, std::uint64_t n) {
 
 char* write_point_and_micro(char* out, std::uint32_t micro) {
     out[0] = '.';
-    std::memcpy(out + 1, digit_pairs + 2 * (micro / 10000), 2);
-    std::memcpy(out + 3, digit_pairs + 2 * (micro / 100 % 100), 2);
-    std::memcpy(out + 5, digit_pairs + 2 * (micro % 100), 2);
+    std::memcpy(out + 1, digit_pairs + 2 * std::size_t{micro / 10000}, 2);
+    std::memcpy(out + 3, digit_pairs + 2 * std::size_t{micro / 100 % 100}, 2);
+    std::memcpy(out + 5, digit_pairs + 2 * std::size_t{micro % 100}, 2);
     return out + 7;
 }
 
@@ -118,6 +118,7 @@ char* format_fixed6(char* out, double v) {
     *out = '-';
     out += negative ? 1 : 0;
     if (biased_exponent == 0x7ff) {
+        // NOLINTNEXTLINE(bugprone-not-null-terminated-result): fields are not C strings
         std::memcpy(out, fraction_field != 0 ? "nan" : "inf", 3);
         return out + 3;
     }

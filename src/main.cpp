@@ -1,11 +1,13 @@
 // acc_recorder: records one analog input into a CSV file until a key is
 // pressed or a stop signal arrives.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "acts2200.h"
 #include "console_clock.h"
@@ -90,9 +92,12 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
     int status = status_ok;
     double t_start = now_sec();
     while (!stop_requested && !kbhit()) {
+        // A count beyond what the device filled must show as NaN, never as
+        // the previous block's samples or as uninitialised memory.
+        std::fill_n(run.block_buf, settings.chunk_points, std::numeric_limits<double>::quiet_NaN());
         std::uint32_t read_count = 0;
-        if (ACTS2200_AI_ReadAnalog(run.device, run.block_buf, settings.chunk_points,
-                                   &read_count, 0, read_timeout_s) == 0) {
+        if (ACTS2200_AI_ReadAnalog(run.device, run.block_buf, settings.chunk_points, &read_count, 0,
+                                   read_timeout_s) == 0) {
             std::puts("Read timeout/error");
             continue;
         }
@@ -100,8 +105,8 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         double rel = t_block - t_start;
         double dt = 1.0 / settings.sample_rate_hz;
         // Never trust a count beyond the buffer the library was given.
-        std::uint32_t rows = read_count < settings.chunk_points ? read_count
-                                                                : settings.chunk_points;
+        std::uint32_t rows =
+            read_count < settings.chunk_points ? read_count : settings.chunk_points;
         std::uint64_t bytes = 0;
         int error = write_block(run.stream, run.row_text, run.block_buf, rows, rel, dt,
                                 sensitivity_v_per_g, &bytes);

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
-#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -43,6 +43,7 @@ struct temp_dir {
         char pattern[] = "/tmp/acc_data_file_XXXXXX";
         path = mkdtemp(pattern);
     }
+    // NOLINTNEXTLINE(cert-env33-c): a fixed command on a directory the test made
     ~temp_dir() { std::system(("rm -rf '" + path + "'").c_str()); }
 };
 
@@ -113,7 +114,8 @@ TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
     temp_dir dir;
     std::string base = dir.path + "/r";
     put(base + ".csv", "");
-    for (unsigned n = 2; n <= max_name_suffix; ++n) put(base + "_" + std::to_string(n) + ".csv", "");
+    for (unsigned n = 2; n <= max_name_suffix; ++n)
+        put(base + "_" + std::to_string(n) + ".csv", "");
     char path[csv_path_size];
     std::snprintf(path, sizeof path, "%s.csv", base.c_str());
     std::FILE* stream = nullptr;
@@ -170,9 +172,10 @@ TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {
     std::vector<char> text(row_text_size);
     std::uint64_t bytes = 0;
     ASSERT_EQ(write_block(stream, text.data(), volts, 3, 2.0, 0.0001, 0.5, &bytes), 0);
-    std::string expected = "2.000000,0.250000,0.500000,4.903325\n"
-                           "2.000100,0.000000,0.000000,0.000000\n"
-                           "2.000200,-0.500000,-1.000000,-9.806650\n";
+    std::string expected =
+        "2.000000,0.250000,0.500000,4.903325\n"
+        "2.000100,0.000000,0.000000,0.000000\n"
+        "2.000200,-0.500000,-1.000000,-9.806650\n";
     EXPECT_EQ(bytes, expected.size());
     EXPECT_EQ(slurp(path), data_file_header + expected) << "flushed before close";
     ASSERT_EQ(write_block(stream, text.data(), volts, 0, 3.0, 0.0001, 0.5, &bytes), 0);
@@ -193,7 +196,8 @@ TEST(WriteBlock, HugeValuesOverflowNoBufferAndCutNoRow) {
     ASSERT_EQ(write_block(stream, text.data(), volts.data(), 1000, 7.0, 0.0001, 0.5, &bytes), 0);
     EXPECT_EQ(close_data_file(stream), 0);
     std::string expected;
-    for (std::size_t i = 0; i < volts.size(); ++i) expected += printf_row(7.0 + i * 0.0001, volts[i]);
+    for (std::size_t i = 0; i < volts.size(); ++i)
+        expected += printf_row(7.0 + i * 0.0001, volts[i]);
     EXPECT_GT(expected.size(), 4 * row_text_size);
     EXPECT_EQ(bytes, expected.size());
     EXPECT_TRUE(slurp(path) == expected);

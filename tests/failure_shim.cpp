@@ -2,11 +2,17 @@
 // sick system:
 //   ACC_TEST_FAIL_ALLOC_SIZE=<n>   malloc of exactly n bytes returns NULL
 //   ACC_TEST_FAIL_LOCALTIME=1      localtime returns NULL (EOVERFLOW)
+// or to step the wall clock as an administrator or a time daemon would:
+//   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
+//                                  n-th call on (calls counted from 1)
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <ctime>
+#include <sys/time.h>
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
 extern "C" void* __libc_malloc(std::size_t size);
 
 namespace {
@@ -28,6 +34,7 @@ extern "C" void* malloc(std::size_t size) {
     return __libc_malloc(size);
 }
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
 extern "C" std::tm* localtime(const std::time_t* time) {
     if (std::getenv("ACC_TEST_FAIL_LOCALTIME")) {
         errno = EOVERFLOW;
@@ -35,4 +42,42 @@ extern "C" std::tm* localtime(const std::time_t* time) {
     }
     static std::tm result;
     return localtime_r(time, &result);
+}
+
+namespace {
+struct clock_step {
+    unsigned long long from_call;
+    long long offset_us;
+};
+
+bool read_clock_step(clock_step* step) {
+    const char* text = std::getenv("ACC_TEST_CLOCK_STEP");
+    if (!text) return false;
+    char* colon = nullptr;
+    step->from_call = std::strtoull(text, &colon, 10);
+    if (colon == text || *colon != ':') return false;
+    char* end = nullptr;
+    const double seconds = std::strtod(colon + 1, &end);
+    if (end == colon + 1 || *end != '\0' || !std::isfinite(seconds)) return false;
+    step->offset_us = std::llround(seconds * 1e6);
+    return true;
+}
+}  // namespace
+
+extern "C" int gettimeofday(timeval* __restrict tv, void* __restrict) noexcept {
+    static unsigned long long calls = 0;
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return -1;
+    long long us = static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    clock_step step{};
+    if (read_clock_step(&step) && ++calls >= step.from_call) us += step.offset_us;
+    long long seconds = us / 1000000;
+    long long rest = us % 1000000;
+    if (rest < 0) {
+        rest += 1000000;
+        --seconds;
+    }
+    tv->tv_sec = static_cast<time_t>(seconds);
+    tv->tv_usec = static_cast<suseconds_t>(rest);
+    return 0;
 }

@@ -151,8 +151,8 @@ TEST(Fixed6Format, SubnormalsAndTinyValuesRoundToZero) {
 
 TEST(Fixed6Format, NonFiniteValues) {
     expect_texts({
-        {INFINITY, "inf"},
-        {-INFINITY, "-inf"},
+        {HUGE_VAL, "inf"},
+        {-HUGE_VAL, "-inf"},
         {from_bits(0x7ff8000000000000), "nan"},
         {from_bits(0xfff8000000000000), "-nan"},
         {from_bits(0x7ff0000000000001), "nan"},
@@ -228,9 +228,7 @@ void expect_all_compared(const diff_run& run, std::uint64_t expected) {
     }
 }
 
-void expect_c_numeric_locale() {
-    ASSERT_STREQ(std::localeconv()->decimal_point, ".");
-}
+void expect_c_numeric_locale() { ASSERT_STREQ(std::localeconv()->decimal_point, "."); }
 
 double random_sign(std::mt19937_64& rng, double v) { return (rng() & 1) != 0 ? -v : v; }
 
@@ -311,17 +309,17 @@ TEST(Fixed6Differential, AroundPowersOfTwo) {
         const int exponent = static_cast<int>(rng() % 161) - 80;
         double v = 0;
         switch (rng() % 3) {
-        case 0:
-            v = ulps_away(std::ldexp(1.0, exponent), static_cast<int>(rng() % 17) - 8);
-            break;
-        case 1:
-            v = std::ldexp(random_mantissa(rng), exponent - 52);
-            break;
-        default:
-            // Just below the next power of two.
-            v = std::ldexp(static_cast<double>((std::uint64_t{1} << 53) - 1 - rng() % 64),
-                           exponent - 53);
-            break;
+            case 0:
+                v = ulps_away(std::ldexp(1.0, exponent), static_cast<int>(rng() % 17) - 8);
+                break;
+            case 1:
+                v = std::ldexp(random_mantissa(rng), exponent - 52);
+                break;
+            default:
+                // Just below the next power of two.
+                v = std::ldexp(static_cast<double>((std::uint64_t{1} << 53) - 1 - rng() % 64),
+                               exponent - 53);
+                break;
         }
         same_as_snprintf(&run, random_sign(rng, v));
     }

@@ -112,17 +112,26 @@ bool decode_png(const std::string& file, png_image* image) {
             int c = up && x >= bpp ? up[x - bpp] : 0;
             int predicted = 0;
             switch (filter) {
-            case 0: predicted = 0; break;
-            case 1: predicted = a; break;
-            case 2: predicted = b; break;
-            case 3: predicted = (a + b) / 2; break;
-            case 4: {
-                int p = a + b - c;
-                int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-                predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-                break;
-            }
-            default: return false;
+                case 0:
+                    predicted = 0;
+                    break;
+                case 1:
+                    predicted = a;
+                    break;
+                case 2:
+                    predicted = b;
+                    break;
+                case 3:
+                    predicted = (a + b) / 2;
+                    break;
+                case 4: {
+                    int p = a + b - c;
+                    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+                    predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                    break;
+                }
+                default:
+                    return false;
             }
             out[x] = static_cast<unsigned char>(in[x] + predicted);
         }
@@ -175,9 +184,7 @@ struct invalid_file {
     const char* message;  // after "acc_inspect: <file>: "
 };
 
-void PrintTo(const invalid_file& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const invalid_file& c, std::ostream* os) { *os << c.name; }
 
 std::vector<invalid_file> invalid_files() {
     std::string five_rows = data_file_header;

@@ -96,6 +96,7 @@ TEST(ParseRow, AcceptsWhatTheRecorderWritesAndReadsItBackExactly) {
         row_problem problem{};
         ASSERT_TRUE(parse(text, &row, &problem)) << text;
         double expected[4];
+        // NOLINTNEXTLINE(cert-err34-c): the count of converted fields is checked
         ASSERT_EQ(std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf", &expected[0], &expected[1],
                               &expected[2], &expected[3]),
                   4);
@@ -141,9 +142,7 @@ struct bad_line {
     std::size_t column;
 };
 
-void PrintTo(const bad_line& c, std::ostream* os) {
-    *os << '"' << c.line << '"';
-}
+void PrintTo(const bad_line& c, std::ostream* os) { *os << '"' << c.line << '"'; }
 
 class ParseRowRejects : public ::testing::TestWithParam<bad_line> {};
 
@@ -388,13 +387,15 @@ spectrum_run analyse(const std::vector<double>& samples, std::size_t segment = 8
 }
 
 std::vector<double> tones(std::size_t count, double level,
-                          std::vector<std::pair<double, double>> hz_amplitude, double noise = 0.0) {
+                          const std::vector<std::pair<double, double>>& hz_amplitude,
+                          double noise = 0.0) {
     std::mt19937 random(11);
     std::uniform_real_distribution<double> uniform(-noise, noise);
     std::vector<double> samples(count);
     for (std::size_t n = 0; n < count; ++n) {
         double x = level + (noise > 0 ? uniform(random) : 0.0);
-        for (auto& t : hz_amplitude) x += t.second * std::sin(2 * pi * t.first * n / 10000.0 + 0.3);
+        for (const auto& t : hz_amplitude)
+            x += t.second * std::sin(2 * pi * t.first * n / 10000.0 + 0.3);
         samples[n] = x;
     }
     return samples;

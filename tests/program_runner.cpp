@@ -8,8 +8,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <fstream>
+#include <ftw.h>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
@@ -22,6 +22,27 @@
 extern char** environ;
 
 namespace {
+
+#ifdef ACC_TEST_EMULATOR
+// Built for another machine, the tests run under user-mode emulation, and the
+// kernel cannot start the target's programs by itself: start them under the
+// same emulator. The loader's variables (LD_PRELOAD) are meant for the
+// program, not for the emulator's own loader.
+[[noreturn]] void exec_emulated(const program_options& options, const std::vector<char*>& argv) {
+    static const char* const emulator[] = {ACC_TEST_EMULATOR};
+    std::vector<char*> command;
+    for (const char* word : emulator) command.push_back(const_cast<char*>(word));
+    for (const std::string& entry : options.env) {
+        if (entry.compare(0, 3, "LD_") != 0) continue;
+        unsetenv(entry.substr(0, entry.find('=')).c_str());
+        command.push_back(const_cast<char*>("-E"));
+        command.push_back(const_cast<char*>(entry.c_str()));
+    }
+    command.insert(command.end(), argv.begin(), argv.end());
+    execv(command[0], command.data());
+    _exit(127);
+}
+#endif
 
 [[noreturn]] void exec_child(const program_options& options) {
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
@@ -43,6 +64,10 @@ namespace {
     for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     execv(options.path.c_str(), argv.data());
+#ifdef ACC_TEST_EMULATOR
+    // Host tools the tests use still start natively.
+    if (errno == ENOEXEC) exec_emulated(options, argv);
+#endif
     _exit(127);
 }
 

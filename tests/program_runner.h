@@ -17,14 +17,14 @@ struct program_options {
     // With use_pty: run in a background process group, send SIGTERM after a
     // second; exit status 99 means job control stopped the program.
     bool own_process_group = false;
-    long file_size_limit = -1;             // RLIMIT_FSIZE in bytes, -1 for none
+    long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, -1 for none
 };
 
 struct child_process {
     pid_t pid = -1;
-    int out_fd = -1;       // stdout, or the terminal's master side with use_pty
-    int err_fd = -1;       // stderr; -1 with use_pty
-    int pty_slave_fd = -1; // the test's own handle on the child's terminal
+    int out_fd = -1;        // stdout, or the terminal's master side with use_pty
+    int err_fd = -1;        // stderr; -1 with use_pty
+    int pty_slave_fd = -1;  // the test's own handle on the child's terminal
 };
 
 struct program_result {

@@ -31,8 +31,10 @@ protected:
         log_path = dir + "/device.log";
     }
     void TearDown() override {
-        if (!HasFailure()) remove_tree(dir);
-        else std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
+        if (!HasFailure())
+            remove_tree(dir);
+        else
+            std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
     }
 
     program_options recorder(std::vector<std::string> env = {}) const {
@@ -49,7 +51,8 @@ protected:
     // The device calls in order, by name.
     std::vector<std::string> calls() const {
         std::vector<std::string> names;
-        for (const std::string& line : split_lines(log())) names.push_back(line.substr(0, line.find(' ')));
+        for (const std::string& line : split_lines(log()))
+            names.push_back(line.substr(0, line.find(' ')));
         return names;
     }
 
@@ -60,7 +63,9 @@ protected:
             std::size_t arrow = line.find("-> ");
             call.result = std::stoi(line.substr(arrow + 3));
             std::size_t delivered = line.find("delivered=");
-            if (delivered != std::string::npos) call.delivered = static_cast<std::uint32_t>(std::stoul(line.substr(delivered + 10)));
+            if (delivered != std::string::npos)
+                call.delivered =
+                    static_cast<std::uint32_t>(std::stoul(line.substr(delivered + 10)));
             std::size_t first = line.find("first=");
             if (first != std::string::npos) call.first = std::stoull(line.substr(first + 6));
             found.push_back(call);

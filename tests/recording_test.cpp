@@ -84,8 +84,7 @@ TEST_F(RecorderTest, KeyOnTheTerminalStopsAndEverySampleIsInTheFile) {
 
     EXPECT_EQ(run.exit_status, 0) << run.out;
     std::string file = only_recording();
-    EXPECT_NE(run.out.find("\r\nStopping...\r\nTotal points: "), std::string::npos)
-        << run.out;
+    EXPECT_NE(run.out.find("\r\nStopping...\r\nTotal points: "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Done. Data saved to " + file + "\r\n"), std::string::npos);
     EXPECT_EQ(run.out.find("Read timeout/error"), std::string::npos);
     std::uint64_t rows = check_rows(read_file(dir + "/" + file), reads());
@@ -159,9 +158,9 @@ TEST_F(RecorderTest, SecondStopSignalEndsTheProcessAtOnce) {
 }
 
 TEST_F(RecorderTest, FailedShortAndEmptyReadsAreReportedAndCountedExactly) {
-    child_process child = start_program(recorder({"ACTS2200_SIM_FAIL_READS=2,4",
-                                                  "ACTS2200_SIM_FAILED_READ_COUNT=700",
-                                                  "ACTS2200_SIM_SHORT_READS=3:0,5:250"}));
+    child_process child =
+        start_program(recorder({"ACTS2200_SIM_FAIL_READS=2,4", "ACTS2200_SIM_FAILED_READ_COUNT=700",
+                                "ACTS2200_SIM_SHORT_READS=3:0,5:250"}));
     ASSERT_GT(child.pid, 0);
     signal_after_reads(child, SIGTERM, 7);
     program_result run = finish_program(child);
@@ -214,7 +213,8 @@ TEST_F(RecorderTest, EarlierRecordingsWithTheSameNameAreLeftUntouched) {
     program_result run = run_program(options);
     ASSERT_EQ(run.exit_status, 0) << run.out;
 
-    for (const std::string& path : precious) EXPECT_EQ(read_file(dir + "/" + path), "earlier run " + path);
+    for (const std::string& path : precious)
+        EXPECT_EQ(read_file(dir + "/" + path), "earlier run " + path);
     std::vector<std::string> output = lines_starting_with(run.out, "Output file: ");
     ASSERT_EQ(output.size(), 1u);
     std::string written = output[0].substr(13);

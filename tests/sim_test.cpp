@@ -38,7 +38,8 @@ double now_s() {
 void clear_switches() {
     std::vector<std::string> names;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "ACTS2200_SIM_", 13) == 0) names.emplace_back(*e, std::strcspn(*e, "="));
+        if (std::strncmp(*e, "ACTS2200_SIM_", 13) == 0)
+            names.emplace_back(*e, std::strcspn(*e, "="));
     }
     for (const std::string& name : names) unsetenv(name.c_str());
 }
@@ -64,7 +65,8 @@ std::string hex_of(const void* data, std::size_t size) {
 
 std::string handle_text(dev_handle h) {
     char text[32];
-    std::snprintf(text, sizeof text, "0x%jx", static_cast<std::uintmax_t>(static_cast<std::uintptr_t>(h)));
+    std::snprintf(text, sizeof text, "0x%jx",
+                  static_cast<std::uintmax_t>(static_cast<std::uintptr_t>(h)));
     return text;
 }
 
@@ -117,7 +119,8 @@ struct sim_test : testing::Test {
     std::uint64_t last_first() const {
         const std::vector<std::string> lines = log_lines();
         const std::size_t at = lines.empty() ? std::string::npos : lines.back().find(" first=");
-        return at == std::string::npos ? UINT64_MAX : std::strtoull(lines.back().c_str() + at + 7, nullptr, 10);
+        return at == std::string::npos ? UINT64_MAX
+                                       : std::strtoull(lines.back().c_str() + at + 7, nullptr, 10);
     }
 
     dev_handle open_running(double rate) {
@@ -169,7 +172,9 @@ TEST_F(sim_test, refuses_calls_out_of_order) {
     steps.push_back({ACTS2200_AI_StopTask(h), "task not started"});
     steps.push_back({ACTS2200_AI_ReleaseTask(h), "no task"});
     steps.push_back({ACTS2200_AI_InitTask(h + 1, &p), "bad handle"});
-    steps.push_back({ACTS2200_AI_InitTask(static_cast<dev_handle>(static_cast<std::uint32_t>(h)), &p), "bad handle"});
+    steps.push_back(
+        {ACTS2200_AI_InitTask(static_cast<dev_handle>(static_cast<std::uint32_t>(h)), &p),
+         "bad handle"});
     steps.push_back({ACTS2200_AI_InitTask(h, &p), nullptr});
     steps.push_back({ACTS2200_AI_ReadAnalog(h, volts, 8, &got, 0, 1.0), "task not started"});
     steps.push_back({ACTS2200_DEV_Release(h), "task not released"});
@@ -206,11 +211,13 @@ TEST_F(sim_test, refuses_calls_out_of_order) {
         EXPECT_EQ(steps[i].result, ok ? 1 : 0);
         EXPECT_EQ(lines[i].find(" -> 1") != std::string::npos, ok);
         if (!ok) {
-            EXPECT_NE(lines[i].find(std::string(" -> 0 error=") + steps[i].error), std::string::npos);
+            EXPECT_NE(lines[i].find(std::string(" -> 0 error=") + steps[i].error),
+                      std::string::npos);
         }
     }
     const std::string restarted = lines[26];
-    EXPECT_EQ(restarted.substr(restarted.size() - 8), " first=0") << "a restart starts from sample 0";
+    EXPECT_EQ(restarted.substr(restarted.size() - 8), " first=0")
+        << "a restart starts from sample 0";
 }
 
 TEST_F(sim_test, rejects_each_bad_field_of_the_parameter_block) {
@@ -222,9 +229,9 @@ TEST_F(sim_test, rejects_each_bad_field_of_the_parameter_block) {
         std::int32_t value;
     };
     const word_case words[] = {
-        {"word_0", 0, 0},     {"word_0", 0, 2},       {"ai_option", 16, 1},  {"word_20", 20, 1},
-        {"word_24", 24, -1},  {"word_784", 784, 0},   {"word_788", 788, 4095}, {"word_800", 800, 1},
-        {"word_808", 808, 1},
+        {"word_0", 0, 0},        {"word_0", 0, 2},     {"ai_option", 16, 1},
+        {"word_20", 20, 1},      {"word_24", 24, -1},  {"word_784", 784, 0},
+        {"word_788", 788, 4095}, {"word_800", 800, 1}, {"word_808", 808, 1},
     };
     for (const word_case& c : words) {
         ai_param p = good;
@@ -251,7 +258,8 @@ TEST_F(sim_test, rejects_each_bad_field_of_the_parameter_block) {
     }
     EXPECT_EQ(reserved_bytes, 944 - 4 * 8 - 8);
     EXPECT_EQ(ACTS2200_AI_InitTask(h, nullptr), 0);
-    EXPECT_EQ(log_lines().back(), "AI_InitTask handle=" + handle_text(h) + " param=null -> 0 error=null param");
+    EXPECT_EQ(log_lines().back(),
+              "AI_InitTask handle=" + handle_text(h) + " param=null -> 0 error=null param");
     EXPECT_EQ(ACTS2200_AI_StartTask(h), 0) << "a refused block configures nothing";
 
     for (double rate : {1000000.0, 0.5}) {
@@ -274,7 +282,8 @@ TEST_F(sim_test, delivers_the_signal_at_the_rate_it_was_given) {
         ASSERT_EQ(b.result, 1);
         ASSERT_EQ(b.delivered, 100u);
         ASSERT_EQ(last_first(), n * 100);
-        for (std::uint32_t i = 0; i < 100; ++i) ASSERT_EQ(b.volts[i], sim_sample_volts(n * 100 + i, fast_rate));
+        for (std::uint32_t i = 0; i < 100; ++i)
+            ASSERT_EQ(b.volts[i], sim_sample_volts(n * 100 + i, fast_rate));
         EXPECT_EQ(b.volts[100], -99.0);
     }
     close_device(h);
@@ -329,7 +338,8 @@ TEST_F(sim_test, failed_read_can_leave_a_count) {
         EXPECT_EQ(b.delivered, 7u);
         EXPECT_EQ(b.volts[0], -99.0);
     }
-    EXPECT_NE(log_lines().back().find("-> 0 delivered=7 error=injected failure"), std::string::npos);
+    EXPECT_NE(log_lines().back().find("-> 0 delivered=7 error=injected failure"),
+              std::string::npos);
     close_device(h);
 }
 
@@ -363,7 +373,8 @@ TEST_F(sim_test, over_report_claims_more_than_it_writes) {
 }
 
 TEST_F(sim_test, values_replace_the_signal_bit_for_bit) {
-    const char* texts[] = {"nan", "-nan", "inf", "-inf", "-0.0", "1e300", "4.9e-324", "0x1.8p1", "-2.5"};
+    const char* texts[] = {"nan",   "-nan",     "inf",     "-inf", "-0.0",
+                           "1e300", "4.9e-324", "0x1.8p1", "-2.5"};
     std::string list;
     for (const char* t : texts) list += std::string(list.empty() ? "" : ",") + t;
     setenv("ACTS2200_SIM_VALUES", list.c_str(), 1);
@@ -374,7 +385,9 @@ TEST_F(sim_test, values_replace_the_signal_bit_for_bit) {
     ASSERT_EQ(b.result, 1);
     for (std::size_t i = 0; i < 20; ++i) {
         const double expected = std::strtod(texts[(4 + i) % 9], nullptr);
-        EXPECT_EQ(std::memcmp(&b.volts[i], &expected, sizeof expected), 0) << i << " " << b.volts[i];
+        // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison,cert-exp42-c,cert-flp37-c): the bits, NaN and -0.0 included
+        EXPECT_EQ(std::memcmp(&b.volts[i], &expected, sizeof expected), 0)
+            << i << " " << b.volts[i];
     }
     EXPECT_TRUE(std::signbit(b.volts[0]) && b.volts[0] == 0.0) << "-0.0 keeps its sign";
     close_device(h);
@@ -394,21 +407,30 @@ TEST_F(sim_test, fail_switch_fails_the_named_calls) {
     ASSERT_EQ(ACTS2200_DEV_Create(0), h);
     EXPECT_EQ(ACTS2200_AI_InitTask(h, &p), 1);
     EXPECT_EQ(ACTS2200_AI_StartTask(h), 0);
-    EXPECT_EQ(log_lines().back(), "AI_StartTask handle=" + handle_text(h) + " -> 0 error=injected failure");
+    EXPECT_EQ(log_lines().back(),
+              "AI_StartTask handle=" + handle_text(h) + " -> 0 error=injected failure");
     EXPECT_EQ(ACTS2200_AI_ReleaseTask(h), 1);
     EXPECT_EQ(ACTS2200_DEV_Release(h), 1);
 }
 
 TEST_F(sim_test, malformed_switches_are_named_and_ignored) {
     const char* cases[][2] = {
-        {"ACTS2200_SIM_FAIL", "create,bogus"}, {"ACTS2200_SIM_FAIL", "init,"},
-        {"ACTS2200_SIM_FAIL_READS", "0"},      {"ACTS2200_SIM_FAIL_READS", "3-2"},
-        {"ACTS2200_SIM_FAIL_READS", "1,,2"},   {"ACTS2200_SIM_FAIL_READS", "-2"},
-        {"ACTS2200_SIM_FAIL_READS", "1x"},     {"ACTS2200_SIM_FAILED_READ_COUNT", "-1"},
-        {"ACTS2200_SIM_SHORT_READS", "1"},     {"ACTS2200_SIM_SHORT_READS", "0:5"},
-        {"ACTS2200_SIM_SHORT_READS", "1:4294967296"}, {"ACTS2200_SIM_OVER_REPORT", "1.5"},
-        {"ACTS2200_SIM_VALUES", "1,,2"},       {"ACTS2200_SIM_VALUES", "0.5V"},
-        {"ACTS2200_SIM_UNPACED", "yes"},       {"ACTS2200_SIM_FAIL_READ", "1"},
+        {"ACTS2200_SIM_FAIL", "create,bogus"},
+        {"ACTS2200_SIM_FAIL", "init,"},
+        {"ACTS2200_SIM_FAIL_READS", "0"},
+        {"ACTS2200_SIM_FAIL_READS", "3-2"},
+        {"ACTS2200_SIM_FAIL_READS", "1,,2"},
+        {"ACTS2200_SIM_FAIL_READS", "-2"},
+        {"ACTS2200_SIM_FAIL_READS", "1x"},
+        {"ACTS2200_SIM_FAILED_READ_COUNT", "-1"},
+        {"ACTS2200_SIM_SHORT_READS", "1"},
+        {"ACTS2200_SIM_SHORT_READS", "0:5"},
+        {"ACTS2200_SIM_SHORT_READS", "1:4294967296"},
+        {"ACTS2200_SIM_OVER_REPORT", "1.5"},
+        {"ACTS2200_SIM_VALUES", "1,,2"},
+        {"ACTS2200_SIM_VALUES", "0.5V"},
+        {"ACTS2200_SIM_UNPACED", "yes"},
+        {"ACTS2200_SIM_FAIL_READ", "1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c[0]) + "=" + c[1]);
@@ -416,7 +438,8 @@ TEST_F(sim_test, malformed_switches_are_named_and_ignored) {
         const dev_handle h = open_running(fast_rate);
         ASSERT_NE(h, no_device);
         const std::vector<std::string> lines = log_lines();
-        EXPECT_NE(lines[lines.size() - 3].find(std::string("error=bad switch ") + c[0]), std::string::npos);
+        EXPECT_NE(lines[lines.size() - 3].find(std::string("error=bad switch ") + c[0]),
+                  std::string::npos);
         const block b = read_block(h, 10);
         EXPECT_EQ(b.result, 1);
         EXPECT_EQ(b.delivered, 10u);
@@ -434,9 +457,7 @@ TEST_F(sim_test, switches_are_read_when_the_device_opens) {
 }
 
 TEST_F(sim_test, log_has_one_exact_line_per_call_and_appends) {
-    {
-        std::ofstream(log_path) << "earlier\n";
-    }
+    { std::ofstream(log_path) << "earlier\n"; }
     const dev_handle h = ACTS2200_DEV_Create(0);
     ai_param p = valid_param(fast_rate);
     p.sample_rate_hz = 12345.5;
@@ -452,7 +473,8 @@ TEST_F(sim_test, log_has_one_exact_line_per_call_and_appends) {
         "DEV_Create index=0 -> " + ht,
         "AI_InitTask handle=" + ht + " param=" + hex_of(&p, sizeof p) + " -> 1",
         "AI_StartTask handle=" + ht + " -> 1",
-        "AI_ReadAnalog handle=" + ht + " requested=25 reserved=0 timeout=2.000000 -> 1 delivered=25 first=0",
+        "AI_ReadAnalog handle=" + ht +
+            " requested=25 reserved=0 timeout=2.000000 -> 1 delivered=25 first=0",
         "AI_StopTask handle=" + ht + " -> 1",
         "AI_ReleaseTask handle=" + ht + " -> 1",
         "DEV_Release handle=" + ht + " -> 1",

@@ -26,9 +26,7 @@ bool set_problem(row_problem* problem, row_fault fault, int field, std::size_t c
     return false;
 }
 
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // What an unexpected byte inside a number means to a reader of the message.
 bool character_problem(row_problem* problem, int field, std::size_t column, char c) {
@@ -189,38 +187,56 @@ void field_name(int field, char* out, std::size_t out_size) {
 void describe_row_problem(const row_problem& problem, char* out, std::size_t out_size) {
     char what[96];
     switch (problem.fault) {
-    case row_fault::none: std::snprintf(what, sizeof what, "no fault"); break;
-    case row_fault::empty_line: std::snprintf(what, sizeof what, "empty line"); break;
-    case row_fault::carriage_return:
-        std::snprintf(what, sizeof what, "carriage return before the line end");
-        break;
-    case row_fault::field_count:
-        std::snprintf(what, sizeof what, "%d field%s, expected 4 separated by commas",
-                      problem.fields, problem.fields == 1 ? "" : "s");
-        break;
-    case row_fault::empty_field: std::snprintf(what, sizeof what, "empty"); break;
-    case row_fault::plus_sign: std::snprintf(what, sizeof what, "'+' sign not allowed"); break;
-    case row_fault::blank: std::snprintf(what, sizeof what, "blank not allowed"); break;
-    case row_fault::exponent: std::snprintf(what, sizeof what, "exponent not allowed"); break;
-    case row_fault::no_integer_digits:
-        std::snprintf(what, sizeof what, "no digit before the decimal point");
-        break;
-    case row_fault::leading_zero: std::snprintf(what, sizeof what, "leading zero"); break;
-    case row_fault::no_decimal_point: std::snprintf(what, sizeof what, "no decimal point"); break;
-    case row_fault::decimals:
-        std::snprintf(what, sizeof what, "%d decimal%s, expected %d", problem.decimals,
-                      problem.decimals == 1 ? "" : "s", row_decimals);
-        break;
-    case row_fault::bad_character:
-        if (problem.byte >= 0x20 && problem.byte < 0x7f)
-            std::snprintf(what, sizeof what, "unexpected character '%c'", problem.byte);
-        else
-            std::snprintf(what, sizeof what, "unexpected byte 0x%02x", problem.byte);
-        break;
-    case row_fault::integer_too_long:
-        std::snprintf(what, sizeof what, "more than %zu integer digits", max_integer_digits);
-        break;
-    case row_fault::out_of_range: std::snprintf(what, sizeof what, "value out of range"); break;
+        case row_fault::none:
+            std::snprintf(what, sizeof what, "no fault");
+            break;
+        case row_fault::empty_line:
+            std::snprintf(what, sizeof what, "empty line");
+            break;
+        case row_fault::carriage_return:
+            std::snprintf(what, sizeof what, "carriage return before the line end");
+            break;
+        case row_fault::field_count:
+            std::snprintf(what, sizeof what, "%d field%s, expected 4 separated by commas",
+                          problem.fields, problem.fields == 1 ? "" : "s");
+            break;
+        case row_fault::empty_field:
+            std::snprintf(what, sizeof what, "empty");
+            break;
+        case row_fault::plus_sign:
+            std::snprintf(what, sizeof what, "'+' sign not allowed");
+            break;
+        case row_fault::blank:
+            std::snprintf(what, sizeof what, "blank not allowed");
+            break;
+        case row_fault::exponent:
+            std::snprintf(what, sizeof what, "exponent not allowed");
+            break;
+        case row_fault::no_integer_digits:
+            std::snprintf(what, sizeof what, "no digit before the decimal point");
+            break;
+        case row_fault::leading_zero:
+            std::snprintf(what, sizeof what, "leading zero");
+            break;
+        case row_fault::no_decimal_point:
+            std::snprintf(what, sizeof what, "no decimal point");
+            break;
+        case row_fault::decimals:
+            std::snprintf(what, sizeof what, "%d decimal%s, expected %d", problem.decimals,
+                          problem.decimals == 1 ? "" : "s", row_decimals);
+            break;
+        case row_fault::bad_character:
+            if (problem.byte >= 0x20 && problem.byte < 0x7f)
+                std::snprintf(what, sizeof what, "unexpected character '%c'", problem.byte);
+            else
+                std::snprintf(what, sizeof what, "unexpected byte 0x%02x", problem.byte);
+            break;
+        case row_fault::integer_too_long:
+            std::snprintf(what, sizeof what, "more than %zu integer digits", max_integer_digits);
+            break;
+        case row_fault::out_of_range:
+            std::snprintf(what, sizeof what, "value out of range");
+            break;
     }
     if (problem.field > 0) {
         char name[32];
@@ -327,39 +343,41 @@ void describe_read_failure(const read_failure& failure, std::uint64_t rows_befor
                            std::size_t out_size) {
     char detail[160];
     switch (failure.fault) {
-    case read_fault::none: std::snprintf(out, out_size, "no failure"); return;
-    case read_fault::io_error:
-        std::snprintf(out, out_size, "line %" PRIu64 ": cannot read: %s", failure.line,
-                      std::strerror(failure.err));
-        return;
-    case read_fault::empty_file:
-        std::snprintf(out, out_size, "line 1: the file is empty, it has no header line");
-        return;
-    case read_fault::header_cut_short:
-        std::snprintf(out, out_size, "line 1: the file ends inside the header line");
-        return;
-    case read_fault::bad_header:
-        std::snprintf(out, out_size, "line 1: wrong header \"%s\", expected \"%.*s\"",
-                      failure.excerpt, static_cast<int>(data_file_header_size - 1),
-                      data_file_header);
-        return;
-    case read_fault::binary_data:
-        std::snprintf(out, out_size, "line 1: binary data, not a data file");
-        return;
-    case read_fault::bad_row:
-        describe_row_problem(failure.problem, detail, sizeof detail);
-        std::snprintf(out, out_size, "line %" PRIu64 ": %s", failure.line, detail);
-        return;
-    case read_fault::line_too_long:
-        std::snprintf(out, out_size, "line %" PRIu64 ": longer than %zu bytes, no row is",
-                      failure.line, max_row_size);
-        return;
-    case read_fault::cut_short:
-        std::snprintf(out, out_size,
-                      "line %" PRIu64 ": last line cut short, it has no line end; %" PRIu64
-                      " whole row%s before it",
-                      failure.line, rows_before, rows_before == 1 ? "" : "s");
-        return;
+        case read_fault::none:
+            std::snprintf(out, out_size, "no failure");
+            return;
+        case read_fault::io_error:
+            std::snprintf(out, out_size, "line %" PRIu64 ": cannot read: %s", failure.line,
+                          std::strerror(failure.err));
+            return;
+        case read_fault::empty_file:
+            std::snprintf(out, out_size, "line 1: the file is empty, it has no header line");
+            return;
+        case read_fault::header_cut_short:
+            std::snprintf(out, out_size, "line 1: the file ends inside the header line");
+            return;
+        case read_fault::bad_header:
+            std::snprintf(out, out_size, "line 1: wrong header \"%s\", expected \"%.*s\"",
+                          failure.excerpt, static_cast<int>(data_file_header_size - 1),
+                          data_file_header);
+            return;
+        case read_fault::binary_data:
+            std::snprintf(out, out_size, "line 1: binary data, not a data file");
+            return;
+        case read_fault::bad_row:
+            describe_row_problem(failure.problem, detail, sizeof detail);
+            std::snprintf(out, out_size, "line %" PRIu64 ": %s", failure.line, detail);
+            return;
+        case read_fault::line_too_long:
+            std::snprintf(out, out_size, "line %" PRIu64 ": longer than %zu bytes, no row is",
+                          failure.line, max_row_size);
+            return;
+        case read_fault::cut_short:
+            std::snprintf(out, out_size,
+                          "line %" PRIu64 ": last line cut short, it has no line end; %" PRIu64
+                          " whole row%s before it",
+                          failure.line, rows_before, rows_before == 1 ? "" : "s");
+            return;
     }
     std::snprintf(out, out_size, "unknown failure");
 }

@@ -100,6 +100,4 @@ bool inspect_fd(int fd, const inspect_config& config, inspect_result* result) {
     return valid;
 }
 
-void inspect_result_free(inspect_result* result) {
-    spectrum_free(&result->spectrum);
-}
+void inspect_result_free(inspect_result* result) { spectrum_free(&result->spectrum); }

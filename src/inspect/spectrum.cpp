@@ -125,9 +125,7 @@ void welch_add(welch_state* state, double sample) {
     state->filled = state->size - state->step;
 }
 
-void welch_break(welch_state* state) {
-    state->filled = 0;
-}
+void welch_break(welch_state* state) { state->filled = 0; }
 
 int welch_finish(welch_state* state, double rate_hz, amplitude_spectrum* out) {
     *out = amplitude_spectrum{};

@@ -352,9 +352,7 @@ void draw_spectrum_panel(std::FILE* f, const plot_input& input) {
     }
 }
 
-bool utf8_continuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
+bool utf8_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // Length of the valid UTF-8 sequence of a character XML allows at `s`, or 0.
 std::size_t xml_char_length(const unsigned char* s, std::size_t left) {
@@ -417,13 +415,27 @@ void xml_escape(const char* text, char* out, std::size_t out_size) {
         std::size_t n = xml_char_length(s, left);
         std::size_t consumed = n ? n : 1;
         switch (n ? s[0] : 0) {
-        case '&': piece = "&amp;"; break;
-        case '<': piece = "&lt;"; break;
-        case '>': piece = "&gt;"; break;
-        case '"': piece = "&quot;"; break;
-        case '\'': piece = "&apos;"; break;
-        case 0: piece = "?"; break;
-        default: std::memcpy(single, s, n); piece = single;
+            case '&':
+                piece = "&amp;";
+                break;
+            case '<':
+                piece = "&lt;";
+                break;
+            case '>':
+                piece = "&gt;";
+                break;
+            case '"':
+                piece = "&quot;";
+                break;
+            case '\'':
+                piece = "&apos;";
+                break;
+            case 0:
+                piece = "?";
+                break;
+            default:
+                std::memcpy(single, s, n);
+                piece = single;
         }
         std::size_t length = std::strlen(piece);
         if (used + length >= out_size) break;

@@ -1,0 +1,84 @@
+# Checks for the board, included by tests/CMakeLists.txt: how acc_recorder
+# links its device library, what it installs, and the example systemd unit.
+# They run on this machine with its own tools (nm, readelf, cmake, under qemu
+# when cross-built) and are labelled "board".
+include(${PROJECT_SOURCE_DIR}/cmake/device_library.cmake)
+
+set(board_dir ${CMAKE_CURRENT_LIST_DIR}/board)
+string(REPLACE ";" "|" board_emulator "${CMAKE_CROSSCOMPILING_EMULATOR}")
+string(REPLACE ";" "|" board_functions "${ACC_DEVICE_FUNCTIONS}")
+set(board_tools -DEMULATOR=${board_emulator} -DREADELF=${CMAKE_READELF})
+set(board_nested -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DGENERATOR=${CMAKE_GENERATOR}
+                 -DMAKE_PROGRAM=${CMAKE_MAKE_PROGRAM} -DTOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
+                 -DCXX_COMPILER=${CMAKE_CXX_COMPILER} "-DCXX_FLAGS=${CMAKE_CXX_FLAGS}"
+                 "-DEXE_LINKER_FLAGS=${CMAKE_EXE_LINKER_FLAGS}")
+
+# The simulator less one function, for the configure to refuse.
+add_library(acts2200_sim_without_stop SHARED ${PROJECT_SOURCE_DIR}/sim/acts2200_sim.cpp
+                                             ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
+set_target_properties(acts2200_sim_without_stop PROPERTIES
+  OUTPUT_NAME ACTS2200 CXX_VISIBILITY_PRESET hidden
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/without_stop)
+target_include_directories(acts2200_sim_without_stop PRIVATE ${PROJECT_SOURCE_DIR}/sim
+                                                             ${PROJECT_SOURCE_DIR}/include)
+target_link_options(acts2200_sim_without_stop PRIVATE
+                    "LINKER:--version-script=${board_dir}/without_stop_task.map")
+
+if(ACTS2200_LIBRARY)
+  set(board_device_library ${ACTS2200_LIBRARY})
+else()
+  set(board_device_library $<TARGET_FILE:acts2200_sim>)
+endif()
+
+add_test(NAME board.recorder_imports_only_the_device_functions
+         COMMAND ${CMAKE_COMMAND} ${board_tools} -DNM=${CMAKE_NM}
+                 -DRECORDER=$<TARGET_FILE:acc_recorder>
+                 -DLIBRARY=${board_device_library} -DFUNCTIONS=${board_functions}
+                 -P ${board_dir}/imports_check.cmake)
+
+add_test(NAME board.device_library_switch_loads_the_given_copy
+         COMMAND ${CMAKE_COMMAND} ${board_tools} ${board_nested}
+                 -DLIBRARY=$<TARGET_FILE:acts2200_sim>
+                 -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_switch
+                 -P ${board_dir}/device_library_switch.cmake)
+
+add_test(NAME board.device_library_missing_a_function_fails_configure
+         COMMAND ${CMAKE_COMMAND} ${board_nested}
+                 -DLIBRARY=$<TARGET_FILE:acts2200_sim_without_stop>
+                 -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_missing
+                 -P ${board_dir}/device_library_missing.cmake)
+
+add_test(NAME board.install_layout
+         COMMAND ${CMAKE_COMMAND} ${board_tools} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+                 -DREAL_LIBRARY=${ACTS2200_LIBRARY}
+                 -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_install
+                 -P ${board_dir}/install_layout.cmake)
+
+add_test(NAME board.service_unit_verifies
+         COMMAND ${CMAKE_COMMAND} -DUNIT=${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service
+                 -DRECORDER=$<TARGET_FILE:acc_recorder>
+                 -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_unit
+                 -P ${board_dir}/service_unit_check.cmake)
+set_tests_properties(board.service_unit_verifies PROPERTIES
+                     SKIP_REGULAR_EXPRESSION "systemd-analyze is not installed: skipped")
+
+# The nested builds compile the recorder again, cross-compiled or not.
+set_tests_properties(board.device_library_switch_loads_the_given_copy
+                     board.device_library_missing_a_function_fails_configure
+                     PROPERTIES TIMEOUT 600)
+set_tests_properties(board.recorder_imports_only_the_device_functions
+                     board.device_library_switch_loads_the_given_copy
+                     board.device_library_missing_a_function_fails_configure
+                     board.install_layout board.service_unit_verifies
+                     PROPERTIES LABELS board)
+
+# The unit's stop path on the real recorder.
+add_executable(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp
+                                 ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
+target_include_directories(service_stop_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
+target_link_libraries(service_stop_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+target_compile_definitions(service_stop_test PRIVATE
+  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
+  UNIT_PATH="${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service")
+add_dependencies(service_stop_test acc_recorder_for_tests)
+gtest_discover_tests(service_stop_test PROPERTIES TIMEOUT 60)

@@ -1,0 +1,259 @@
+// Whatever the device hands over, the real recorder writes exactly that or
+// nothing: extreme voltages, counts that claim more than was delivered,
+// every read failing, and a buffer that overran while the recorder was held
+// up. (Over-reported full reads, failed reads that set a count, and empty
+// blocks are covered in recording_test.cpp.)
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+#include "block_check.h"
+#include "peak_memory.h"
+
+namespace {
+
+// Special values, subnormals, the extremes, values whose sixth decimal is a
+// tie or next to one, and integers beyond 2^53 and 2^64.
+const char* const hostile_values =
+    "nan,-nan,inf,-inf,-0.0,0.0,4.9e-324,-4.9e-324,2.2e-308,2.2250738585072014e-308,1e300,"
+    "-1.7976931348623157e308,1.7976931348623157e308,0x1p-2,5e-7,1.5e-6,-4e-7,0.9999995,"
+    "-0.0000005,2.5e-6,1e15,2251799813685248.5,9007199254740993,18446744073709551616,"
+    "-123456789.1234565,0.5000005,4503599627370495.5,1e22,-9.999999e-7,0x1.fffffffffffffp-1";
+
+std::vector<double> parse_values(const char* text) {
+    std::vector<double> values;
+    const char* p = text;
+    while (*p) {
+        char* end = nullptr;
+        values.push_back(std::strtod(p, &end));
+        p = *end == ',' ? end + 1 : end;
+    }
+    return values;
+}
+
+std::size_t count_lines(const std::string& text, const std::string& line) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++count;
+    return count;
+}
+
+std::size_t failed_reads(const std::vector<read_call>& reads) {
+    std::size_t count = 0;
+    for (const read_call& call : reads) count += call.result == 0 ? 1 : 0;
+    return count;
+}
+
+std::vector<std::string> release_calls() {
+    return {"AI_StopTask", "AI_ReleaseTask", "DEV_Release"};
+}
+
+}  // namespace
+
+class HostileDeviceTest : public RecorderTest {
+protected:
+    std::vector<std::string> last_calls(std::size_t count) const {
+        std::vector<std::string> names = calls();
+        if (names.size() < count) return names;
+        return std::vector<std::string>(names.end() - static_cast<std::ptrdiff_t>(count),
+                                        names.end());
+    }
+
+    // Runs with every read failing for `spell_s` seconds, without the log,
+    // which would grow by the same line on every pass, then takes the
+    // recorder's peak memory and its own data's and sends SIGTERM.
+    program_result fail_every_read_for(double spell_s, long* peak_kib, long* anon_kib) const {
+        program_options options = recorder({"ACTS2200_SIM_FAIL_READS=all"});
+        options.env.back() = "ACTS2200_SIM_LOG=";
+        child_process child = start_program(options);
+        EXPECT_GT(child.pid, 0);
+        const pid_t pid = child.pid;
+        // The output is drained while the spell lasts, or the recorder would
+        // block on a full pipe instead of spinning through reads.
+        std::thread stopper([pid, spell_s, peak_kib, anon_kib] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(spell_s));
+            *peak_kib = peak_rss_kib(pid);
+            *anon_kib = anon_rss_kib(pid);
+            kill(pid, SIGTERM);
+        });
+        program_result run = finish_program(child);
+        stopper.join();
+        return run;
+    }
+};
+
+TEST_F(HostileDeviceTest, ExtremeVoltagesAreWrittenExactlyAsPrintfWouldWriteThem) {
+    child_process child =
+        start_program(recorder({std::string("ACTS2200_SIM_VALUES=") + hostile_values}));
+    ASSERT_GT(child.pid, 0);
+    signal_after_reads(child, SIGTERM, 3);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+    ASSERT_EQ(lines_starting_with(log(), "DEV_Create ")[0].find("error="), std::string::npos)
+        << "the simulator took every value";
+
+    const std::string content = read_file(dir + "/" + only_recording());
+    std::vector<read_call> calls_made = reads();
+    std::vector<std::int64_t> blocks =
+        check_blocks(content, calls_made, parse_values(hostile_values));
+    EXPECT_GE(blocks.size(), 3u);
+    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+    // The longest row there is: four fields of 309 integer digits, or inf.
+    EXPECT_NE(content.find(",-179769313486231570814527423731704356798070567525844996598917476803"),
+              std::string::npos);
+    EXPECT_NE(content.find(",-nan,-nan,-nan\n"), std::string::npos);
+    EXPECT_NE(content.find(",-inf,-inf,-inf\n"), std::string::npos);
+}
+
+TEST_F(HostileDeviceTest, ACountBeyondWhatWasDeliveredShowsNanNeverEarlierSamples) {
+    // Reads 1 and 3 fill 10 values and claim 34: the other 24 slots were
+    // never written in read 1, and still hold read 2's samples in read 3.
+    constexpr std::uint32_t filled = 10;
+    constexpr std::uint32_t extra = 24;
+    child_process child = start_program(
+        recorder({"ACTS2200_SIM_SHORT_READS=1:10,3:10", "ACTS2200_SIM_OVER_REPORT=24"}));
+    ASSERT_GT(child.pid, 0);
+    signal_after_reads(child, SIGTERM, 4);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+
+    std::vector<read_call> calls_made = reads();
+    ASSERT_GE(calls_made.size(), 4u);
+    std::vector<std::string> lines = split_lines(read_file(dir + "/" + only_recording()));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0] + "\n", data_file_header);
+    std::size_t next = 1;
+    for (std::size_t n = 0; n < calls_made.size() && next < lines.size(); ++n) {
+        const read_call& call = calls_made[n];
+        ASSERT_EQ(call.result, 1);
+        const bool short_read = n == 0 || n == 2;
+        ASSERT_EQ(call.delivered, (short_read ? filled : block_rows) + extra) << "read " << n + 1;
+        const std::uint32_t rows = std::min(call.delivered, block_rows);
+        for (std::uint32_t i = 0; i < rows && next < lines.size(); ++i, ++next) {
+            const std::string& line = lines[next];
+            const std::string values = line.substr(line.find(','));
+            std::string expected = ",nan,nan,nan";
+            if (!short_read || i < filled) {
+                expected = reference_row(0.0, sim_sample_volts(call.first + i, block_rate_hz));
+                expected =
+                    expected.substr(expected.find(','), expected.size() - expected.find(',') - 1);
+            }
+            ASSERT_EQ(values, expected) << "read " << n + 1 << " row " << i;
+        }
+    }
+    EXPECT_EQ(next, lines.size());
+    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+}
+
+TEST_F(HostileDeviceTest, EveryReadFailingIsReportedOncePerPassUntilASignal) {
+    // A hostile count on every failed read, too: none of it may be written.
+    child_process child = start_program(
+        recorder({"ACTS2200_SIM_FAIL_READS=all", "ACTS2200_SIM_FAILED_READ_COUNT=4294967295"}));
+    ASSERT_GT(child.pid, 0);
+    signal_after_reads(child, SIGTERM, 200);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0);
+    std::vector<read_call> calls_made = reads();
+    EXPECT_EQ(failed_reads(calls_made), calls_made.size());
+    EXPECT_EQ(count_lines(run.out, "Read timeout/error\n"), calls_made.size());
+    EXPECT_NE(run.out.find("Read timeout/error\n\nStopping...\nTotal points: 0\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("Approx. effective rate: 0.0 Hz\nDone. Data saved to"),
+              std::string::npos);
+    EXPECT_EQ(read_file(dir + "/" + only_recording()), data_file_header);
+    EXPECT_EQ(last_calls(3), release_calls());
+}
+
+TEST_F(HostileDeviceTest, EveryReadFailingAKeyOnTheTerminalStillStops) {
+    program_options options = recorder({"ACTS2200_SIM_FAIL_READS=all"});
+    options.use_pty = true;
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    // Few enough passes to fit the terminal's buffer before anyone reads it.
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 20, 30.0));
+    type_keys(child, "#");
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+    // Unless it came while a poll had echo off, the terminal echoed the key
+    // into the middle of some line.
+    run.out.erase(std::remove(run.out.begin(), run.out.end(), '#'), run.out.end());
+    EXPECT_NE(run.out.find("Read timeout/error\r\n\r\nStopping...\r\nTotal points: 0\r\n"),
+              std::string::npos);
+    std::vector<read_call> calls_made = reads();
+    EXPECT_EQ(count_lines(run.out, "Read timeout/error\r\n"), calls_made.size());
+    EXPECT_EQ(last_calls(3), release_calls());
+}
+
+TEST_F(HostileDeviceTest, EveryReadFailingForLongerTakesNoMoreMemory) {
+    if (memory_is_sanitized) GTEST_SKIP() << "the sanitizer's own memory grows with a run";
+    long brief_kib = -1;
+    long longer_kib = -1;
+    long brief_anon_kib = -1;
+    long longer_anon_kib = -1;
+    program_result brief = fail_every_read_for(0.3, &brief_kib, &brief_anon_kib);
+    program_result longer = fail_every_read_for(3.0, &longer_kib, &longer_anon_kib);
+    EXPECT_EQ(brief.exit_status, 0);
+    EXPECT_EQ(longer.exit_status, 0);
+    const std::size_t brief_passes = count_lines(brief.out, "Read timeout/error\n");
+    const std::size_t longer_passes = count_lines(longer.out, "Read timeout/error\n");
+    EXPECT_GT(longer_passes, brief_passes);
+    // Library pages vary by a few hundred KiB from run to run, the
+    // program's own data not at all.
+    ASSERT_GT(brief_kib, 0);
+    EXPECT_LE(longer_kib, brief_kib + 384)
+        << brief_passes << " failed passes peaked at " << brief_kib << " KiB, " << longer_passes
+        << " at " << longer_kib << " KiB";
+    EXPECT_LE(longer_anon_kib, brief_anon_kib + 32)
+        << brief_passes << " failed passes held " << brief_anon_kib << " KiB of own data, "
+        << longer_passes << " " << longer_anon_kib << " KiB";
+    std::printf(
+        "failing reads: %zu passes, peak RSS %ld KiB (own data %ld KiB); "
+        "%zu passes, peak RSS %ld KiB (own data %ld KiB)\n",
+        brief_passes, brief_kib, brief_anon_kib, longer_passes, longer_kib, longer_anon_kib);
+}
+
+TEST_F(HostileDeviceTest, OverrunWhileHeldUpIsReportedAndLeavesAGapNotInventedRows) {
+    child_process child = start_program(recorder());
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 3, 30.0));
+    // Held up for longer than the device's one second of buffer.
+    kill(child.pid, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::size_t reads_before = reads().size();
+    kill(child.pid, SIGCONT);
+    signal_after_reads(child, SIGTERM, reads_before + 5);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+
+    std::vector<read_call> calls_made = reads();
+    const std::vector<std::string> overruns = lines_starting_with(log(), "AI_ReadAnalog ");
+    std::size_t overrun_count = 0;
+    for (const std::string& line : overruns)
+        overrun_count += line.find("-> 0 error=overrun lost=") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(overrun_count, 1u) << log();
+    EXPECT_EQ(failed_reads(calls_made), overrun_count);
+    EXPECT_EQ(count_lines(run.out, "Read timeout/error\n"), overrun_count) << run.out;
+
+    const std::string content = read_file(dir + "/" + only_recording());
+    std::vector<std::int64_t> blocks = check_blocks(content, calls_made, {});
+    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+    // Blocks arrive 0.1 s apart; the hold-up shows as one jump of over a
+    // second. (The block that was waiting when the recorder was stopped is
+    // stamped at its late arrival, so the jump comes one block before the
+    // lost samples.)
+    std::size_t gaps = 0;
+    for (std::size_t i = 1; i < blocks.size(); ++i)
+        gaps += blocks[i] - blocks[i - 1] > 1000000 ? 1 : 0;
+    EXPECT_EQ(gaps, 1u);
+    // And the samples it lost are missing from the file, not made up.
+    std::uint64_t next = 0;
+    std::size_t skips = 0;
+    for (const read_call& call : calls_made) {
+        if (call.result == 0) continue;
+        skips += call.first != next ? 1 : 0;
+        next = call.first + call.delivered;
+    }
+    EXPECT_EQ(skips, 1u);
+}

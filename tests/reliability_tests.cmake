@@ -1,0 +1,26 @@
+# The recorder's reliability, included by tests/CMakeLists.txt: a soak of ten
+# million samples (label soak), hostile device data and a stepping clock.
+add_executable(soak_test ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp
+                         ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
+target_include_directories(soak_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
+target_link_libraries(soak_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+target_compile_definitions(soak_test PRIVATE
+  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")
+add_dependencies(soak_test acc_recorder_for_tests)
+set(soak_timeout 50)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  # Emulated, checking the 400 MB file alone takes some 20 s.
+  set(soak_timeout 150)
+endif()
+gtest_discover_tests(soak_test PROPERTIES TIMEOUT ${soak_timeout} LABELS soak)
+
+add_executable(reliability_test ${CMAKE_CURRENT_LIST_DIR}/hostile_device_test.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/clock_step_test.cpp
+                                ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
+target_include_directories(reliability_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
+target_link_libraries(reliability_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+target_compile_definitions(reliability_test PRIVATE
+  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
+  FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
+add_dependencies(reliability_test acc_recorder_for_tests failure_shim)
+gtest_discover_tests(reliability_test PROPERTIES TIMEOUT 60)

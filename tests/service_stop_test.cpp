@@ -1,0 +1,83 @@
+// The stop path the example systemd unit relies on: the recorder started as
+// the unit starts it (standard input at end of file, output not a terminal)
+// and stopped with the unit's own KillSignal must end as a key would end it.
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "block_check.h"
+
+namespace {
+
+// The settings of the unit's [Service] section.
+std::map<std::string, std::string> service_settings() {
+    std::map<std::string, std::string> settings;
+    bool in_service = false;
+    for (const std::string& line : split_lines(read_file(UNIT_PATH))) {
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            in_service = line == "[Service]";
+            continue;
+        }
+        std::size_t equals = line.find('=');
+        if (in_service && equals != std::string::npos)
+            settings[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return settings;
+}
+
+int signal_named(const std::string& name) {
+    for (int sig = 1; sig < NSIG; ++sig) {
+        const char* abbrev = sigabbrev_np(sig);
+        if (abbrev && name == std::string("SIG") + abbrev) return sig;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(ServiceUnit, LeavesTheGracefulStopTimeToFinishARead) {
+    std::map<std::string, std::string> settings = service_settings();
+    ASSERT_FALSE(settings.empty()) << UNIT_PATH;
+    // A stop waits for the read under way (time-out 2 s), then syncs the
+    // file; a SIGKILL before that leaves the device open.
+    EXPECT_GT(std::strtod(settings["TimeoutStopSec"].c_str(), nullptr), 2.0);
+    EXPECT_TRUE(settings["KillMode"] == "mixed" || settings["KillMode"] == "process")
+        << "the recorder alone gets the stop signal, once";
+    EXPECT_EQ(settings["StandardInput"], "null") << "no terminal to poll for a key";
+}
+
+// Standard input as the unit gives it, and as an empty file gives it.
+class ServiceStopTest : public RecorderTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ServiceStopTest, TheUnitsKillSignalEndsTheRecordingCleanly) {
+    int sig = signal_named(service_settings()["KillSignal"]);
+    ASSERT_NE(sig, 0) << "KillSignal names no signal";
+    program_options options = recorder();
+    if (GetParam()) {
+        write_file(dir + "/empty", "");
+        options.stdin_path = dir + "/empty";
+    }
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    signal_after_reads(child, sig, 3);
+    program_result run = finish_program(child);
+
+    EXPECT_EQ(run.exit_status, 0) << "signal " << run.term_signal;
+    std::string file = only_recording();
+    EXPECT_NE(run.out.find("\nStopping...\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Done. Data saved to " + file + "\n"), std::string::npos);
+    std::vector<read_call> calls_made = reads();
+    check_blocks(read_file(dir + "/" + file), calls_made, {});
+    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+    std::vector<std::string> names = calls();
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()),
+              (std::vector<std::string>{"AI_StopTask", "AI_ReleaseTask", "DEV_Release"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stdin, ServiceStopTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& stdin_info) {
+                             return std::string(stdin_info.param ? "EmptyFile" : "DevNull");
+                         });

@@ -1,4 +1,8 @@
-# acc_inspect's benchmark; include()d from bench/CMakeLists.txt.
+# acc_inspect's benchmark; include()d from bench/CMakeLists.txt. Only where the
+# inspector is built (ACC_BUILD_INSPECT).
+if(NOT TARGET acc_inspect)
+  return()
+endif()
 if(NOT TARGET benchmark::benchmark_main)
   find_package(benchmark REQUIRED)
 endif()

@@ -1,7 +1,11 @@
 # acc_inspect's tests, included by tests/CMakeLists.txt: its parts on data
 # made in the test, the real program on good and bad files, and the real
 # recorder's files end to end. With ACC_BUILD_FUZZ (clang only) also a
-# bounded fuzzing run of the row parser and the reader.
+# bounded fuzzing run of the row parser and the reader. Only where the
+# inspector is built (ACC_BUILD_INSPECT).
+if(NOT TARGET acc_inspect)
+  return()
+endif()
 if(NOT TARGET GTest::gtest_main)
   find_package(GTest REQUIRED)
 endif()

@@ -62,6 +62,22 @@ add_test(NAME board.service_unit_verifies
 set_tests_properties(board.service_unit_verifies PROPERTIES
                      SKIP_REGULAR_EXPRESSION "systemd-analyze is not installed: skipped")
 
+if(TARGET acc_inspect)
+  # Where this build found FFTW, for the nested configure to look away from.
+  if(FFTW3_INCLUDEDIR)
+    set(board_fftw_dirs ${FFTW3_INCLUDEDIR} ${FFTW3_LIBDIR})
+  else()
+    get_filename_component(board_fftw_lib_dir ${ACC_FFTW_LIBRARY_FILE} DIRECTORY)
+    set(board_fftw_dirs ${ACC_FFTW_INCLUDE_DIR} ${board_fftw_lib_dir})
+  endif()
+  string(REPLACE ";" "|" board_fftw_dirs "${board_fftw_dirs}")
+  add_test(NAME board.recorder_configures_without_fftw
+           COMMAND ${CMAKE_COMMAND} ${board_nested} -DFFTW_DIRS=${board_fftw_dirs}
+                   -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_no_fftw
+                   -P ${board_dir}/without_fftw.cmake)
+  set_tests_properties(board.recorder_configures_without_fftw PROPERTIES LABELS board)
+endif()
+
 # The nested builds compile the recorder again, cross-compiled or not.
 set_tests_properties(board.device_library_switch_loads_the_given_copy
                      board.device_library_missing_a_function_fails_configure

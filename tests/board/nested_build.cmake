@@ -1,6 +1,7 @@
-# acc_configure_nested(<result var> <output var> <build dir> <library> <out dir>)
+# acc_configure_nested(<result var> <output var> <build dir> <library> <out dir> [<arg>...])
 # Configures this source tree anew as someone building for the board would:
-# against a device library given by path, with its own output directory.
+# against a device library given by path, with its own output directory, and
+# any further cache settings given.
 #   SOURCE_DIR, GENERATOR, MAKE_PROGRAM, TOOLCHAIN_FILE or CXX_COMPILER, and
 #   CXX_FLAGS, EXE_LINKER_FLAGS (a sanitized simulator needs a sanitized program)
 function(acc_configure_nested result_var output_var build library out_dir)
@@ -8,7 +9,7 @@ function(acc_configure_nested result_var output_var build library out_dir)
   set(args -S ${SOURCE_DIR} -B ${build} -G ${GENERATOR} -DCMAKE_BUILD_TYPE=Release
       -DACTS2200_LIBRARY=${library} -DACC_OUT_DIR=${out_dir} -DACC_BUILD_TESTS=OFF
       -DACC_BUILD_BENCH=OFF "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
-      "-DCMAKE_EXE_LINKER_FLAGS=${EXE_LINKER_FLAGS}")
+      "-DCMAKE_EXE_LINKER_FLAGS=${EXE_LINKER_FLAGS}" ${ARGN})
   if(MAKE_PROGRAM)
     list(APPEND args -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM})
   endif()

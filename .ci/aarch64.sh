@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The board's build: cross-compiled for 64-bit ARM (preset aarch64), with the
-# whole test suite run as ARM code under qemu's user-mode emulation.
+# whole test suite run as ARM code under qemu's user-mode emulation; then the
+# board's Debian packages (preset deb-arm64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/need_packages.sh
@@ -24,3 +25,5 @@ fi
 cmake --preset aarch64
 cmake --build --preset aarch64 -j"$(nproc)"
 ctest --preset aarch64
+# The board's Debian packages, cross-built the same way.
+.ci/package.sh arm64

@@ -13,3 +13,13 @@ need_packages() {
     $sudo apt-get update -qq &&
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
+
+# Makes the locale with a decimal comma (de_DE.UTF-8) that the tests use to
+# prove the data file does not follow the locale; without it they skip.
+need_decimal_comma_locale() {
+    locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Making the locale de_DE.UTF-8"
+    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "note: de_DE.UTF-8 not available"
+}

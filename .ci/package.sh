@@ -40,7 +40,7 @@ contents() {
 }
 
 build_arm64() {
-    need_packages cmake make file dpkg-dev binutils-aarch64-linux-gnu g++-aarch64-linux-gnu
+    need_packages cmake make file dpkg-dev lintian binutils-aarch64-linux-gnu g++-aarch64-linux-gnu
     # The arm64 libraries (libfftw3-dev:arm64 ...) are installed by .ci/aarch64.sh;
     # dpkg-shlibdeps finds the binaries' dependencies among them.
     rm -f build/deb-arm64/*.deb
@@ -58,6 +58,8 @@ build_arm64() {
         done
         rm -rf "$unpacked"
     done
+    echo "-- lintian"
+    lintian --fail-on error --display-info build/deb-arm64/*.deb || fail "lintian found errors"
 }
 
 # The recorder built against a device library of its own (a copy of the

@@ -95,7 +95,7 @@ build_amd64() {
     local recorder inspector
     recorder=$(echo build/deb/acc-recorder_*_amd64.deb)
     inspector=$(echo build/deb/acc-inspect_*_amd64.deb)
-    [ -f "$recorder" ] && [ -f "$inspector" ] || fail "packages not built"
+    if [ ! -f "$recorder" ] || [ ! -f "$inspector" ]; then fail "packages not built"; fi
     check_package "$recorder" amd64
     check_package "$inspector" amd64
     dpkg-deb -f "$recorder" Description | grep -q "simulated device library" ||

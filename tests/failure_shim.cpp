@@ -117,4 +117,5 @@ int sick_sync(long call_number, int fd) {
 }  // namespace
 
 extern "C" int fsync(int fd) { return sick_sync(SYS_fsync, fd); }
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
 extern "C" int fdatasync(int fd) { return sick_sync(SYS_fdatasync, fd); }

@@ -143,8 +143,8 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         // Counted after the copy: whatever the copy missed counts as lost.
         std::vector<std::string> files = list_dir(disk + "/recordings");
         ASSERT_EQ(files.size(), 1u);
-        name = files.front();
-        std::size_t lines = line_ends(read_file(disk + "/recordings/" + name));
+        name = "/recordings/" + files.front();
+        std::size_t lines = line_ends(read_file(disk + name));
         taken.live_rows = lines > 0 ? lines - 1 : 0;
         cuts.push_back(taken);
     }
@@ -162,9 +162,10 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         const std::string view = taken.image + ".d";
         std::string failed = mount_image(taken.image, view, "loop,ro");
         ASSERT_TRUE(failed.empty()) << failed;
+        const std::string copied_file = view + name;
         struct stat found {};
-        const bool exists = stat((view + "/recordings/" + name).c_str(), &found) == 0;
-        const std::string content = read_file(view + "/recordings/" + name);
+        const bool exists = stat(copied_file.c_str(), &found) == 0;
+        const std::string content = read_file(copied_file);
         ASSERT_TRUE(unmount_last());
         char moment[32];
         std::snprintf(moment, sizeof moment, "cut at %.2f s", taken.at_s);

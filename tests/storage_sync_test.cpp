@@ -6,18 +6,21 @@
 
 #include "block_check.h"
 
-namespace {
-
-std::vector<std::string> sick_storage(const std::string& setting) {
-    return {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, setting};
-}
-
-}  // namespace
-
-TEST_F(RecorderTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
+class SickStorageTest : public RecorderTest {
+protected:
+    void SetUp() override {
 #ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
+        GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
 #endif
+        RecorderTest::SetUp();
+    }
+
+    static std::vector<std::string> sick_storage(const std::string& setting) {
+        return {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, setting};
+    }
+};
+
+TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
     child_process child = start_program(recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400")));
     ASSERT_GT(child.pid, 0);
     // Three seconds: three syncs of 400 ms each while recording.
@@ -46,10 +49,7 @@ TEST_F(RecorderTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
     EXPECT_LT(largest_us, 100000);
 }
 
-TEST_F(RecorderTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {
-#ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
-#endif
+TEST_F(SickStorageTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {
     // Syncs 1 and 2 make the new file and its header durable, sync 3 stores
     // about a second of rows, sync 4 fails a second later.
     program_result run = run_program(recorder(sick_storage("ACC_TEST_FAIL_SYNC_FROM=4")));

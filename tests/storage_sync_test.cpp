@@ -37,8 +37,9 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
         check_blocks(read_file(dir + "/" + only_recording()), calls_made, {});
     EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
     ASSERT_GE(blocks.size(), 30u);
-    // A read held up behind a sync would come 400 ms late and the next ones
-    // at once; a busy machine alone moves a block by far less than a block.
+    // A read held up behind a sync would come some 300 ms late and the next
+    // ones at once. Unhindered, a step is off by a few ms; a busy machine
+    // (load 7 on 2 cores) was seen to add up to about 110 ms now and then.
     std::int64_t largest_us = 0;
     for (std::size_t i = 1; i < blocks.size(); ++i) {
         std::int64_t off_us = std::llabs(blocks[i] - blocks[i - 1] - 100000);
@@ -46,7 +47,7 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
     }
     std::printf("largest departure of a block step from 100 ms: %.1f ms\n",
                 static_cast<double>(largest_us) / 1000.0);
-    EXPECT_LT(largest_us, 100000);
+    EXPECT_LT(largest_us, 200000);
 }
 
 TEST_F(SickStorageTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -73,6 +75,9 @@ protected:
         cp = find_tool("cp");
         if (mkfs.empty() || e2fsck.empty() || mount.empty() || umount.empty() || cp.empty())
             GTEST_SKIP() << "needs mkfs.ext4, e2fsck, mount, umount and cp (e2fsprogs, mount)";
+        // Mounts in a namespace of the test's own vanish with it, even when
+        // the test is killed; where that is refused, TearDown unmounts.
+        if (unshare(CLONE_NEWNS) == 0) ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
         dir = make_temp_dir();
         ASSERT_FALSE(dir.empty());
     }

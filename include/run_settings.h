@@ -16,6 +16,9 @@ struct run_settings {
     std::int32_t ai_option;
     double sensitivity_mv_per_g;
     const char* out_dir;
+    // At most this much of the recording is held only in memory: the data
+    // file is forced to storage this often (one journal commit each time).
+    double sync_interval_s;
 };
 
 constexpr run_settings compiled_run_settings = {
@@ -24,6 +27,7 @@ constexpr run_settings compiled_run_settings = {
     0,            // ai_option
     500.0,        // sensitivity_mv_per_g
     ACC_OUT_DIR,  // out_dir
+    1.0,          // sync_interval_s
 };
 
 #endif

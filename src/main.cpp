@@ -13,6 +13,7 @@
 #include "console_clock.h"
 #include "data_file.h"
 #include "run_settings.h"
+#include "storage_sync.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ struct run_state {
     bool task_running;
     std::FILE* stream;
     off_t file_good_size;  // bytes known to be stored whole
+    storage_sync sync;     // forces the file to storage; started after it exists
     double* block_buf;
     char* row_text;  // the block's rows as text, row_text_size bytes
     std::uint64_t total_points;
@@ -91,7 +93,8 @@ void report_write_error(const run_state& run, int error) {
 int record(run_state& run, const run_settings& settings, double sensitivity_v_per_g) {
     int status = status_ok;
     double t_start = now_sec();
-    while (!stop_requested && !kbhit()) {
+    // A failed sync ends the loop like a failed write; reported after it.
+    while (!stop_requested && !kbhit() && storage_sync_error(&run.sync) == 0) {
         // A count beyond what the device filled must show as NaN, never as
         // the previous block's samples or as uninitialised memory.
         std::fill_n(run.block_buf, settings.chunk_points, std::numeric_limits<double>::quiet_NaN());
@@ -118,8 +121,21 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         }
         run.file_good_size += static_cast<off_t>(bytes);
         run.total_points += rows;
+        note_written(&run.sync, run.file_good_size, run.total_points);
     }
     double elapsed = now_sec() - t_start;
+
+    // Joined first, so that a sync that failed at the end is not missed.
+    int sync_error = stop_storage_sync(&run.sync);
+    if (status == status_ok && sync_error != 0) {
+        // What the failed sync should have covered may not be on storage:
+        // keep only what the last good one did.
+        report_write_error(run, sync_error);
+        run.file_good_size = run.sync.stored_size;
+        run.total_points = run.sync.stored_points;
+        cut_back_data_file(run.stream, run.file_good_size);
+        status = status_write_failed;
+    }
 
     if (status == status_ok) {
         int error = sync_data_file(run.stream);
@@ -181,6 +197,11 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
         return status_write_failed;
     }
     run.file_good_size = static_cast<off_t>(data_file_header_size);
+    if (start_storage_sync(&run.sync, fileno(run.stream), run.csv_path, run.file_good_size,
+                           settings.sync_interval_s) != 0) {
+        std::puts("No memory");
+        return status_no_memory;
+    }
 
     double sensitivity_v_per_g = settings.sensitivity_mv_per_g / 1000.0;
 
@@ -201,9 +222,12 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
     return record(run, settings, sensitivity_v_per_g);
 }
 
-// Releases what is held, in the one fixed order: file, buffer, task, device.
-// A failed close of the data file turns a clean run into a write failure.
+// Releases what is held, in the one fixed order: sync thread, file, buffer,
+// task, device. A failed close of the data file turns a clean run into a
+// write failure.
 int release_run(run_state& run, int status) {
+    // Any failure of its has been reported by now, or comes after another.
+    stop_storage_sync(&run.sync);
     if (run.stream) {
         int error = close_data_file(run.stream);
         run.stream = nullptr;

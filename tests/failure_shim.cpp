@@ -5,12 +5,18 @@
 // or to step the wall clock as an administrator or a time daemon would:
 //   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
 //                                  n-th call on (calls counted from 1)
+// or to make storage slow or sick:
+//   ACC_TEST_SYNC_DELAY_MS=<n>     fsync and fdatasync sleep n ms first
+//   ACC_TEST_FAIL_SYNC_FROM=<n>    fsync and fdatasync fail with EIO from
+//                                  their n-th call on (counted together)
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <ctime>
+#include <sys/syscall.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
 extern "C" void* __libc_malloc(std::size_t size);
@@ -81,3 +87,35 @@ extern "C" int gettimeofday(timeval* __restrict tv, void* __restrict) noexcept {
     tv->tv_usec = static_cast<suseconds_t>(rest);
     return 0;
 }
+
+namespace {
+unsigned long long env_count(const char* name) {
+    const char* text = std::getenv(name);
+    return text ? std::strtoull(text, nullptr, 10) : 0;
+}
+
+// Both calls go to the kernel directly, after the delay or instead of it.
+int sick_sync(long call_number, int fd) {
+    static unsigned long long calls = 0;
+    unsigned long long delay_ms = env_count("ACC_TEST_SYNC_DELAY_MS");
+    unsigned long long fail_from = env_count("ACC_TEST_FAIL_SYNC_FROM");
+    // Both threads of the recorder may sync; the count needs no more than
+    // an atomic increment.
+    unsigned long long call = __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST);
+    if (delay_ms != 0) {
+        timespec pause{static_cast<time_t>(delay_ms / 1000),
+                       static_cast<long>(delay_ms % 1000) * 1000000L};
+        while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+        }
+    }
+    if (fail_from != 0 && call >= fail_from) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(syscall(call_number, fd));
+}
+}  // namespace
+
+extern "C" int fsync(int fd) { return sick_sync(SYS_fsync, fd); }
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
+extern "C" int fdatasync(int fd) { return sick_sync(SYS_fdatasync, fd); }

@@ -1,5 +1,6 @@
 # The recorder's reliability, included by tests/CMakeLists.txt: a soak of ten
-# million samples (label soak), hostile device data and a stepping clock.
+# million samples (label soak), hostile device data, a stepping clock and
+# stalling or failing storage.
 add_executable(soak_test ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp
                          ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
 target_include_directories(soak_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
@@ -16,6 +17,7 @@ gtest_discover_tests(soak_test PROPERTIES TIMEOUT ${soak_timeout} LABELS soak)
 
 add_executable(reliability_test ${CMAKE_CURRENT_LIST_DIR}/hostile_device_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/clock_step_test.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/storage_sync_test.cpp
                                 ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
 target_include_directories(reliability_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
 target_link_libraries(reliability_test PRIVATE program_runner acc_data_file GTest::gtest_main)
@@ -24,3 +26,13 @@ target_compile_definitions(reliability_test PRIVATE
   FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
 add_dependencies(reliability_test acc_recorder_for_tests failure_shim)
 gtest_discover_tests(reliability_test PROPERTIES TIMEOUT 60)
+
+# A power cut at several moments of a recording on a loop-mounted ext4 image
+# (label power_cut; needs root and loop devices, skips where not permitted).
+add_executable(power_cut_test ${CMAKE_CURRENT_LIST_DIR}/power_cut_test.cpp)
+target_link_libraries(power_cut_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+target_compile_definitions(power_cut_test PRIVATE
+  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
+  INSPECT_PATH="$<TARGET_FILE:acc_inspect>")
+add_dependencies(power_cut_test acc_recorder_for_tests acc_inspect)
+gtest_discover_tests(power_cut_test PROPERTIES TIMEOUT 120 LABELS power_cut)

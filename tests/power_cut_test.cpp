@@ -1,0 +1,204 @@
+// A power cut while recording, as a board on an SD card would see it. The
+// real recorder, paced by the simulated device, writes onto a fresh ext4
+// filesystem in a loop-mounted image file. At chosen moments the image file
+// is copied: through the page cache the copy holds exactly what the "disk"
+// held at that instant, which is what survives a cut. Each copy is repaired
+// with e2fsck, mounted, and its recording compared with the live file.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "data_file.h"
+#include "program_runner.h"
+
+namespace {
+
+constexpr double rate_hz = 10000.0;
+// One second at risk, plus room for the sync's own time and the copy's.
+constexpr double most_lost_s = 1.2;
+// Seconds after the start, at different points between two syncs, two of
+// them in the first two seconds; all well before the kernel would write the
+// data back by itself (~30 s).
+constexpr double cut_moments_s[] = {0.6, 1.5, 2.9, 4.1, 5.7, 7.95};
+
+std::string find_tool(const std::string& name) {
+    for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
+        std::string path = std::string(dir) + "/" + name;
+        if (access(path.c_str(), X_OK) == 0) return path;
+    }
+    return {};
+}
+
+program_result run_tool(const std::string& path, std::vector<std::string> args) {
+    program_options options;
+    options.path = path;
+    options.args = std::move(args);
+    return run_program(options);
+}
+
+std::size_t line_ends(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+struct cut {
+    double at_s;
+    std::size_t live_rows;  // rows the recorder had written when the copy ended
+    std::string image;
+};
+
+}  // namespace
+
+class PowerCutTest : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string mkfs, e2fsck, mount, umount, cp;
+    std::vector<std::string> mounted;
+    pid_t recorder_pid = -1;
+
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop image";
+        mkfs = find_tool("mkfs.ext4");
+        e2fsck = find_tool("e2fsck");
+        mount = find_tool("mount");
+        umount = find_tool("umount");
+        cp = find_tool("cp");
+        if (mkfs.empty() || e2fsck.empty() || mount.empty() || umount.empty() || cp.empty())
+            GTEST_SKIP() << "needs mkfs.ext4, e2fsck, mount, umount and cp (e2fsprogs, mount)";
+        // Mounts in a namespace of the test's own vanish with it, even when
+        // the test is killed; where that is refused, TearDown unmounts.
+        if (unshare(CLONE_NEWNS) == 0) ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+        dir = make_temp_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+
+    void TearDown() override {
+        if (recorder_pid > 0) {
+            kill(recorder_pid, SIGKILL);
+            waitpid(recorder_pid, nullptr, 0);
+        }
+        bool all_unmounted = true;
+        while (!mounted.empty()) all_unmounted &= unmount_last();
+        if (dir.empty() || !all_unmounted) return;
+        if (!HasFailure())
+            remove_tree(dir);
+        else
+            std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
+    }
+
+    // Mounts `image` on a new directory `where`; the mount's complaint, if any.
+    std::string mount_image(const std::string& image, const std::string& where,
+                            const std::string& options) {
+        if (mkdir(where.c_str(), 0755) != 0) return "cannot make " + where;
+        program_result run = run_tool(mount, {"-o", options, image, where});
+        if (run.exit_status != 0) return run.err.empty() ? "mount failed" : run.err;
+        mounted.push_back(where);
+        return {};
+    }
+
+    bool unmount_last() {
+        program_result run = run_tool(umount, {mounted.back()});
+        EXPECT_EQ(run.exit_status, 0) << run.err;
+        mounted.pop_back();
+        return run.exit_status == 0;
+    }
+};
+
+TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
+    const std::string image = dir + "/disk.img";
+    {
+        int fd = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, off_t{64} << 20), 0);
+        close(fd);
+    }
+    program_result made = run_tool(mkfs, {"-q", "-F", image});
+    ASSERT_EQ(made.exit_status, 0) << made.err;
+    const std::string disk = dir + "/disk";
+    std::string refused = mount_image(image, disk, "loop");
+    if (!refused.empty()) GTEST_SKIP() << "cannot mount a loop image here: " << refused;
+    ASSERT_EQ(mkdir((disk + "/recordings").c_str(), 0755), 0);
+
+    program_options options;
+    options.path = RECORDER_PATH;
+    options.cwd = disk;
+    options.env = {"ACTS2200_SIM_LOG=" + dir + "/device.log"};
+    auto started = std::chrono::steady_clock::now();
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    recorder_pid = child.pid;
+
+    std::vector<cut> cuts;
+    std::string name;
+    for (double at_s : cut_moments_s) {
+        std::this_thread::sleep_until(started + std::chrono::duration<double>(at_s));
+        cut taken{at_s, 0, dir + "/cut_" + std::to_string(cuts.size()) + ".img"};
+        program_result copied = run_tool(cp, {"--sparse=always", image, taken.image});
+        ASSERT_EQ(copied.exit_status, 0) << copied.err;
+        // Counted after the copy: whatever the copy missed counts as lost.
+        std::vector<std::string> files = list_dir(disk + "/recordings");
+        ASSERT_EQ(files.size(), 1u);
+        name = "/recordings/" + files.front();
+        std::size_t lines = line_ends(read_file(disk + name));
+        taken.live_rows = lines > 0 ? lines - 1 : 0;
+        cuts.push_back(taken);
+    }
+    kill(child.pid, SIGTERM);
+    program_result run = finish_program(child);
+    recorder_pid = -1;
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+    ASSERT_TRUE(unmount_last());
+
+    double worst_s = 0.0;
+    for (const cut& taken : cuts) {
+        // 1: errors corrected, as after a real cut; 4 and up: not repaired.
+        program_result repaired = run_tool(e2fsck, {"-fy", taken.image});
+        EXPECT_LT(repaired.exit_status, 4) << repaired.out << repaired.err;
+        const std::string view = taken.image + ".d";
+        std::string failed = mount_image(taken.image, view, "loop,ro");
+        ASSERT_TRUE(failed.empty()) << failed;
+        const std::string copied_file = view + name;
+        struct stat found {};
+        const bool exists = stat(copied_file.c_str(), &found) == 0;
+        const std::string content = read_file(copied_file);
+        ASSERT_TRUE(unmount_last());
+        char moment[32];
+        std::snprintf(moment, sizeof moment, "cut at %.2f s", taken.at_s);
+
+        const std::string recording = taken.image + ".csv";
+        write_file(recording, content);
+        EXPECT_TRUE(exists) << moment << ": no data file";
+        EXPECT_EQ(content.compare(0, data_file_header_size, data_file_header), 0)
+            << moment << ": no header";
+        std::size_t lines = line_ends(content);
+        std::size_t rows = lines > 0 ? lines - 1 : 0;
+        double lost_s =
+            static_cast<double>(taken.live_rows - std::min(rows, taken.live_rows)) / rate_hz;
+        worst_s = std::max(worst_s, lost_s);
+        std::printf("%s: %zu rows written, %s %zu rows%s: %.3f s lost\n", moment, taken.live_rows,
+                    exists ? "the file on the disk holds" : "no file on the disk,", rows,
+                    !content.empty() && content.back() != '\n' ? " and a line cut short" : "",
+                    lost_s);
+        EXPECT_LE(lost_s, most_lost_s) << moment;
+
+        program_options inspect;
+        inspect.path = INSPECT_PATH;
+        inspect.args = {recording};
+        program_result checked = run_program(inspect);
+        EXPECT_TRUE(checked.exit_status == 0 ||
+                    (checked.exit_status == 1 &&
+                     checked.err.find("last line cut short") != std::string::npos))
+            << moment << ": " << checked.err;
+    }
+    std::printf("worst loss: %.3f s\n", worst_s);
+}

@@ -2,7 +2,8 @@
 //
 // Exit status: 0 a valid data file (its report on stdout); 1 a file that is
 // missing, unreadable or not a valid data file, or a picture that cannot be
-// written (the reason on stderr); 2 a usage error.
+// written (the reason on stderr); 2 a usage error, or an output that is the
+// data file itself.
 
 #include "csv_reader.h"
 #include "inspect_run.h"

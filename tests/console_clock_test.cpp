@@ -128,5 +128,6 @@ TEST_F(KbhitTest, TerminalAttributesAreRestoredAroundEachPoll) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the checks failed in the child: status " << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the checks failed in the child: status " << status;
 }

@@ -412,6 +412,16 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
         refusal += " is the data file rec.csv itself; it is never written\n";
         EXPECT_EQ(run.err.rfind(refusal, 0), 0u) << run.err;
     }
+    // Nor the report, through standard output appended to the recording.
+    program_options appending;
+    appending.path = "/bin/sh";
+    appending.args = {"-c", shell_command(INSPECT_PATH) + " rec.csv >> rec.csv"};
+    appending.cwd = dir;
+    program_result appended = run_program(appending);
+    EXPECT_EQ(appended.exit_status, 2);
+    EXPECT_EQ(appended.err.rfind("acc_inspect: standard output is the data file rec.csv itself", 0),
+              0u)
+        << appended.err;
     EXPECT_EQ(read_file(dir + "/rec.csv"), content);
 
     // A write that fails halfway, here at a file-size limit as on a full

@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 int kbhit() {
-    // Touching the terminal from a background process group would stop the
-    // whole recorder (SIGTTOU/SIGTTIN) while the device keeps filling up.
-    if (isatty(STDIN_FILENO)) {
-        pid_t foreground = tcgetpgrp(STDIN_FILENO);
-        if (foreground != -1 && foreground != getpgrp()) return 0;
-    }
+    // A terminal is polled only when it is this process's controlling
+    // terminal (tcgetpgrp fails on any other) with this process group in its
+    // foreground. From a background group, touching it would stop the whole
+    // recorder (SIGTTOU/SIGTTIN) while the device keeps filling up; a terminal
+    // that is not ours (setsid) belongs to a shell whose keys must stay its own.
+    if (isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) != getpgrp()) return 0;
 
     termios saved_attributes{};
     bool have_attributes = tcgetattr(STDIN_FILENO, &saved_attributes) == 0;

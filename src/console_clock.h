@@ -4,7 +4,9 @@
 #define ACC_CONSOLE_CLOCK_H
 
 // 1 when a character is waiting on standard input, else 0. Never waits; the
-// character stays pending on the standard input stream.
+// character stays pending on the standard input stream. A terminal that is
+// not this process's controlling terminal with its group in the foreground
+// is left alone: 0.
 int kbhit();
 
 // Wall-clock seconds since the epoch, microsecond resolution.

@@ -9,6 +9,9 @@
 #include <ctime>
 #include <limits>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "acts2200.h"
 #include "console_clock.h"
 #include "data_file.h"
@@ -49,13 +52,23 @@ volatile std::sig_atomic_t stop_requested = 0;
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void on_stop_signal(int) {
+extern "C" void on_stop_signal(int sig) {
     stop_requested = 1;
-    // Any second stop signal must end the process by its default action,
-    // even while a read is stuck; sigaction is async-signal-safe.
+    // A terminal's hang-up comes more than once (the shell passes it on, the
+    // kernel sends it again when the session leader exits): it never cuts
+    // the orderly stop short.
+    if (sig == SIGHUP) return;
+    // A second SIGINT or SIGTERM, an operator who insists, must end the
+    // process by its default action, even while a read is stuck. Only the
+    // signals handled here are reset: an ignored one stays ignored.
+    // sigaction is async-signal-safe.
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
-    for (int sig : stop_signals) sigaction(sig, &default_action, nullptr);
+    for (int insistent : {SIGINT, SIGTERM}) {
+        struct sigaction current {};
+        if (sigaction(insistent, nullptr, &current) == 0 && current.sa_handler == on_stop_signal)
+            sigaction(insistent, &default_action, nullptr);
+    }
 }
 
 void install_stop_handlers() {
@@ -64,11 +77,32 @@ void install_stop_handlers() {
     sigemptyset(&action.sa_mask);
     for (int sig : stop_signals) sigaddset(&action.sa_mask, sig);
     action.sa_flags = SA_RESTART;
-    for (int sig : stop_signals) sigaction(sig, &action, nullptr);
+    for (int sig : stop_signals) {
+        // A stop signal ignored at start stays ignored: nohup must keep the
+        // recorder through a hang-up, a script's background job through ^C.
+        struct sigaction inherited {};
+        if (sigaction(sig, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &action, nullptr);
+    }
     // A vanished reader of stdout or a file-size limit must not kill the
     // recorder before its teardown; the failed write is reported instead.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that was closed at start,
+// so that nothing opened later, the data file above all, can take its place
+// and receive the console's text.
+void open_missing_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, as the lower ones are open.
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened != -1 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
 }
 
 void fill_ai_param(ai_param* param, const run_settings& settings) {
@@ -252,6 +286,7 @@ int release_run(run_state& run, int status) {
 }  // namespace
 
 int main() {
+    open_missing_standard_descriptors();
     // Progress and failures show up at once in a log or a pipe, too.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     install_stop_handlers();

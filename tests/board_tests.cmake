@@ -98,3 +98,10 @@ target_compile_definitions(service_stop_test PRIVATE
   UNIT_PATH="${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service")
 add_dependencies(service_stop_test acc_recorder_for_tests)
 gtest_discover_tests(service_stop_test PROPERTIES TIMEOUT 60)
+
+add_test(NAME board.out_dir_refused_unless_it_fits_as_written
+         COMMAND ${CMAKE_COMMAND} ${board_nested}
+                 -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_out_dir
+                 -P ${board_dir}/out_dir_check.cmake)
+set_tests_properties(board.out_dir_refused_unless_it_fits_as_written PROPERTIES
+                     TIMEOUT 300 LABELS board)

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -85,11 +87,16 @@ TEST_F(KbhitTest, NothingWaitingLeavesNothingThatHidesTheNextKey) {
     close(ends[1]);
 }
 
-TEST_F(KbhitTest, TerminalAttributesAreRestoredAroundEachPoll) {
+// kbhit polls only its own controlling terminal: the checks run in a child
+// for which the pseudo-terminal is that, in a session of its own.
+void poll_own_terminal() {
+    ASSERT_NE(setsid(), -1);
     int master = -1;
     int slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    use_as_stdin(dup(slave));
+    ASSERT_EQ(ioctl(slave, TIOCSCTTY, 0), 0);
+    dup2(slave, STDIN_FILENO);
+    clearerr(stdin);
     termios before{};
     ASSERT_EQ(tcgetattr(slave, &before), 0);
     ASSERT_NE(before.c_lflag & ICANON, 0u);
@@ -106,6 +113,21 @@ TEST_F(KbhitTest, TerminalAttributesAreRestoredAroundEachPoll) {
     EXPECT_EQ(kbhit(), 1);
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
-    close(slave);
-    close(master);
+    // The terminal stays open until the child exits: closing its master side
+    // would hang up the child's own session.
+}
+
+TEST_F(KbhitTest, TerminalAttributesAreRestoredAroundEachPoll) {
+    std::fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        poll_own_terminal();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the checks failed in the child: status " << status;
 }

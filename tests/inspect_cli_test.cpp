@@ -396,3 +396,46 @@ TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
     EXPECT_EQ(run.err,
               "acc_inspect: no/such/dir/plot.svg: cannot write: No such file or directory\n");
 }
+
+TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) {
+    const std::string content = recording({});
+    std::string file = put("rec.csv", content);
+    ASSERT_EQ(symlink("rec.csv", (dir + "/symlink.svg").c_str()), 0);
+    ASSERT_EQ(link((dir + "/rec.csv").c_str(), (dir + "/hardlink.svg").c_str()), 0);
+    for (const std::string& output : {file, "./" + file, dir + "/" + file,
+                                      std::string("symlink.svg"), std::string("hardlink.svg")}) {
+        program_result run = inspect({file, "--svg", output});
+        EXPECT_EQ(run.exit_status, 2) << output;
+        EXPECT_EQ(run.out, "");
+        std::string refusal = "acc_inspect: --svg ";
+        refusal += output;
+        refusal += " is the data file rec.csv itself; it is never written\n";
+        EXPECT_EQ(run.err.rfind(refusal, 0), 0u) << run.err;
+    }
+    // Nor the report, through standard output appended to the recording.
+    program_options appending;
+    appending.path = "/bin/sh";
+    appending.args = {"-c", shell_command(INSPECT_PATH) + " rec.csv >> rec.csv"};
+    appending.cwd = dir;
+    program_result appended = run_program(appending);
+    EXPECT_EQ(appended.exit_status, 2);
+    EXPECT_EQ(appended.err.rfind("acc_inspect: standard output is the data file rec.csv itself", 0),
+              0u)
+        << appended.err;
+    EXPECT_EQ(read_file(dir + "/rec.csv"), content);
+
+    // A write that fails halfway, here at a file-size limit as on a full
+    // disk, leaves the earlier picture as it was and no partial file.
+    put("plot.svg", "earlier picture");
+    program_options options;
+    options.path = INSPECT_PATH;
+    options.args = {file, "--svg", "plot.svg"};
+    options.cwd = dir;
+    options.file_size_limit = 4096;
+    program_result run = run_program(options);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: File too large\n");
+    EXPECT_EQ(read_file(dir + "/plot.svg"), "earlier picture");
+    EXPECT_EQ(list_dir(dir),
+              (std::vector<std::string>{"hardlink.svg", "plot.svg", "rec.csv", "symlink.svg"}));
+}

@@ -59,6 +59,8 @@ namespace {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
 
+    if (options.closed_fd >= 0) close(options.closed_fd);
+
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(options.path.c_str()));
     for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -83,7 +85,7 @@ child_process start_program(const program_options& options) {
         if (pid == 0) {
             close(master);
             setsid();
-            ioctl(slave, TIOCSCTTY, 0);
+            if (options.controlling_terminal) ioctl(slave, TIOCSCTTY, 0);
             if (options.own_process_group) {
                 // The terminal's foreground group stays this session leader,
                 // which waits; the program runs in a background group.
@@ -207,6 +209,21 @@ program_result finish_program(child_process& child) {
 program_result run_program(const program_options& options) {
     child_process child = start_program(options);
     return finish_program(child);
+}
+
+std::string shell_command(const std::string& path) {
+    std::vector<std::string> words;
+#ifdef ACC_TEST_EMULATOR
+    for (const char* word : {ACC_TEST_EMULATOR}) words.emplace_back(word);
+#endif
+    words.push_back(path);
+    std::string command;
+    for (const std::string& word : words) {
+        std::string quoted = "'";
+        for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += (command.empty() ? "" : " ") + quoted + "'";
+    }
+    return command;
 }
 
 void type_keys(const child_process& child, const std::string& keys) {

@@ -18,6 +18,10 @@ struct program_options {
     // second; exit status 99 means job control stopped the program.
     bool own_process_group = false;
     long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, -1 for none
+    // With use_pty: false leaves the terminal nobody's controlling terminal,
+    // as for a program started with setsid.
+    bool controlling_terminal = true;
+    int closed_fd = -1;  // a standard descriptor the program starts without
 };
 
 struct child_process {
@@ -42,6 +46,10 @@ child_process start_program(const program_options& options);
 program_result finish_program(child_process& child);
 
 program_result run_program(const program_options& options);
+
+// The words a shell runs the program at `path` with, quoted: the emulator
+// comes first when the tests run emulated.
+std::string shell_command(const std::string& path);
 
 // Sends the characters to a child started with use_pty.
 void type_keys(const child_process& child, const std::string& keys);

@@ -1,6 +1,7 @@
 # The recorder's reliability, included by tests/CMakeLists.txt: a soak of ten
-# million samples (label soak), hostile device data, a stepping clock and
-# stalling or failing storage.
+# million samples (label soak), hostile device data, a stepping clock,
+# stalling or failing storage, and terminal sessions that hang up or were
+# never the recorder's own.
 add_executable(soak_test ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp
                          ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
 target_include_directories(soak_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
@@ -18,6 +19,7 @@ gtest_discover_tests(soak_test PROPERTIES TIMEOUT ${soak_timeout} LABELS soak)
 add_executable(reliability_test ${CMAKE_CURRENT_LIST_DIR}/hostile_device_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/clock_step_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/storage_sync_test.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/terminal_session_test.cpp
                                 ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
 target_include_directories(reliability_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
 target_link_libraries(reliability_test PRIVATE program_runner acc_data_file GTest::gtest_main)

@@ -2,16 +2,20 @@
 //
 // Exit status: 0 a valid data file (its report on stdout); 1 a file that is
 // missing, unreadable or not a valid data file, or a picture that cannot be
-// written (the reason on stderr); 2 a usage error.
+// written (the reason on stderr); 2 a usage error, or an output that is the
+// data file itself.
 
 #include "csv_reader.h"
 #include "inspect_run.h"
+#include "output_file.h"
 #include "report.h"
 #include "svg_plot.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #ifndef ACC_INSPECT_VERSION
 #define ACC_INSPECT_VERSION "0"
@@ -92,6 +96,38 @@ int parse_arguments(int argc, char** argv, arguments* args) {
     return -1;
 }
 
+// The inspector never writes to the file it reads: an output that is the
+// data file itself, by whatever name, is a usage error. Returns -1 to go on.
+int refuse_output_onto_data_file(const arguments& args) {
+    if (args.svg_path && is_same_file(args.data_path, args.svg_path)) {
+        std::fprintf(stderr,
+                     "acc_inspect: --svg %s is the data file %s itself; it is never written\n%s",
+                     args.svg_path, args.data_path, usage_text);
+        return exit_usage;
+    }
+    if (is_same_file_as_descriptor(args.data_path, STDOUT_FILENO)) {
+        std::fprintf(
+            stderr,
+            "acc_inspect: standard output is the data file %s itself; it is never written\n%s",
+            args.data_path, usage_text);
+        return exit_usage;
+    }
+    return -1;
+}
+
+// Writes the picture beside its target and puts it in place once complete.
+int write_svg_file(const char* path, const plot_input& input) {
+    output_file out{};
+    int error = output_file_open(&out, path);
+    if (error != 0) return error;
+    error = write_svg(out.stream, input);
+    if (error != 0) {
+        output_file_discard(&out);
+        return error;
+    }
+    return output_file_commit(&out);
+}
+
 void print_failure(const char* path, const inspect_result& result) {
     if (result.open_error != 0) {
         std::fprintf(stderr, "acc_inspect: %s: cannot open: %s\n", path,
@@ -112,6 +148,11 @@ int main(int argc, char** argv) {
     arguments args;
     int status = parse_arguments(argc, argv, &args);
     if (status >= 0) return status;
+    status = refuse_output_onto_data_file(args);
+    if (status >= 0) return status;
+    // A file-size limit makes a write fail, reported, instead of ending the
+    // inspector halfway through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const inspect_config config = default_inspect_config();
     inspect_result* result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
@@ -135,7 +176,7 @@ int main(int argc, char** argv) {
             std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
             plot_input input{title,         &result->stats,    &result->env, &result->spectrum,
                              result->peaks, result->peak_count};
-            error = write_svg(args.svg_path, input);
+            error = write_svg_file(args.svg_path, input);
             if (error != 0) {
                 std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", args.svg_path,
                              std::strerror(error));

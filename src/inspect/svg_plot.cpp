@@ -447,9 +447,8 @@ void xml_escape(const char* text, char* out, std::size_t out_size) {
     out[used] = '\0';
 }
 
-int write_svg(const char* path, const plot_input& input) {
-    std::FILE* f = std::fopen(path, "w");
-    if (!f) return errno;
+int write_svg(std::FILE* f, const plot_input& input) {
+    errno = 0;
     char title[1024];
     xml_escape(input.title ? input.title : "", title, sizeof title);
     const inspect_stats& stats = *input.stats;
@@ -474,7 +473,8 @@ int write_svg(const char* path, const plot_input& input) {
     draw_spectrum_panel(f, input);
     std::fprintf(f, "</svg>\n");
 
-    int error = std::ferror(f) ? EIO : 0;
-    if (std::fclose(f) != 0 && error == 0) error = errno ? errno : EIO;
-    return error;
+    // The stream keeps failing with the first failure's errno (no space,
+    // file too large); EIO when it left none.
+    if (std::ferror(f)) return errno != 0 ? errno : EIO;
+    return 0;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The envelope is built before the row count is known: it holds up to
 // envelope_capacity buckets of equal row counts, and when full merges
@@ -42,9 +43,9 @@ struct plot_input {
     std::size_t peak_count;
 };
 
-// Writes the SVG document to `path`. Returns 0 or an errno value; a failed
-// write removes nothing but leaves no open file behind.
-int write_svg(const char* path, const plot_input& input);
+// Writes the SVG document to the stream. Returns 0 or the errno value of a
+// failed write; the caller flushes and closes the stream.
+int write_svg(std::FILE* f, const plot_input& input);
 
 // Copies `text` into `out` with &, <, >, " and ' as entities and bytes that
 // XML does not allow dropped; always terminates `out`.

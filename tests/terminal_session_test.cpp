@@ -1,0 +1,183 @@
+// The recorder as a headless board runs it: from an interactive shell over a
+// connection that drops, under nohup, started with setsid, and from scripts
+// that close standard descriptors.
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "recorder_fixture.h"
+
+namespace {
+
+std::string proc_fd_target(pid_t pid, int fd) {
+    std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+    char target[4096];
+    ssize_t length = readlink(link.c_str(), target, sizeof target);
+    return length < 0 ? std::string() : std::string(target, static_cast<std::size_t>(length));
+}
+
+// An interactive shell on a terminal of its own, as a login over SSH has
+// one. Closing the terminal's master side is the dropped connection.
+class ShellSessionTest : public RecorderTest {
+protected:
+    child_process shell;
+    pid_t left_running = -1;  // a recorder the shell left behind
+
+    void SetUp() override {
+        RecorderTest::SetUp();
+        program_options options;
+        options.path = "/bin/bash";
+        options.args = {"--norc", "--noprofile", "-i"};
+        options.cwd = dir;
+        options.env = {"ACTS2200_SIM_LOG=" + log_path, "HISTFILE=/dev/null", "PS1=$ "};
+        options.use_pty = true;
+        shell = start_program(options);
+        ASSERT_GT(shell.pid, 0);
+        close(shell.pty_slave_fd);
+        shell.pty_slave_fd = -1;
+    }
+    void TearDown() override {
+        if (shell.out_fd >= 0) close(shell.out_fd);
+        for (pid_t pid : {shell.pid, left_running}) {
+            if (pid <= 0) continue;
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        RecorderTest::TearDown();
+    }
+
+    void type_line(const std::string& line) const { type_keys(shell, line + "\n"); }
+
+    // Drops the connection and waits until the shell has exited, and with it
+    // sent every hang-up it and the kernel send.
+    void hang_up() {
+        close(shell.out_fd);
+        shell.out_fd = -1;
+        int status = 0;
+        ASSERT_EQ(waitpid(shell.pid, &status, 0), shell.pid);
+        shell.pid = -1;
+    }
+};
+
+// Reads everything written to `console` until its last writer has closed it.
+std::string read_to_end(int console) {
+    std::string text;
+    for (int round = 0; round < 600; ++round) {
+        pollfd ready{console, POLLIN, 0};
+        if (poll(&ready, 1, 100) <= 0) continue;
+        char buffer[4096];
+        ssize_t got = read(console, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_F(ShellSessionTest, AHangUpEndsTheRecordingInOrderHoweverOftenItArrives) {
+    // The console text goes to a reader that takes nothing until the shell
+    // is gone, so the recorder is still stopping when the kernel repeats the
+    // hang-up after the shell's exit.
+    std::string console_path = dir + "/console";
+    ASSERT_EQ(mkfifo(console_path.c_str(), 0600), 0);
+    int console = open(console_path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(console, 0);
+    // A shell that takes a moment to exit (saving its history, a logout
+    // script) makes the hang-up it passes on and the kernel's arrive apart.
+    type_line("trap 'sleep 0.5' EXIT");
+    type_line(shell_command(RECORDER_PATH) + " > console");
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 3, 30.0));
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(console, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(got));
+    int filler = open(console_path.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(filler, 0);
+    const std::string block(4096, '.');
+    for (std::size_t size : {block.size(), std::size_t{1}})
+        while (write(filler, block.data(), size) == static_cast<ssize_t>(size)) {
+        }
+    close(filler);
+
+    hang_up();
+    // The recorder was the shell's child: its end shows as the end of its
+    // text, and "Done." only after a teardown that left status 0.
+    text += read_to_end(console);
+    close(console);
+    std::string file = only_recording();
+    EXPECT_NE(text.find("\nStopping...\nTotal points: "), std::string::npos) << text;
+    EXPECT_NE(text.find("Done. Data saved to " + file + "\n"), std::string::npos) << text;
+    EXPECT_EQ(calls().back(), "DEV_Release");
+}
+
+TEST_F(ShellSessionTest, UnderNohupTheRecordingOutlivesTheHangUp) {
+    type_line("nohup " + shell_command(RECORDER_PATH) +
+              " > console.log 2>&1 & echo $! > recorder.pid");
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 3, 30.0));
+    ASSERT_TRUE(wait_for_lines(dir + "/recorder.pid", "", 1, 30.0));
+    pid_t recorder_pid = std::stoi(read_file(dir + "/recorder.pid"));
+    left_running = recorder_pid;
+
+    hang_up();
+    std::size_t reads_at_hang_up = reads().size();
+    EXPECT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", reads_at_hang_up + 5, 20.0))
+        << "the recording ended with the connection";
+    kill(recorder_pid, SIGTERM);
+    // "Done." comes only after a teardown that left status 0.
+    ASSERT_TRUE(
+        wait_for_lines(dir + "/console.log", "Done. Data saved to " + only_recording(), 1, 30.0))
+        << read_file(dir + "/console.log");
+    left_running = -1;
+    EXPECT_EQ(calls().back(), "DEV_Release");
+}
+
+TEST_F(RecorderTest, ATerminalThatIsNotItsOwnKeepsItsKeys) {
+    program_options options = recorder();
+    options.use_pty = true;
+    options.controlling_terminal = false;  // as setsid leaves it
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 3, 30.0));
+    type_keys(child, "ls\n");
+    std::size_t reads_when_typed = reads().size();
+    EXPECT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", reads_when_typed + 5, 20.0))
+        << "the keys stopped the recording";
+    pollfd waiting{child.pty_slave_fd, POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 5000), 1);
+    char keys[16];
+    ssize_t got = read(child.pty_slave_fd, keys, sizeof keys);
+    EXPECT_EQ(std::string(keys, got > 0 ? static_cast<std::size_t>(got) : 0), "ls\n")
+        << "the keys are left to the terminal's owner";
+    kill(child.pid, SIGTERM);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+    EXPECT_EQ(calls().back(), "DEV_Release");
+}
+
+class ClosedDescriptorTest : public RecorderTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ClosedDescriptorTest, IsOpenedOnDevNullSoTheDataFileNeverTakesIt) {
+    program_options options = recorder();
+    options.closed_fd = GetParam();
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 3, 30.0));
+    std::string target = proc_fd_target(child.pid, GetParam());
+    kill(child.pid, SIGTERM);
+    program_result run = finish_program(child);
+    EXPECT_EQ(target, "/dev/null");
+    EXPECT_EQ(run.exit_status, 0);
+    std::string content = read_file(dir + "/" + only_recording());
+    EXPECT_EQ(content.compare(0, 38, "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n"), 0);
+    EXPECT_EQ(content.find_first_not_of("0123456789.,-\n", 38), std::string::npos)
+        << "console text in the data file";
+    EXPECT_EQ(calls().back(), "DEV_Release");
+}
+
+INSTANTIATE_TEST_SUITE_P(Standard, ClosedDescriptorTest, ::testing::Values(0, 1, 2));

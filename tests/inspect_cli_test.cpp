@@ -248,20 +248,35 @@ TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
 
 TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
     std::string file = put("ok.csv", recording({}));
-    const std::vector<std::vector<std::string>> wrong = {
-        {},
-        {"--bogus", file},
-        {file, file},
-        {file, "--svg"},
-        {file, "--svg="},
-        {"-x"},
-        {file, "--svg", "a.svg", "--svg", "b.svg"}};
-    for (const std::vector<std::string>& args : wrong) {
-        program_result run = inspect(args);
+    struct usage_case {
+        std::vector<std::string> args;
+        const char* named;  // what the message must name
+    };
+    const std::vector<usage_case> wrong = {
+        {{}, "no data file given"},
+        {{"--bogus", file}, "unknown option --bogus"},
+        {{file, file}, "more than one data file"},
+        {{file, "--svg"}, "--svg needs a file name"},
+        {{file, "--svg="}, "--svg needs a file name"},
+        {{"-x"}, "unknown option -x"},
+        {{file, "--svg", "a.svg", "--svg", "b.svg"}, "--svg given twice"},
+        {{file, "--json"}, "--json needs a file name"},
+        {{file, "--csv="}, "--csv needs a directory"},
+        {{file, "--segment", "1000"}, "--segment: a power of two"},
+        {{file, "--segment=8"}, "--segment: a power of two"},
+        {{file, "--band", "1000:10"}, "--band: LO:HI"},
+        {{file, "--band=10"}, "--band: LO:HI"},
+        {{file, "--interval", "0"}, "--interval: seconds"},
+        {{file, "--peaks", "51"}, "--peaks: a count"},
+        {{file, "--from", "x"}, "--from: a time"},
+        {{file, "--from", "2", "--to", "1"}, "--to must be later than --from"}};
+    for (const usage_case& c : wrong) {
+        program_result run = inspect(c.args);
         std::string shown;
-        for (const std::string& a : args) shown += a + " ";
+        for (const std::string& a : c.args) shown += a + " ";
         EXPECT_EQ(run.exit_status, 2) << shown;
         EXPECT_EQ(run.out, "") << shown;
+        EXPECT_NE(run.err.find(c.named), std::string::npos) << shown << run.err;
         EXPECT_NE(run.err.find("usage: acc_inspect FILE.csv [--svg OUT.svg]"), std::string::npos)
             << shown;
     }
@@ -374,7 +389,7 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     png_image image;
     ASSERT_TRUE(decode_png(read_file(dir + "/plot.png"), &image));
     EXPECT_EQ(image.width, 1000u);
-    EXPECT_EQ(image.height, 800u);
+    EXPECT_EQ(image.height, 1280u);
     // The trace is blue: count its pixels, and the gap's pinkish red ones.
     std::size_t blue = 0;
     std::size_t red = 0;

@@ -46,6 +46,12 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
     heading(out, "Rows and time", nullptr);
     std::fprintf(out, "  %-*s %14" PRIu64 " bytes\n", label_width, "size", r.bytes);
     std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows", s.rows);
+    if (c.have_from || c.have_to) {
+        std::fprintf(out, "  %-*s", label_width, "window (--from, --to)");
+        if (c.have_from) std::fprintf(out, " from %.6f s", c.from_s);
+        if (c.have_to) std::fprintf(out, " up to %.6f s", c.to_s);
+        std::fprintf(out, "; rows outside it not counted\n");
+    }
     if (!s.have_time) return;
     double duration = stats_duration(s);
     std::fprintf(out, "  %-*s %14.6f s\n", label_width, "first row time", s.first_time_s);

@@ -211,6 +211,18 @@ void write_trend(json_writer* w, const trend_state& t) {
     json_open(w, "trend", '{');
     number(w, "interval_s", t.interval_s);
     number(w, "origin_s", t.origin_s);
+    count(w, "interval_count", t.count);
+    if (t.count > 0) {
+        const trend_interval* v = t.intervals;
+        number(w, "lowest_rms_g", v[t.lowest_rms].rms_g);
+        number(w, "lowest_rms_first_row_s", v[t.lowest_rms].first_s);
+        number(w, "highest_rms_g", v[t.highest_rms].rms_g);
+        number(w, "highest_rms_first_row_s", v[t.highest_rms].first_s);
+        number(w, "highest_peak_g", v[t.highest_peak].peak_g);
+        number(w, "highest_peak_first_row_s", v[t.highest_peak].first_s);
+        number(w, "dominant_low_hz", t.dominant_low_hz);
+        number(w, "dominant_high_hz", t.dominant_high_hz);
+    }
     json_open(w, "intervals", '[');
     for (std::size_t i = 0; i < t.count; ++i) {
         const trend_interval& v = t.intervals[i];

@@ -234,27 +234,18 @@ void write_trend(std::FILE* out, const trend_state& t) {
         }
         return;
     }
-    std::size_t low = 0, high = 0, peak = 0;
-    double f_low = NAN, f_high = NAN;
-    for (std::size_t i = 0; i < t.count; ++i) {
-        const trend_interval& v = t.intervals[i];
-        if (v.rms_g < t.intervals[low].rms_g) low = i;
-        if (v.rms_g > t.intervals[high].rms_g) high = i;
-        if (v.peak_g > t.intervals[peak].peak_g) peak = i;
-        if (!std::isnan(v.dominant_hz)) {
-            if (!(v.dominant_hz >= f_low)) f_low = v.dominant_hz;
-            if (!(v.dominant_hz <= f_high)) f_high = v.dominant_hz;
-        }
-    }
+    const trend_interval& low = t.intervals[t.lowest_rms];
+    const trend_interval& high = t.intervals[t.highest_rms];
+    const trend_interval& peak = t.intervals[t.highest_peak];
     std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "lowest RMS",
-                 t.intervals[low].rms_g, t.intervals[low].first_s);
+                 low.rms_g, low.first_s);
     std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "highest RMS",
-                 t.intervals[high].rms_g, t.intervals[high].first_s);
+                 high.rms_g, high.first_s);
     std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "highest peak",
-                 t.intervals[peak].peak_g, t.intervals[peak].first_s);
-    if (!std::isnan(f_low))
-        std::fprintf(out, "  %-*s %11.3f Hz .. %.3f Hz\n", label_width, "dominant frequency", f_low,
-                     f_high);
+                 peak.peak_g, peak.first_s);
+    if (!std::isnan(t.dominant_low_hz))
+        std::fprintf(out, "  %-*s %11.3f Hz .. %.3f Hz\n", label_width, "dominant frequency",
+                     t.dominant_low_hz, t.dominant_high_hz);
 }
 
 }  // namespace

@@ -148,6 +148,17 @@ void trend_add_segment(trend_state* trend, const double* power) {
 void trend_finish(trend_state* trend) {
     close_open(trend);
     trend->open = trend_interval{};
+    trend->lowest_rms = trend->highest_rms = trend->highest_peak = 0;
+    trend->dominant_low_hz = trend->dominant_high_hz = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < trend->count; ++i) {
+        const trend_interval& v = trend->intervals[i];
+        if (v.rms_g < trend->intervals[trend->lowest_rms].rms_g) trend->lowest_rms = i;
+        if (v.rms_g > trend->intervals[trend->highest_rms].rms_g) trend->highest_rms = i;
+        if (v.peak_g > trend->intervals[trend->highest_peak].peak_g) trend->highest_peak = i;
+        if (std::isnan(v.dominant_hz)) continue;
+        if (!(v.dominant_hz >= trend->dominant_low_hz)) trend->dominant_low_hz = v.dominant_hz;
+        if (!(v.dominant_hz <= trend->dominant_high_hz)) trend->dominant_high_hz = v.dominant_hz;
+    }
 }
 
 void trend_free(trend_state* trend) {

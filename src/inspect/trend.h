@@ -43,6 +43,13 @@ struct trend_state {
     double bin_hz;
     trend_interval intervals[trend_capacity];
     std::size_t count;
+    // After trend_finish, with count > 0: where the extremes are, and the
+    // range of the dominant frequencies (NaN when no interval has one).
+    std::size_t lowest_rms;
+    std::size_t highest_rms;
+    std::size_t highest_peak;
+    double dominant_low_hz;
+    double dominant_high_hz;
 };
 
 // `bins`, `bin_hz`: of the spectrum segments; 0 bins for no frequencies.
@@ -51,7 +58,8 @@ int trend_init(trend_state* trend, double interval_s, std::size_t bins, double b
 void trend_add(trend_state* trend, double time_s, double value_g);
 // The power of a segment that ended with the last row added.
 void trend_add_segment(trend_state* trend, const double* power);
-// Closes the open interval; the figures are then in `intervals`.
+// Closes the open interval; the figures are then in `intervals` and the
+// extremes beside them.
 void trend_finish(trend_state* trend);
 void trend_free(trend_state* trend);
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -84,8 +85,7 @@ void open_interval(trend_state* trend, std::uint64_t index) {
     trend->open.index = index;
     trend->open_s1 = 0.0;
     trend->open_s2 = 0.0;
-    trend->open_segments = 0;
-    for (std::size_t k = 0; k < trend->bins; ++k) trend->open_power[k] = 0.0;
+    trend->open_segments = 0;  // open_power is set by the first segment
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ int trend_init(trend_state* trend, double interval_s, std::size_t bins, double b
     trend->bin_hz = bin_hz;
     trend->open_power = nullptr;
     if (bins > 0) {
-        trend->open_power = static_cast<double*>(std::calloc(bins, sizeof(double)));
+        trend->open_power = static_cast<double*>(std::malloc(bins * sizeof(double)));
         if (!trend->open_power) return ENOMEM;
     }
     open_interval(trend, 0);
@@ -141,7 +141,10 @@ void trend_add(trend_state* trend, double time_s, double value_g) {
 }
 
 void trend_add_segment(trend_state* trend, const double* power) {
-    for (std::size_t k = 0; k < trend->bins; ++k) trend->open_power[k] += power[k];
+    if (trend->open_segments == 0)
+        std::memcpy(trend->open_power, power, trend->bins * sizeof(double));
+    else
+        for (std::size_t k = 0; k < trend->bins; ++k) trend->open_power[k] += power[k];
     ++trend->open_segments;
 }
 

@@ -47,9 +47,9 @@ void put_chunk(byte_buffer* b, const char* type, const unsigned char* body, std:
 
 // A palette PNG of 4-bit pixels, `rows` of `stride` bytes each led by its
 // filter byte, stored without compression (zlib stored blocks).
-std::size_t encode_png(const unsigned char* raw, std::size_t raw_size, int width, int height,
-                       unsigned char* out) {
-    byte_buffer b{out, 0};
+void encode_png(const unsigned char* raw, std::size_t raw_size, int width, int height,
+                byte_buffer* out) {
+    byte_buffer& b = *out;
     static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     std::memcpy(b.data, signature, 8);
     b.size = 8;
@@ -95,7 +95,6 @@ std::size_t encode_png(const unsigned char* raw, std::size_t raw_size, int width
     std::memcpy(b.data + idat_start + 4, "IDAT", 4);
     put32(&b, crc32_of(b.data + idat_start + 4, body + 4, 0));
     put_chunk(&b, "IEND", nullptr, 0);
-    return b.size;
 }
 
 void write_base64(std::FILE* f, const unsigned char* data, std::size_t size) {
@@ -198,12 +197,13 @@ void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int 
             line[c / 2] |= static_cast<unsigned char>(c % 2 == 0 ? level << 4 : level);
         }
     }
-    const std::size_t png_size = encode_png(raw, raw_size, plot_columns, rows, png);
+    byte_buffer encoded{png, 0};
+    encode_png(raw, raw_size, plot_columns, rows, &encoded);
     std::fprintf(f,
                  "<image x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" preserveAspectRatio=\"none\" "
                  "style=\"image-rendering:pixelated\" xlink:href=\"data:image/png;base64,",
                  plot_left, top, plot_columns, bottom - top);
-    write_base64(f, png, png_size);
+    write_base64(f, png, encoded.size);
     std::fprintf(f, "\"/>\n");
     std::free(png);
     std::free(raw);

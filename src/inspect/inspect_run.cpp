@@ -1,9 +1,11 @@
 #include "inspect_run.h"
 
+#include "row_feed.h"
 #include "run_settings.h"
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -36,44 +38,58 @@ bool run(csv_reader* reader, const inspect_config& config, inspect_result* resul
     level_moments moments{};
     const double segment_span_s = static_cast<double>(welch.size - 1) / config.rate_hz;
 
-    csv_row row;
-    read_status status;
+    row_feed* feed = static_cast<row_feed*>(std::malloc(sizeof(row_feed)));
+    if (!feed) {
+        result->resource_error = ENOMEM;
+        welch_free(&welch);
+        return false;
+    }
+    row_feed_start(feed, reader);
     double held_g = 0.0;  // stands in for a value that is not finite
     bool have_time = false;
     double time_s = 0.0;  // of the last row with a finite time
     std::uint64_t rows_to_second_break = 0;
-    while ((status = csv_reader_next(reader, &row)) == read_status::row) {
-        if (std::isfinite(row.time_s)) {
-            have_time = true;
-            time_s = row.time_s;
+    for (bool last = false; !last;) {
+        const row_block* block = row_feed_next(feed);
+        last = block->last;
+        for (std::size_t i = 0; i < block->count; ++i) {
+            const csv_row& row = block->rows[i];
+            if (std::isfinite(row.time_s)) {
+                have_time = true;
+                time_s = row.time_s;
+            }
+            if (!in_window(config, have_time, time_s)) continue;
+            step_kind kind = stats_add(&result->stats, row, block->first_line + i);
+            // Samples may be missing across a gap; an overlap only shows that
+            // a block's time stamp came early, the samples themselves run on.
+            // A block read before a stall returns late and carries the gap in
+            // its time stamp while the samples are lost after it, so segments
+            // also start afresh one block later.
+            if (rows_to_second_break > 0 && --rows_to_second_break == 0) welch_break(&welch);
+            if (kind == step_kind::gap) {
+                welch_break(&welch);
+                rows_to_second_break = config.block_rows;
+            }
+            const bool finite_g = std::isfinite(row.accel_g);
+            if (finite_g) {
+                held_g = row.accel_g;
+                moments_add(&moments, row.accel_g);
+                if (have_time) trend_add(&result->trend, time_s, row.accel_g);
+            }
+            if (welch_add(&welch, held_g)) {
+                trend_add_segment(&result->trend, welch.segment_power);
+                spectrogram_add(&result->spectro, welch.segment_power, time_s - segment_span_s,
+                                time_s);
+            }
+            if (std::isfinite(row.time_s) && finite_g)
+                envelope_add(&result->env, row.time_s, row.accel_g);
         }
-        if (!in_window(config, have_time, time_s)) continue;
-        step_kind kind = stats_add(&result->stats, row, reader->line);
-        // Samples may be missing across a gap; an overlap only shows that a
-        // block's time stamp came early, the samples themselves run on.
-        // A block read before a stall returns late and carries the gap in
-        // its time stamp while the samples are lost after it, so segments
-        // also start afresh one block later.
-        if (rows_to_second_break > 0 && --rows_to_second_break == 0) welch_break(&welch);
-        if (kind == step_kind::gap) {
-            welch_break(&welch);
-            rows_to_second_break = config.block_rows;
-        }
-        const bool finite_g = std::isfinite(row.accel_g);
-        if (finite_g) {
-            held_g = row.accel_g;
-            moments_add(&moments, row.accel_g);
-            if (have_time) trend_add(&result->trend, time_s, row.accel_g);
-        }
-        if (welch_add(&welch, held_g)) {
-            trend_add_segment(&result->trend, welch.segment_power);
-            spectrogram_add(&result->spectro, welch.segment_power, time_s - segment_span_s, time_s);
-        }
-        if (std::isfinite(row.time_s) && finite_g)
-            envelope_add(&result->env, row.time_s, row.accel_g);
+        row_feed_release(feed);
     }
+    row_feed_finish(feed);
+    std::free(feed);
     result->bytes = reader->bytes;
-    if (status == read_status::failed) {
+    if (reader->failure.fault != read_fault::none) {
         result->failure = reader->failure;
         result->rows_before_failure = reader->rows;
         welch_free(&welch);

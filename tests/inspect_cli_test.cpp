@@ -403,6 +403,33 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     EXPECT_GT(red / total, 0.005) << "the gap band is drawn";
 }
 
+TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
+    std::string file = put("ok.csv", recording({}));
+    program_result run = inspect({file, "--json", "-", "--csv", "tables", "--interval", "0.5"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("{\n", 0), 0u) << "the JSON replaces the text report";
+    EXPECT_EQ(run.out.find("Verdict"), std::string::npos);
+    EXPECT_NE(run.out.find("\"velocity_rms_mm_s\": "), std::string::npos);
+    struct table {
+        const char* name;
+        const char* header;
+        std::size_t rows;
+    };
+    for (const table& t :
+         {table{"spectrum.csv", "frequency_hz,amplitude_g,psd_g2_per_hz,velocity_amplitude_mm_s",
+                4097},
+          table{"third_octave_bands.csv", "centre_hz,low_hz,high_hz,bins,rms_g", 36},
+          table{"trend.csv", "start_s,first_row_s,last_row_s,rows,rms_g,peak_g,dominant_hz", 6}}) {
+        std::vector<std::string> lines = split_lines(read_file(dir + "/tables/" + t.name));
+        ASSERT_FALSE(lines.empty()) << t.name;
+        EXPECT_EQ(lines[0], t.header) << t.name;
+        EXPECT_EQ(lines.size(), t.rows + 1) << t.name;
+    }
+    program_result blocked = inspect({file, "--csv", "ok.csv"});
+    EXPECT_EQ(blocked.exit_status, 1);
+    EXPECT_EQ(blocked.err, "acc_inspect: ok.csv: cannot write: Not a directory\n");
+}
+
 TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
     std::string file = put("ok.csv", recording({}));
     program_result run = inspect({file, "--svg", "no/such/dir/plot.svg"});

@@ -183,6 +183,8 @@ void write_spectrum(json_writer* w, const inspect_result& r) {
         json_close(w, ']');
         const band_levels& b = r.bands;
         number(w, "grms_g", b.grms_g);
+        number(w, "grms_low_hz", sp.bin_hz);
+        number(w, "grms_high_hz", static_cast<double>(sp.bins - 1) * sp.bin_hz);
         number(w, "band_low_hz", b.band_low_hz);
         number(w, "band_high_hz", b.band_high_hz);
         count(w, "band_bins", b.band_bins);

@@ -1,6 +1,10 @@
 // acc_inspect's throughput on a generated file of ten million rows (about
 // 17 minutes of recording): the parse and statistics path alone, and the
-// whole pass with the spectrum and the picture's envelope.
+// whole pass with every figure (spectrum and density, bands, levels, trend,
+// spectrogram, envelope) and the picture, with the process's peak memory.
+//
+// INSPECT_BENCH_FILE=path keeps the generated file there (made if missing),
+// for comparing other tools on the same rows.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -8,12 +12,14 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "csv_reader.h"
 #include "data_file.h"
 #include "inspect_run.h"
 #include "inspect_stats.h"
+#include "svg_plot.h"
 
 namespace {
 
@@ -29,6 +35,11 @@ void remove_bench_file() {
 // the simulated signal and a little timing jitter between blocks.
 const std::string& bench_file() {
     if (!bench_path.empty()) return bench_path;
+    const char* keep = std::getenv("INSPECT_BENCH_FILE");
+    if (keep && *keep && access(keep, R_OK) == 0) {
+        bench_path = keep;
+        return bench_path;
+    }
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/inspect_bench_XXXXXX";
     int fd = mkstemp(&path[0]);
@@ -40,7 +51,7 @@ const std::string& bench_file() {
         return bench_path;
     }
     bench_path = path;
-    std::atexit(remove_bench_file);
+    if (!keep || !*keep) std::atexit(remove_bench_file);
     std::fwrite(data_file_header, 1, data_file_header_size, f);
     char row[max_row_size];
     std::uint32_t noise = 1;
@@ -56,6 +67,8 @@ const std::string& bench_file() {
     if (std::fclose(f) != 0) {
         unlink(bench_path.c_str());
         bench_path.clear();
+    } else if (keep && *keep && std::rename(bench_path.c_str(), keep) == 0) {
+        bench_path = keep;
     }
     return bench_path;
 }
@@ -96,13 +109,20 @@ void BM_WholeInspection(benchmark::State& state) {
     }
     const inspect_config config = default_inspect_config();
     inspect_result* result = new inspect_result;
+    std::FILE* sink = std::fopen("/dev/null", "w");
     for (auto _ : state) {
         if (!inspect_file(path.c_str(), config, result))
             state.SkipWithError("the generated file is invalid");
+        else if (!sink || write_svg(sink, "bench", *result) != 0)
+            state.SkipWithError("cannot draw the picture");
         benchmark::DoNotOptimize(result->peak_count);
         inspect_result_free(result);
     }
+    if (sink) std::fclose(sink);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * bench_rows));
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_mib"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
     delete result;
 }
 BENCHMARK(BM_WholeInspection)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -248,20 +248,35 @@ TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
 
 TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
     std::string file = put("ok.csv", recording({}));
-    const std::vector<std::vector<std::string>> wrong = {
-        {},
-        {"--bogus", file},
-        {file, file},
-        {file, "--svg"},
-        {file, "--svg="},
-        {"-x"},
-        {file, "--svg", "a.svg", "--svg", "b.svg"}};
-    for (const std::vector<std::string>& args : wrong) {
-        program_result run = inspect(args);
+    struct usage_case {
+        std::vector<std::string> args;
+        const char* named;  // what the message must name
+    };
+    const std::vector<usage_case> wrong = {
+        {{}, "no data file given"},
+        {{"--bogus", file}, "unknown option --bogus"},
+        {{file, file}, "more than one data file"},
+        {{file, "--svg"}, "--svg needs a file name"},
+        {{file, "--svg="}, "--svg needs a file name"},
+        {{"-x"}, "unknown option -x"},
+        {{file, "--svg", "a.svg", "--svg", "b.svg"}, "--svg given twice"},
+        {{file, "--json"}, "--json needs a file name"},
+        {{file, "--csv="}, "--csv needs a directory"},
+        {{file, "--segment", "1000"}, "--segment: a power of two"},
+        {{file, "--segment=8"}, "--segment: a power of two"},
+        {{file, "--band", "1000:10"}, "--band: LO:HI"},
+        {{file, "--band=10"}, "--band: LO:HI"},
+        {{file, "--interval", "0"}, "--interval: seconds"},
+        {{file, "--peaks", "51"}, "--peaks: a count"},
+        {{file, "--from", "x"}, "--from: a time"},
+        {{file, "--from", "2", "--to", "1"}, "--to must be later than --from"}};
+    for (const usage_case& c : wrong) {
+        program_result run = inspect(c.args);
         std::string shown;
-        for (const std::string& a : args) shown += a + " ";
+        for (const std::string& a : c.args) shown += a + " ";
         EXPECT_EQ(run.exit_status, 2) << shown;
         EXPECT_EQ(run.out, "") << shown;
+        EXPECT_NE(run.err.find(c.named), std::string::npos) << shown << run.err;
         EXPECT_NE(run.err.find("usage: acc_inspect FILE.csv [--svg OUT.svg]"), std::string::npos)
             << shown;
     }
@@ -374,7 +389,7 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     png_image image;
     ASSERT_TRUE(decode_png(read_file(dir + "/plot.png"), &image));
     EXPECT_EQ(image.width, 1000u);
-    EXPECT_EQ(image.height, 800u);
+    EXPECT_EQ(image.height, 1280u);
     // The trace is blue: count its pixels, and the gap's pinkish red ones.
     std::size_t blue = 0;
     std::size_t red = 0;
@@ -386,6 +401,33 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     const double total = double(image.width) * image.height;
     EXPECT_GT(blue / total, 0.05) << "the acceleration trace is drawn";
     EXPECT_GT(red / total, 0.005) << "the gap band is drawn";
+}
+
+TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
+    std::string file = put("ok.csv", recording({}));
+    program_result run = inspect({file, "--json", "-", "--csv", "tables", "--interval", "0.5"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("{\n", 0), 0u) << "the JSON replaces the text report";
+    EXPECT_EQ(run.out.find("Verdict"), std::string::npos);
+    EXPECT_NE(run.out.find("\"velocity_rms_mm_s\": "), std::string::npos);
+    struct table {
+        const char* name;
+        const char* header;
+        std::size_t rows;
+    };
+    for (const table& t :
+         {table{"spectrum.csv", "frequency_hz,amplitude_g,psd_g2_per_hz,velocity_amplitude_mm_s",
+                4097},
+          table{"third_octave_bands.csv", "centre_hz,low_hz,high_hz,bins,rms_g", 36},
+          table{"trend.csv", "start_s,first_row_s,last_row_s,rows,rms_g,peak_g,dominant_hz", 6}}) {
+        std::vector<std::string> lines = split_lines(read_file(dir + "/tables/" + t.name));
+        ASSERT_FALSE(lines.empty()) << t.name;
+        EXPECT_EQ(lines[0], t.header) << t.name;
+        EXPECT_EQ(lines.size(), t.rows + 1) << t.name;
+    }
+    program_result blocked = inspect({file, "--csv", "ok.csv"});
+    EXPECT_EQ(blocked.exit_status, 1);
+    EXPECT_EQ(blocked.err, "acc_inspect: ok.csv: cannot write: Not a directory\n");
 }
 
 TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {

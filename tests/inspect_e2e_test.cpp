@@ -1,6 +1,7 @@
 // The real recorder against the simulated device, its file read back by the
 // inspector: the simulator's known signal must come out of the statistics
 // and the spectrum, and a stall of the recorder must show as a gap.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -136,6 +137,10 @@ TEST_F(InspectRecording, RowsCutOutOfARecordingShowAsAGapWhereTheyWere) {
     ASSERT_TRUE(inspect(path));
     const std::uint64_t gaps_before = result->stats.gaps;
     ASSERT_GE(result->stats.rows, 10000u);
+    // Each block's time stamp strays by the host's latency; three blocks on,
+    // the stray may have built up by at most three of the largest steps.
+    const double stray_s =
+        3.0 * std::max(result->stats.jitter_late_s, result->stats.jitter_early_s);
 
     // Drop rows 5000..7999 (lines 5002..8001): three blocks, 0.3 s.
     std::vector<std::string> lines = split_lines(read_file(path));
@@ -152,7 +157,7 @@ TEST_F(InspectRecording, RowsCutOutOfARecordingShowAsAGapWhereTheyWere) {
     for (std::size_t i = 0; i < s.kept_count; ++i) {
         if (s.kept[i].line != 5002) continue;
         found = true;
-        EXPECT_NEAR(s.kept[i].excess_s, 0.3, 0.02);  // plus the blocks' timing jitter
+        EXPECT_NEAR(s.kept[i].excess_s, 0.3, 0.02 + stray_s);
     }
     EXPECT_TRUE(found) << "a gap before line 5002";
 }

@@ -30,6 +30,15 @@ target_compile_definitions(inspect_e2e_test PRIVATE
 add_dependencies(inspect_e2e_test acc_inspect acc_recorder_for_tests)
 gtest_discover_tests(inspect_e2e_test PROPERTIES TIMEOUT 60)
 
+# The figures against NumPy and SciPy; skipped where they are not installed.
+add_executable(inspect_reference_test ${CMAKE_CURRENT_LIST_DIR}/inspect_reference_test.cpp)
+target_link_libraries(inspect_reference_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+target_compile_definitions(inspect_reference_test PRIVATE
+  INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
+  REFERENCE_SCRIPT="${CMAKE_CURRENT_LIST_DIR}/inspect_reference.py")
+add_dependencies(inspect_reference_test acc_inspect)
+gtest_discover_tests(inspect_reference_test PROPERTIES TIMEOUT 120)
+
 option(ACC_BUILD_FUZZ "Build the libFuzzer target for acc_inspect's row parser (clang only)" OFF)
 if(ACC_BUILD_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")

@@ -5,12 +5,15 @@
 // written (the reason on stderr); 2 a usage error, or an output that is the
 // data file itself.
 
+#include "csv_output.h"
 #include "csv_reader.h"
 #include "inspect_run.h"
+#include "json_output.h"
 #include "output_file.h"
 #include "report.h"
 #include "svg_plot.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,24 +30,47 @@ constexpr int exit_valid = 0;
 constexpr int exit_invalid = 1;
 constexpr int exit_usage = 2;
 
-constexpr char usage_text[] = "usage: acc_inspect FILE.csv [--svg OUT.svg]\n";
+constexpr char usage_text[] =
+    "usage: acc_inspect FILE.csv [--svg OUT.svg]\n"
+    "       [--json OUT.json|-] [--csv DIR] [--from S] [--to S] [--segment N]\n"
+    "       [--band LO:HI] [--interval S] [--peaks N]\n";
+
+constexpr std::size_t smallest_segment = 16;
+constexpr std::size_t largest_segment = 65536;
 
 void print_help() {
     std::printf(
         "%s"
         "\n"
         "Checks a data file written by acc_recorder and reports what it holds:\n"
-        "rows, duration and sample rate, gaps and overlaps in time, the range and\n"
-        "level of the acceleration, whether the g and m/s^2 columns follow from\n"
-        "the voltage, and the strongest vibration frequencies.\n"
+        "rows, duration and sample rate, gaps and overlaps in time, the range,\n"
+        "level and crest factor of the acceleration, whether the g and m/s^2\n"
+        "columns follow from the voltage, the strongest vibration frequencies,\n"
+        "the spectral density with overall, band, velocity and displacement RMS,\n"
+        "one-third-octave bands, and the RMS, peak and dominant frequency over time.\n"
         "\n"
-        "  --svg OUT.svg  also draw the acceleration over time and its spectrum\n"
-        "  --help         show this help\n"
-        "  --version      show the version\n"
+        "  --svg OUT.svg     also draw the acceleration over time, its spectrum,\n"
+        "                    the RMS and peak over time and a spectrogram\n"
+        "  --json OUT.json   also write every figure as JSON; '-' writes it to\n"
+        "                    stdout instead of the text report\n"
+        "  --csv DIR         also write spectrum.csv, third_octave_bands.csv and\n"
+        "                    trend.csv into DIR (made if missing)\n"
+        "  --from S          only the rows timed at S seconds or later (the file's\n"
+        "  --to S            time column) and before S; the whole file is still checked\n"
+        "  --segment N       spectrum segment length, a power of two from %zu to %zu\n"
+        "                    (default %zu)\n"
+        "  --band LO:HI      band of the band, velocity and displacement RMS in Hz\n"
+        "                    (default 10:1000; 2:1000 for slow machines)\n"
+        "  --interval S      trend interval in seconds, at least 0.001 (default 1)\n"
+        "  --peaks N         list up to N spectrum peaks, 0 to %zu (default %zu)\n"
+        "  --help            show this help\n"
+        "  --version         show the version\n"
         "\n"
         "Exit status: 0 valid file, 1 invalid or unreadable file (the first fault\n"
-        "and its line on stderr) or a picture that cannot be written, 2 usage error.\n",
-        usage_text);
+        "and its line on stderr) or an output that cannot be written, 2 usage error\n"
+        "or an output that is the data file itself (never written).\n",
+        usage_text, smallest_segment, largest_segment, default_segment_size, max_reported_peaks,
+        default_reported_peaks);
 }
 
 int usage_error(const char* message, const char* argument) {
@@ -55,11 +81,92 @@ int usage_error(const char* message, const char* argument) {
 struct arguments {
     const char* data_path;
     const char* svg_path;
+    const char* json_path;
+    const char* csv_dir;
 };
 
+bool parse_number(const char* text, double* value) {
+    char* end = nullptr;
+    *value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(*value);
+}
+
+bool parse_count(const char* text, std::size_t* value) {
+    if (*text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    unsigned long long n = std::strtoull(text, &end, 10);
+    if (*end != '\0' || n > 1000000000ULL) return false;
+    *value = static_cast<std::size_t>(n);
+    return true;
+}
+
+// Sets one option's value in `args` or `config`. Returns -1 or the exit status.
+int take_option(const char* name, const char* value, arguments* args, inspect_config* config) {
+    char message[160];
+    auto bad = [&](const char* expected) {
+        std::snprintf(message, sizeof message, "%s: %s, not ", name, expected);
+        return usage_error(message, value[0] ? value : "nothing");
+    };
+    if (std::strcmp(name, "--svg") == 0 || std::strcmp(name, "--json") == 0 ||
+        std::strcmp(name, "--csv") == 0) {
+        const char** slot = name[2] == 's'   ? &args->svg_path
+                            : name[2] == 'j' ? &args->json_path
+                                             : &args->csv_dir;
+        if (*slot) {
+            std::snprintf(message, sizeof message, "%s given twice", name);
+            return usage_error(message, nullptr);
+        }
+        if (value[0] == '\0') {
+            std::snprintf(message, sizeof message, "%s needs a %s", name,
+                          name[2] == 'c' ? "directory" : "file name");
+            return usage_error(message, nullptr);
+        }
+        *slot = value;
+    } else if (std::strcmp(name, "--from") == 0 || std::strcmp(name, "--to") == 0) {
+        double t = 0.0;
+        if (!parse_number(value, &t)) return bad("a time in seconds");
+        bool from = name[2] == 'f';
+        (from ? config->have_from : config->have_to) = true;
+        (from ? config->from_s : config->to_s) = t;
+    } else if (std::strcmp(name, "--segment") == 0) {
+        std::size_t n = 0;
+        if (!parse_count(value, &n) || n < smallest_segment || n > largest_segment ||
+            (n & (n - 1)) != 0)
+            return bad("a power of two from 16 to 65536");
+        config->segment_size = n;
+    } else if (std::strcmp(name, "--band") == 0) {
+        char low_text[64];
+        const char* colon = std::strchr(value, ':');
+        double low = 0.0, high = 0.0;
+        if (!colon || static_cast<std::size_t>(colon - value) >= sizeof low_text)
+            return bad("LO:HI in Hz");
+        std::memcpy(low_text, value, static_cast<std::size_t>(colon - value));
+        low_text[colon - value] = '\0';
+        if (!parse_number(low_text, &low) || !parse_number(colon + 1, &high) || !(low > 0.0) ||
+            !(high > low))
+            return bad("LO:HI in Hz with 0 < LO < HI");
+        config->band_low_hz = low;
+        config->band_high_hz = high;
+    } else if (std::strcmp(name, "--interval") == 0) {
+        double s = 0.0;
+        if (!parse_number(value, &s) || !(s >= 0.001)) return bad("seconds, at least 0.001");
+        config->trend_interval_s = s;
+    } else if (std::strcmp(name, "--peaks") == 0) {
+        std::size_t n = 0;
+        if (!parse_count(value, &n) || n > max_reported_peaks) return bad("a count from 0 to 50");
+        config->peaks = n;
+    } else {
+        return usage_error("unknown option ", name);
+    }
+    return -1;
+}
+
+constexpr const char* valued_options[] = {"--svg",     "--json", "--csv",      "--from", "--to",
+                                          "--segment", "--band", "--interval", "--peaks"};
+
 // Returns -1 to go on, else the exit status.
-int parse_arguments(int argc, char** argv, arguments* args) {
-    *args = arguments{nullptr, nullptr};
+int parse_arguments(int argc, char** argv, arguments* args, inspect_config* config) {
+    *args = arguments{nullptr, nullptr, nullptr, nullptr};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             print_help();
@@ -75,34 +182,73 @@ int parse_arguments(int argc, char** argv, arguments* args) {
         const char* a = argv[i];
         if (!options_done && std::strcmp(a, "--") == 0) {
             options_done = true;
-        } else if (!options_done && std::strcmp(a, "--svg") == 0) {
-            if (i + 1 >= argc) return usage_error("--svg needs a file name", nullptr);
-            if (args->svg_path) return usage_error("--svg given twice", nullptr);
-            args->svg_path = argv[++i];
-        } else if (!options_done && std::strncmp(a, "--svg=", 6) == 0) {
-            if (args->svg_path) return usage_error("--svg given twice", nullptr);
-            args->svg_path = a + 6;
-        } else if (!options_done && a[0] == '-' && a[1] != '\0') {
-            return usage_error("unknown option ", a);
-        } else if (args->data_path) {
-            return usage_error("more than one data file: ", a);
-        } else {
-            args->data_path = a;
+            continue;
         }
+        if (options_done || a[0] != '-' || a[1] == '\0') {
+            if (args->data_path) return usage_error("more than one data file: ", a);
+            args->data_path = a;
+            continue;
+        }
+        const char* option = nullptr;
+        const char* value = nullptr;
+        for (const char* name : valued_options) {
+            const std::size_t n = std::strlen(name);
+            if (std::strcmp(a, name) == 0) {
+                option = name;
+                if (i + 1 >= argc) {
+                    char message[64];
+                    std::snprintf(message, sizeof message, "%s needs a value", name);
+                    if (std::strcmp(name, "--svg") == 0 || std::strcmp(name, "--json") == 0)
+                        std::snprintf(message, sizeof message, "%s needs a file name", name);
+                    if (std::strcmp(name, "--csv") == 0)
+                        std::snprintf(message, sizeof message, "--csv needs a directory");
+                    return usage_error(message, nullptr);
+                }
+                value = argv[++i];
+            } else if (std::strncmp(a, name, n) == 0 && a[n] == '=') {
+                option = name;
+                value = a + n + 1;
+            }
+            if (option) break;
+        }
+        if (!option) return usage_error("unknown option ", a);
+        int status = take_option(option, value, args, config);
+        if (status >= 0) return status;
     }
     if (!args->data_path) return usage_error("no data file given", nullptr);
-    if (args->svg_path && args->svg_path[0] == '\0')
-        return usage_error("--svg needs a file name", nullptr);
+    if (config->have_from && config->have_to && !(config->from_s < config->to_s))
+        return usage_error("--to must be later than --from", nullptr);
     return -1;
 }
 
 // The inspector never writes to the file it reads: an output that is the
 // data file itself, by whatever name, is a usage error. Returns -1 to go on.
 int refuse_output_onto_data_file(const arguments& args) {
+    const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
+    const char* option = nullptr;
+    const char* output = nullptr;
+    char csv_path[1024];
     if (args.svg_path && is_same_file(args.data_path, args.svg_path)) {
+        option = "--svg";
+        output = args.svg_path;
+    } else if (args.json_path && !json_to_stdout && is_same_file(args.data_path, args.json_path)) {
+        option = "--json";
+        output = args.json_path;
+    } else if (args.csv_dir) {
+        const char* const names[] = {spectrum_csv_name, octave_csv_name, trend_csv_name};
+        for (const char* name : names) {
+            std::snprintf(csv_path, sizeof csv_path, "%s/%s", args.csv_dir, name);
+            if (is_same_file(args.data_path, csv_path)) {
+                option = "--csv";
+                output = csv_path;
+                break;
+            }
+        }
+    }
+    if (option) {
         std::fprintf(stderr,
-                     "acc_inspect: --svg %s is the data file %s itself; it is never written\n%s",
-                     args.svg_path, args.data_path, usage_text);
+                     "acc_inspect: %s %s is the data file %s itself; it is never written\n%s",
+                     option, output, args.data_path, usage_text);
         return exit_usage;
     }
     if (is_same_file_as_descriptor(args.data_path, STDOUT_FILENO)) {
@@ -113,19 +259,6 @@ int refuse_output_onto_data_file(const arguments& args) {
         return exit_usage;
     }
     return -1;
-}
-
-// Writes the picture beside its target and puts it in place once complete.
-int write_svg_file(const char* path, const plot_input& input) {
-    output_file out{};
-    int error = output_file_open(&out, path);
-    if (error != 0) return error;
-    error = write_svg(out.stream, input);
-    if (error != 0) {
-        output_file_discard(&out);
-        return error;
-    }
-    return output_file_commit(&out);
 }
 
 void print_failure(const char* path, const inspect_result& result) {
@@ -142,11 +275,64 @@ void print_failure(const char* path, const inspect_result& result) {
     }
 }
 
+// Writes one output file beside its target and puts it in place once
+// complete. Returns the exit status it adds: exit_valid or exit_invalid.
+template <typename write_fn>
+int write_output(const char* path, write_fn write) {
+    output_file out{};
+    int error = output_file_open(&out, path);
+    if (error == 0) {
+        error = write(out.stream);
+        if (error != 0)
+            output_file_discard(&out);
+        else
+            error = output_file_commit(&out);
+    }
+    if (error == 0) return exit_valid;
+    std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", path, std::strerror(error));
+    return exit_invalid;
+}
+
+int write_outputs(const arguments& args, const inspect_result& result,
+                  const inspect_config& config) {
+    int status = exit_valid;
+    const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
+    int error = json_to_stdout ? write_json(stdout, args.data_path, result, config)
+                               : write_report(stdout, args.data_path, result, config);
+    if (error != 0) {
+        std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n", std::strerror(error));
+        status = exit_invalid;
+    }
+    if (args.json_path && !json_to_stdout && write_output(args.json_path, [&](std::FILE* f) {
+                                                 return write_json(f, args.data_path, result,
+                                                                   config);
+                                             }) != exit_valid)
+        status = exit_invalid;
+    if (args.csv_dir) {
+        char failed[1024];
+        error = write_csv_files(args.csv_dir, result, failed, sizeof failed);
+        if (error != 0) {
+            std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", failed,
+                         std::strerror(error));
+            status = exit_invalid;
+        }
+    }
+    if (args.svg_path) {
+        char title[700];
+        std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
+        if (write_output(args.svg_path,
+                         [&](std::FILE* f) { return write_svg(f, title, result); }) != exit_valid)
+            status = exit_invalid;
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     arguments args;
-    int status = parse_arguments(argc, argv, &args);
+    inspect_config config = default_inspect_config();
+    int status = parse_arguments(argc, argv, &args, &config);
     if (status >= 0) return status;
     status = refuse_output_onto_data_file(args);
     if (status >= 0) return status;
@@ -154,35 +340,16 @@ int main(int argc, char** argv) {
     // inspector halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const inspect_config config = default_inspect_config();
     inspect_result* result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
     if (!result) {
         std::fprintf(stderr, "acc_inspect: out of memory\n");
         return exit_invalid;
     }
-    status = exit_valid;
     if (!inspect_file(args.data_path, config, result)) {
         print_failure(args.data_path, *result);
         status = exit_invalid;
     } else {
-        int error = write_report(stdout, args.data_path, *result, config);
-        if (error != 0) {
-            std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n",
-                         std::strerror(error));
-            status = exit_invalid;
-        }
-        if (args.svg_path) {
-            char title[700];
-            std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
-            plot_input input{title,         &result->stats,    &result->env, &result->spectrum,
-                             result->peaks, result->peak_count};
-            error = write_svg_file(args.svg_path, input);
-            if (error != 0) {
-                std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", args.svg_path,
-                             std::strerror(error));
-                status = exit_invalid;
-            }
-        }
+        status = write_outputs(args, *result, config);
     }
     inspect_result_free(result);
     std::free(result);

@@ -1,50 +1,102 @@
 #include "inspect_run.h"
 
+#include "row_feed.h"
 #include "run_settings.h"
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
+
+// Whether a row counts under --from and --to: by its own time, or for a
+// row without one, by the time of the row before it.
+bool in_window(const inspect_config& config, bool have_time, double time_s) {
+    if (!config.have_from && !config.have_to) return true;
+    if (!have_time) return false;
+    if (config.have_from && time_s < config.from_s) return false;
+    if (config.have_to && !(time_s < config.to_s)) return false;
+    return true;
+}
 
 bool run(csv_reader* reader, const inspect_config& config, inspect_result* result) {
     welch_state welch;
     int error = welch_init(&welch, config.segment_size);
+    if (error == 0)
+        error = trend_init(&result->trend, config.trend_interval_s, welch.size / 2 + 1,
+                           config.rate_hz / static_cast<double>(welch.size));
     if (error != 0) {
         result->resource_error = error;
+        welch_free(&welch);
         return false;
     }
     stats_init(&result->stats, config.rate_hz, config.sensitivity_v_per_g, config.threshold_s);
     envelope_init(&result->env);
+    spectrogram_init(&result->spectro, welch.size / 2 + 1,
+                     config.rate_hz / static_cast<double>(welch.size),
+                     welch_density_scale(welch, config.rate_hz));
+    level_moments moments{};
+    const double segment_span_s = static_cast<double>(welch.size - 1) / config.rate_hz;
 
-    csv_row row;
-    read_status status;
-    double held_g = 0.0;  // stands in for a value that is not finite
-    std::uint64_t rows_to_second_break = 0;
-    while ((status = csv_reader_next(reader, &row)) == read_status::row) {
-        step_kind kind = stats_add(&result->stats, row, reader->line);
-        // Samples may be missing across a gap; an overlap only shows that a
-        // block's time stamp came early, the samples themselves run on.
-        // A block read before a stall returns late and carries the gap in
-        // its time stamp while the samples are lost after it, so segments
-        // also start afresh one block later.
-        if (rows_to_second_break > 0 && --rows_to_second_break == 0) welch_break(&welch);
-        if (kind == step_kind::gap) {
-            welch_break(&welch);
-            rows_to_second_break = config.block_rows;
-        }
-        if (std::isfinite(row.accel_g)) held_g = row.accel_g;
-        welch_add(&welch, held_g);
-        if (std::isfinite(row.time_s) && std::isfinite(row.accel_g))
-            envelope_add(&result->env, row.time_s, row.accel_g);
+    row_feed* feed = static_cast<row_feed*>(std::malloc(sizeof(row_feed)));
+    if (!feed) {
+        result->resource_error = ENOMEM;
+        welch_free(&welch);
+        return false;
     }
+    row_feed_start(feed, reader);
+    double held_g = 0.0;  // stands in for a value that is not finite
+    bool have_time = false;
+    double time_s = 0.0;  // of the last row with a finite time
+    std::uint64_t rows_to_second_break = 0;
+    for (bool last = false; !last;) {
+        const row_block* block = row_feed_next(feed);
+        last = block->last;
+        for (std::size_t i = 0; i < block->count; ++i) {
+            const csv_row& row = block->rows[i];
+            if (std::isfinite(row.time_s)) {
+                have_time = true;
+                time_s = row.time_s;
+            }
+            if (!in_window(config, have_time, time_s)) continue;
+            step_kind kind = stats_add(&result->stats, row, block->first_line + i);
+            // Samples may be missing across a gap; an overlap only shows that
+            // a block's time stamp came early, the samples themselves run on.
+            // A block read before a stall returns late and carries the gap in
+            // its time stamp while the samples are lost after it, so segments
+            // also start afresh one block later.
+            if (rows_to_second_break > 0 && --rows_to_second_break == 0) welch_break(&welch);
+            if (kind == step_kind::gap) {
+                welch_break(&welch);
+                rows_to_second_break = config.block_rows;
+            }
+            const bool finite_g = std::isfinite(row.accel_g);
+            if (finite_g) {
+                held_g = row.accel_g;
+                moments_add(&moments, row.accel_g);
+                if (have_time) trend_add(&result->trend, time_s, row.accel_g);
+            }
+            if (welch_add(&welch, held_g)) {
+                trend_add_segment(&result->trend, welch.segment_power);
+                spectrogram_add(&result->spectro, welch.segment_power, time_s - segment_span_s,
+                                time_s);
+            }
+            if (std::isfinite(row.time_s) && finite_g)
+                envelope_add(&result->env, row.time_s, row.accel_g);
+        }
+        row_feed_release(feed);
+    }
+    row_feed_finish(feed);
+    std::free(feed);
     result->bytes = reader->bytes;
-    if (status == read_status::failed) {
+    if (reader->failure.fault != read_fault::none) {
         result->failure = reader->failure;
         result->rows_before_failure = reader->rows;
         welch_free(&welch);
         return false;
     }
+    trend_finish(&result->trend);
+    result->levels = level_figures_of(moments, result->stats);
 
     result->spectrum_error = welch_finish(&welch, config.rate_hz, &result->spectrum);
     welch_free(&welch);
@@ -54,8 +106,11 @@ bool run(csv_reader* reader, const inspect_config& config, inspect_result* resul
     }
     if (result->spectrum_error == 0) {
         result->noise_floor = noise_floor(result->spectrum);
-        result->peak_count = find_peaks(result->spectrum, peak_over_floor * result->noise_floor,
-                                        result->peaks, reported_peaks);
+        result->peak_threshold = peak_over_floor * result->noise_floor;
+        result->peak_count =
+            find_peaks(result->spectrum, result->peak_threshold, result->peaks, config.peaks);
+        compute_band_levels(result->spectrum, config.band_low_hz, config.band_high_hz,
+                            &result->bands);
     }
     return true;
 }
@@ -71,6 +126,10 @@ inspect_config default_inspect_config() {
     config.block_rows = s.chunk_points;
     config.segment_size = default_segment_size;
     config.buffer_size = csv_reader_default_buffer;
+    config.band_low_hz = 10.0;
+    config.band_high_hz = 1000.0;
+    config.trend_interval_s = 1.0;
+    config.peaks = default_reported_peaks;
     return config;
 }
 
@@ -100,4 +159,7 @@ bool inspect_fd(int fd, const inspect_config& config, inspect_result* result) {
     return valid;
 }
 
-void inspect_result_free(inspect_result* result) { spectrum_free(&result->spectrum); }
+void inspect_result_free(inspect_result* result) {
+    trend_free(&result->trend);
+    spectrum_free(&result->spectrum);
+}

@@ -1,12 +1,17 @@
-// One pass over a data file: validation, statistics, spectrum and the
-// envelope for the picture, in memory that does not grow with the file.
+// One pass over a data file: validation, statistics, spectrum and density,
+// trend, spectrogram and the envelope for the picture, in memory that does
+// not grow with the file. The outputs only read the result it fills.
 #ifndef ACC_INSPECT_RUN_H
 #define ACC_INSPECT_RUN_H
 
+#include "band_levels.h"
 #include "csv_reader.h"
+#include "envelope.h"
 #include "inspect_stats.h"
+#include "level_stats.h"
+#include "spectrogram.h"
 #include "spectrum.h"
-#include "svg_plot.h"
+#include "trend.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +23,14 @@ struct inspect_config {
     std::uint32_t block_rows;  // rows the recorder writes per read
     std::size_t segment_size;  // spectrum
     std::size_t buffer_size;   // reads
+    bool have_from;            // only rows from `from_s` ...
+    double from_s;
+    bool have_to;  // ... and before `to_s` count
+    double to_s;
+    double band_low_hz;  // band RMS, velocity and displacement
+    double band_high_hz;
+    double trend_interval_s;
+    std::size_t peaks;  // at most max_reported_peaks
 };
 
 // This build's rate and sensitivity; a discontinuity is a step off by more
@@ -25,7 +38,8 @@ struct inspect_config {
 // read times stray.
 inspect_config default_inspect_config();
 
-constexpr std::size_t reported_peaks = 5;
+constexpr std::size_t default_reported_peaks = 5;
+constexpr std::size_t max_reported_peaks = 50;
 // A peak is reported when it stands this many times above the median bin
 // (20 dB): the strongest bins of plain noise are not vibrations.
 constexpr double peak_over_floor = 10.0;
@@ -37,12 +51,17 @@ struct inspect_result {
     std::uint64_t rows_before_failure;
     std::uint64_t bytes;  // of whole lines read
     inspect_stats stats;
+    level_figures levels;
     envelope env;
     int spectrum_error;  // 0, or ENODATA with too few rows
     amplitude_spectrum spectrum;
-    spectral_peak peaks[reported_peaks];
+    spectral_peak peaks[max_reported_peaks];
     std::size_t peak_count;
     double noise_floor;
+    double peak_threshold;  // peak_over_floor times the noise floor
+    band_levels bands;      // when spectrum_error is 0
+    trend_state trend;
+    spectrogram spectro;
 };
 
 // Reads the whole file. Returns true when it is a valid data file; `result`

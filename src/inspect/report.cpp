@@ -46,6 +46,12 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
     heading(out, "Rows and time", nullptr);
     std::fprintf(out, "  %-*s %14" PRIu64 " bytes\n", label_width, "size", r.bytes);
     std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows", s.rows);
+    if (c.have_from || c.have_to) {
+        std::fprintf(out, "  %-*s", label_width, "window (--from, --to)");
+        if (c.have_from) std::fprintf(out, " from %.6f s", c.from_s);
+        if (c.have_to) std::fprintf(out, " up to %.6f s", c.to_s);
+        std::fprintf(out, "; rows outside it not counted\n");
+    }
     if (!s.have_time) return;
     double duration = stats_duration(s);
     std::fprintf(out, "  %-*s %14.6f s\n", label_width, "first row time", s.first_time_s);
@@ -92,7 +98,7 @@ void stat_line(std::FILE* out, const char* label, double g, double ms2) {
     std::fprintf(out, "  %-*s %14.6f %14.6f\n", label_width, label, g, ms2);
 }
 
-void write_acceleration(std::FILE* out, const inspect_stats& s) {
+void write_acceleration(std::FILE* out, const inspect_stats& s, const level_figures& levels) {
     heading(out, "Acceleration", nullptr);
     if (s.accel_g.count == 0 || s.accel_ms2.count == 0) {
         std::fprintf(out, "  no finite values\n");
@@ -107,6 +113,13 @@ void write_acceleration(std::FILE* out, const inspect_stats& s) {
     stat_line(out, "RMS", column_rms(g), column_rms(m));
     stat_line(out, "RMS about the mean", column_ac_rms(g), column_ac_rms(m));
     stat_line(out, "peak-to-peak", g.max - g.min, m.max - m.min);
+    stat_line(out, "largest departure from mean", levels.largest_departure_g,
+              levels.largest_departure_ms2);
+    std::fprintf(out, "  %-*s %14.3f    (largest departure over RMS about the mean)\n", label_width,
+                 "crest factor", levels.crest_factor);
+    std::fprintf(out, "  %-*s %14.3f    (3 for Gaussian noise, 1.5 for a sine)\n", label_width,
+                 "kurtosis", levels.kurtosis);
+    std::fprintf(out, "  %-*s %+14.3f\n", label_width, "skewness", levels.skewness);
     if (s.volt.count > 0)
         std::fprintf(out, "  %-*s %14.6f V .. %.6f V, mean %.6f V\n", label_width, "voltage",
                      s.volt.min, s.volt.max, column_mean(s.volt));
@@ -155,6 +168,86 @@ void write_spectrum(std::FILE* out, const inspect_result& r) {
     std::fprintf(out, "  %-*s %14.3g g (median bin)\n", label_width, "noise floor", r.noise_floor);
 }
 
+void write_bands(std::FILE* out, const inspect_result& r) {
+    const band_levels& b = r.bands;
+    const amplitude_spectrum& sp = r.spectrum;
+    char note[480];
+    std::snprintf(note, sizeof note,
+                  "power spectral density in g^2/Hz from the same segments; an RMS is the square\n"
+                  "   root of the density summed over the bins times %.3f Hz; velocity and\n"
+                  "   displacement divide the acceleration density by (2 pi f)^2 and (2 pi f)^4\n"
+                  "   before summing, at %.5f m/s^2 per g",
+                  sp.bin_hz, standard_gravity);
+    heading(out, "Spectral density and bands", note);
+    const double nyquist = static_cast<double>(sp.bins - 1) * sp.bin_hz;
+    std::fprintf(out, "  %-*s %14.6f g      (%.3f Hz to %.3f Hz)\n", label_width,
+                 "overall RMS (grms)", b.grms_g, sp.bin_hz, nyquist);
+    if (b.band_bins == 0) {
+        std::fprintf(out, "  no bin between %.3f Hz and %.3f Hz\n", b.band_low_hz, b.band_high_hz);
+        return;
+    }
+    std::fprintf(out, "  %-*s %14.6f g      (%.3f Hz to %.3f Hz)\n", label_width, "band RMS",
+                 b.band_rms_g, b.band_low_hz, b.band_high_hz);
+    std::fprintf(out, "  %-*s %14.6f mm/s   (%.3f Hz to %.3f Hz)\n", label_width, "velocity RMS",
+                 b.velocity_rms_mm_s, b.band_low_hz, b.band_high_hz);
+    std::fprintf(out, "  %-*s %14.6f um     (%.3f Hz to %.3f Hz)\n", label_width,
+                 "displacement RMS", b.displacement_rms_um, b.band_low_hz, b.band_high_hz);
+}
+
+void write_octaves(std::FILE* out, const band_levels& b) {
+    heading(out, "One-third-octave bands",
+            "base-ten bands, RMS in g of the density in each; bands narrower than a bin left out");
+    std::fprintf(out, "  %10s %12s %12s %14s %6s\n", "centre", "from", "to", "RMS", "bins");
+    for (std::size_t i = 0; i < b.octave_count; ++i) {
+        const octave_band& o = b.octave[i];
+        if (o.bins == 0) continue;
+        std::fprintf(out, "  %7.5g Hz %9.3f Hz %9.3f Hz %12.6f g %6zu\n", o.nominal_hz, o.low_hz,
+                     o.high_hz, o.rms_g, o.bins);
+    }
+}
+
+// Short runs list every interval; longer ones their range, every interval
+// being in the JSON and CSV outputs.
+constexpr std::size_t listed_intervals = 20;
+
+void write_trend(std::FILE* out, const trend_state& t) {
+    char note[400];
+    std::snprintf(note, sizeof note,
+                  "per %.3f s from the first row: RMS about the interval's own mean, peak as the\n"
+                  "   largest departure from it, and the dominant frequency of the spectrum\n"
+                  "   segments that ended in it; every interval in --json and --csv",
+                  t.interval_s);
+    heading(out, "Trend", note);
+    std::fprintf(out, "  %-*s %14zu\n", label_width, "intervals", t.count);
+    if (t.count == 0) return;
+    if (t.count <= listed_intervals) {
+        std::fprintf(out, "  %12s %10s %14s %14s %14s\n", "start", "rows", "RMS", "peak",
+                     "dominant");
+        for (std::size_t i = 0; i < t.count; ++i) {
+            const trend_interval& v = t.intervals[i];
+            std::fprintf(out, "  %10.3f s %10" PRIu64 " %12.6f g %12.6f g", v.first_s, v.rows,
+                         v.rms_g, v.peak_g);
+            if (std::isnan(v.dominant_hz))
+                std::fprintf(out, " %14s\n", "-");
+            else
+                std::fprintf(out, " %11.3f Hz\n", v.dominant_hz);
+        }
+        return;
+    }
+    const trend_interval& low = t.intervals[t.lowest_rms];
+    const trend_interval& high = t.intervals[t.highest_rms];
+    const trend_interval& peak = t.intervals[t.highest_peak];
+    std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "lowest RMS",
+                 low.rms_g, low.first_s);
+    std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "highest RMS",
+                 high.rms_g, high.first_s);
+    std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "highest peak",
+                 peak.peak_g, peak.first_s);
+    if (!std::isnan(t.dominant_low_hz))
+        std::fprintf(out, "  %-*s %11.3f Hz .. %.3f Hz\n", label_width, "dominant frequency",
+                     t.dominant_low_hz, t.dominant_high_hz);
+}
+
 }  // namespace
 
 int write_report(std::FILE* out, const char* path, const inspect_result& result,
@@ -164,9 +257,14 @@ int write_report(std::FILE* out, const char* path, const inspect_result& result,
     write_time(out, result, config);
     if (result.stats.rows > 0) {
         write_continuity(out, result.stats);
-        write_acceleration(out, result.stats);
+        write_acceleration(out, result.stats, result.levels);
         write_consistency(out, result.stats);
         write_spectrum(out, result);
+        if (result.spectrum_error == 0) {
+            write_bands(out, result);
+            write_octaves(out, result.bands);
+        }
+        write_trend(out, result.trend);
     }
     if (std::fflush(out) != 0 || std::ferror(out)) return errno ? errno : EIO;
     return 0;

@@ -20,9 +20,9 @@ void fill_hann(double* window, std::size_t size) {
             0.5 - 0.5 * std::cos(2.0 * pi * static_cast<double>(i) / static_cast<double>(size));
 }
 
-// Adds the power of one segment, mean removed and windowed, to `power_sum`.
-void add_segment_power(const double* samples, const double* window, std::size_t size, double* work,
-                       fftw_complex* spectrum, fftw_plan plan, double* power_sum) {
+// The power of one segment, mean removed and windowed, into `power`.
+void segment_power_of(const double* samples, const double* window, std::size_t size, double* work,
+                      fftw_complex* spectrum, fftw_plan plan, double* power) {
     double mean = 0.0;
     for (std::size_t i = 0; i < size; ++i) mean += samples[i];
     mean /= static_cast<double>(size);
@@ -30,25 +30,30 @@ void add_segment_power(const double* samples, const double* window, std::size_t 
     fftw_execute_dft_r2c(plan, work, spectrum);
     const std::size_t bins = size / 2 + 1;
     for (std::size_t k = 0; k < bins; ++k)
-        power_sum[k] += spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
+        power[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
 }
 
-// Averaged power to amplitude. One-sided: every bin but DC and Nyquist also
-// stands for its negative frequency, hence twice its magnitude.
-void power_to_amplitude(const double* power_sum, std::size_t size, std::uint64_t segments,
-                        double window_sum, double* amplitude) {
+bool single_sided_edge(std::size_t k, std::size_t size) {
+    return k == 0 || (size % 2 == 0 && k == size / 2);
+}
+
+// Averaged power to amplitude and density. One-sided: every bin but DC and
+// Nyquist also stands for its negative frequency, hence twice its power.
+void power_to_spectrum(const double* power_sum, std::size_t size, std::uint64_t segments,
+                       const double* window, double rate_hz, double* amplitude, double* psd) {
+    double sum = 0.0;
+    double sum_sq = 0.0;
+    for (std::size_t i = 0; i < size; ++i) {
+        sum += window[i];
+        sum_sq += window[i] * window[i];
+    }
     const std::size_t bins = size / 2 + 1;
     for (std::size_t k = 0; k < bins; ++k) {
-        bool single = k == 0 || (size % 2 == 0 && k == bins - 1);
-        double magnitude = std::sqrt(power_sum[k] / static_cast<double>(segments));
-        amplitude[k] = (single ? 1.0 : 2.0) * magnitude / window_sum;
+        const double fold = single_sided_edge(k, size) ? 1.0 : 2.0;
+        const double power = power_sum[k] / static_cast<double>(segments);
+        amplitude[k] = fold * std::sqrt(power) / sum;
+        psd[k] = fold * power / (rate_hz * sum_sq);
     }
-}
-
-double window_sum_of(const double* window, std::size_t size) {
-    double sum = 0.0;
-    for (std::size_t i = 0; i < size; ++i) sum += window[i];
-    return sum;
 }
 
 // The Hann window's response to a tone `delta` bins away, 1 at 0.
@@ -59,7 +64,8 @@ double hann_response(double delta) {
 }
 
 // The short spectrum of fewer samples than one segment.
-int short_spectrum(const double* samples, std::size_t size, double* amplitude) {
+int short_spectrum(const double* samples, std::size_t size, double rate_hz, double* amplitude,
+                   double* psd) {
     const std::size_t bins = size / 2 + 1;
     double* window = fftw_alloc_real(size);
     double* work = fftw_alloc_real(size);
@@ -73,8 +79,8 @@ int short_spectrum(const double* samples, std::size_t size, double* amplitude) {
     }
     if (result == 0) {
         fill_hann(window, size);
-        add_segment_power(samples, window, size, work, spectrum, plan, power);
-        power_to_amplitude(power, size, 1, window_sum_of(window, size), amplitude);
+        segment_power_of(samples, window, size, work, spectrum, plan, power);
+        power_to_spectrum(power, size, 1, window, rate_hz, amplitude, psd);
     }
     if (plan) fftw_destroy_plan(plan);
     std::free(power);
@@ -98,7 +104,9 @@ int welch_init(welch_state* state, std::size_t size) {
     fftw_complex* spectrum = fftw_alloc_complex(bins);
     state->spectrum = spectrum;
     state->power_sum = static_cast<double*>(std::calloc(bins, sizeof(double)));
-    if (!state->window || !state->segment || !state->work || !spectrum || !state->power_sum) {
+    state->segment_power = static_cast<double*>(std::calloc(bins, sizeof(double)));
+    if (!state->window || !state->segment || !state->work || !spectrum || !state->power_sum ||
+        !state->segment_power) {
         welch_free(state);
         return ENOMEM;
     }
@@ -113,16 +121,25 @@ int welch_init(welch_state* state, std::size_t size) {
     return 0;
 }
 
-void welch_add(welch_state* state, double sample) {
+bool welch_add(welch_state* state, double sample) {
     state->segment[state->filled++] = sample;
-    if (state->filled < state->size) return;
-    add_segment_power(state->segment, state->window, state->size, state->work,
-                      static_cast<fftw_complex*>(state->spectrum),
-                      static_cast<fftw_plan>(state->plan), state->power_sum);
+    if (state->filled < state->size) return false;
+    segment_power_of(state->segment, state->window, state->size, state->work,
+                     static_cast<fftw_complex*>(state->spectrum),
+                     static_cast<fftw_plan>(state->plan), state->segment_power);
+    const std::size_t bins = state->size / 2 + 1;
+    for (std::size_t k = 0; k < bins; ++k) state->power_sum[k] += state->segment_power[k];
     ++state->segments;
     std::memmove(state->segment, state->segment + state->step,
                  (state->size - state->step) * sizeof(double));
     state->filled = state->size - state->step;
+    return true;
+}
+
+double welch_density_scale(const welch_state& state, double rate_hz) {
+    double sum_sq = 0.0;
+    for (std::size_t i = 0; i < state.size; ++i) sum_sq += state.window[i] * state.window[i];
+    return 2.0 / (rate_hz * sum_sq);
 }
 
 void welch_break(welch_state* state) { state->filled = 0; }
@@ -135,19 +152,21 @@ int welch_finish(welch_state* state, double rate_hz, amplitude_spectrum* out) {
         if (size < min_segment_size) return ENODATA;
     }
     const std::size_t bins = size / 2 + 1;
-    double* amplitude = static_cast<double*>(std::malloc(bins * sizeof(double)));
+    double* amplitude = static_cast<double*>(std::malloc(2 * bins * sizeof(double)));
     if (!amplitude) return ENOMEM;
+    double* psd = amplitude + bins;
     if (state->segments > 0) {
-        power_to_amplitude(state->power_sum, size, state->segments,
-                           window_sum_of(state->window, size), amplitude);
+        power_to_spectrum(state->power_sum, size, state->segments, state->window, rate_hz,
+                          amplitude, psd);
     } else {
-        int error = short_spectrum(state->segment, size, amplitude);
+        int error = short_spectrum(state->segment, size, rate_hz, amplitude, psd);
         if (error != 0) {
             std::free(amplitude);
             return error;
         }
     }
     out->amplitude = amplitude;
+    out->psd = psd;
     out->bins = bins;
     out->bin_hz = rate_hz / static_cast<double>(size);
     out->segment_size = size;
@@ -161,6 +180,7 @@ void welch_free(welch_state* state) {
     fftw_free(state->work);
     fftw_free(state->segment);
     fftw_free(state->window);
+    std::free(state->segment_power);
     std::free(state->power_sum);
     *state = welch_state{};
 }

@@ -2,7 +2,8 @@
 // segments with half overlap, each with its own mean removed, power averaged
 // over segments as the samples arrive, so memory stays that of one segment.
 //
-// Scaled so that a sine of amplitude A shows a peak of A.
+// Scaled so that a sine of amplitude A shows a peak of A; beside it the
+// power spectral density, one-sided, in units squared per hertz.
 #ifndef ACC_INSPECT_SPECTRUM_H
 #define ACC_INSPECT_SPECTRUM_H
 
@@ -17,10 +18,11 @@ struct welch_state {
     std::size_t filled;  // samples waiting in `segment`
     double* window;
     double* segment;
-    double* work;       // the windowed segment handed to the transform
-    void* spectrum;     // fftw_complex[size / 2 + 1]
-    void* plan;         // fftw_plan
-    double* power_sum;  // size / 2 + 1
+    double* work;           // the windowed segment handed to the transform
+    void* spectrum;         // fftw_complex[size / 2 + 1]
+    void* plan;             // fftw_plan
+    double* power_sum;      // size / 2 + 1
+    double* segment_power;  // size / 2 + 1: of the segment welch_add just completed
     std::uint64_t segments;
 };
 
@@ -28,7 +30,13 @@ struct welch_state {
 // transform library refuses.
 int welch_init(welch_state* state, std::size_t size);
 
-void welch_add(welch_state* state, double sample);
+// Returns true when the sample completed a segment, whose power is then in
+// `segment_power` (|X|^2 of the windowed transform).
+bool welch_add(welch_state* state, double sample);
+
+// Converts `segment_power` to the one-sided density of a bin between 0 Hz
+// and Nyquist: twice over the rate times the window's sum of squares.
+double welch_density_scale(const welch_state& state, double rate_hz);
 
 // The samples are not evenly spaced across a gap: the next segment starts
 // after it.
@@ -36,6 +44,7 @@ void welch_break(welch_state* state);
 
 struct amplitude_spectrum {
     double* amplitude;  // bins entries, owned by the caller of welch_finish
+    double* psd;        // bins entries, units^2 / Hz, in the same allocation
     std::size_t bins;   // segment_size / 2 + 1; bin 0 is the mean, 0 after removal
     double bin_hz;
     std::size_t segment_size;
@@ -45,7 +54,7 @@ struct amplitude_spectrum {
 // The averaged spectrum. With too few samples for one full segment it uses
 // the samples waiting since the last break as one shorter segment (at least
 // 16). Returns 0, ENODATA when there is nothing to analyse, or ENOMEM.
-// Free `out->amplitude` with spectrum_free.
+// Free with spectrum_free.
 int welch_finish(welch_state* state, double rate_hz, amplitude_spectrum* out);
 
 void welch_free(welch_state* state);

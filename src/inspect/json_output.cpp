@@ -1,0 +1,262 @@
+#include "json_output.h"
+
+#include "data_file.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+
+namespace {
+
+// Writes `"key": ` with the separator the previous member needs.
+struct json_writer {
+    std::FILE* out;
+    bool first;  // no member yet at this level
+    int depth;
+};
+
+void indent(json_writer* w) {
+    std::fputc('\n', w->out);
+    for (int i = 0; i < w->depth; ++i) std::fputs("  ", w->out);
+}
+
+void key(json_writer* w, const char* name) {
+    if (!w->first) std::fputc(',', w->out);
+    w->first = false;
+    indent(w);
+    if (name) std::fprintf(w->out, "\"%s\": ", name);
+}
+
+void json_open(json_writer* w, const char* name, char bracket) {
+    key(w, name);
+    std::fputc(bracket, w->out);
+    w->first = true;
+    ++w->depth;
+}
+
+void json_close(json_writer* w, char bracket) {
+    --w->depth;
+    if (!w->first) indent(w);
+    std::fputc(bracket, w->out);
+    w->first = false;
+}
+
+void number(json_writer* w, const char* name, double v) {
+    key(w, name);
+    if (std::isfinite(v))
+        std::fprintf(w->out, "%.12g", v);
+    else
+        std::fputs("null", w->out);
+}
+
+void count(json_writer* w, const char* name, std::uint64_t v) {
+    key(w, name);
+    std::fprintf(w->out, "%" PRIu64, v);
+}
+
+void boolean(json_writer* w, const char* name, bool v) {
+    key(w, name);
+    std::fputs(v ? "true" : "false", w->out);
+}
+
+// A JSON string: quotes, backslashes and control bytes escaped; other bytes
+// as they are.
+void string(json_writer* w, const char* name, const char* text) {
+    key(w, name);
+    std::fputc('"', w->out);
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) {
+        if (*c == '"' || *c == '\\')
+            std::fprintf(w->out, "\\%c", *c);
+        else if (*c < 0x20)
+            std::fprintf(w->out, "\\u%04x", *c);
+        else
+            std::fputc(*c, w->out);
+    }
+    std::fputc('"', w->out);
+}
+
+// An array of numbers on one line.
+void numbers(json_writer* w, const char* name, const double* v, std::size_t n) {
+    key(w, name);
+    std::fputc('[', w->out);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0) std::fputc(',', w->out);
+        if (std::isfinite(v[i]))
+            std::fprintf(w->out, "%.12g", v[i]);
+        else
+            std::fputs("null", w->out);
+    }
+    std::fputc(']', w->out);
+}
+
+void write_column(json_writer* w, const char* name, const column_stats& c) {
+    json_open(w, name, '{');
+    if (c.count > 0) {
+        number(w, "min", c.min);
+        number(w, "max", c.max);
+        number(w, "mean", column_mean(c));
+        number(w, "rms", column_rms(c));
+        number(w, "rms_about_mean", column_ac_rms(c));
+        number(w, "peak_to_peak", c.max - c.min);
+    }
+    json_close(w, '}');
+}
+
+void write_stats(json_writer* w, const inspect_result& r, const inspect_config& c) {
+    const inspect_stats& s = r.stats;
+    json_open(w, "time", '{');
+    count(w, "size_bytes", r.bytes);
+    count(w, "rows", s.rows);
+    count(w, "rows_nonfinite", s.nonfinite_rows);
+    if (s.have_time) {
+        number(w, "first_row_s", s.first_time_s);
+        number(w, "last_row_s", s.last_time_s);
+        number(w, "duration_s", stats_duration(s));
+        number(w, "effective_rate_hz", static_cast<double>(s.rows) / stats_duration(s));
+    }
+    number(w, "nominal_rate_hz", c.rate_hz);
+    number(w, "window_from_s", c.have_from ? c.from_s : NAN);
+    number(w, "window_to_s", c.have_to ? c.to_s : NAN);
+    json_close(w, '}');
+
+    json_open(w, "continuity", '{');
+    number(w, "step_s", s.step_s);
+    number(w, "threshold_s", s.threshold_s);
+    count(w, "gaps", s.gaps);
+    number(w, "largest_gap_s", s.largest_gap_s);
+    number(w, "missing_s", s.missing_s);
+    count(w, "overlaps", s.overlaps);
+    number(w, "largest_overlap_s", s.largest_overlap_s);
+    number(w, "repeated_s", s.repeated_s);
+    number(w, "jitter_late_s", s.jitter_late_s);
+    number(w, "jitter_early_s", s.jitter_early_s);
+    json_open(w, "discontinuities", '[');
+    for (std::size_t i = 0; i < s.kept_count; ++i) {
+        const discontinuity& d = s.kept[i];
+        json_open(w, nullptr, '{');
+        string(w, "kind", d.excess_s > 0 ? "gap" : "overlap");
+        number(w, "after_s", d.at_s);
+        count(w, "line", d.line);
+        number(w, "excess_s", d.excess_s);
+        json_close(w, '}');
+    }
+    json_close(w, ']');
+    json_close(w, '}');
+
+    json_open(w, "acceleration", '{');
+    write_column(w, "g", s.accel_g);
+    write_column(w, "m_s2", s.accel_ms2);
+    write_column(w, "volt", s.volt);
+    number(w, "largest_departure_g", r.levels.largest_departure_g);
+    number(w, "largest_departure_m_s2", r.levels.largest_departure_ms2);
+    number(w, "crest_factor", r.levels.crest_factor);
+    number(w, "kurtosis", r.levels.kurtosis);
+    number(w, "skewness", r.levels.skewness);
+    json_close(w, '}');
+
+    json_open(w, "consistency", '{');
+    count(w, "mismatching_rows", s.mismatched_rows);
+    if (s.mismatched_rows > 0) count(w, "first_mismatch_line", s.first_mismatch_line);
+    const double implied = stats_implied_sensitivity(s);
+    number(w, "implied_sensitivity_mv_per_g", implied != 0.0 ? implied * 1e3 : NAN);
+    number(w, "build_sensitivity_mv_per_g", s.sensitivity_v_per_g * 1e3);
+    json_close(w, '}');
+}
+
+void write_spectrum(json_writer* w, const inspect_result& r) {
+    const amplitude_spectrum& sp = r.spectrum;
+    json_open(w, "spectrum", '{');
+    boolean(w, "available", r.spectrum_error == 0);
+    if (r.spectrum_error == 0) {
+        count(w, "segment_points", sp.segment_size);
+        count(w, "segments", sp.segments);
+        number(w, "bin_hz", sp.bin_hz);
+        number(w, "noise_floor_g", r.noise_floor);
+        number(w, "peak_threshold_g", r.peak_threshold);
+        json_open(w, "peaks", '[');
+        for (std::size_t i = 0; i < r.peak_count; ++i) {
+            json_open(w, nullptr, '{');
+            number(w, "frequency_hz", r.peaks[i].frequency_hz);
+            number(w, "amplitude_g", r.peaks[i].amplitude);
+            json_close(w, '}');
+        }
+        json_close(w, ']');
+        const band_levels& b = r.bands;
+        number(w, "grms_g", b.grms_g);
+        number(w, "grms_low_hz", sp.bin_hz);
+        number(w, "grms_high_hz", static_cast<double>(sp.bins - 1) * sp.bin_hz);
+        number(w, "band_low_hz", b.band_low_hz);
+        number(w, "band_high_hz", b.band_high_hz);
+        count(w, "band_bins", b.band_bins);
+        number(w, "band_rms_g", b.band_rms_g);
+        number(w, "velocity_rms_mm_s", b.velocity_rms_mm_s);
+        number(w, "displacement_rms_um", b.displacement_rms_um);
+        json_open(w, "third_octave_bands", '[');
+        for (std::size_t i = 0; i < b.octave_count; ++i) {
+            const octave_band& o = b.octave[i];
+            json_open(w, nullptr, '{');
+            number(w, "centre_hz", o.nominal_hz);
+            number(w, "low_hz", o.low_hz);
+            number(w, "high_hz", o.high_hz);
+            count(w, "bins", o.bins);
+            number(w, "rms_g", o.bins > 0 ? o.rms_g : NAN);
+            json_close(w, '}');
+        }
+        json_close(w, ']');
+        numbers(w, "amplitude_g", sp.amplitude, sp.bins);
+        numbers(w, "psd_g2_per_hz", sp.psd, sp.bins);
+    }
+    json_close(w, '}');
+}
+
+void write_trend(json_writer* w, const trend_state& t) {
+    json_open(w, "trend", '{');
+    number(w, "interval_s", t.interval_s);
+    number(w, "origin_s", t.origin_s);
+    count(w, "interval_count", t.count);
+    if (t.count > 0) {
+        const trend_interval* v = t.intervals;
+        number(w, "lowest_rms_g", v[t.lowest_rms].rms_g);
+        number(w, "lowest_rms_first_row_s", v[t.lowest_rms].first_s);
+        number(w, "highest_rms_g", v[t.highest_rms].rms_g);
+        number(w, "highest_rms_first_row_s", v[t.highest_rms].first_s);
+        number(w, "highest_peak_g", v[t.highest_peak].peak_g);
+        number(w, "highest_peak_first_row_s", v[t.highest_peak].first_s);
+        number(w, "dominant_low_hz", t.dominant_low_hz);
+        number(w, "dominant_high_hz", t.dominant_high_hz);
+    }
+    json_open(w, "intervals", '[');
+    for (std::size_t i = 0; i < t.count; ++i) {
+        const trend_interval& v = t.intervals[i];
+        json_open(w, nullptr, '{');
+        number(w, "start_s", t.origin_s + static_cast<double>(v.index) * t.interval_s);
+        number(w, "first_row_s", v.first_s);
+        number(w, "last_row_s", v.last_s);
+        count(w, "rows", v.rows);
+        number(w, "rms_g", v.rms_g);
+        number(w, "peak_g", v.peak_g);
+        number(w, "dominant_hz", v.dominant_hz);
+        json_close(w, '}');
+    }
+    json_close(w, ']');
+    json_close(w, '}');
+}
+
+}  // namespace
+
+int write_json(std::FILE* out, const char* path, const inspect_result& result,
+               const inspect_config& config) {
+    json_writer w{out, true, 0};
+    std::fputc('{', out);
+    ++w.depth;
+    count(&w, "format_version", 1);
+    string(&w, "file", path);
+    boolean(&w, "valid", true);
+    write_stats(&w, result, config);
+    write_spectrum(&w, result);
+    write_trend(&w, result.trend);
+    json_close(&w, '}');
+    std::fputc('\n', out);
+    if (std::fflush(out) != 0 || std::ferror(out)) return errno ? errno : EIO;
+    return 0;
+}

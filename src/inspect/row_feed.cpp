@@ -1,0 +1,79 @@
+#include "row_feed.h"
+
+namespace {
+
+void fill_block(csv_reader* reader, row_block* block) {
+    block->count = 0;
+    block->first_line = 0;
+    read_status status = read_status::row;
+    while (block->count < row_block_size &&
+           (status = csv_reader_next(reader, &block->rows[block->count])) == read_status::row) {
+        if (block->count == 0) block->first_line = reader->line;
+        ++block->count;
+    }
+    block->last = status != read_status::row;
+}
+
+void* read_blocks(void* argument) {
+    row_feed* feed = static_cast<row_feed*>(argument);
+    for (int i = 0;; i ^= 1) {
+        pthread_mutex_lock(&feed->lock);
+        while (feed->full[i]) pthread_cond_wait(&feed->changed, &feed->lock);
+        pthread_mutex_unlock(&feed->lock);
+        fill_block(feed->reader, &feed->blocks[i]);
+        const bool last = feed->blocks[i].last;
+        pthread_mutex_lock(&feed->lock);
+        feed->full[i] = true;
+        pthread_cond_broadcast(&feed->changed);
+        pthread_mutex_unlock(&feed->lock);
+        if (last) return nullptr;
+    }
+}
+
+}  // namespace
+
+void row_feed_start(row_feed* feed, csv_reader* reader) {
+    feed->reader = reader;
+    feed->full[0] = feed->full[1] = false;
+    feed->next = 0;
+    feed->threaded = pthread_mutex_init(&feed->lock, nullptr) == 0;
+    if (feed->threaded && pthread_cond_init(&feed->changed, nullptr) != 0) {
+        pthread_mutex_destroy(&feed->lock);
+        feed->threaded = false;
+    }
+    if (feed->threaded && pthread_create(&feed->thread, nullptr, read_blocks, feed) != 0) {
+        pthread_cond_destroy(&feed->changed);
+        pthread_mutex_destroy(&feed->lock);
+        feed->threaded = false;
+    }
+}
+
+const row_block* row_feed_next(row_feed* feed) {
+    row_block* block = &feed->blocks[feed->next];
+    if (!feed->threaded) {
+        fill_block(feed->reader, block);
+        return block;
+    }
+    pthread_mutex_lock(&feed->lock);
+    while (!feed->full[feed->next]) pthread_cond_wait(&feed->changed, &feed->lock);
+    pthread_mutex_unlock(&feed->lock);
+    return block;
+}
+
+void row_feed_release(row_feed* feed) {
+    if (feed->threaded) {
+        pthread_mutex_lock(&feed->lock);
+        feed->full[feed->next] = false;
+        pthread_cond_broadcast(&feed->changed);
+        pthread_mutex_unlock(&feed->lock);
+    }
+    feed->next ^= 1;
+}
+
+void row_feed_finish(row_feed* feed) {
+    if (!feed->threaded) return;
+    pthread_join(feed->thread, nullptr);
+    pthread_cond_destroy(&feed->changed);
+    pthread_mutex_destroy(&feed->lock);
+    feed->threaded = false;
+}

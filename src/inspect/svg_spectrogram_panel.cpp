@@ -1,0 +1,213 @@
+// The spectrogram: time across, frequency up on a log scale, the density in
+// colour steps of 4 dB, drawn as a small embedded PNG of one pixel per plot
+// column and spectrogram row. Columns without segments (gaps, the ends of
+// the recording) stay grey.
+#include "svg_draw.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int levels = 16;  // 0: no data, 1..15 lowest to highest
+constexpr double level_db = 4.0;
+constexpr std::uint32_t palette[levels] = {
+    0xeeeeee, 0x440154, 0x482173, 0x433e85, 0x3b528b, 0x33638d, 0x2c728e, 0x26828e,
+    0x21918c, 0x1fa088, 0x28ae80, 0x3fbc73, 0x5ec962, 0x84d44b, 0xbddf26, 0xfde725};
+
+std::uint32_t crc32_of(const unsigned char* data, std::size_t size, std::uint32_t crc) {
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+struct byte_buffer {
+    unsigned char* data;
+    std::size_t size;
+};
+
+void put32(byte_buffer* b, std::uint32_t v) {
+    for (int i = 3; i >= 0; --i) b->data[b->size++] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+void put_chunk(byte_buffer* b, const char* type, const unsigned char* body, std::size_t size) {
+    put32(b, static_cast<std::uint32_t>(size));
+    const std::size_t start = b->size;
+    std::memcpy(b->data + b->size, type, 4);
+    b->size += 4;
+    if (size > 0) std::memcpy(b->data + b->size, body, size);
+    b->size += size;
+    put32(b, crc32_of(b->data + start, size + 4, 0));
+}
+
+// A palette PNG of 4-bit pixels, `rows` of `stride` bytes each led by its
+// filter byte, stored without compression (zlib stored blocks).
+void encode_png(const unsigned char* raw, std::size_t raw_size, int width, int height,
+                byte_buffer* out) {
+    byte_buffer& b = *out;
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::memcpy(b.data, signature, 8);
+    b.size = 8;
+    unsigned char header[13] = {0};
+    byte_buffer h{header, 0};
+    put32(&h, static_cast<std::uint32_t>(width));
+    put32(&h, static_cast<std::uint32_t>(height));
+    header[8] = 4;  // bits per pixel
+    header[9] = 3;  // palette
+    put_chunk(&b, "IHDR", header, sizeof header);
+    unsigned char colours[3 * levels];
+    for (int i = 0; i < levels; ++i)
+        for (int c = 0; c < 3; ++c)
+            colours[3 * i + c] = static_cast<unsigned char>(palette[i] >> (16 - 8 * c));
+    put_chunk(&b, "PLTE", colours, sizeof colours);
+
+    // zlib: header, stored blocks of at most 65535 bytes, Adler-32.
+    const std::size_t idat_start = b.size;
+    b.size += 8;  // length and type, filled in below
+    b.data[b.size++] = 0x78;
+    b.data[b.size++] = 0x01;
+    std::uint32_t a1 = 1, a2 = 0;
+    for (std::size_t done = 0; done < raw_size || raw_size == 0;) {
+        const std::size_t n = raw_size - done < 65535 ? raw_size - done : 65535;
+        b.data[b.size++] = done + n == raw_size ? 1 : 0;
+        b.data[b.size++] = static_cast<unsigned char>(n & 0xff);
+        b.data[b.size++] = static_cast<unsigned char>(n >> 8);
+        b.data[b.size++] = static_cast<unsigned char>(~n & 0xff);
+        b.data[b.size++] = static_cast<unsigned char>((~n >> 8) & 0xff);
+        std::memcpy(b.data + b.size, raw + done, n);
+        b.size += n;
+        for (std::size_t i = done; i < done + n; ++i) {
+            a1 = (a1 + raw[i]) % 65521;
+            a2 = (a2 + a1) % 65521;
+        }
+        done += n;
+        if (raw_size == 0) break;
+    }
+    put32(&b, (a2 << 16) | a1);
+    const std::size_t body = b.size - idat_start - 8;
+    byte_buffer at{b.data + idat_start, 0};
+    put32(&at, static_cast<std::uint32_t>(body));
+    std::memcpy(b.data + idat_start + 4, "IDAT", 4);
+    put32(&b, crc32_of(b.data + idat_start + 4, body + 4, 0));
+    put_chunk(&b, "IEND", nullptr, 0);
+}
+
+void write_base64(std::FILE* f, const unsigned char* data, std::size_t size) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::size_t i = 0; i < size; i += 3) {
+        const std::uint32_t v = (static_cast<std::uint32_t>(data[i]) << 16) |
+                                (i + 1 < size ? static_cast<std::uint32_t>(data[i + 1]) << 8 : 0) |
+                                (i + 2 < size ? data[i + 2] : 0);
+        std::fputc(digits[(v >> 18) & 63], f);
+        std::fputc(digits[(v >> 12) & 63], f);
+        std::fputc(i + 1 < size ? digits[(v >> 6) & 63] : '=', f);
+        std::fputc(i + 2 < size ? digits[v & 63] : '=', f);
+    }
+}
+
+int level_of(double density, double top_db) {
+    if (!(density > 0.0)) return 1;
+    const double below = (top_db - 10.0 * std::log10(density)) / level_db;
+    const int level = levels - 1 - static_cast<int>(std::floor(below));
+    return level < 1 ? 1 : level > levels - 1 ? levels - 1 : level;
+}
+
+void draw_legend(std::FILE* f, int y, double top_db) {
+    const int width = 24;
+    const int x0 = plot_right - (levels - 1) * width;
+    std::fprintf(f, "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">density, dB re 1 g^2/Hz</text>\n",
+                 x0 - 10, y + 10);
+    for (int i = 1; i < levels; ++i) {
+        std::fprintf(f, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"12\" fill=\"#%06x\"/>\n",
+                     x0 + (i - 1) * width, y, width, static_cast<unsigned>(palette[i]));
+        if (i % 3 == 1)
+            std::fprintf(f, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%.0f</text>\n",
+                         x0 + (i - 1) * width, y + 26, top_db - (levels - i) * level_db);
+    }
+    std::fprintf(f, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%.0f</text>\n", plot_right,
+                 y + 26, top_db);
+}
+
+}  // namespace
+
+void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int bottom) {
+    const spectrogram& s = r.spectro;
+    draw_frame(f, top, bottom);
+    draw_axis_labels(f, top, bottom, "time (s)", "frequency (Hz)");
+    char title[160];
+    std::snprintf(title, sizeof title, "Spectrogram (%zu-point segments, density in %.0f dB steps)",
+                  r.spectrum.segment_size, level_db);
+    draw_title(f, top, title);
+    axis time_axis;
+    if (s.count == 0 || !time_axis_of(r, &time_axis)) {
+        draw_note(f, top, bottom, "too few rows between discontinuities for a spectrogram");
+        return;
+    }
+
+    double top_density = 0.0;
+    for (std::size_t j = 0; j < s.count; ++j)
+        for (std::size_t row = 0; row < spectrogram_rows; ++row) {
+            const double d = spectrogram_density(s, s.columns[j], row);
+            if (d > top_density) top_density = d;
+        }
+    const double top_db =
+        top_density > 0.0 ? std::ceil(10.0 * std::log10(top_density) / level_db) * level_db : 0.0;
+
+    // Which spectrogram column each pixel column shows, if any.
+    pixel_column covered[plot_columns] = {};
+    int shown[plot_columns];
+    std::size_t j = 0;
+    for (int c = 0; c < plot_columns; ++c) {
+        const double t =
+            time_axis.low + (c + 0.5) / plot_columns * (time_axis.high - time_axis.low);
+        while (j < s.count && s.columns[j].last_s < t) ++j;
+        shown[c] = j < s.count && s.columns[j].first_s <= t ? static_cast<int>(j) : -1;
+        covered[c].filled = shown[c] >= 0;
+    }
+    break_at_gaps(covered, r.stats, time_axis);
+
+    // Ticks first: the image covers their grid, their labels stay.
+    const axis f_axis{s.low_hz, s.high_hz, 1.0, true};
+    draw_linear_ticks(f, time_axis, true, top, bottom);
+    draw_log_ticks(f, f_axis, false, top, bottom);
+
+    const int rows = static_cast<int>(spectrogram_rows);
+    const std::size_t stride = (plot_columns + 1) / 2 + 1;
+    const std::size_t raw_size = stride * spectrogram_rows;
+    unsigned char* raw = static_cast<unsigned char*>(std::calloc(raw_size, 1));
+    unsigned char* png = static_cast<unsigned char*>(std::malloc(raw_size + 1024));
+    if (!raw || !png) {
+        std::free(png);
+        std::free(raw);
+        draw_note(f, top, bottom, "out of memory for the spectrogram");
+        return;
+    }
+    for (int y = 0; y < rows; ++y) {
+        unsigned char* line = raw + static_cast<std::size_t>(y) * stride + 1;  // filter 0
+        const std::size_t row = spectrogram_rows - 1 - static_cast<std::size_t>(y);
+        for (int c = 0; c < plot_columns; ++c) {
+            int level = 0;
+            if (covered[c].filled)
+                level = level_of(spectrogram_density(s, s.columns[shown[c]], row), top_db);
+            line[c / 2] |= static_cast<unsigned char>(c % 2 == 0 ? level << 4 : level);
+        }
+    }
+    byte_buffer encoded{png, 0};
+    encode_png(raw, raw_size, plot_columns, rows, &encoded);
+    std::fprintf(f,
+                 "<image x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" preserveAspectRatio=\"none\" "
+                 "style=\"image-rendering:pixelated\" xlink:href=\"data:image/png;base64,",
+                 plot_left, top, plot_columns, bottom - top);
+    write_base64(f, png, encoded.size);
+    std::fprintf(f, "\"/>\n");
+    std::free(png);
+    std::free(raw);
+
+    draw_discontinuities(f, r.stats, time_axis, top, bottom);
+    draw_legend(f, bottom + 48, top_db);
+}

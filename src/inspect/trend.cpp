@@ -1,0 +1,170 @@
+#include "trend.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+void set_figures(trend_interval* t) {
+    t->rms_g = t->rows > 0 ? std::sqrt(t->m2 / static_cast<double>(t->rows)) : 0.0;
+    t->peak_g =
+        t->max_g - t->mean_g > t->mean_g - t->min_g ? t->max_g - t->mean_g : t->mean_g - t->min_g;
+}
+
+// `b` into `a`; mean and squared departures combined exactly.
+void merge(trend_interval* a, const trend_interval& b) {
+    const double n = static_cast<double>(a->rows + b.rows);
+    const double delta = b.mean_g - a->mean_g;
+    a->m2 += b.m2 + delta * delta * static_cast<double>(a->rows) * static_cast<double>(b.rows) / n;
+    a->mean_g += delta * static_cast<double>(b.rows) / n;
+    a->rows += b.rows;
+    a->last_s = b.last_s;
+    if (b.min_g < a->min_g) a->min_g = b.min_g;
+    if (b.max_g > a->max_g) a->max_g = b.max_g;
+    // The stronger of the two dominant frequencies stands for both.
+    if (std::isnan(a->dominant_hz) ||
+        (!std::isnan(b.dominant_hz) && b.dominant_amplitude_g > a->dominant_amplitude_g)) {
+        a->dominant_hz = b.dominant_hz;
+        a->dominant_amplitude_g = b.dominant_amplitude_g;
+    }
+    set_figures(a);
+}
+
+void double_interval(trend_state* trend) {
+    trend->interval_s *= 2.0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < trend->count; ++i) {
+        trend_interval t = trend->intervals[i];
+        t.index /= 2;
+        if (kept > 0 && trend->intervals[kept - 1].index == t.index)
+            merge(&trend->intervals[kept - 1], t);
+        else
+            trend->intervals[kept++] = t;
+    }
+    trend->count = kept;
+    trend->open.index /= 2;
+}
+
+void close_open(trend_state* trend) {
+    trend_interval& t = trend->open;
+    if (t.rows == 0) return;
+    const double n = static_cast<double>(t.rows);
+    const double mu = trend->open_s1 / n;
+    t.mean_g = trend->open_shift + mu;
+    t.m2 = trend->open_s2 - n * mu * mu;
+    if (t.m2 < 0.0) t.m2 = 0.0;
+    t.dominant_hz = std::numeric_limits<double>::quiet_NaN();
+    t.dominant_amplitude_g = 0.0;
+    if (trend->open_segments > 0) {
+        // The refinement only needs amplitudes in proportion.
+        double* a = trend->open_power;
+        for (std::size_t k = 0; k < trend->bins; ++k) a[k] = std::sqrt(a[k]);
+        amplitude_spectrum view{};
+        view.amplitude = a;
+        view.bins = trend->bins;
+        view.bin_hz = trend->bin_hz;
+        spectral_peak peak;
+        if (find_peaks(view, 0.0, &peak, 1) == 1) {
+            t.dominant_hz = peak.frequency_hz;
+            t.dominant_amplitude_g = peak.amplitude;
+        }
+    }
+    set_figures(&t);
+    if (trend->count > 0 && trend->intervals[trend->count - 1].index == t.index)
+        merge(&trend->intervals[trend->count - 1], t);
+    else
+        trend->intervals[trend->count++] = t;
+    if (trend->count == trend_capacity) double_interval(trend);
+}
+
+void open_interval(trend_state* trend, std::uint64_t index) {
+    trend->open = trend_interval{};
+    trend->open.index = index;
+    trend->open_s1 = 0.0;
+    trend->open_s2 = 0.0;
+    trend->open_segments = 0;  // open_power is set by the first segment
+}
+
+}  // namespace
+
+int trend_init(trend_state* trend, double interval_s, std::size_t bins, double bin_hz) {
+    trend->origin_s = 0.0;
+    trend->interval_s = interval_s;
+    trend->started = false;
+    trend->count = 0;
+    trend->bins = bins;
+    trend->bin_hz = bin_hz;
+    trend->open_power = nullptr;
+    if (bins > 0) {
+        trend->open_power = static_cast<double*>(std::malloc(bins * sizeof(double)));
+        if (!trend->open_power) return ENOMEM;
+    }
+    open_interval(trend, 0);
+    return 0;
+}
+
+void trend_add(trend_state* trend, double time_s, double value_g) {
+    if (!trend->started) {
+        trend->started = true;
+        trend->origin_s = time_s;
+    }
+    // A row printed on a boundary belongs to the interval it starts, whatever
+    // the last bit of the division.
+    constexpr double boundary = 1e-9;
+    double offset = (time_s - trend->origin_s) / trend->interval_s + boundary;
+    std::uint64_t index = offset > 0.0 ? static_cast<std::uint64_t>(offset) : 0;
+    if (index < trend->open.index) index = trend->open.index;  // overlaps stay where they are
+    if (index != trend->open.index) {
+        close_open(trend);
+        offset = (time_s - trend->origin_s) / trend->interval_s + boundary;
+        index = offset > 0.0 ? static_cast<std::uint64_t>(offset) : 0;
+        if (index < trend->open.index) index = trend->open.index;
+        open_interval(trend, index);
+    }
+    trend_interval& t = trend->open;
+    if (t.rows == 0) {
+        trend->open_shift = value_g;
+        t.first_s = time_s;
+        t.min_g = value_g;
+        t.max_g = value_g;
+    }
+    ++t.rows;
+    t.last_s = time_s;
+    if (value_g < t.min_g) t.min_g = value_g;
+    if (value_g > t.max_g) t.max_g = value_g;
+    const double d = value_g - trend->open_shift;
+    trend->open_s1 += d;
+    trend->open_s2 += d * d;
+}
+
+void trend_add_segment(trend_state* trend, const double* power) {
+    if (trend->open_segments == 0)
+        std::memcpy(trend->open_power, power, trend->bins * sizeof(double));
+    else
+        for (std::size_t k = 0; k < trend->bins; ++k) trend->open_power[k] += power[k];
+    ++trend->open_segments;
+}
+
+void trend_finish(trend_state* trend) {
+    close_open(trend);
+    trend->open = trend_interval{};
+    trend->lowest_rms = trend->highest_rms = trend->highest_peak = 0;
+    trend->dominant_low_hz = trend->dominant_high_hz = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < trend->count; ++i) {
+        const trend_interval& v = trend->intervals[i];
+        if (v.rms_g < trend->intervals[trend->lowest_rms].rms_g) trend->lowest_rms = i;
+        if (v.rms_g > trend->intervals[trend->highest_rms].rms_g) trend->highest_rms = i;
+        if (v.peak_g > trend->intervals[trend->highest_peak].peak_g) trend->highest_peak = i;
+        if (std::isnan(v.dominant_hz)) continue;
+        if (!(v.dominant_hz >= trend->dominant_low_hz)) trend->dominant_low_hz = v.dominant_hz;
+        if (!(v.dominant_hz <= trend->dominant_high_hz)) trend->dominant_high_hz = v.dominant_hz;
+    }
+}
+
+void trend_free(trend_state* trend) {
+    std::free(trend->open_power);
+    trend->open_power = nullptr;
+}

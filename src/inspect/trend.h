@@ -1,0 +1,66 @@
+// How the vibration changes over the run: per interval of time the RMS
+// about the interval's mean, the largest departure from it (peak), and the
+// dominant frequency of the spectrum segments that ended in it.
+//
+// Constant memory: up to trend_capacity intervals are kept; when full, the
+// interval doubles and neighbours merge, as the picture's envelope does.
+#ifndef ACC_INSPECT_TREND_H
+#define ACC_INSPECT_TREND_H
+
+#include "spectrum.h"
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t trend_capacity = 32768;
+
+struct trend_interval {
+    std::uint64_t index;  // start = origin + index * interval
+    std::uint64_t rows;
+    double first_s;
+    double last_s;
+    double mean_g;
+    double m2;  // sum of squared departures from the mean
+    double min_g;
+    double max_g;
+    double rms_g;        // about the mean
+    double peak_g;       // largest departure from the mean
+    double dominant_hz;  // NaN when no spectrum segment ended in the interval
+    double dominant_amplitude_g;
+};
+
+struct trend_state {
+    double origin_s;
+    double interval_s;
+    bool started;
+    trend_interval open;
+    double open_shift;  // the open interval's sums are of value - shift
+    double open_s1;
+    double open_s2;
+    double* open_power;  // bins of the spectrum segments ended in the open interval
+    std::size_t bins;
+    std::uint64_t open_segments;
+    double bin_hz;
+    trend_interval intervals[trend_capacity];
+    std::size_t count;
+    // After trend_finish, with count > 0: where the extremes are, and the
+    // range of the dominant frequencies (NaN when no interval has one).
+    std::size_t lowest_rms;
+    std::size_t highest_rms;
+    std::size_t highest_peak;
+    double dominant_low_hz;
+    double dominant_high_hz;
+};
+
+// `bins`, `bin_hz`: of the spectrum segments; 0 bins for no frequencies.
+// Returns 0 or ENOMEM.
+int trend_init(trend_state* trend, double interval_s, std::size_t bins, double bin_hz);
+void trend_add(trend_state* trend, double time_s, double value_g);
+// The power of a segment that ended with the last row added.
+void trend_add_segment(trend_state* trend, const double* power);
+// Closes the open interval; the figures are then in `intervals` and the
+// extremes beside them.
+void trend_finish(trend_state* trend);
+void trend_free(trend_state* trend);
+
+#endif

@@ -117,8 +117,10 @@ if(TARGET acc_inspect)
   string(CONCAT CPACK_DEBIAN_INSPECTOR_DESCRIPTION
          "checks an accelerometer recording and shows what it holds\n"
          "acc_inspect reads a recording of acc_recorder once, in constant memory,\n"
-         "checks its format, continuity and consistency, and reports its statistics\n"
-         "and vibration spectrum. With --svg it also draws it.\n\n"
+         "checks its format, continuity and consistency, and reports its statistics,\n"
+         "spectrum, spectral density, band, octave, velocity and displacement levels\n"
+         "and their trend over time; --svg draws it, --json and --csv give the\n"
+         "figures to scripts.\n\n"
          "It needs no device: install it on the board or on the computer the\n"
          "recordings are copied to.")
   list(APPEND CPACK_COMPONENTS_ALL inspector)

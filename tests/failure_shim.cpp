@@ -2,18 +2,24 @@
 // sick system:
 //   ACC_TEST_FAIL_ALLOC_SIZE=<n>   malloc of exactly n bytes returns NULL
 //   ACC_TEST_FAIL_LOCALTIME=1      localtime returns NULL (EOVERFLOW)
+//   ACC_TEST_FAIL_CLOSE=1          fclose of a regular file closes it but
+//                                  returns EOF (EIO), as a delayed write error
 // or to step the wall clock as an administrator or a time daemon would:
 //   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
 //                                  n-th call on (calls counted from 1)
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
 #include <sys/time.h>
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
 extern "C" void* __libc_malloc(std::size_t size);
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
+extern "C" int _IO_fclose(std::FILE* stream);
 
 namespace {
 std::size_t failing_alloc_size() {
@@ -42,6 +48,17 @@ extern "C" std::tm* localtime(const std::time_t* time) {
     }
     static std::tm result;
     return localtime_r(time, &result);
+}
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
+extern "C" int fclose(std::FILE* stream) {
+    struct stat status {};
+    const bool fail = std::getenv("ACC_TEST_FAIL_CLOSE") && fstat(fileno(stream), &status) == 0 &&
+                      S_ISREG(status.st_mode);
+    const int result = _IO_fclose(stream);
+    if (!fail) return result;
+    errno = EIO;
+    return EOF;
 }
 
 namespace {

@@ -114,11 +114,14 @@ TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
     temp_dir dir;
     std::string base = dir.path + "/r";
     put(base + ".csv", "");
-    for (unsigned n = 2; n <= max_name_suffix; ++n)
-        put(base + "_" + std::to_string(n) + ".csv", "");
+    for (unsigned n = 2; n < max_name_suffix; ++n) put(base + "_" + std::to_string(n) + ".csv", "");
     char path[csv_path_size];
     std::snprintf(path, sizeof path, "%s.csv", base.c_str());
     std::FILE* stream = nullptr;
+    ASSERT_EQ(create_data_file(path, sizeof path, &stream), 0) << "the last number is still tried";
+    EXPECT_EQ(std::string(path), base + "_999.csv");
+    EXPECT_EQ(close_data_file(stream), 0);
+    std::snprintf(path, sizeof path, "%s.csv", base.c_str());
     EXPECT_EQ(create_data_file(path, sizeof path, &stream), EEXIST);
     EXPECT_EQ(std::string(path), base + ".csv") << "the message names the designed path";
 
@@ -126,6 +129,28 @@ TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
     std::snprintf(path, sizeof path, "%s", missing.c_str());
     EXPECT_EQ(create_data_file(path, sizeof path, &stream), ENOENT);
     EXPECT_EQ(std::string(path), missing);
+}
+
+TEST(CreateDataFile, ANumberedNameMayFillThePathBufferButNeverOverflowIt) {
+    temp_dir dir;
+    for (std::size_t numbered : {csv_path_size - 1, csv_path_size}) {
+        std::string taken = dir.path + "/";
+        while (taken.size() < 300) taken += "./";  // keeps each name within NAME_MAX
+        taken += std::string(numbered - taken.size() - 6, numbered % 2 ? 'a' : 'b') + ".csv";
+        put(taken, "");  // "_2" would make it `numbered` bytes long
+        char path[csv_path_size];
+        std::snprintf(path, sizeof path, "%s", taken.c_str());
+        std::FILE* stream = nullptr;
+        int error = create_data_file(path, sizeof path, &stream);
+        if (numbered == csv_path_size) {
+            EXPECT_EQ(error, ENAMETOOLONG);
+            EXPECT_EQ(std::string(path), taken);
+            continue;
+        }
+        ASSERT_EQ(error, 0);
+        EXPECT_EQ(std::string(path), taken.substr(0, taken.size() - 4) + "_2.csv");
+        EXPECT_EQ(close_data_file(stream), 0);
+    }
 }
 
 TEST(Rows, HeaderIsTheDocumented38Bytes) {
@@ -184,23 +209,35 @@ TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {
 }
 
 TEST(WriteBlock, HugeValuesOverflowNoBufferAndCutNoRow) {
-    temp_dir dir;
-    std::string path = dir.path + "/huge.csv";
-    std::FILE* stream = std::fopen(path.c_str(), "w");
-    ASSERT_NE(stream, nullptr);
-    std::vector<double> volts(1000);
-    for (std::size_t i = 0; i < volts.size(); ++i)
-        volts[i] = (i % 3 == 0) ? -1.7976931348623157e308 : (i % 3 == 1) ? 1e300 : 0.25;
-    std::vector<char> text(row_text_size);
-    std::uint64_t bytes = 0;
-    ASSERT_EQ(write_block(stream, text.data(), volts.data(), 1000, 7.0, 0.0001, 0.5, &bytes), 0);
-    EXPECT_EQ(close_data_file(stream), 0);
-    std::string expected;
-    for (std::size_t i = 0; i < volts.size(); ++i)
-        expected += printf_row(7.0 + i * 0.0001, volts[i]);
-    EXPECT_GT(expected.size(), 4 * row_text_size);
-    EXPECT_EQ(bytes, expected.size());
-    EXPECT_TRUE(slurp(path) == expected);
+    // Rows of mixed lengths, then rows all nearly max_row_size long: a time
+    // and three values of 307 to 309 integer digits.
+    for (bool longest : {false, true}) {
+        temp_dir dir;
+        std::string path = dir.path + "/huge.csv";
+        std::FILE* stream = std::fopen(path.c_str(), "w");
+        ASSERT_NE(stream, nullptr);
+        std::vector<double> volts(1000);
+        for (std::size_t i = 0; i < volts.size(); ++i)
+            volts[i] = longest        ? -1.7e308 / 2 / standard_gravity
+                       : (i % 3 == 0) ? -1.7976931348623157e308
+                       : (i % 3 == 1) ? 1e300
+                                      : 0.25;
+        const double rel = longest ? -1.7976931348623157e308 : 7.0;
+        std::vector<char> text(row_text_size + max_row_size, '#');  // a guard behind the buffer
+        std::uint64_t bytes = 0;
+        ASSERT_EQ(write_block(stream, text.data(), volts.data(), 1000, rel, 0.0001, 0.5, &bytes),
+                  0);
+        EXPECT_EQ(close_data_file(stream), 0);
+        EXPECT_EQ(std::string(text.begin() + row_text_size, text.end()),
+                  std::string(max_row_size, '#'))
+            << "written beyond the row buffer";
+        std::string expected;
+        for (std::size_t i = 0; i < volts.size(); ++i)
+            expected += printf_row(rel + i * 0.0001, volts[i]);
+        EXPECT_GT(expected.size(), 4 * row_text_size);
+        EXPECT_EQ(bytes, expected.size());
+        EXPECT_TRUE(slurp(path) == expected);
+    }
 }
 
 TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {

@@ -198,6 +198,7 @@ std::vector<invalid_file> invalid_files() {
     std::string wrong_header = "Time(s);Volt(V);Accel(g);Accel(m/s^2)\n" + five_rows.substr(38);
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xff));
+    std::string long_line = five_rows + std::string(max_row_size, '1') + "\n";
     return {
         {"wrong_header", wrong_header,
          "line 1: wrong header \"Time(s);Volt(V);Accel(g);Accel(m/s^2)\", expected "
@@ -209,6 +210,8 @@ std::vector<invalid_file> invalid_files() {
          "line 7: last line cut short, it has no line end; 5 whole rows before it"},
         {"empty", "", "line 1: the file is empty, it has no header line"},
         {"binary", binary, "line 1: binary data, not a data file"},
+        {"control_byte_first", "\x1b" + five_rows, "line 1: binary data, not a data file"},
+        {"long_line", long_line, "line 7: longer than 1272 bytes, no row is"},
         {"crlf", "Time(s),Volt(V),Accel(g),Accel(m/s^2)\r\n0.000100,0.500000,1.000000,9.806650\r\n",
          "line 1: wrong header \"Time(s),Volt(V),Accel(g),Accel(m/s^2)?\", expected "
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
@@ -282,10 +285,15 @@ TEST_F(InspectProgram, HelpAndVersionGoToStdoutAndExitZero) {
 // ---- Reports --------------------------------------------------------------
 
 TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
-    std::string file = put("intact.csv", recording({}));
+    std::string content = recording({});
+    std::string file = put("intact.csv", content);
     program_result run = inspect({file});
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    char size[64];
+    std::snprintf(size, sizeof size, "  %-28s %14zu bytes", "size", content.size());
+    EXPECT_TRUE(has_line(run.out, size)) << run.out;
+    EXPECT_TRUE(lines_starting_with(run.out, "    ...").empty()) << run.out;
     EXPECT_TRUE(has_line(
         run.out,
         "Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent"))
@@ -297,6 +305,14 @@ TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
     EXPECT_TRUE(has_line(run.out, "  1         50.000 Hz       0.500000 g")) << run.out;
     EXPECT_TRUE(has_line(run.out, "  peak-to-peak                       1.000000       9.806650"))
         << run.out;
+}
+
+TEST_F(InspectProgram, AHeaderAloneClaimsNothingAboutRows) {
+    program_result run = inspect({put("header.csv", data_file_header)});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_TRUE(has_line(run.out, "Verdict  valid data file, 0 rows")) << run.out;
+    for (const char* claim : {"  gaps", "    ..."})
+        EXPECT_TRUE(lines_starting_with(run.out, claim).empty()) << run.out;
 }
 
 TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {

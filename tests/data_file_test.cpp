@@ -230,6 +230,8 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     std::vector<char> text(row_text_size);
     std::uint64_t bytes = 0;
     EXPECT_EQ(write_block(full, text.data(), volts, 2, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
+    std::vector<double> huge(1000, 1e300);  // fails while the block is still being formatted
+    EXPECT_EQ(write_block(full, text.data(), huge.data(), 1000, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
     EXPECT_EQ(bytes, 0u);
     std::fclose(full);
 

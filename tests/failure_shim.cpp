@@ -4,6 +4,7 @@
 //   ACC_TEST_FAIL_LOCALTIME=1      localtime returns NULL (EOVERFLOW)
 //   ACC_TEST_FAIL_CLOSE=1          fclose of a regular file closes it but
 //                                  returns EOF (EIO), as a delayed write error
+//   ACC_TEST_FAIL_SYNC=1           fsync and fdatasync fail with EIO
 // or to step the wall clock as an administrator or a time daemon would:
 //   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
 //                                  n-th call on (calls counted from 1)
@@ -14,7 +15,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
 extern "C" void* __libc_malloc(std::size_t size);
@@ -59,6 +62,18 @@ extern "C" int fclose(std::FILE* stream) {
     if (!fail) return result;
     errno = EIO;
     return EOF;
+}
+
+extern "C" int fsync(int fd) {
+    if (!std::getenv("ACC_TEST_FAIL_SYNC")) return static_cast<int>(syscall(SYS_fsync, fd));
+    errno = EIO;
+    return -1;
+}
+
+extern "C" int fdatasync(int fd) {
+    if (!std::getenv("ACC_TEST_FAIL_SYNC")) return static_cast<int>(syscall(SYS_fdatasync, fd));
+    errno = EIO;
+    return -1;
 }
 
 namespace {

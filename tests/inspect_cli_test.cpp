@@ -196,12 +196,16 @@ std::vector<invalid_file> invalid_files() {
     std::string comma_missing = five_rows + "0.100500,0.5000001.000000,9.806650\n";
     std::string cut_short = five_rows + "0.100500,0.500000,1.00";
     std::string wrong_header = "Time(s);Volt(V);Accel(g);Accel(m/s^2)\n" + five_rows.substr(38);
+    std::string long_header = "Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperature(C)\n";
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xff));
     std::string long_line = five_rows + std::string(max_row_size, '1') + "\n";
     return {
         {"wrong_header", wrong_header,
          "line 1: wrong header \"Time(s);Volt(V);Accel(g);Accel(m/s^2)\", expected "
+         "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
+        {"long_header", long_header,
+         "line 1: wrong header \"Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperatu\", expected "
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
         {"five_decimals", five_decimals,
          "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
@@ -294,6 +298,11 @@ TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
     std::snprintf(size, sizeof size, "  %-28s %14zu bytes", "size", content.size());
     EXPECT_TRUE(has_line(run.out, size)) << run.out;
     EXPECT_TRUE(lines_starting_with(run.out, "    ...").empty()) << run.out;
+    for (const char* heading :
+         {"Rows and time", "Continuity", "Acceleration", "Consistency", "Vibration spectrum"})
+        EXPECT_TRUE(has_line(run.out, heading)) << heading;
+    EXPECT_TRUE(has_line(run.out, "  max                                1.500000      14.709975"))
+        << run.out;
     EXPECT_TRUE(has_line(
         run.out,
         "Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent"))

@@ -453,6 +453,12 @@ TEST(Spectrum, FewerSamplesThanOneSegmentStillGiveASpectrum) {
     EXPECT_NEAR(run.peaks[0].frequency_hz, 50.0, 0.05);
     EXPECT_NEAR(run.peaks[0].amplitude, 0.5, 0.5 * 0.01);
     spectrum_free(&run.spectrum);
+    run = analyse(tones(10000, 1.0, {{50.0, 0.5}}));  // one whole segment and a part
+    EXPECT_EQ(run.spectrum.segment_size, 8192u);
+    EXPECT_EQ(run.spectrum.segments, 1u);
+    ASSERT_FALSE(run.peaks.empty());
+    EXPECT_NEAR(run.peaks[0].amplitude, 0.5, 0.5 * 0.005);
+    spectrum_free(&run.spectrum);
 
     welch_state welch;
     ASSERT_EQ(welch_init(&welch, 8192), 0);
@@ -559,6 +565,8 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
     EXPECT_NEAR(result->stats.jitter_late_s, 0.04, 1e-6);
     EXPECT_EQ(result->stats.nonfinite_rows, 3u);
     EXPECT_TRUE(std::isfinite(result->noise_floor));
+    for (std::size_t i = 0; i < result->env.count; ++i)
+        ASSERT_TRUE(std::isfinite(result->env.buckets[i].min + result->env.buckets[i].max)) << i;
     for (std::size_t k = 0; k < result->spectrum.bins; ++k)
         ASSERT_TRUE(std::isfinite(result->spectrum.amplitude[k])) << "bin " << k;
     ASSERT_GE(result->peak_count, 1u);

@@ -257,13 +257,16 @@ TEST_F(RecorderTest, HeaderThatCannotBeWrittenFailsBeforeRecording) {
     // the no-memory test, which unwinds the same state.
 }
 
-TEST_F(RecorderTest, AFailedFinalCloseIsAWriteErrorAndNotDone) {
+class StorageFailureTest : public RecorderTest,
+                           public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StorageFailureTest, AFailedFinalSyncOrCloseIsAWriteErrorAndNotDone) {
 #ifdef ACC_NO_PRELOAD
     GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
 #endif
     write_file(dir + "/key", "q");
     program_options options =
-        recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_CLOSE=1"});
+        recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, GetParam()});
     options.stdin_path = dir + "/key";
     program_result run = run_program(options);
     EXPECT_EQ(run.exit_status, 250);
@@ -276,6 +279,9 @@ TEST_F(RecorderTest, AFailedFinalCloseIsAWriteErrorAndNotDone) {
     EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()),
               (std::vector<std::string>{"AI_StopTask", "AI_ReleaseTask", "DEV_Release"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Steps, StorageFailureTest,
+                         ::testing::Values("ACC_TEST_FAIL_SYNC=1", "ACC_TEST_FAIL_CLOSE=1"));
 
 TEST_F(RecorderTest, MessagesReachAPipeAtOnceAndAVanishedReaderStopsNoTeardown) {
     child_process child = start_program(recorder());

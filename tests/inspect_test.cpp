@@ -363,6 +363,14 @@ TEST(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
     delete stats;
 }
 
+TEST(InspectStats, SumsKeepTheDigitsALargeValueWouldSwallow) {
+    column_stats column{};
+    column_add(&column, 1e16);
+    for (int i = 0; i < 10; ++i) column_add(&column, 1.0);
+    column_add(&column, -1e16);
+    EXPECT_EQ(column_mean(column), 10.0 / 12);
+}
+
 TEST(RowConsistent, AllowsWhatRoundingTheVoltageExplainsAndNoMore) {
     // 0.5000005 V prints as 0.500000 or 0.500001; g is 1.000001 either way.
     csv_row row{0.0, 0.5, 1.000001, 9.806660};

@@ -340,6 +340,9 @@ TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {
     EXPECT_TRUE(has_line(run.out, "    gap      after 1.099900 s (line 10002): 500.000 ms missing"))
         << run.out;
     EXPECT_TRUE(has_line(run.out, "  overlaps                                  0")) << run.out;
+    shape.gap_s = -0.3;  // the block starts early instead
+    run = inspect({put("overlap.csv", recording(shape))});
+    EXPECT_TRUE(has_line(run.out, "Verdict  valid data file, 30000 rows; 1 overlap")) << run.out;
 }
 
 TEST_F(InspectProgram, AFileFromABuildWithAnotherSensitivityShowsInTheConsistency) {

@@ -378,6 +378,12 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     EXPECT_NE(svg.find("fill=\"#d62728\" fill-opacity=\"0.25\""), std::string::npos)
         << "the gap is marked";
     EXPECT_LT(svg.size(), 200000u);
+    // Time and frequency ticks, the strongest peak marked and listed, the spectrum's trace.
+    for (const char* part :
+         {"middle\">2.0</text>", ">100</text>", "bold\">1</text>", ">1: 50.00 Hz"})
+        EXPECT_NE(svg.find(part), std::string::npos) << part;
+    const std::size_t points = svg.find("points=\"");
+    EXPECT_GT(svg.find('"', points + 8) - points, 1000u);
 
     const std::string xmllint = find_tool("xmllint");
     if (!xmllint.empty()) {

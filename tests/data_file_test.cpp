@@ -4,9 +4,11 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -234,6 +236,11 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     EXPECT_EQ(write_block(full, text.data(), huge.data(), 1000, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
     EXPECT_EQ(bytes, 0u);
     std::fclose(full);
+    int sealed = memfd_create("sealed", MFD_ALLOW_SEALING);
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE), 0);
+    std::FILE* refused = fdopen(sealed, "w");
+    EXPECT_EQ(write_header(refused), EPERM) << "the failure's own errno, whatever it is";
+    std::fclose(refused);
 
     temp_dir dir;
     std::string path = dir.path + "/cut.csv";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -496,7 +497,9 @@ TEST(Spectrum, SamplesBeforeABreakNeverShareASegmentWithThoseAfter) {
 
 TEST(Spectrum, PlainNoiseHasNoPeakAboveTwentyDecibelsOverItsMedian) {
     spectrum_run run = analyse(tones(200000, 1.0, {}, 0.004));
+    const std::size_t held = mallinfo2().uordblks;
     double floor = noise_floor(run.spectrum);
+    EXPECT_EQ(mallinfo2().uordblks, held) << "the median's copy is freed";
     // White noise of variance s^2 through a Hann window: 4 s sqrt(3 / 8N) per bin.
     double expected = 4 * (0.004 / std::sqrt(3.0)) * std::sqrt(3.0 / (8 * 8192.0));
     EXPECT_NEAR(floor, expected, expected * 0.1);

@@ -70,8 +70,8 @@ extern "C" int fsync(int fd) {
     return -1;
 }
 
-extern "C" int fdatasync(int fd) {
-    if (!std::getenv("ACC_TEST_FAIL_SYNC")) return static_cast<int>(syscall(SYS_fdatasync, fd));
+extern "C" int fdatasync(int fildes) {
+    if (!std::getenv("ACC_TEST_FAIL_SYNC")) return static_cast<int>(syscall(SYS_fdatasync, fildes));
     errno = EIO;
     return -1;
 }

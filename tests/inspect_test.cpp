@@ -521,6 +521,18 @@ TEST(Spectrum, ASlowDriftIsNoPeak) {
 
 // ---- The whole pass ------------------------------------------------------
 
+namespace {
+
+// The whole pass over a file holding `content`, with this build's settings.
+bool inspect_content(const std::string& content, inspect_result* result) {
+    int fd = memory_file(content);
+    bool valid = fd >= 0 && inspect_fd(fd, default_inspect_config(), result);
+    if (fd >= 0) close(fd);
+    return valid;
+}
+
+}  // namespace
+
 TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
     // The recorder stalls inside a read: that block returns 1.5 s late and
     // carries the gap in its time stamp, while the device overruns and the
@@ -537,11 +549,8 @@ TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
         }
         start += 0.1;
     }
-    int fd = memory_file(content);
-    ASSERT_GE(fd, 0);
     inspect_result* result = new inspect_result;
-    ASSERT_TRUE(inspect_fd(fd, default_inspect_config(), result));
-    close(fd);
+    ASSERT_TRUE(inspect_content(content, result));
     EXPECT_EQ(result->stats.gaps, 1u);
     ASSERT_GE(result->peak_count, 1u);
     EXPECT_NEAR(result->peaks[0].frequency_hz, 50.0, 0.001);
@@ -565,11 +574,8 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
             volt = n < 10000 ? NAN : n < 20000 ? INFINITY : -INFINITY;
         content += row_text(start + (n % 1000) * 1e-4, volt);
     }
-    int fd = memory_file(content);
-    ASSERT_GE(fd, 0);
     inspect_result* result = new inspect_result;
-    ASSERT_TRUE(inspect_fd(fd, default_inspect_config(), result));
-    close(fd);
+    ASSERT_TRUE(inspect_content(content, result));
     EXPECT_EQ(result->stats.gaps, 1u);
     EXPECT_EQ(result->stats.overlaps, 0u);
     EXPECT_NEAR(result->stats.largest_gap_s, 0.06, 1e-6);

@@ -292,8 +292,7 @@ TEST_F(RecorderTest, MessagesReachAPipeAtOnceAndAVanishedReaderStopsNoTeardown) 
     ssize_t got = 0;
     while ((got = read(child.out_fd, buffer, sizeof buffer)) > 0)
         banner.append(buffer, static_cast<std::size_t>(got));
-    EXPECT_EQ(banner.substr(banner.size() < 23 ? 0 : banner.size() - 23),
-              "Press any key to stop.\n");
+    EXPECT_NE(banner.find("Press any key to stop.\n"), std::string::npos) << banner;
     close(child.out_fd);  // the reader goes away: the summary cannot be written
     child.out_fd = -1;
     kill(child.pid, SIGTERM);

@@ -316,12 +316,14 @@ TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
         << run.out;
 }
 
-TEST_F(InspectProgram, AHeaderAloneClaimsNothingAboutRows) {
+TEST_F(InspectProgram, TheVerdictClaimsNothingTheRowsDoNotShow) {
     program_result run = inspect({put("header.csv", data_file_header)});
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_TRUE(has_line(run.out, "Verdict  valid data file, 0 rows")) << run.out;
     for (const char* claim : {"  gaps", "    ..."})
         EXPECT_TRUE(lines_starting_with(run.out, claim).empty()) << run.out;
+    run = inspect({put("nan.csv", data_file_header + std::string("0.100000,nan,nan,nan\n"))});
+    EXPECT_NE(run.out.find("; 1 row with nan or inf\n"), std::string::npos) << run.out;
 }
 
 TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {

@@ -384,6 +384,7 @@ TEST(RowConsistent, AllowsWhatRoundingTheVoltageExplainsAndNoMore) {
     double nan = std::nan("");
     EXPECT_TRUE(row_consistent(csv_row{0.0, nan, -nan, nan}, sensitivity));
     EXPECT_FALSE(row_consistent(csv_row{0.0, nan, 1.0, nan}, sensitivity));
+    EXPECT_FALSE(row_consistent(csv_row{0.0, 1e308, 1.0, 9.80665}, sensitivity));  // g overflows
 }
 
 // ---- Spectrum -------------------------------------------------------------

@@ -73,6 +73,18 @@ TEST_F(KbhitTest, RedirectedInputCountsAsAKeyAtOnceAndStaysPending) {
     EXPECT_EQ(getchar(), 'q');
 }
 
+TEST_F(KbhitTest, AKeyAfterEndOfFileIsStillSeen) {
+    char name[] = "/tmp/acc_kbhit_XXXXXX";
+    int writer = mkstemp(name);
+    ASSERT_GE(writer, 0);
+    use_as_stdin(open(name, O_RDONLY));
+    unlink(name);
+    EXPECT_EQ(kbhit(), 0);  // end of file, as after Ctrl-D
+    ASSERT_EQ(write(writer, "q", 1), 1);
+    EXPECT_EQ(kbhit(), 1);
+    close(writer);
+}
+
 TEST_F(KbhitTest, NothingWaitingLeavesNothingThatHidesTheNextKey) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);

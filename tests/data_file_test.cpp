@@ -4,9 +4,11 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -91,6 +93,10 @@ TEST(CsvPath, NumberedVariantsGoBeforeTheEnding) {
     EXPECT_STREQ(out, "/d/cut_sho_17");
     char small[12];
     EXPECT_FALSE(format_numbered_path(small, sizeof small, "/d/abcd.csv", 100));
+    char exact[16];  // a name that fills the buffer is used; one byte more, never cut short
+    ASSERT_TRUE(format_numbered_path(exact, sizeof exact, "/d/abcd.csv", 100));
+    EXPECT_STREQ(exact, "/d/abcd_100.csv");
+    EXPECT_FALSE(format_numbered_path(exact, sizeof exact, "/d/abcde.csv", 100));
 }
 
 TEST(CreateDataFile, NeverTouchesAnExistingRecording) {
@@ -114,11 +120,14 @@ TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
     temp_dir dir;
     std::string base = dir.path + "/r";
     put(base + ".csv", "");
-    for (unsigned n = 2; n <= max_name_suffix; ++n)
-        put(base + "_" + std::to_string(n) + ".csv", "");
+    for (unsigned n = 2; n < max_name_suffix; ++n) put(base + "_" + std::to_string(n) + ".csv", "");
     char path[csv_path_size];
     std::snprintf(path, sizeof path, "%s.csv", base.c_str());
     std::FILE* stream = nullptr;
+    ASSERT_EQ(create_data_file(path, sizeof path, &stream), 0) << "the last number is still tried";
+    EXPECT_EQ(std::string(path), base + "_999.csv");
+    EXPECT_EQ(close_data_file(stream), 0);
+    std::snprintf(path, sizeof path, "%s.csv", base.c_str());
     EXPECT_EQ(create_data_file(path, sizeof path, &stream), EEXIST);
     EXPECT_EQ(std::string(path), base + ".csv") << "the message names the designed path";
 
@@ -184,23 +193,35 @@ TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {
 }
 
 TEST(WriteBlock, HugeValuesOverflowNoBufferAndCutNoRow) {
-    temp_dir dir;
-    std::string path = dir.path + "/huge.csv";
-    std::FILE* stream = std::fopen(path.c_str(), "w");
-    ASSERT_NE(stream, nullptr);
-    std::vector<double> volts(1000);
-    for (std::size_t i = 0; i < volts.size(); ++i)
-        volts[i] = (i % 3 == 0) ? -1.7976931348623157e308 : (i % 3 == 1) ? 1e300 : 0.25;
-    std::vector<char> text(row_text_size);
-    std::uint64_t bytes = 0;
-    ASSERT_EQ(write_block(stream, text.data(), volts.data(), 1000, 7.0, 0.0001, 0.5, &bytes), 0);
-    EXPECT_EQ(close_data_file(stream), 0);
-    std::string expected;
-    for (std::size_t i = 0; i < volts.size(); ++i)
-        expected += printf_row(7.0 + i * 0.0001, volts[i]);
-    EXPECT_GT(expected.size(), 4 * row_text_size);
-    EXPECT_EQ(bytes, expected.size());
-    EXPECT_TRUE(slurp(path) == expected);
+    // Rows of mixed lengths, then rows all nearly max_row_size long: a time
+    // and three values of 307 to 309 integer digits.
+    for (bool longest : {false, true}) {
+        temp_dir dir;
+        std::string path = dir.path + "/huge.csv";
+        std::FILE* stream = std::fopen(path.c_str(), "w");
+        ASSERT_NE(stream, nullptr);
+        std::vector<double> volts(1000);
+        for (std::size_t i = 0; i < volts.size(); ++i)
+            volts[i] = longest        ? -1.7e308 / 2 / standard_gravity
+                       : (i % 3 == 0) ? -1.7976931348623157e308
+                       : (i % 3 == 1) ? 1e300
+                                      : 0.25;
+        const double rel = longest ? -1.7976931348623157e308 : 7.0;
+        std::vector<char> text(row_text_size + max_row_size, '#');  // a guard behind the buffer
+        std::uint64_t bytes = 0;
+        ASSERT_EQ(write_block(stream, text.data(), volts.data(), 1000, rel, 0.0001, 0.5, &bytes),
+                  0);
+        EXPECT_EQ(close_data_file(stream), 0);
+        EXPECT_EQ(std::string(text.begin() + row_text_size, text.end()),
+                  std::string(max_row_size, '#'))
+            << "written beyond the row buffer";
+        std::string expected;
+        for (std::size_t i = 0; i < volts.size(); ++i)
+            expected += printf_row(rel + i * 0.0001, volts[i]);
+        EXPECT_GT(expected.size(), 4 * row_text_size);
+        EXPECT_EQ(bytes, expected.size());
+        EXPECT_TRUE(slurp(path) == expected);
+    }
 }
 
 TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
@@ -211,8 +232,15 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     std::vector<char> text(row_text_size);
     std::uint64_t bytes = 0;
     EXPECT_EQ(write_block(full, text.data(), volts, 2, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
+    std::vector<double> huge(1000, 1e300);  // fails while the block is still being formatted
+    EXPECT_EQ(write_block(full, text.data(), huge.data(), 1000, 0.0, 0.0001, 0.5, &bytes), ENOSPC);
     EXPECT_EQ(bytes, 0u);
     std::fclose(full);
+    int sealed = memfd_create("sealed", MFD_ALLOW_SEALING);
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE), 0);
+    std::FILE* refused = fdopen(sealed, "w");
+    EXPECT_EQ(write_header(refused), EPERM) << "the failure's own errno, whatever it is";
+    std::fclose(refused);
 
     temp_dir dir;
     std::string path = dir.path + "/cut.csv";

@@ -2,6 +2,10 @@
 // sick system:
 //   ACC_TEST_FAIL_ALLOC_SIZE=<n>   malloc of exactly n bytes returns NULL
 //   ACC_TEST_FAIL_LOCALTIME=1      localtime returns NULL (EOVERFLOW)
+//   ACC_TEST_FAIL_CLOSE=1          fclose of a regular file closes it but
+//                                  returns EOF (EIO), as a delayed write error
+//   ACC_TEST_FAIL_SYNC=1           fsync and fdatasync fail with EIO, every
+//                                  call (ACC_TEST_FAIL_SYNC_FROM=1)
 // or to step the wall clock as an administrator or a time daemon would:
 //   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
 //                                  n-th call on (calls counted from 1)
@@ -12,14 +16,18 @@
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
 extern "C" void* __libc_malloc(std::size_t size);
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
+extern "C" int _IO_fclose(std::FILE* stream);
 
 namespace {
 std::size_t failing_alloc_size() {
@@ -48,6 +56,17 @@ extern "C" std::tm* localtime(const std::time_t* time) {
     }
     static std::tm result;
     return localtime_r(time, &result);
+}
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
+extern "C" int fclose(std::FILE* stream) {
+    struct stat status {};
+    const bool fail = std::getenv("ACC_TEST_FAIL_CLOSE") && fstat(fileno(stream), &status) == 0 &&
+                      S_ISREG(status.st_mode);
+    const int result = _IO_fclose(stream);
+    if (!fail) return result;
+    errno = EIO;
+    return EOF;
 }
 
 namespace {
@@ -98,7 +117,8 @@ unsigned long long env_count(const char* name) {
 int sick_sync(long call_number, int fd) {
     static unsigned long long calls = 0;
     unsigned long long delay_ms = env_count("ACC_TEST_SYNC_DELAY_MS");
-    unsigned long long fail_from = env_count("ACC_TEST_FAIL_SYNC_FROM");
+    unsigned long long fail_from =
+        std::getenv("ACC_TEST_FAIL_SYNC") ? 1 : env_count("ACC_TEST_FAIL_SYNC_FROM");
     // Both threads of the recorder may sync; the count needs no more than
     // an atomic increment.
     unsigned long long call = __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST);

@@ -196,11 +196,16 @@ std::vector<invalid_file> invalid_files() {
     std::string comma_missing = five_rows + "0.100500,0.5000001.000000,9.806650\n";
     std::string cut_short = five_rows + "0.100500,0.500000,1.00";
     std::string wrong_header = "Time(s);Volt(V);Accel(g);Accel(m/s^2)\n" + five_rows.substr(38);
+    std::string long_header = "Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperature(C)\n";
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xff));
+    std::string long_line = five_rows + std::string(max_row_size, '1') + "\n";
     return {
         {"wrong_header", wrong_header,
          "line 1: wrong header \"Time(s);Volt(V);Accel(g);Accel(m/s^2)\", expected "
+         "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
+        {"long_header", long_header,
+         "line 1: wrong header \"Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperatu\", expected "
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
         {"five_decimals", five_decimals,
          "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
@@ -209,6 +214,8 @@ std::vector<invalid_file> invalid_files() {
          "line 7: last line cut short, it has no line end; 5 whole rows before it"},
         {"empty", "", "line 1: the file is empty, it has no header line"},
         {"binary", binary, "line 1: binary data, not a data file"},
+        {"control_byte_first", "\x1b" + five_rows, "line 1: binary data, not a data file"},
+        {"long_line", long_line, "line 7: longer than 1272 bytes, no row is"},
         {"crlf", "Time(s),Volt(V),Accel(g),Accel(m/s^2)\r\n0.000100,0.500000,1.000000,9.806650\r\n",
          "line 1: wrong header \"Time(s),Volt(V),Accel(g),Accel(m/s^2)?\", expected "
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
@@ -297,10 +304,20 @@ TEST_F(InspectProgram, HelpAndVersionGoToStdoutAndExitZero) {
 // ---- Reports --------------------------------------------------------------
 
 TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
-    std::string file = put("intact.csv", recording({}));
+    std::string content = recording({});
+    std::string file = put("intact.csv", content);
     program_result run = inspect({file});
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    char size[64];
+    std::snprintf(size, sizeof size, "  %-28s %14zu bytes", "size", content.size());
+    EXPECT_TRUE(has_line(run.out, size)) << run.out;
+    EXPECT_TRUE(lines_starting_with(run.out, "    ...").empty()) << run.out;
+    for (const char* heading :
+         {"Rows and time", "Continuity", "Acceleration", "Consistency", "Vibration spectrum"})
+        EXPECT_TRUE(has_line(run.out, heading)) << heading;
+    EXPECT_TRUE(has_line(run.out, "  max                                1.500000      14.709975"))
+        << run.out;
     EXPECT_TRUE(has_line(
         run.out,
         "Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent"))
@@ -312,6 +329,16 @@ TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
     EXPECT_TRUE(has_line(run.out, "  1         50.000 Hz       0.500000 g")) << run.out;
     EXPECT_TRUE(has_line(run.out, "  peak-to-peak                       1.000000       9.806650"))
         << run.out;
+}
+
+TEST_F(InspectProgram, TheVerdictClaimsNothingTheRowsDoNotShow) {
+    program_result run = inspect({put("header.csv", data_file_header)});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_TRUE(has_line(run.out, "Verdict  valid data file, 0 rows")) << run.out;
+    for (const char* claim : {"  gaps", "    ..."})
+        EXPECT_TRUE(lines_starting_with(run.out, claim).empty()) << run.out;
+    run = inspect({put("nan.csv", data_file_header + std::string("0.100000,nan,nan,nan\n"))});
+    EXPECT_NE(run.out.find("; 1 row with nan or inf\n"), std::string::npos) << run.out;
 }
 
 TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {
@@ -330,6 +357,9 @@ TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {
     EXPECT_TRUE(has_line(run.out, "    gap      after 1.099900 s (line 10002): 500.000 ms missing"))
         << run.out;
     EXPECT_TRUE(has_line(run.out, "  overlaps                                  0")) << run.out;
+    shape.gap_s = -0.3;  // the block starts early instead
+    run = inspect({put("overlap.csv", recording(shape))});
+    EXPECT_TRUE(has_line(run.out, "Verdict  valid data file, 30000 rows; 1 overlap")) << run.out;
 }
 
 TEST_F(InspectProgram, AFileFromABuildWithAnotherSensitivityShowsInTheConsistency) {
@@ -365,6 +395,12 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     EXPECT_NE(svg.find("fill=\"#d62728\" fill-opacity=\"0.25\""), std::string::npos)
         << "the gap is marked";
     EXPECT_LT(svg.size(), 200000u);
+    // Time and frequency ticks, the strongest peak marked and listed, the spectrum's trace.
+    for (const char* part :
+         {"middle\">2.0</text>", ">100</text>", "bold\">1</text>", ">1: 50.000 Hz"})
+        EXPECT_NE(svg.find(part), std::string::npos) << part;
+    const std::size_t points = svg.find("points=\"");
+    EXPECT_GT(svg.find('"', points + 8) - points, 1000u);
 
     const std::string xmllint = find_tool("xmllint");
     if (!xmllint.empty()) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -312,6 +313,24 @@ TEST(InspectStats, TellsGapsAndOverlapsFromJitter) {
     delete stats;
 }
 
+TEST(InspectStats, CountsEveryDiscontinuityBeyondThoseItKeeps) {
+    inspect_stats* stats = new inspect_stats;
+    stats_init(stats, 10000.0, sensitivity, 0.05);
+    // 700 steps, alternately 0.1 s late and 0.1 s early.
+    double t = 0.0;
+    for (int n = 0; n <= 700; ++n) {
+        stats_add(stats, csv_row{t, 0.5, 1.0, standard_gravity}, n + 2);
+        t += 1e-4 + (n % 2 == 0 ? 0.1 : -0.1);
+    }
+    EXPECT_EQ(stats->gaps, 350u);
+    EXPECT_EQ(stats->overlaps, 350u);
+    EXPECT_NEAR(stats->missing_s, 35.0, 1e-9);
+    EXPECT_EQ(stats->volt.count, 701u);
+    ASSERT_LE(stats->kept_count, kept_discontinuities);
+    for (std::size_t i = 0; i < stats->kept_count; ++i) EXPECT_EQ(stats->kept[i].line, i + 3);
+    delete stats;
+}
+
 TEST(InspectStats, LevelsOfASineOverWholeCycles) {
     inspect_stats* stats = new inspect_stats;
     stats_init(stats, 10000.0, sensitivity, 0.05);
@@ -345,6 +364,14 @@ TEST(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
     delete stats;
 }
 
+TEST(InspectStats, SumsKeepTheDigitsALargeValueWouldSwallow) {
+    column_stats column{};
+    column_add(&column, 1e16);
+    for (int i = 0; i < 10; ++i) column_add(&column, 1.0);
+    column_add(&column, -1e16);
+    EXPECT_EQ(column_mean(column), 10.0 / 12);
+}
+
 TEST(RowConsistent, AllowsWhatRoundingTheVoltageExplainsAndNoMore) {
     // 0.5000005 V prints as 0.500000 or 0.500001; g is 1.000001 either way.
     csv_row row{0.0, 0.5, 1.000001, 9.806660};
@@ -357,6 +384,7 @@ TEST(RowConsistent, AllowsWhatRoundingTheVoltageExplainsAndNoMore) {
     double nan = std::nan("");
     EXPECT_TRUE(row_consistent(csv_row{0.0, nan, -nan, nan}, sensitivity));
     EXPECT_FALSE(row_consistent(csv_row{0.0, nan, 1.0, nan}, sensitivity));
+    EXPECT_FALSE(row_consistent(csv_row{0.0, 1e308, 1.0, 9.80665}, sensitivity));  // g overflows
 }
 
 // ---- Spectrum -------------------------------------------------------------
@@ -435,6 +463,12 @@ TEST(Spectrum, FewerSamplesThanOneSegmentStillGiveASpectrum) {
     EXPECT_NEAR(run.peaks[0].frequency_hz, 50.0, 0.05);
     EXPECT_NEAR(run.peaks[0].amplitude, 0.5, 0.5 * 0.01);
     spectrum_free(&run.spectrum);
+    run = analyse(tones(10000, 1.0, {{50.0, 0.5}}));  // one whole segment and a part
+    EXPECT_EQ(run.spectrum.segment_size, 8192u);
+    EXPECT_EQ(run.spectrum.segments, 1u);
+    ASSERT_FALSE(run.peaks.empty());
+    EXPECT_NEAR(run.peaks[0].amplitude, 0.5, 0.5 * 0.005);
+    spectrum_free(&run.spectrum);
 
     welch_state welch;
     ASSERT_EQ(welch_init(&welch, 8192), 0);
@@ -464,7 +498,9 @@ TEST(Spectrum, SamplesBeforeABreakNeverShareASegmentWithThoseAfter) {
 
 TEST(Spectrum, PlainNoiseHasNoPeakAboveTwentyDecibelsOverItsMedian) {
     spectrum_run run = analyse(tones(200000, 1.0, {}, 0.004));
+    const std::size_t held = mallinfo2().uordblks;
     double floor = noise_floor(run.spectrum);
+    EXPECT_EQ(mallinfo2().uordblks, held) << "the median's copy is freed";
     // White noise of variance s^2 through a Hann window: 4 s sqrt(3 / 8N) per bin.
     double expected = 4 * (0.004 / std::sqrt(3.0)) * std::sqrt(3.0 / (8 * 8192.0));
     EXPECT_NEAR(floor, expected, expected * 0.1);
@@ -473,7 +509,30 @@ TEST(Spectrum, PlainNoiseHasNoPeakAboveTwentyDecibelsOverItsMedian) {
     spectrum_free(&run.spectrum);
 }
 
+TEST(Spectrum, ASlowDriftIsNoPeak) {
+    // 0.2 g in ten seconds, as a sensor warming up, under the noise.
+    std::vector<double> samples = tones(100000, 1.0, {}, 0.004);
+    for (std::size_t n = 0; n < samples.size(); ++n) samples[n] += 0.2 * n / 100000.0;
+    spectrum_run run = analyse(samples);
+    spectral_peak peaks[5];
+    EXPECT_EQ(find_peaks(run.spectrum, 10 * noise_floor(run.spectrum), peaks, 5), 0u)
+        << peaks[0].frequency_hz << " Hz";
+    spectrum_free(&run.spectrum);
+}
+
 // ---- The whole pass ------------------------------------------------------
+
+namespace {
+
+// The whole pass over a file holding `content`, with this build's settings.
+bool inspect_content(const std::string& content, inspect_result* result) {
+    int fd = memory_file(content);
+    bool valid = fd >= 0 && inspect_fd(fd, default_inspect_config(), result);
+    if (fd >= 0) close(fd);
+    return valid;
+}
+
+}  // namespace
 
 TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
     // The recorder stalls inside a read: that block returns 1.5 s late and
@@ -491,11 +550,8 @@ TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
         }
         start += 0.1;
     }
-    int fd = memory_file(content);
-    ASSERT_GE(fd, 0);
     inspect_result* result = new inspect_result;
-    ASSERT_TRUE(inspect_fd(fd, default_inspect_config(), result));
-    close(fd);
+    ASSERT_TRUE(inspect_content(content, result));
     EXPECT_EQ(result->stats.gaps, 1u);
     ASSERT_GE(result->peak_count, 1u);
     EXPECT_NEAR(result->peaks[0].frequency_hz, 50.0, 0.001);
@@ -503,6 +559,36 @@ TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
     // A phase jump inside a segment would spread sidebands around 50 Hz.
     for (std::size_t i = 1; i < result->peak_count; ++i)
         EXPECT_LT(result->peaks[i].amplitude, 1e-4) << result->peaks[i].frequency_hz << " Hz";
+    inspect_result_free(result);
+    delete result;
+}
+
+TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite) {
+    // Blocks 40 ms late from block 10 on (jitter), 60 ms later still from
+    // block 20 on (a gap), and three samples that are not finite.
+    std::string content = data_file_header;
+    for (int n = 0; n < 30000; ++n) {
+        const int block = n / 1000;
+        double start = 0.1 * (block + 1) + (block >= 10 ? 0.04 : 0.0) + (block >= 20 ? 0.06 : 0.0);
+        double volt = 0.5 + 0.25 * std::sin(2 * pi * 50.0 * n / 10000.0);
+        if (n == 4321 || n == 14321 || n == 24321)
+            volt = n < 10000 ? NAN : n < 20000 ? INFINITY : -INFINITY;
+        content += row_text(start + (n % 1000) * 1e-4, volt);
+    }
+    inspect_result* result = new inspect_result;
+    ASSERT_TRUE(inspect_content(content, result));
+    EXPECT_EQ(result->stats.gaps, 1u);
+    EXPECT_EQ(result->stats.overlaps, 0u);
+    EXPECT_NEAR(result->stats.largest_gap_s, 0.06, 1e-6);
+    EXPECT_NEAR(result->stats.jitter_late_s, 0.04, 1e-6);
+    EXPECT_EQ(result->stats.nonfinite_rows, 3u);
+    EXPECT_TRUE(std::isfinite(result->noise_floor));
+    for (std::size_t i = 0; i < result->env.count; ++i)
+        ASSERT_TRUE(std::isfinite(result->env.buckets[i].min + result->env.buckets[i].max)) << i;
+    for (std::size_t k = 0; k < result->spectrum.bins; ++k)
+        ASSERT_TRUE(std::isfinite(result->spectrum.amplitude[k])) << "bin " << k;
+    ASSERT_GE(result->peak_count, 1u);
+    EXPECT_NEAR(result->peaks[0].frequency_hz, 50.0, 0.01);
     inspect_result_free(result);
     delete result;
 }

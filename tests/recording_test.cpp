@@ -257,6 +257,52 @@ TEST_F(RecorderTest, HeaderThatCannotBeWrittenFailsBeforeRecording) {
     // the no-memory test, which unwinds the same state.
 }
 
+class StorageFailureTest : public RecorderTest,
+                           public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StorageFailureTest, AFailedFinalSyncOrCloseIsAWriteErrorAndNotDone) {
+#ifdef ACC_NO_PRELOAD
+    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
+#endif
+    write_file(dir + "/key", "q");
+    program_options options =
+        recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, GetParam()});
+    options.stdin_path = dir + "/key";
+    program_result run = run_program(options);
+    EXPECT_EQ(run.exit_status, 250);
+    std::string file = only_recording();
+    EXPECT_EQ(lines_starting_with(run.out, "Write error on "),
+              std::vector<std::string>{"Write error on " + file + ": Input/output error"})
+        << run.out;
+    EXPECT_EQ(run.out.find("Done."), std::string::npos);
+    EXPECT_EQ(calls().back(), "DEV_Release");
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, StorageFailureTest,
+                         ::testing::Values("ACC_TEST_FAIL_SYNC=1", "ACC_TEST_FAIL_CLOSE=1"));
+
+TEST_F(RecorderTest, MessagesReachAPipeAtOnceAndAVanishedReaderStopsNoTeardown) {
+    child_process child = start_program(recorder());
+    ASSERT_GT(child.pid, 0);
+    // The banner comes before the first read: by the third it is in the pipe.
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 3, 30.0));
+    ASSERT_EQ(fcntl(child.out_fd, F_SETFL, O_NONBLOCK), 0);
+    std::string banner;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(child.out_fd, buffer, sizeof buffer)) > 0)
+        banner.append(buffer, static_cast<std::size_t>(got));
+    EXPECT_NE(banner.find("Press any key to stop.\n"), std::string::npos) << banner;
+    close(child.out_fd);  // the reader goes away: the summary cannot be written
+    child.out_fd = -1;
+    kill(child.pid, SIGTERM);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.term_signal, 0);
+    EXPECT_EQ(run.exit_status, 0);
+    check_rows(read_file(dir + "/" + only_recording()), reads());
+    EXPECT_EQ(calls().back(), "DEV_Release");
+}
+
 TEST_F(RecorderTest, InABackgroundProcessGroupItKeepsRecordingInsteadOfStopping) {
     program_options options = recorder();
     options.use_pty = true;

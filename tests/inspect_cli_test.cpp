@@ -212,6 +212,8 @@ std::vector<invalid_file> invalid_files() {
         {"comma_missing", comma_missing, "line 7: 3 fields, expected 4 separated by commas"},
         {"cut_short", cut_short,
          "line 7: last line cut short, it has no line end; 5 whole rows before it"},
+        {"cut_short_after_one", five_rows.substr(0, 74) + "0.100100,0.5",
+         "line 3: last line cut short, it has no line end; 1 whole row before it"},
         {"empty", "", "line 1: the file is empty, it has no header line"},
         {"binary", binary, "line 1: binary data, not a data file"},
         {"control_byte_first", "\x1b" + five_rows, "line 1: binary data, not a data file"},
@@ -339,6 +341,10 @@ TEST_F(InspectProgram, TheVerdictClaimsNothingTheRowsDoNotShow) {
         EXPECT_TRUE(lines_starting_with(run.out, claim).empty()) << run.out;
     run = inspect({put("nan.csv", data_file_header + std::string("0.100000,nan,nan,nan\n"))});
     EXPECT_NE(run.out.find("; 1 row with nan or inf\n"), std::string::npos) << run.out;
+    run = inspect({put("one.csv", data_file_header + std::string("0.100000,0.500000,1.000000,"
+                                                                 "9.806650\n"))});
+    EXPECT_TRUE(has_line(run.out, "  mean                               1.000000       9.806650"))
+        << run.out;
 }
 
 TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {
@@ -445,7 +451,18 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.out.rfind("{\n", 0), 0u) << "the JSON replaces the text report";
     EXPECT_EQ(run.out.find("Verdict"), std::string::npos);
-    EXPECT_NE(run.out.find("\"velocity_rms_mm_s\": "), std::string::npos);
+    for (const char* key : {"\"velocity_rms_mm_s\": ", "\"segment_points\": 8192",
+                            "\"lowest_rms_g\": ", "\"crest_factor\": "})
+        EXPECT_NE(run.out.find(key), std::string::npos) << key;
+    // The text lists every interval, the first one too.
+    program_result text = inspect({file, "--interval", "0.5"});
+    std::size_t listed = 0;
+    for (const std::string& line : split_lines(text.out.substr(text.out.find("\nTrend\n")))) {
+        double start_s = 0.0;
+        unsigned long rows = 0;
+        listed += std::sscanf(line.c_str(), " %lf s %lu", &start_s, &rows) == 2;
+    }
+    EXPECT_EQ(listed, 6u) << text.out;
     struct table {
         const char* name;
         const char* header;

@@ -407,6 +407,12 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
         EXPECT_NE(svg.find(part), std::string::npos) << part;
     const std::size_t points = svg.find("points=\"");
     EXPECT_GT(svg.find('"', points + 8) - points, 1000u);
+    // Time labels under the signal and under the trend, whose scale reaches the 0.5 g peak.
+    const std::size_t trend = svg.find("RMS (blue)");
+    const std::string trend_panel = svg.substr(trend, svg.find("bold", trend) - trend);
+    EXPECT_NE(svg.find("y=\"349\" text-anchor=\"middle\">2.0<"), std::string::npos);
+    for (const char* part : {"y=\"909\" text-anchor=\"middle\">2.0<", "\"end\">0.5<"})
+        EXPECT_NE(trend_panel.find(part), std::string::npos) << part << trend_panel;
 
     const std::string xmllint = find_tool("xmllint");
     if (!xmllint.empty()) {

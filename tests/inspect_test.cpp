@@ -2,6 +2,7 @@
 // reader, the statistics, the spectrum and the picture's envelope.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,8 +19,10 @@
 #include "data_file.h"
 #include "inspect_run.h"
 #include "inspect_stats.h"
+#include "spectrogram.h"
 #include "spectrum.h"
 #include "svg_plot.h"
+#include "trend.h"
 
 namespace {
 
@@ -593,7 +596,55 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
     delete result;
 }
 
+TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
+    double a[8] = {0, 0, 0, 0, 0, 0, 1.0, 0.8};
+    amplitude_spectrum view{};
+    view.amplitude = a;
+    view.bins = 8;
+    view.bin_hz = 1.0;
+    spectral_peak peak;
+    ASSERT_EQ(find_peaks(view, 0.0, &peak, 1), 1u);
+    EXPECT_NEAR(peak.frequency_hz, 6.0 + 0.6 / 1.8, 1e-9);
+}
+
+// Intervals 0 and 1 merge when the trend is full: the stronger one's frequency stays.
+TEST(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
+    trend_state* trend = new trend_state;
+    ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0);
+    std::vector<double> strong(16, 0.0);
+    std::vector<double> weak(16, 0.0);
+    strong[4] = 100.0;
+    weak[9] = 1.0;
+    for (std::size_t i = 0; i <= trend_capacity; ++i) {
+        trend_add(trend, static_cast<double>(i), 0.0);
+        if (i < 2) trend_add_segment(trend, i == 0 ? strong.data() : weak.data());
+    }
+    trend_finish(trend);
+    EXPECT_EQ(trend->interval_s, 2.0);
+    EXPECT_EQ(trend->intervals[0].dominant_hz, 4.0);
+    trend_free(trend);
+    delete trend;
+}
+
 // ---- Picture --------------------------------------------------------------
+
+TEST(Spectrogram, RowsReachTheLastBinAndColumnsMergeInPairsFromTheFirst) {
+    spectrogram* s = new spectrogram;
+    spectrogram_init(s, 1025, 1.0, 1.0);
+    EXPECT_EQ(s->row_first_bin[0], 2u);
+    EXPECT_EQ(s->row_first_bin[spectrogram_rows - 1] + s->row_bins[spectrogram_rows - 1], 1025u);
+    EXPECT_GT(s->row_bins[spectrogram_rows - 1], 1u);
+    std::vector<double> power(1025);
+    for (std::size_t i = 0; i <= spectrogram_columns; ++i) {
+        std::fill(power.begin(), power.end(), static_cast<double>(i + 1));
+        spectrogram_add(s, power.data(), static_cast<double>(i), static_cast<double>(i + 1));
+    }
+    ASSERT_EQ(s->count, spectrogram_columns / 2 + 1);
+    EXPECT_EQ(s->columns[0].segments, 2u);
+    EXPECT_EQ(s->columns[0].last_s, 2.0);
+    EXPECT_EQ(spectrogram_density(*s, s->columns[0], 0), 1.5);
+    delete s;
+}
 
 TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
     envelope* env = new envelope;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,12 +14,14 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "csv_reader.h"
 #include "data_file.h"
 #include "inspect_run.h"
 #include "inspect_stats.h"
+#include "output_file.h"
 #include "spectrogram.h"
 #include "spectrum.h"
 #include "svg_plot.h"
@@ -276,6 +279,20 @@ TEST(CsvReader, RefusesFilesThatAreNotDataFiles) {
 TEST(CsvReader, OpeningAMissingFileReturnsItsErrno) {
     csv_reader reader;
     EXPECT_EQ(csv_reader_open(&reader, "/nonexistent/dir/file.csv", 0), ENOENT);
+}
+
+// A directory put in the output's place while it is written: the rename fails.
+TEST(OutputFile, AFailedRenameIsReportedAndLeavesNoTemporaryFile) {
+    char dir[] = "/tmp/acc_output_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string target = std::string(dir) + "/plot.svg";
+    output_file out;
+    ASSERT_EQ(output_file_open(&out, target.c_str()), 0);
+    ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+    std::fputs("picture", out.stream);
+    EXPECT_EQ(output_file_commit(&out), EISDIR);
+    EXPECT_EQ(rmdir(target.c_str()), 0);
+    EXPECT_EQ(rmdir(dir), 0) << "the temporary file is removed";
 }
 
 // ---- Statistics -----------------------------------------------------------

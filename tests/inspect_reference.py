@@ -127,31 +127,31 @@ def main():
         count = (hi - lo - n) // (n // 2) + 1
         total += pxx * count
         segments += count
-    spec = report["spectrum"]
-    compare(case, "spectrum segments", float(spec["segments"]), float(segments), 0.0)
+    spectrum = report["spectrum"]
+    compare(case, "spectrum segments", float(spectrum["segments"]), float(segments), 0.0)
     psd = total / segments
     df = RATE_HZ / n
     f = np.arange(n // 2 + 1) * df
-    largest_relative(case, "PSD (g^2/Hz)", spec["psd_g2_per_hz"], psd, EXACT,
+    largest_relative(case, "PSD (g^2/Hz)", spectrum["psd_g2_per_hz"], psd, EXACT,
                      psd.max() * 1e-9)
 
     low, high = (float(v) for v in a.band.split(":"))
     band = (f >= low) & (f <= high)
     w2 = (2 * math.pi * f[band]) ** 2
-    compare(case, "grms (g)", spec["grms_g"], math.sqrt(psd[1:].sum() * df), EXACT)
-    compare(case, "band RMS (g)", spec["band_rms_g"], math.sqrt(psd[band].sum() * df), EXACT)
+    compare(case, "grms (g)", spectrum["grms_g"], math.sqrt(psd[1:].sum() * df), EXACT)
+    compare(case, "band RMS (g)", spectrum["band_rms_g"], math.sqrt(psd[band].sum() * df), EXACT)
     velocity = math.sqrt((psd[band] * G0 ** 2 / w2).sum() * df) * 1e3
     displacement = math.sqrt((psd[band] * G0 ** 2 / w2 ** 2).sum() * df) * 1e6
-    compare(case, "velocity RMS (mm/s)", spec["velocity_rms_mm_s"], velocity, EXACT)
-    compare(case, "displacement RMS (um)", spec["displacement_rms_um"], displacement, EXACT)
+    compare(case, "velocity RMS (mm/s)", spectrum["velocity_rms_mm_s"], velocity, EXACT)
+    compare(case, "displacement RMS (um)", spectrum["displacement_rms_um"], displacement, EXACT)
     if a.sine_ms2 is not None:
         exact = a.sine_ms2 / (2 * math.pi * a.sine_hz * math.sqrt(2)) * 1e3
-        compare(case, "velocity RMS vs A/(2 pi f sqrt 2)", spec["velocity_rms_mm_s"], exact,
+        compare(case, "velocity RMS vs A/(2 pi f sqrt 2)", spectrum["velocity_rms_mm_s"], exact,
                 ANALYTIC)
 
-    ours = [b["rms_g"] for b in spec["third_octave_bands"] if b["bins"] > 0]
+    ours = [b["rms_g"] for b in spectrum["third_octave_bands"] if b["bins"] > 0]
     ref = []
-    for i, b in enumerate(spec["third_octave_bands"]):
+    for i, b in enumerate(spectrum["third_octave_bands"]):
         centre = 10 ** ((i + 1) / 10)
         inside = (f >= centre / 10 ** 0.05) & (f < centre * 10 ** 0.05) & (f > 0)
         if inside.any():

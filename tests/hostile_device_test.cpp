@@ -200,12 +200,14 @@ TEST_F(HostileDeviceTest, EveryReadFailingForLongerTakesNoMoreMemory) {
     const std::size_t longer_passes = count_lines(longer.out, "Read timeout/error\n");
     EXPECT_GT(longer_passes, brief_passes);
     // Library pages vary by a few hundred KiB from run to run, the
-    // program's own data not at all.
+    // program's own data hardly at all (under emulation the emulator's own
+    // buffers add some tens of KiB). A leak of even one byte per pass would
+    // add over 100 KiB between the two runs.
     ASSERT_GT(brief_kib, 0);
     EXPECT_LE(longer_kib, brief_kib + 384)
         << brief_passes << " failed passes peaked at " << brief_kib << " KiB, " << longer_passes
         << " at " << longer_kib << " KiB";
-    EXPECT_LE(longer_anon_kib, brief_anon_kib + 32)
+    EXPECT_LE(longer_anon_kib, brief_anon_kib + 96)
         << brief_passes << " failed passes held " << brief_anon_kib << " KiB of own data, "
         << longer_passes << " " << longer_anon_kib << " KiB";
     std::printf(

@@ -96,12 +96,9 @@ void install_stop_handlers() {
 void open_missing_standard_descriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        // The lowest free descriptor is this one, as the lower ones are open.
-        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (opened != -1 && opened != fd) {
-            dup2(opened, fd);
-            close(opened);
-        }
+        // open() takes the lowest free descriptor: this one, as the lower ones are open.
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened != fd && opened != -1) close(opened);
     }
 }
 

@@ -103,17 +103,17 @@ TEST(CreateDataFile, NeverTouchesAnExistingRecording) {
     temp_dir dir;
     std::string base = dir.path + "/ai0_accel_20250314_093005";
     put(base + ".csv", "earlier run\n");
-    put(base + "_2.csv", "second earlier run\n");
+    put(base + "_3.csv", "third earlier run\n");
     char path[csv_path_size];
     std::snprintf(path, sizeof path, "%s.csv", base.c_str());
     std::FILE* stream = nullptr;
     ASSERT_EQ(create_data_file(path, sizeof path, &stream), 0);
-    EXPECT_EQ(std::string(path), base + "_3.csv");
+    EXPECT_EQ(std::string(path), base + "_2.csv") << "the first free number";
     EXPECT_EQ(write_header(stream), 0);
     EXPECT_EQ(close_data_file(stream), 0);
     EXPECT_EQ(slurp(base + ".csv"), "earlier run\n");
-    EXPECT_EQ(slurp(base + "_2.csv"), "second earlier run\n");
-    EXPECT_EQ(slurp(base + "_3.csv"), data_file_header);
+    EXPECT_EQ(slurp(base + "_3.csv"), "third earlier run\n");
+    EXPECT_EQ(slurp(base + "_2.csv"), data_file_header);
 }
 
 TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {

@@ -458,6 +458,8 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.out.rfind("{\n", 0), 0u) << "the JSON replaces the text report";
     EXPECT_EQ(run.out.find("Verdict"), std::string::npos);
+    EXPECT_EQ(run.out.substr(run.out.size() - 3), "\n}\n")
+        << "brackets close on lines of their own";
     for (const char* key : {"\"velocity_rms_mm_s\": ", "\"segment_points\": 8192",
                             "\"lowest_rms_g\": ", "\"crest_factor\": "})
         EXPECT_NE(run.out.find(key), std::string::npos) << key;

@@ -70,7 +70,8 @@ std::vector<reference_case> cases() {
          0,
          0,
          0,
-         {"--segment", "4096", "--band", "2:1000", "--interval", "0.5"},
+         // Band edges on bins 2 and 400: both are in the band.
+         {"--segment", "4096", "--band", "4.8828125:976.5625", "--interval", "0.5"},
          {}},
         {"gap", 4.0, {{80.0, 0.3}}, 0.005, 1.5, 1.5, 0, {}, {"--dominant-hz", "80"}},
         {"nonfinite",

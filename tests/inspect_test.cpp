@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -554,6 +556,23 @@ bool inspect_content(const std::string& content, inspect_result* result) {
 
 }  // namespace
 
+TEST(InspectPass, ReturnsEveryByteItTook) {
+    std::string content = data_file_header;
+    for (int n = 0; n < 20000; ++n)
+        content +=
+            row_text(0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4, 0.5 + 0.1 * std::sin(n * 0.03));
+    inspect_result* result = new inspect_result;
+    for (int pass = 0; pass < 2; ++pass) {  // the first pass also plans the transforms
+        const std::size_t held = mallinfo2().uordblks;
+        ASSERT_TRUE(inspect_content(content, result));
+        inspect_result_free(result);
+        if (pass == 1) {
+            EXPECT_EQ(mallinfo2().uordblks, held);
+        }
+    }
+    delete result;
+}
+
 TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
     // The recorder stalls inside a read: that block returns 1.5 s late and
     // carries the gap in its time stamp, while the device overruns and the
@@ -663,6 +682,89 @@ TEST(Spectrogram, RowsReachTheLastBinAndColumnsMergeInPairsFromTheFirst) {
     delete s;
 }
 
+namespace {
+
+std::string picture_of(const inspect_result& result) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* f = open_memstream(&text, &size);
+    EXPECT_EQ(write_svg(f, "t", result), 0);
+    std::fclose(f);
+    std::string svg(text, size);
+    std::free(text);
+    return svg;
+}
+
+// The numbers in `svg` from each `key` to the next quote.
+std::vector<double> numbers_after(const std::string& svg, std::size_t from, std::size_t to,
+                                  const std::string& key) {
+    std::vector<double> numbers;
+    for (std::size_t at = svg.find(key, from); at < to; at = svg.find(key, at)) {
+        at += key.size();
+        const std::size_t end = svg.find('"', at);
+        std::string run = svg.substr(at, end - at);
+        for (char& c : run)
+            if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = ' ';
+        const char* p = run.c_str();
+        char* next = nullptr;
+        for (double v = std::strtod(p, &next); next != p; v = std::strtod(p, &next)) {
+            numbers.push_back(v);
+            p = next;
+        }
+    }
+    return numbers;
+}
+
+}  // namespace
+
+// A machine that starts quiet and then shakes, under noise.
+TEST(Picture, TracesStayInTheirPanelsAndTheLevelsAndLegendAreDrawn) {
+    std::string content = data_file_header;
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 0.002);
+    for (int n = 0; n < 40000; ++n) {
+        const double shake = n < 10000 ? 0.0 : 0.6 * std::sin(2 * pi * 80.0 * n / 10000.0);
+        content +=
+            row_text(0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4, 0.5 + shake + noise(random));
+    }
+    inspect_result* result = new inspect_result;
+    ASSERT_TRUE(inspect_content(content, result));
+    const std::string svg = picture_of(*result);
+    inspect_result_free(result);
+    delete result;
+
+    const std::string frame = "<rect x=\"90\" y=\"";
+    std::vector<std::size_t> frames;
+    for (std::size_t at = svg.find(frame); at != std::string::npos; at = svg.find(frame, at + 1))
+        if (svg.compare(svg.find('"', at + frame.size()) + 1, 8, " width=\"") == 0)
+            frames.push_back(at);
+    ASSERT_EQ(frames.size(), 4u);
+    frames.push_back(svg.size());
+    int traced = 0;
+    for (std::size_t p = 0; p + 1 < frames.size(); ++p) {
+        const double top = std::atof(svg.c_str() + frames[p] + frame.size());
+        const double bottom = top + std::atof(svg.c_str() + svg.find("height=\"", frames[p]) + 8);
+        std::vector<double> xy = numbers_after(svg, frames[p], frames[p + 1], " d=\"");
+        for (double v : numbers_after(svg, frames[p], frames[p + 1], "points=\"")) xy.push_back(v);
+        traced += !xy.empty();
+        for (std::size_t i = 0; i + 1 < xy.size(); i += 2) {
+            ASSERT_TRUE(xy[i] >= 90 && xy[i] <= 960) << "panel " << p << ": x " << xy[i];
+            ASSERT_TRUE(xy[i + 1] >= top && xy[i + 1] <= bottom)
+                << "panel " << p << ": y " << xy[i + 1];
+        }
+    }
+    EXPECT_EQ(traced, 3) << "signal, spectrum and trend";
+    for (const char* level : {"noise floor (median bin)", "peak threshold"})
+        EXPECT_NE(svg.find(level), std::string::npos) << level;
+    // The spectrogram's colours, labelled every 12 dB up to the top.
+    std::vector<double> labels;
+    for (std::size_t at = svg.find("text-anchor=\"middle\">", svg.find("dB re 1 g^2/Hz"));
+         at != std::string::npos; at = svg.find("text-anchor=\"middle\">", at + 1))
+        labels.push_back(std::atof(svg.c_str() + at + 21));
+    ASSERT_EQ(labels.size(), 6u);
+    for (std::size_t i = 1; i < labels.size(); ++i) EXPECT_EQ(labels[i] - labels[i - 1], 12.0);
+}
+
 TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
     envelope* env = new envelope;
     envelope_init(env);
@@ -696,6 +798,8 @@ TEST(XmlEscape, EscapesMarkupDropsWhatXmlForbidsAndKeepsUtf8) {
     char out[128];
     xml_escape("a&b<c>\"d'", out, sizeof out);
     EXPECT_STREQ(out, "a&amp;b&lt;c&gt;&quot;d&apos;");
+    xml_escape("\xe0\xa0\x80 \xe0\x9f\xbf", out, sizeof out);  // U+0800, then its overlong form
+    EXPECT_STREQ(out, "\xe0\xa0\x80 ???");
     xml_escape("caf\xc3\xa9 \x01\xff\xc3", out, sizeof out);
     EXPECT_STREQ(out, "caf\xc3\xa9 ???");
     xml_escape("x&y", out, 5);  // no half entity

@@ -55,8 +55,9 @@ void compute_band_levels(const amplitude_spectrum& s, double band_low_hz, double
         b.low_hz = centre / half_band;
         b.high_hz = centre * half_band;
         double sum = 0.0;
+        // Never bin 0: the lowest band starts above 1 Hz.
         const std::size_t first = static_cast<std::size_t>(std::ceil(b.low_hz / df));
-        for (std::size_t k = first < 1 ? 1 : first; k < s.bins; ++k) {
+        for (std::size_t k = first; k < s.bins; ++k) {
             if (static_cast<double>(k) * df >= b.high_hz) break;
             if (static_cast<double>(k) * df < b.low_hz) continue;
             sum += s.psd[k] * df;

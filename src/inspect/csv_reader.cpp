@@ -2,6 +2,7 @@
 
 #include "data_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cinttypes>
@@ -305,8 +306,7 @@ bool parse_row(const char* line, std::size_t size, csv_row* row, row_problem* pr
 
     if (size == 0) return set_problem(problem, row_fault::empty_line, 0, 0);
     if (line[size - 1] == '\r') return set_problem(problem, row_fault::carriage_return, 0, size);
-    int fields = 1;
-    for (const char* p = line; p < end; ++p) fields += (*p == ',');
+    const int fields = 1 + static_cast<int>(std::count(line, end, ','));
     if (fields != 4) {
         set_problem(problem, row_fault::field_count, 0, 0);
         problem->fields = fields;

@@ -170,7 +170,7 @@ int welch_finish(welch_state* state, double rate_hz, amplitude_spectrum* out) {
     out->bins = bins;
     out->bin_hz = rate_hz / static_cast<double>(size);
     out->segment_size = size;
-    out->segments = state->segments > 0 ? state->segments : 1;
+    out->segments = std::max<std::uint64_t>(state->segments, 1);  // a short recording is one
     return 0;
 }
 

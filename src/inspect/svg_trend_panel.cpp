@@ -1,14 +1,15 @@
 // The RMS and peak per trend interval over time.
 #include "svg_draw.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 // The largest RMS and peak of the intervals in a column.
 void put_in_column(pixel_column* column, const trend_interval& t) {
-    if (!column->filled || t.rms_g > column->low) column->low = t.rms_g;
-    if (!column->filled || t.peak_g > column->high) column->high = t.peak_g;
+    column->low = column->filled ? std::max(column->low, t.rms_g) : t.rms_g;
+    column->high = column->filled ? std::max(column->high, t.peak_g) : t.peak_g;
     column->filled = true;
 }
 

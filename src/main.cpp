@@ -139,8 +139,7 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         double rel = t_block - t_start;
         double dt = 1.0 / settings.sample_rate_hz;
         // Never trust a count beyond the buffer the library was given.
-        std::uint32_t rows =
-            read_count < settings.chunk_points ? read_count : settings.chunk_points;
+        std::uint32_t rows = std::min(read_count, settings.chunk_points);
         std::uint64_t bytes = 0;
         int error = write_block(run.stream, run.row_text, run.block_buf, rows, rel, dt,
                                 sensitivity_v_per_g, &bytes);

@@ -166,8 +166,7 @@ read_status take_header(csv_reader* reader) {
     const std::size_t available = reader->end - reader->begin;
     if (available == 0) return fail(reader, read_fault::empty_file, 1);
     const char* start = reader->buffer + reader->begin;
-    const std::size_t compared =
-        available < data_file_header_size ? available : data_file_header_size;
+    const std::size_t compared = std::min(available, data_file_header_size);
     if (std::memcmp(start, data_file_header, compared) != 0) {
         if (looks_binary(start, compared)) return fail(reader, read_fault::binary_data, 1);
         keep_excerpt(reader, available);
@@ -355,7 +354,7 @@ read_status csv_reader_next(csv_reader* reader, csv_row* row) {
     for (;;) {
         char* start = reader->buffer + reader->begin;
         const std::size_t available = reader->end - reader->begin;
-        const std::size_t searched = available < max_row_size ? available : max_row_size;
+        const std::size_t searched = std::min(available, max_row_size);
         char* newline = static_cast<char*>(std::memchr(start, '\n', searched));
         if (newline) {
             const std::size_t size = static_cast<std::size_t>(newline - start);

@@ -2,6 +2,7 @@
 
 #include "data_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -37,8 +38,8 @@ void column_add(column_stats* stats, double value) {
         stats->min = value;
         stats->max = value;
     } else {
-        if (value < stats->min) stats->min = value;
-        if (value > stats->max) stats->max = value;
+        stats->min = std::min(stats->min, value);
+        stats->max = std::max(stats->max, value);
     }
     ++stats->count;
     add_compensated(&stats->sum, &stats->sum_carry, value);
@@ -60,7 +61,7 @@ double column_ac_rms(const column_stats& stats) {
     double mean = column_mean(stats);
     double mean_sq = (stats.sum_sq + stats.sum_sq_carry) / static_cast<double>(stats.count);
     double variance = mean_sq - mean * mean;
-    return variance > 0.0 ? std::sqrt(variance) : 0.0;
+    return std::sqrt(std::max(0.0, variance));  // rounding can leave it just below zero
 }
 
 void stats_init(inspect_stats* stats, double rate_hz, double sensitivity_v_per_g,
@@ -115,12 +116,12 @@ step_kind stats_add(inspect_stats* stats, const csv_row& row, std::uint64_t line
         kind = step_kind::gap;
         ++stats->gaps;
         stats->missing_s += excess;
-        if (excess > stats->largest_gap_s) stats->largest_gap_s = excess;
+        stats->largest_gap_s = std::max(stats->largest_gap_s, excess);
     } else if (-excess > stats->threshold_s) {
         kind = step_kind::overlap;
         ++stats->overlaps;
         stats->repeated_s += -excess;
-        if (-excess > stats->largest_overlap_s) stats->largest_overlap_s = -excess;
+        stats->largest_overlap_s = std::max(stats->largest_overlap_s, -excess);
     } else if (excess > stats->jitter_late_s) {
         stats->jitter_late_s = excess;
     } else if (-excess > stats->jitter_early_s) {

@@ -1,5 +1,6 @@
 #include "level_stats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,7 +19,7 @@ namespace {
 
 double departure(const column_stats& c) {
     const double mean = column_mean(c);
-    return c.max - mean > mean - c.min ? c.max - mean : mean - c.min;
+    return std::max(mean - c.min, c.max - mean);
 }
 
 }  // namespace

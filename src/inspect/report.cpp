@@ -2,6 +2,7 @@
 
 #include "data_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -83,7 +84,7 @@ void write_continuity(std::FILE* out, const inspect_stats& s) {
                      s.repeated_s);
     std::fprintf(out, "\n  %-*s %+14.3f ms / %+.3f ms (largest late / early step)\n", label_width,
                  "jitter below threshold", s.jitter_late_s * 1e3, -s.jitter_early_s * 1e3);
-    const std::size_t listed = s.kept_count < 10 ? s.kept_count : 10;
+    const std::size_t listed = std::min<std::size_t>(s.kept_count, 10);
     for (std::size_t i = 0; i < listed; ++i) {
         const discontinuity& d = s.kept[i];
         std::fprintf(out, "    %-8s after %.6f s (line %" PRIu64 "): %.3f ms %s\n",

@@ -214,7 +214,7 @@ std::size_t find_peaks(const amplitude_spectrum& spectrum, double min_amplitude,
         const double left = a[k - 1];
         double delta = 0.0;
         if (a[k] > 0.0) {
-            double alpha = (right >= left ? right : left) / a[k];
+            double alpha = std::max(left, right) / a[k];
             delta = (2.0 * alpha - 1.0) / (1.0 + alpha);
             delta = std::clamp(delta, 0.0, 0.5);
             if (right < left) delta = -delta;

@@ -18,7 +18,7 @@ double nice_step(double range, int ticks) {
 
 axis linear_axis(double low, double high, int ticks) {
     if (!(high > low)) {
-        double pad = std::fabs(low) * 0.1 > 1e-3 ? std::fabs(low) * 0.1 : 1e-3;
+        double pad = std::max(1e-3, std::fabs(low) * 0.1);
         low -= pad;
         high += pad;
     }
@@ -30,7 +30,7 @@ namespace {
 
 int decimals_for(double step) {
     int d = static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-    return d < 0 ? 0 : d > 9 ? 9 : d;
+    return std::clamp(d, 0, 9);
 }
 
 }  // namespace
@@ -132,8 +132,8 @@ bool time_axis_of(const inspect_result& r, axis* out) {
     double t1 = stats.last_time_s + stats.step_s;
     for (std::size_t i = 0; i < env.count; ++i) {
         const envelope_bucket& b = env.buckets[i];
-        if (b.first_s < t0) t0 = b.first_s;
-        if (b.last_s + stats.step_s > t1) t1 = b.last_s + stats.step_s;
+        t0 = std::min(t0, b.first_s);
+        t1 = std::max(t1, b.last_s + stats.step_s);
     }
     *out = linear_axis(t0, t1, 8);
     out->low = t0;  // the recording edge to edge; ticks fall inside
@@ -166,7 +166,7 @@ void draw_discontinuities(std::FILE* f, const inspect_stats& stats, const axis& 
         double x0 = map(time, d.at_s, plot_left, plot_right);
         if (d.excess_s > 0) {
             double x1 = map(time, d.at_s + stats.step_s + d.excess_s, plot_left, plot_right);
-            double width = x1 - x0 < 2.0 ? 2.0 : x1 - x0;
+            double width = std::max(x1 - x0, 2.0);
             std::fprintf(f,
                          "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\" "
                          "fill-opacity=\"0.25\"/>\n"

@@ -4,6 +4,7 @@
 // the recording) stay grey.
 #include "svg_draw.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -114,7 +115,7 @@ int level_of(double density, double top_db) {
     if (!(density > 0.0)) return 1;
     const double below = (top_db - 10.0 * std::log10(density)) / level_db;
     const int level = levels - 1 - static_cast<int>(std::floor(below));
-    return level < 1 ? 1 : level > levels - 1 ? levels - 1 : level;
+    return std::clamp(level, 1, levels - 1);
 }
 
 void draw_legend(std::FILE* f, int y, double top_db) {
@@ -153,7 +154,7 @@ void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int 
     for (std::size_t j = 0; j < s.count; ++j)
         for (std::size_t row = 0; row < spectrogram_rows; ++row) {
             const double d = spectrogram_density(s, s.columns[j], row);
-            if (d > top_density) top_density = d;
+            top_density = std::max(top_density, d);
         }
     const double top_db =
         top_density > 0.0 ? std::ceil(10.0 * std::log10(top_density) / level_db) * level_db : 0.0;

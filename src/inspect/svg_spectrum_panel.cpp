@@ -2,6 +2,7 @@
 // threshold a peak must reach.
 #include "svg_draw.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 
@@ -43,7 +44,7 @@ void draw_spectrum_panel(std::FILE* f, const inspect_result& r, int top_y, int b
     double smallest = 0.0;
     for (std::size_t k = first_drawn_bin; k < s.bins; ++k) {
         double a = s.amplitude[k];
-        if (a > peak) peak = a;
+        peak = std::max(peak, a);
         if (a > 0.0 && (smallest == 0.0 || a < smallest)) smallest = a;
     }
     if (!(peak > 0.0)) {
@@ -90,7 +91,7 @@ void draw_spectrum_panel(std::FILE* f, const inspect_result& r, int top_y, int b
         const spectral_peak& p = r.peaks[i];
         if (!(p.amplitude > 0.0) || p.frequency_hz < f_axis.low || p.frequency_hz > f_axis.high)
             continue;
-        double a = p.amplitude < bottom ? bottom : p.amplitude > top ? top : p.amplitude;
+        double a = std::clamp(p.amplitude, bottom, top);
         double x = map(f_axis, p.frequency_hz, plot_left, plot_right);
         double y = map(a_axis, a, bottom_y, top_y);
         std::fprintf(f,

@@ -1,6 +1,7 @@
 // The acceleration over time: min and max of the envelope per pixel column.
 #include "svg_draw.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -12,8 +13,8 @@ void put_in_column(pixel_column* column, const envelope_bucket& b) {
         column->high = b.max;
         return;
     }
-    if (b.min < column->low) column->low = b.min;
-    if (b.max > column->high) column->high = b.max;
+    column->low = std::min(column->low, b.min);
+    column->high = std::max(column->high, b.max);
 }
 
 // One closed band from the maxima forward and the minima back.
@@ -53,8 +54,8 @@ void draw_time_panel(std::FILE* f, const inspect_result& r, int top, int bottom)
     double low = env.buckets[0].min;
     double high = env.buckets[0].max;
     for (std::size_t i = 0; i < env.count; ++i) {
-        if (env.buckets[i].min < low) low = env.buckets[i].min;
-        if (env.buckets[i].max > high) high = env.buckets[i].max;
+        low = std::min(low, env.buckets[i].min);
+        high = std::max(high, env.buckets[i].max);
     }
     const axis g_axis = linear_axis(low, high, 6);
     draw_linear_ticks(f, time_axis, true, top, bottom);

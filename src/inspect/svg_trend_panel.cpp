@@ -50,8 +50,7 @@ void draw_trend_panel(std::FILE* f, const inspect_result& r, int top, int bottom
         return;
     }
     double high = 0.0;
-    for (std::size_t i = 0; i < t.count; ++i)
-        if (t.intervals[i].peak_g > high) high = t.intervals[i].peak_g;
+    for (std::size_t i = 0; i < t.count; ++i) high = std::max(high, t.intervals[i].peak_g);
     const axis g_axis = linear_axis(0.0, high, 5);
     draw_linear_ticks(f, time_axis, true, top, bottom);
     draw_linear_ticks(f, g_axis, false, top, bottom);

@@ -1,5 +1,6 @@
 #include "trend.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -9,9 +10,8 @@
 namespace {
 
 void set_figures(trend_interval* t) {
-    t->rms_g = t->rows > 0 ? std::sqrt(t->m2 / static_cast<double>(t->rows)) : 0.0;
-    t->peak_g =
-        t->max_g - t->mean_g > t->mean_g - t->min_g ? t->max_g - t->mean_g : t->mean_g - t->min_g;
+    t->rms_g = std::sqrt(t->m2 / static_cast<double>(t->rows));  // never empty: see callers
+    t->peak_g = std::max(t->mean_g - t->min_g, t->max_g - t->mean_g);
 }
 
 // `b` into `a`; mean and squared departures combined exactly.
@@ -22,8 +22,8 @@ void merge(trend_interval* a, const trend_interval& b) {
     a->mean_g += delta * static_cast<double>(b.rows) / n;
     a->rows += b.rows;
     a->last_s = b.last_s;
-    if (b.min_g < a->min_g) a->min_g = b.min_g;
-    if (b.max_g > a->max_g) a->max_g = b.max_g;
+    a->min_g = std::min(a->min_g, b.min_g);
+    a->max_g = std::max(a->max_g, b.max_g);
     // The stronger of the two dominant frequencies stands for both.
     if (std::isnan(a->dominant_hz) ||
         (!std::isnan(b.dominant_hz) && b.dominant_amplitude_g > a->dominant_amplitude_g)) {
@@ -55,7 +55,7 @@ void close_open(trend_state* trend) {
     const double mu = trend->open_s1 / n;
     t.mean_g = trend->open_shift + mu;
     t.m2 = trend->open_s2 - n * mu * mu;
-    if (t.m2 < 0.0) t.m2 = 0.0;
+    t.m2 = std::max(t.m2, 0.0);  // rounding can leave it just below zero
     t.dominant_hz = std::numeric_limits<double>::quiet_NaN();
     t.dominant_amplitude_g = 0.0;
     if (trend->open_segments > 0) {
@@ -133,8 +133,8 @@ void trend_add(trend_state* trend, double time_s, double value_g) {
     }
     ++t.rows;
     t.last_s = time_s;
-    if (value_g < t.min_g) t.min_g = value_g;
-    if (value_g > t.max_g) t.max_g = value_g;
+    t.min_g = std::min(t.min_g, value_g);
+    t.max_g = std::max(t.max_g, value_g);
     const double d = value_g - trend->open_shift;
     trend->open_s1 += d;
     trend->open_s2 += d * d;

@@ -98,7 +98,7 @@ void open_missing_standard_descriptors() {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
         // open() takes the lowest free descriptor: this one, as the lower ones are open.
         const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (opened != fd && opened != -1) close(opened);
+        if (opened > fd) close(opened);
     }
 }
 

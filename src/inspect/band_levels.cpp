@@ -14,7 +14,6 @@ constexpr double nominal_decade[10] = {1.0, 1.25, 1.6, 2.0, 2.5, 3.15, 4.0, 5.0,
 }  // namespace
 
 double velocity_mm_s_of(double amplitude_g, double hz) {
-    if (!(hz > 0.0)) return 0.0;
     return amplitude_g * standard_gravity / (2.0 * pi * hz) * 1e3;
 }
 

@@ -35,7 +35,7 @@ struct band_levels {
 void compute_band_levels(const amplitude_spectrum& spectrum, double band_low_hz,
                          double band_high_hz, band_levels* out);
 
-// The velocity amplitude in mm/s of an acceleration amplitude in g at `hz`.
+// The velocity amplitude in mm/s of an acceleration amplitude in g at `hz` > 0.
 double velocity_mm_s_of(double amplitude_g, double hz);
 
 #endif

@@ -78,8 +78,8 @@ void draw_spectrum_panel(std::FILE* f, const inspect_result& r, int top_y, int b
             flush();
             column = c;
             column_max = s.amplitude[k];
-        } else if (s.amplitude[k] > column_max) {
-            column_max = s.amplitude[k];
+        } else {
+            column_max = std::max(column_max, s.amplitude[k]);
         }
     }
     flush();

@@ -50,7 +50,7 @@ int create_data_file(char* path, std::size_t path_size, std::FILE** stream) {
 
 namespace {
 
-int errno_or_io() { return errno != 0 ? errno : EIO; }
+int errno_or_io() { return errno ? errno : EIO; }
 
 }  // namespace
 

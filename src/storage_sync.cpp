@@ -48,7 +48,7 @@ int sync_new_data(storage_sync* sync) {
     pthread_mutex_unlock(&sync->lock);
     // Whatever the loop writes meanwhile is left for the next round: only
     // what was written before the call is known to be covered by it.
-    int error = fdatasync(sync->fd) != 0 ? errno : 0;
+    int error = fdatasync(sync->fd) ? errno : 0;
     pthread_mutex_lock(&sync->lock);
     if (error == 0) {
         sync->stored_size = size;
@@ -86,7 +86,7 @@ void* run_storage_sync(void* argument) {
 int sync_directory(const char* dir_path) {
     int dir_fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir_fd < 0) return errno;
-    int error = fsync(dir_fd) != 0 ? errno : 0;
+    int error = fsync(dir_fd) ? errno : 0;
     close(dir_fd);
     return error;
 }

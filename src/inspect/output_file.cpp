@@ -9,7 +9,7 @@
 
 namespace {
 
-int errno_or_io() { return errno != 0 ? errno : EIO; }
+int errno_or_io() { return errno ? errno : EIO; }
 
 // Copies `text` into `out` (output_path_size bytes); false when it is too long.
 bool copy_path(char* out, const char* text) {

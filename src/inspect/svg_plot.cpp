@@ -106,6 +106,6 @@ int write_svg(std::FILE* f, const char* title_text, const inspect_result& r) {
 
     // The stream keeps failing with the first failure's errno (no space,
     // file too large); EIO when it left none.
-    if (std::ferror(f)) return errno != 0 ? errno : EIO;
+    if (std::ferror(f)) return errno ? errno : EIO;
     return 0;
 }

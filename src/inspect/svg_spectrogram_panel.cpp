@@ -62,9 +62,11 @@ void encode_png(const unsigned char* raw, std::size_t raw_size, int width, int h
     header[9] = 3;  // palette
     put_chunk(&b, "IHDR", header, sizeof header);
     unsigned char colours[3 * levels];
-    for (int i = 0; i < levels; ++i)
-        for (int c = 0; c < 3; ++c)
-            colours[3 * i + c] = static_cast<unsigned char>(palette[i] >> (16 - 8 * c));
+    for (int i = 0; i < levels; ++i) {
+        colours[3 * i] = static_cast<unsigned char>(palette[i] >> 16);
+        colours[3 * i + 1] = static_cast<unsigned char>(palette[i] >> 8);
+        colours[3 * i + 2] = static_cast<unsigned char>(palette[i]);
+    }
     put_chunk(&b, "PLTE", colours, sizeof colours);
 
     // zlib: header, stored blocks of at most 65535 bytes, Adler-32.

@@ -6,6 +6,7 @@
 //                                  returns EOF (EIO), as a delayed write error
 //   ACC_TEST_FAIL_SYNC=1           fsync and fdatasync fail with EIO, every
 //                                  call (ACC_TEST_FAIL_SYNC_FROM=1)
+//   ACC_TEST_FAIL_THREAD=1         pthread_create fails with EAGAIN
 // or to step the wall clock as an administrator or a time daemon would:
 //   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
 //                                  n-th call on (calls counted from 1)
@@ -19,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <dlfcn.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -139,3 +142,11 @@ int sick_sync(long call_number, int fd) {
 extern "C" int fsync(int fd) { return sick_sync(SYS_fsync, fd); }
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
 extern "C" int fdatasync(int fd) { return sick_sync(SYS_fdatasync, fd); }
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                              void* arg) {
+    if (std::getenv("ACC_TEST_FAIL_THREAD")) return EAGAIN;
+    using create_fn = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<create_fn>(dlsym(RTLD_NEXT, "pthread_create"));
+    return real(thread, attr, start, arg);
+}

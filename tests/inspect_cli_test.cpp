@@ -154,10 +154,11 @@ protected:
             std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
     }
 
-    program_result inspect(std::vector<std::string> args) const {
+    program_result inspect(std::vector<std::string> args, std::vector<std::string> env = {}) const {
         program_options options;
         options.path = INSPECT_PATH;
         options.args = std::move(args);
+        options.env = std::move(env);
         options.cwd = dir;
         return run_program(options);
     }
@@ -331,6 +332,14 @@ TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
     EXPECT_TRUE(has_line(run.out, "  1         50.000 Hz       0.500000 g")) << run.out;
     EXPECT_TRUE(has_line(run.out, "  peak-to-peak                       1.000000       9.806650"))
         << run.out;
+    EXPECT_TRUE(has_line(run.out, "  first row time                     0.100000 s")) << run.out;
+#ifndef ACC_NO_PRELOAD
+    // Where no second thread can start, the rows are read on the first.
+    program_result one_thread =
+        inspect({file}, {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_THREAD=1"});
+    EXPECT_EQ(one_thread.exit_status, 0);
+    EXPECT_EQ(one_thread.out, run.out);
+#endif
 }
 
 TEST_F(InspectProgram, TheVerdictClaimsNothingTheRowsDoNotShow) {
@@ -344,8 +353,14 @@ TEST_F(InspectProgram, TheVerdictClaimsNothingTheRowsDoNotShow) {
     run = inspect({put("one.csv", data_file_header + std::string("0.100000,0.500000,1.000000,"
                                                                  "9.806650\n"))});
     for (const char* line : {"  mean                               1.000000       9.806650",
-                             "  RMS                                1.000000       9.806650"})
+                             "  RMS                                1.000000       9.806650",
+                             "  largest departure from mean        0.000000       0.000000",
+                             "  too few rows between discontinuities for a spectrum"})
         EXPECT_TRUE(has_line(run.out, line)) << run.out;
+    // Figures that rows do not define are null.
+    run = inspect({"header.csv", "--json", "-"});
+    for (const char* key : {"\"largest_departure_g\": null", "\"largest_departure_m_s2\": null"})
+        EXPECT_NE(run.out.find(key), std::string::npos) << run.out;
 }
 
 TEST_F(InspectProgram, AGapIsReportedWithWhereItIsAndHowLong) {
@@ -460,8 +475,8 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     EXPECT_EQ(run.out.find("Verdict"), std::string::npos);
     EXPECT_EQ(run.out.substr(run.out.size() - 3), "\n}\n")
         << "brackets close on lines of their own";
-    for (const char* key : {"\"velocity_rms_mm_s\": ", "\"segment_points\": 8192",
-                            "\"lowest_rms_g\": ", "\"crest_factor\": "})
+    for (const char* key : {"\"file\": \"ok.csv\"", "\"velocity_rms_mm_s\": ",
+                            "\"segment_points\": 8192", "\"lowest_rms_g\": ", "\"crest_factor\": "})
         EXPECT_NE(run.out.find(key), std::string::npos) << key;
     // The text lists every interval, the first one too.
     program_result text = inspect({file, "--interval", "0.5"});
@@ -492,6 +507,14 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     program_result blocked = inspect({file, "--csv", "ok.csv"});
     EXPECT_EQ(blocked.exit_status, 1);
     EXPECT_EQ(blocked.err, "acc_inspect: ok.csv: cannot write: Not a directory\n");
+    // Into the same directory again; then with one table's name taken by a directory.
+    EXPECT_EQ(inspect({file, "--csv", "tables"}).exit_status, 0);
+    ASSERT_EQ(mkdir((dir + "/more").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/more/third_octave_bands.csv").c_str(), 0755), 0);
+    blocked = inspect({file, "--csv", "more"});
+    EXPECT_EQ(blocked.exit_status, 1);
+    EXPECT_EQ(blocked.err,
+              "acc_inspect: more/third_octave_bands.csv: cannot write: Is a directory\n");
 }
 
 TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {

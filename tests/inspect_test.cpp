@@ -332,6 +332,12 @@ TEST(InspectStats, TellsGapsAndOverlapsFromJitter) {
     EXPECT_NEAR(stats->kept[0].at_s, 0.1 + 0.2 - 0.002 + 999e-4, 1e-9);
     EXPECT_EQ(stats->rows, 8000u);
     EXPECT_NEAR(stats_duration(*stats), (0.1 + 0.7 + 0.001 + 999e-4) - 0.1 + 1e-4, 1e-9);
+
+    // Exactly half a block late, then exactly half a block early: still jitter.
+    stats_init(stats, 10000.0, sensitivity, 0.05);
+    for (double t : {0.0004, 0.0505, 0.0006}) stats_add(stats, csv_row{t, 0.5, 1.0, 9.80665}, 2);
+    EXPECT_EQ(stats->gaps + stats->overlaps, 0u);
+    EXPECT_EQ(stats->jitter_late_s, 0.05);
     delete stats;
 }
 
@@ -641,6 +647,11 @@ TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
     spectral_peak peak;
     ASSERT_EQ(find_peaks(view, 0.0, &peak, 1), 1u);
     EXPECT_NEAR(peak.frequency_hz, 6.0 + 0.6 / 1.8, 1e-9);
+    // Peaks of equal amplitude are listed lowest frequency first.
+    a[3] = 1.0;
+    spectral_peak peaks[2];
+    ASSERT_EQ(find_peaks(view, 0.0, peaks, 2), 2u);
+    EXPECT_EQ(peaks[0].bin, 3u);
 }
 
 // Intervals 0 and 1 merge when the trend is full: the stronger one's frequency stays.
@@ -717,21 +728,20 @@ std::vector<double> numbers_after(const std::string& svg, std::size_t from, std:
 
 }  // namespace
 
-// A machine that starts quiet and then shakes, under noise.
-TEST(Picture, TracesStayInTheirPanelsAndTheLevelsAndLegendAreDrawn) {
+// A machine that starts quiet and then shakes, under noise, with a 0.5 s gap.
+TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     std::string content = data_file_header;
     std::mt19937 random(7);
     std::normal_distribution<double> noise(0.0, 0.002);
     for (int n = 0; n < 40000; ++n) {
         const double shake = n < 10000 ? 0.0 : 0.6 * std::sin(2 * pi * 80.0 * n / 10000.0);
-        content +=
-            row_text(0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4, 0.5 + shake + noise(random));
+        const double t = 0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4 + (n >= 25000 ? 0.5 : 0.0);
+        content += row_text(t, 0.5 + shake + noise(random));
     }
     inspect_result* result = new inspect_result;
     ASSERT_TRUE(inspect_content(content, result));
     const std::string svg = picture_of(*result);
     inspect_result_free(result);
-    delete result;
 
     const std::string frame = "<rect x=\"90\" y=\"";
     std::vector<std::size_t> frames;
@@ -740,22 +750,48 @@ TEST(Picture, TracesStayInTheirPanelsAndTheLevelsAndLegendAreDrawn) {
             frames.push_back(at);
     ASSERT_EQ(frames.size(), 4u);
     frames.push_back(svg.size());
-    int traced = 0;
     for (std::size_t p = 0; p + 1 < frames.size(); ++p) {
         const double top = std::atof(svg.c_str() + frames[p] + frame.size());
         const double bottom = top + std::atof(svg.c_str() + svg.find("height=\"", frames[p]) + 8);
         std::vector<double> xy = numbers_after(svg, frames[p], frames[p + 1], " d=\"");
         for (double v : numbers_after(svg, frames[p], frames[p + 1], "points=\"")) xy.push_back(v);
-        traced += !xy.empty();
+        EXPECT_EQ(xy.empty(), p == 3) << "panel " << p << ": only the spectrogram has no trace";
+        std::vector<double> xs;
         for (std::size_t i = 0; i + 1 < xy.size(); i += 2) {
+            xs.push_back(xy[i]);
             ASSERT_TRUE(xy[i] >= 90 && xy[i] <= 960) << "panel " << p << ": x " << xy[i];
             ASSERT_TRUE(xy[i + 1] >= top && xy[i + 1] <= bottom)
                 << "panel " << p << ": y " << xy[i + 1];
         }
+        if (p == 0) {  // the signal spans the plot edge to edge
+            EXPECT_EQ(*std::min_element(xs.begin(), xs.end()), 90.5);
+            EXPECT_EQ(*std::max_element(xs.begin(), xs.end()), 959.5);
+        }
+        // Grid lines and ticks: inside the panel or at its edge, none drawn twice.
+        std::vector<std::string> lines;
+        for (std::size_t at = svg.find("<line ", frames[p]); at < frames[p + 1];
+             at = svg.find("<line ", at + 1))
+            lines.push_back(svg.substr(at, svg.find(" stroke", at) - at));  // where, not how
+        for (const std::string& line : lines) {
+            const std::vector<double> v = numbers_after(line, 0, line.size(), "=\"");
+            ASSERT_TRUE(v[0] >= 80 && v[2] <= 960 && v[1] >= top && v[3] <= bottom + 10)
+                << "panel " << p << ": " << line;
+        }
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(std::adjacent_find(lines.begin(), lines.end()), lines.end()) << "panel " << p;
     }
-    EXPECT_EQ(traced, 3) << "signal, spectrum and trend";
-    for (const char* level : {"noise floor (median bin)", "peak threshold"})
-        EXPECT_NE(svg.find(level), std::string::npos) << level;
+    // The trend breaks at the gap: peak and RMS, before and after it, each its own line.
+    std::vector<std::string> trend_lines;
+    for (std::size_t at = svg.find("points=\"", frames[2]); at < frames[3];
+         at = svg.find("points=\"", at + 1))
+        trend_lines.push_back(svg.substr(at, svg.find('"', at + 8) - at));
+    EXPECT_EQ(trend_lines.size(), 4u);
+    std::sort(trend_lines.begin(), trend_lines.end());
+    EXPECT_EQ(std::adjacent_find(trend_lines.begin(), trend_lines.end()), trend_lines.end());
+
+    for (const char* part : {"noise floor (median bin)", "peak threshold",
+                             "Amplitude spectrum (Hann, 8192 points, 50% overlap"})
+        EXPECT_NE(svg.find(part), std::string::npos) << part;
     // The spectrogram's colours, labelled every 12 dB up to the top.
     std::vector<double> labels;
     for (std::size_t at = svg.find("text-anchor=\"middle\">", svg.find("dB re 1 g^2/Hz"));
@@ -763,6 +799,14 @@ TEST(Picture, TracesStayInTheirPanelsAndTheLevelsAndLegendAreDrawn) {
         labels.push_back(std::atof(svg.c_str() + at + 21));
     ASSERT_EQ(labels.size(), 6u);
     for (std::size_t i = 1; i < labels.size(); ++i) EXPECT_EQ(labels[i] - labels[i - 1], 12.0);
+
+    // A few rows: no spectrum, and the picture says so.
+    std::size_t five_rows = 0;
+    for (int i = 0; i < 6; ++i) five_rows = content.find('\n', five_rows) + 1;
+    ASSERT_TRUE(inspect_content(content.substr(0, five_rows), result));
+    EXPECT_NE(picture_of(*result).find("too few rows for a spectrum"), std::string::npos);
+    inspect_result_free(result);
+    delete result;
 }
 
 TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
@@ -798,8 +842,8 @@ TEST(XmlEscape, EscapesMarkupDropsWhatXmlForbidsAndKeepsUtf8) {
     char out[128];
     xml_escape("a&b<c>\"d'", out, sizeof out);
     EXPECT_STREQ(out, "a&amp;b&lt;c&gt;&quot;d&apos;");
-    xml_escape("\xe0\xa0\x80 \xe0\x9f\xbf", out, sizeof out);  // U+0800, then its overlong form
-    EXPECT_STREQ(out, "\xe0\xa0\x80 ???");
+    xml_escape("\xe0\xa0\x80 \xe0\x9f\xbf \xc3( caf\xc3\xa9", out, sizeof out);
+    EXPECT_STREQ(out, "\xe0\xa0\x80 ??? ?( caf\xc3\xa9");  // U+0800, overlong, bad 2nd byte
     xml_escape("caf\xc3\xa9 \x01\xff\xc3", out, sizeof out);
     EXPECT_STREQ(out, "caf\xc3\xa9 ???");
     xml_escape("x&y", out, 5);  // no half entity

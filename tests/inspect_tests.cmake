@@ -18,8 +18,9 @@ gtest_discover_tests(inspect_test)
 find_package(ZLIB REQUIRED)  # to read the rendered PNG back
 add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
 target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file ZLIB::ZLIB GTest::gtest_main)
-target_compile_definitions(inspect_cli_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>")
-add_dependencies(inspect_cli_test acc_inspect)
+target_compile_definitions(inspect_cli_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
+  FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
+add_dependencies(inspect_cli_test acc_inspect failure_shim)
 gtest_discover_tests(inspect_cli_test PROPERTIES TIMEOUT 60)
 
 add_executable(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp)

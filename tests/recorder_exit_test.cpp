@@ -66,8 +66,7 @@ TEST_P(NoMemoryTest, LeavesTheHeaderAloneAndReleasesInOrder) {
     GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
 #endif
     program_result run =
-        run_program(recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
-                              std::string("ACC_TEST_FAIL_ALLOC_SIZE=") + GetParam()}));
+        run_program(recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, GetParam()}));
     EXPECT_EQ(run.exit_status, 251);
     EXPECT_EQ(run.out, "Opening device...\nNo memory\n");
     EXPECT_EQ(calls(), names({"DEV_Create", "AI_InitTask", "AI_StartTask", "AI_StopTask",
@@ -75,8 +74,11 @@ TEST_P(NoMemoryTest, LeavesTheHeaderAloneAndReleasesInOrder) {
     EXPECT_EQ(read_file(dir + "/" + only_recording()), "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n");
 }
 
-// The block of 1000 voltages, then the text of its rows.
-INSTANTIATE_TEST_SUITE_P(Buffers, NoMemoryTest, ::testing::Values("8000", "65536"));
+// The block of 1000 voltages, the text of its rows, then the syncing thread.
+INSTANTIATE_TEST_SUITE_P(Buffers, NoMemoryTest,
+                         ::testing::Values("ACC_TEST_FAIL_ALLOC_SIZE=8000",
+                                           "ACC_TEST_FAIL_ALLOC_SIZE=65536",
+                                           "ACC_TEST_FAIL_THREAD=1"));
 
 TEST_F(RecorderTest, KeyBeforeTheFirstReadRecordsNothingAndTearsDownInOrder) {
     write_file(dir + "/key", "q");

@@ -76,7 +76,7 @@ void encode_png(const unsigned char* raw, std::size_t raw_size, int width, int h
     b.data[b.size++] = 0x01;
     std::uint32_t a1 = 1, a2 = 0;
     for (std::size_t done = 0; done < raw_size || raw_size == 0;) {
-        const std::size_t n = raw_size - done < 65535 ? raw_size - done : 65535;
+        const std::size_t n = std::min<std::size_t>(raw_size - done, 65535);
         b.data[b.size++] = done + n == raw_size ? 1 : 0;
         b.data[b.size++] = static_cast<unsigned char>(n & 0xff);
         b.data[b.size++] = static_cast<unsigned char>(n >> 8);

@@ -18,6 +18,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "csv_reader.h"
 #include "data_file.h"
@@ -673,6 +674,21 @@ TEST(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
     delete trend;
 }
 
+// Intervals of RMS 2, 1, 1 and 3 g: the first of equal ones is named.
+TEST(Trend, ExtremesAreFoundInEveryIntervalTheFirstOfEqualOnes) {
+    trend_state* trend = new trend_state;
+    ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0);
+    const double rms[] = {2.0, 1.0, 1.0, 3.0};
+    for (int n = 0; n < 400; ++n) trend_add(trend, n * 0.01, (n % 2 ? 1 : -1) * rms[n / 100]);
+    trend_finish(trend);
+    ASSERT_EQ(trend->count, 4u);
+    EXPECT_EQ(trend->lowest_rms, 1u);
+    EXPECT_EQ(trend->highest_rms, 3u);
+    EXPECT_EQ(trend->highest_peak, 3u);
+    trend_free(trend);
+    delete trend;
+}
+
 // ---- Picture --------------------------------------------------------------
 
 TEST(Spectrogram, RowsReachTheLastBinAndColumnsMergeInPairsFromTheFirst) {
@@ -726,6 +742,62 @@ std::vector<double> numbers_after(const std::string& svg, std::size_t from, std:
     return numbers;
 }
 
+// The spectrogram's embedded PNG, its checksums checked: palette and levels.
+struct indexed_image {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::string palette;
+    std::vector<std::vector<int>> levels;  // [row][column]
+};
+
+std::uint32_t big_endian_at(const std::string& s, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+    return v;
+}
+
+bool decode_spectrogram(const std::string& svg, indexed_image* image) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string key = "data:image/png;base64,";
+    std::string png;
+    unsigned bits = 0;
+    int count = 0;
+    for (std::size_t at = svg.find(key) + key.size(); svg[at] != '"' && svg[at] != '='; ++at) {
+        bits = (bits << 6) | static_cast<unsigned>(std::strchr(digits, svg[at]) - digits);
+        if ((count += 6) >= 8) png.push_back(static_cast<char>(bits >> (count -= 8)));
+    }
+    if (png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return false;
+    std::string idat;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::uint32_t length = big_endian_at(png, at);
+        const auto* typed = reinterpret_cast<const Bytef*>(png.data() + at + 4);
+        if (crc32(0, typed, length + 4) != big_endian_at(png, at + 8 + length)) return false;
+        const std::string type = png.substr(at + 4, 4);
+        const std::string body = png.substr(at + 8, length);
+        if (type == "IHDR") image->width = big_endian_at(body, 0);
+        if (type == "IHDR") image->height = big_endian_at(body, 4);
+        if (type == "PLTE") image->palette = body;
+        if (type == "IDAT") idat += body;
+        at += 12 + length;
+    }
+    const std::size_t stride = (image->width + 1) / 2 + 1;
+    std::vector<unsigned char> raw(stride * image->height);
+    uLongf size = raw.size();
+    if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(idat.data()), idat.size()) !=
+            Z_OK ||
+        size != raw.size())
+        return false;
+    for (std::size_t y = 0; y < image->height; ++y) {
+        if (raw[y * stride] != 0) return false;  // filter: none
+        image->levels.emplace_back();
+        for (std::size_t x = 0; x < image->width; ++x) {
+            const unsigned char pair = raw[y * stride + 1 + x / 2];
+            image->levels.back().push_back(x % 2 == 0 ? pair >> 4 : pair & 15);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 // A machine that starts quiet and then shakes, under noise, with a 0.5 s gap.
@@ -767,6 +839,13 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
             EXPECT_EQ(*std::min_element(xs.begin(), xs.end()), 90.5);
             EXPECT_EQ(*std::max_element(xs.begin(), xs.end()), 959.5);
         }
+        // Each band goes out along the maxima and back along the minima of the same columns.
+        for (std::size_t at = svg.find(" d=\"", frames[p]); at < frames[p + 1];
+             at = svg.find(" d=\"", at + 1)) {
+            const std::vector<double> band = numbers_after(svg, at, at + 1, " d=\"");
+            for (std::size_t i = 0; i < band.size(); i += 2)
+                ASSERT_EQ(band[i], band[band.size() - 2 - i]) << "panel " << p;
+        }
         // Grid lines and ticks: inside the panel or at its edge, none drawn twice.
         std::vector<std::string> lines;
         for (std::size_t at = svg.find("<line ", frames[p]); at < frames[p + 1];
@@ -799,6 +878,37 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
         labels.push_back(std::atof(svg.c_str() + at + 21));
     ASSERT_EQ(labels.size(), 6u);
     for (std::size_t i = 1; i < labels.size(); ++i) EXPECT_EQ(labels[i] - labels[i - 1], 12.0);
+
+    for (const auto& [label, panels] :
+         {std::pair<const char*, int>{">time (s)</text>", 3}, {">frequency (Hz)</text>", 2}}) {
+        int found = 0;
+        for (std::size_t at = svg.find(label); at != std::string::npos;
+             at = svg.find(label, at + 1))
+            ++found;
+        EXPECT_EQ(found, panels) << label;
+    }
+    // The spectrogram's image: valid, in the legend's colours, the shaking at the top
+    // level, the quiet start below it and covered from the left edge.
+    indexed_image image;
+    ASSERT_TRUE(decode_spectrogram(svg, &image));
+    ASSERT_EQ(image.width, 870u);
+    ASSERT_EQ(image.height, spectrogram_rows);
+    std::size_t legend = svg.find("dB re 1 g^2/Hz");
+    for (std::size_t i = 1; i < 16; ++i) {
+        legend = svg.find("height=\"12\" fill=\"#", legend) + 19;
+        EXPECT_EQ(std::strtoul(svg.substr(legend, 6).c_str(), nullptr, 16),
+                  big_endian_at(image.palette, 3 * i - 1) & 0xffffff)
+            << "colour " << i;
+    }
+    int top_level = 0;
+    int first_column_top = 0;
+    for (const std::vector<int>& row : image.levels) {
+        top_level = std::max(top_level, *std::max_element(row.begin(), row.end()));
+        first_column_top = std::max(first_column_top, row[0]);
+    }
+    EXPECT_EQ(top_level, 15);
+    EXPECT_GT(first_column_top, 0);
+    EXPECT_LT(first_column_top, 15);
 
     // A few rows: no spectrum, and the picture says so.
     std::size_t five_rows = 0;

@@ -11,11 +11,11 @@ if(NOT TARGET GTest::gtest_main)
 endif()
 include(GoogleTest)
 
-add_executable(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp)
-target_link_libraries(inspect_test PRIVATE acc_inspect_core GTest::gtest_main)
-gtest_discover_tests(inspect_test)
+find_package(ZLIB REQUIRED)  # to read the pictures' PNG images back
 
-find_package(ZLIB REQUIRED)  # to read the rendered PNG back
+add_executable(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp)
+target_link_libraries(inspect_test PRIVATE acc_inspect_core ZLIB::ZLIB GTest::gtest_main)
+gtest_discover_tests(inspect_test)
 add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
 target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file ZLIB::ZLIB GTest::gtest_main)
 target_compile_definitions(inspect_cli_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>"

@@ -843,6 +843,7 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
         for (std::size_t at = svg.find(" d=\"", frames[p]); at < frames[p + 1];
              at = svg.find(" d=\"", at + 1)) {
             const std::vector<double> band = numbers_after(svg, at, at + 1, " d=\"");
+            ASSERT_EQ(band.size() % 4, 0u) << "panel " << p << ": as many points out as back";
             for (std::size_t i = 0; i < band.size(); i += 2)
                 ASSERT_EQ(band[i], band[band.size() - 2 - i]) << "panel " << p;
         }

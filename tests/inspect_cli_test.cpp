@@ -506,7 +506,9 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     }
     program_result blocked = inspect({file, "--csv", "ok.csv"});
     EXPECT_EQ(blocked.exit_status, 1);
-    EXPECT_EQ(blocked.err, "acc_inspect: ok.csv: cannot write: Not a directory\n");
+    EXPECT_EQ(blocked.err, "acc_inspect: ok.csv/spectrum.csv: cannot write: Not a directory\n");
+    blocked = inspect({file, "--csv", "no/such"});
+    EXPECT_EQ(blocked.err, "acc_inspect: no/such: cannot write: No such file or directory\n");
     // Into the same directory again; then with one table's name taken by a directory.
     EXPECT_EQ(inspect({file, "--csv", "tables"}).exit_status, 0);
     ASSERT_EQ(mkdir((dir + "/more").c_str(), 0755), 0);

@@ -144,7 +144,7 @@ bool time_axis_of(const inspect_result& r, axis* out) {
 int column_of(double t, const axis& time) {
     double x = (t - time.low) / (time.high - time.low) * plot_columns;
     int c = static_cast<int>(std::floor(x));
-    return std::clamp(c, 0, plot_columns - 1);
+    return std::clamp(c, 0, last_column);
 }
 
 void break_at_gaps(pixel_column* columns, const inspect_stats& stats, const axis& time) {

@@ -11,6 +11,7 @@ constexpr int svg_width = 1000;
 constexpr int plot_left = 90;
 constexpr int plot_right = 960;
 constexpr int plot_columns = plot_right - plot_left;
+constexpr int last_column = plot_columns - 1;
 
 constexpr char trace_colour[] = "#1f5fa8";
 constexpr char gap_colour[] = "#d62728";

@@ -13,7 +13,7 @@ constexpr std::size_t first_drawn_bin = 2;
 
 void level_line(std::FILE* f, const axis& a, double level, int top, int bottom, const char* label,
                 const char* colour) {
-    if (!(level >= a.low && level <= a.high)) return;
+    if (std::clamp(level, a.low, a.high) != level) return;  // off the axis, or not a number
     const double y = map(a, level, bottom, top);
     std::fprintf(f,
                  "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\" "

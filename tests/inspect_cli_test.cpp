@@ -357,6 +357,13 @@ TEST_F(InspectProgram, TheVerdictClaimsNothingTheRowsDoNotShow) {
                              "  largest departure from mean        0.000000       0.000000",
                              "  too few rows between discontinuities for a spectrum"})
         EXPECT_TRUE(has_line(run.out, line)) << run.out;
+    // Sixteen rows are enough for a spectrum.
+    std::string sixteen = recording({});
+    std::size_t end = 0;
+    for (int line = 0; line < 17; ++line) end = sixteen.find('\n', end) + 1;
+    run = inspect({put("sixteen.csv", sixteen.substr(0, end))});
+    EXPECT_NE(run.out.find("Vibration spectrum\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("too few rows"), std::string::npos) << run.out;
     // Figures that rows do not define are null.
     run = inspect({"header.csv", "--json", "-"});
     for (const char* key : {"\"largest_departure_g\": null", "\"largest_departure_m_s2\": null"})
@@ -475,8 +482,12 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     EXPECT_EQ(run.out.find("Verdict"), std::string::npos);
     EXPECT_EQ(run.out.substr(run.out.size() - 3), "\n}\n")
         << "brackets close on lines of their own";
-    for (const char* key : {"\"file\": \"ok.csv\"", "\"velocity_rms_mm_s\": ",
-                            "\"segment_points\": 8192", "\"lowest_rms_g\": ", "\"crest_factor\": "})
+    const std::size_t low_hz = run.out.find("\"dominant_low_hz\": ");
+    ASSERT_NE(low_hz, std::string::npos);
+    EXPECT_NEAR(std::atof(run.out.c_str() + low_hz + 19), 50.0, 0.01);
+    for (const char* key : {"\"file\": \"ok.csv\"", "\"bins\": 0,\n        \"rms_g\": null",
+                            "\"velocity_rms_mm_s\": ", "\"segment_points\": 8192",
+                            "\"lowest_rms_g\": ", "\"crest_factor\": "})
         EXPECT_NE(run.out.find(key), std::string::npos) << key;
     // The text lists every interval, the first one too.
     program_result text = inspect({file, "--interval", "0.5"});
@@ -526,6 +537,14 @@ TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
     EXPECT_NE(run.out.find("Verdict  valid data file"), std::string::npos);
     EXPECT_EQ(run.err,
               "acc_inspect: no/such/dir/plot.svg: cannot write: No such file or directory\n");
+#ifndef ACC_NO_PRELOAD
+    // Storage that cannot store it: reported, and no half picture or temporary file left.
+    run = inspect({file, "--svg", "plot.svg"},
+                  {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC=1"});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: Input/output error\n");
+    EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"});
+#endif
 }
 
 TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) {

@@ -580,6 +580,26 @@ TEST(InspectPass, ReturnsEveryByteItTook) {
     delete result;
 }
 
+TEST(InspectPass, TheTrendSeesUpToHalfTheRate) {
+    const double hz = 4095 * 10000.0 / 8192;  // the last bin but one
+    std::string content = data_file_header;
+    for (int n = 0; n < 20000; ++n)
+        content += row_text(0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4,
+                            0.5 + 0.1 * std::sin(2 * pi * hz * n / 10000.0));
+    inspect_result* result = new inspect_result;
+    ASSERT_TRUE(inspect_content(content, result));
+    ASSERT_GT(result->trend.count, 0u);
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < result->trend.count; ++i) {
+        const double dominant_hz = result->trend.intervals[i].dominant_hz;
+        EXPECT_TRUE(std::isnan(dominant_hz) || std::fabs(dominant_hz - hz) < 0.1) << dominant_hz;
+        found += !std::isnan(dominant_hz);
+    }
+    EXPECT_GT(found, 0u);
+    inspect_result_free(result);
+    delete result;
+}
+
 TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
     // The recorder stalls inside a read: that block returns 1.5 s late and
     // carries the gap in its time stamp, while the device overruns and the
@@ -835,9 +855,12 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
             ASSERT_TRUE(xy[i + 1] >= top && xy[i + 1] <= bottom)
                 << "panel " << p << ": y " << xy[i + 1];
         }
-        if (p == 0) {  // the signal spans the plot edge to edge
+        if (p == 0) {  // the signal spans the plot edge to edge, and resumes where the gap ends
             EXPECT_EQ(*std::min_element(xs.begin(), xs.end()), 90.5);
             EXPECT_EQ(*std::max_element(xs.begin(), xs.end()), 959.5);
+            const double resumes = std::floor((3.1 - 0.1) / (4.5999 + 1.0 / 10000.0 - 0.1) * 870);
+            const std::size_t second = svg.find(" d=\"", svg.find(" d=\"", frames[0]) + 1);
+            EXPECT_EQ(numbers_after(svg, second, second + 1, " d=\"").at(0), 90.5 + resumes);
         }
         // Each band goes out along the maxima and back along the minima of the same columns.
         for (std::size_t at = svg.find(" d=\"", frames[p]); at < frames[p + 1];
@@ -954,7 +977,9 @@ TEST(XmlEscape, EscapesMarkupDropsWhatXmlForbidsAndKeepsUtf8) {
     xml_escape("a&b<c>\"d'", out, sizeof out);
     EXPECT_STREQ(out, "a&amp;b&lt;c&gt;&quot;d&apos;");
     xml_escape("\xe0\xa0\x80 \xe0\x9f\xbf \xc3( caf\xc3\xa9", out, sizeof out);
-    EXPECT_STREQ(out, "\xe0\xa0\x80 ??? ?( caf\xc3\xa9");  // U+0800, overlong, bad 2nd byte
+    EXPECT_STREQ(out, "\xe0\xa0\x80 ??? ?( caf\xc3\xa9");      // U+0800, overlong, bad 2nd byte
+    xml_escape("\xed\x9f\xbf \xed\xa0\x80", out, sizeof out);  // U+D7FF, a surrogate
+    EXPECT_STREQ(out, "\xed\x9f\xbf ???");
     xml_escape("caf\xc3\xa9 \x01\xff\xc3", out, sizeof out);
     EXPECT_STREQ(out, "caf\xc3\xa9 ???");
     xml_escape("x&y", out, 5);  // no half entity

@@ -143,6 +143,7 @@ extern "C" int fsync(int fd) { return sick_sync(SYS_fsync, fd); }
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
 extern "C" int fdatasync(int fd) { return sick_sync(SYS_fdatasync, fd); }
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's are reserved
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                               void* arg) {
     if (std::getenv("ACC_TEST_FAIL_THREAD")) return EAGAIN;

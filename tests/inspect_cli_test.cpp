@@ -484,7 +484,7 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
         << "brackets close on lines of their own";
     const std::size_t low_hz = run.out.find("\"dominant_low_hz\": ");
     ASSERT_NE(low_hz, std::string::npos);
-    EXPECT_NEAR(std::atof(run.out.c_str() + low_hz + 19), 50.0, 0.01);
+    EXPECT_NEAR(std::strtod(run.out.c_str() + low_hz + 19, nullptr), 50.0, 0.01);
     for (const char* key : {"\"file\": \"ok.csv\"", "\"bins\": 0,\n        \"rms_g\": null",
                             "\"velocity_rms_mm_s\": ", "\"segment_points\": 8192",
                             "\"lowest_rms_g\": ", "\"crest_factor\": "})

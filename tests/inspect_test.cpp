@@ -565,9 +565,10 @@ bool inspect_content(const std::string& content, inspect_result* result) {
 
 TEST(InspectPass, ReturnsEveryByteItTook) {
     std::string content = data_file_header;
-    for (int n = 0; n < 20000; ++n)
-        content +=
-            row_text(0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4, 0.5 + 0.1 * std::sin(n * 0.03));
+    for (int n = 0; n < 20000; ++n) {
+        const int block = n / 1000;
+        content += row_text(0.1 + block * 0.1 + (n % 1000) * 1e-4, 0.5 + 0.1 * std::sin(n * 0.03));
+    }
     inspect_result* result = new inspect_result;
     for (int pass = 0; pass < 2; ++pass) {  // the first pass also plans the transforms
         const std::size_t held = mallinfo2().uordblks;
@@ -583,9 +584,11 @@ TEST(InspectPass, ReturnsEveryByteItTook) {
 TEST(InspectPass, TheTrendSeesUpToHalfTheRate) {
     const double hz = 4095 * 10000.0 / 8192;  // the last bin but one
     std::string content = data_file_header;
-    for (int n = 0; n < 20000; ++n)
-        content += row_text(0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4,
+    for (int n = 0; n < 20000; ++n) {
+        const int block = n / 1000;
+        content += row_text(0.1 + block * 0.1 + (n % 1000) * 1e-4,
                             0.5 + 0.1 * std::sin(2 * pi * hz * n / 10000.0));
+    }
     inspect_result* result = new inspect_result;
     ASSERT_TRUE(inspect_content(content, result));
     ASSERT_GT(result->trend.count, 0u);
@@ -754,7 +757,9 @@ std::vector<double> numbers_after(const std::string& svg, std::size_t from, std:
             if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = ' ';
         const char* p = run.c_str();
         char* next = nullptr;
-        for (double v = std::strtod(p, &next); next != p; v = std::strtod(p, &next)) {
+        for (;;) {
+            const double v = std::strtod(p, &next);
+            if (next == p) break;
             numbers.push_back(v);
             p = next;
         }
@@ -827,7 +832,8 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     std::normal_distribution<double> noise(0.0, 0.002);
     for (int n = 0; n < 40000; ++n) {
         const double shake = n < 10000 ? 0.0 : 0.6 * std::sin(2 * pi * 80.0 * n / 10000.0);
-        const double t = 0.1 + (n / 1000) * 0.1 + (n % 1000) * 1e-4 + (n >= 25000 ? 0.5 : 0.0);
+        const int block = n / 1000;
+        const double t = 0.1 + block * 0.1 + (n % 1000) * 1e-4 + (n >= 25000 ? 0.5 : 0.0);
         content += row_text(t, 0.5 + shake + noise(random));
     }
     inspect_result* result = new inspect_result;
@@ -843,8 +849,9 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     ASSERT_EQ(frames.size(), 4u);
     frames.push_back(svg.size());
     for (std::size_t p = 0; p + 1 < frames.size(); ++p) {
-        const double top = std::atof(svg.c_str() + frames[p] + frame.size());
-        const double bottom = top + std::atof(svg.c_str() + svg.find("height=\"", frames[p]) + 8);
+        const double top = std::strtod(svg.c_str() + frames[p] + frame.size(), nullptr);
+        const double bottom =
+            top + std::strtod(svg.c_str() + svg.find("height=\"", frames[p]) + 8, nullptr);
         std::vector<double> xy = numbers_after(svg, frames[p], frames[p + 1], " d=\"");
         for (double v : numbers_after(svg, frames[p], frames[p + 1], "points=\"")) xy.push_back(v);
         EXPECT_EQ(xy.empty(), p == 3) << "panel " << p << ": only the spectrogram has no trace";
@@ -899,7 +906,7 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     std::vector<double> labels;
     for (std::size_t at = svg.find("text-anchor=\"middle\">", svg.find("dB re 1 g^2/Hz"));
          at != std::string::npos; at = svg.find("text-anchor=\"middle\">", at + 1))
-        labels.push_back(std::atof(svg.c_str() + at + 21));
+        labels.push_back(std::strtod(svg.c_str() + at + 21, nullptr));
     ASSERT_EQ(labels.size(), 6u);
     for (std::size_t i = 1; i < labels.size(); ++i) EXPECT_EQ(labels[i] - labels[i - 1], 12.0);
 

@@ -62,7 +62,7 @@ void encode_png(const unsigned char* raw, std::size_t raw_size, int width, int h
     header[9] = 3;  // palette
     put_chunk(&b, "IHDR", header, sizeof header);
     unsigned char colours[3 * levels];
-    for (int i = 0; i < levels; ++i) {
+    for (std::size_t i = 0; i < levels; ++i) {
         colours[3 * i] = static_cast<unsigned char>(palette[i] >> 16);
         colours[3 * i + 1] = static_cast<unsigned char>(palette[i] >> 8);
         colours[3 * i + 2] = static_cast<unsigned char>(palette[i]);

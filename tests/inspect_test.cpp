@@ -563,7 +563,10 @@ bool inspect_content(const std::string& content, inspect_result* result) {
 
 }  // namespace
 
-TEST(InspectPass, ReturnsEveryByteItTook) {
+// Freed blocks that wait in a thread's cache still count as in use, and the
+// reader thread's timing decides a few of those: hence a margin far below the
+// size of any buffer of the pass.
+TEST(InspectPass, ReturnsEveryBufferItTook) {
     std::string content = data_file_header;
     for (int n = 0; n < 20000; ++n) {
         const int block = n / 1000;
@@ -575,7 +578,8 @@ TEST(InspectPass, ReturnsEveryByteItTook) {
         ASSERT_TRUE(inspect_content(content, result));
         inspect_result_free(result);
         if (pass == 1) {
-            EXPECT_EQ(mallinfo2().uordblks, held);
+            const double change = static_cast<double>(mallinfo2().uordblks) - held;
+            EXPECT_LT(std::fabs(change), 16384.0);
         }
     }
     delete result;

@@ -515,6 +515,16 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
         EXPECT_EQ(lines[0], t.header) << t.name;
         EXPECT_EQ(lines.size(), t.rows + 1) << t.name;
     }
+    // Rows of +-1e300 V overflow the spectrum's power: no number there, and still JSON.
+    std::string huge = data_file_header;
+    char row[max_row_size];
+    for (int i = 0; i < 100; ++i)
+        huge.append(row, format_row(row, 0.1 + i * 1e-4, i % 2 ? 1e300 : -1e300, 0.5));
+    run = inspect({put("huge.csv", huge), "--json", "-"});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_NE(run.out.find("null,null"), std::string::npos);
+    for (const char* not_json : {"inf", ": nan", ",nan", "[nan", ",,", "[,", ",]"})
+        EXPECT_EQ(run.out.find(not_json), std::string::npos) << not_json;
     program_result blocked = inspect({file, "--csv", "ok.csv"});
     EXPECT_EQ(blocked.exit_status, 1);
     EXPECT_EQ(blocked.err, "acc_inspect: ok.csv/spectrum.csv: cannot write: Not a directory\n");

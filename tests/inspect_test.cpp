@@ -675,11 +675,14 @@ TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
     spectral_peak peak;
     ASSERT_EQ(find_peaks(view, 0.0, &peak, 1), 1u);
     EXPECT_NEAR(peak.frequency_hz, 6.0 + 0.6 / 1.8, 1e-9);
-    // Peaks of equal amplitude are listed lowest frequency first.
-    a[3] = 1.0;
+    // Strongest first, and of equal ones the lowest frequency first.
     spectral_peak peaks[2];
-    ASSERT_EQ(find_peaks(view, 0.0, peaks, 2), 2u);
-    EXPECT_EQ(peaks[0].bin, 3u);
+    for (double weaker : {0.5, 1.0}) {
+        a[3] = weaker;
+        ASSERT_EQ(find_peaks(view, 0.0, peaks, 2), 2u);
+        EXPECT_EQ(peaks[0].bin, weaker < 1.0 ? 6u : 3u);
+        EXPECT_EQ(peaks[1].bin, weaker < 1.0 ? 3u : 6u);
+    }
 }
 
 // Intervals 0 and 1 merge when the trend is full: the stronger one's frequency stays.
@@ -701,13 +704,24 @@ TEST(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
     delete trend;
 }
 
-// Intervals of RMS 2, 1, 1 and 3 g: the first of equal ones is named.
+// Intervals of RMS 2, 1, 1 and 3 g, the first dominated by 3 Hz, the third
+// by 9 Hz: the first of equal ones is named, and every interval counts.
 TEST(Trend, ExtremesAreFoundInEveryIntervalTheFirstOfEqualOnes) {
     trend_state* trend = new trend_state;
     ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0);
     const double rms[] = {2.0, 1.0, 1.0, 3.0};
-    for (int n = 0; n < 400; ++n) trend_add(trend, n * 0.01, (n % 2 ? 1 : -1) * rms[n / 100]);
+    std::vector<double> power(16, 0.0);
+    for (int n = 0; n < 400; ++n) {
+        trend_add(trend, n * 0.01, (n % 2 ? 1 : -1) * rms[n / 100]);
+        if (n == 50 || n == 250) {
+            std::fill(power.begin(), power.end(), 0.0);
+            power[n == 50 ? 3 : 9] = 1.0;
+            trend_add_segment(trend, power.data());
+        }
+    }
     trend_finish(trend);
+    EXPECT_EQ(trend->dominant_low_hz, 3.0);
+    EXPECT_EQ(trend->dominant_high_hz, 9.0);
     ASSERT_EQ(trend->count, 4u);
     EXPECT_EQ(trend->lowest_rms, 1u);
     EXPECT_EQ(trend->highest_rms, 3u);
@@ -724,6 +738,9 @@ TEST(Spectrogram, RowsReachTheLastBinAndColumnsMergeInPairsFromTheFirst) {
     EXPECT_EQ(s->row_first_bin[0], 2u);
     EXPECT_EQ(s->row_first_bin[spectrogram_rows - 1] + s->row_bins[spectrogram_rows - 1], 1025u);
     EXPECT_GT(s->row_bins[spectrogram_rows - 1], 1u);
+    std::size_t spanned = 0;  // each bin in one row, or a few near ones in two
+    for (std::size_t r = 0; r < spectrogram_rows; ++r) spanned += s->row_bins[r];
+    EXPECT_LE(spanned, 1025 + spectrogram_rows);
     std::vector<double> power(1025);
     for (std::size_t i = 0; i <= spectrogram_columns; ++i) {
         std::fill(power.begin(), power.end(), static_cast<double>(i + 1));
@@ -865,6 +882,15 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
             ASSERT_TRUE(xy[i] >= 90 && xy[i] <= 960) << "panel " << p << ": x " << xy[i];
             ASSERT_TRUE(xy[i + 1] >= top && xy[i + 1] <= bottom)
                 << "panel " << p << ": y " << xy[i + 1];
+        }
+        if (p == 1) {  // the amplitude axis is labelled at powers of ten only
+            const std::string label = "text-anchor=\"end\">";
+            for (std::size_t at = svg.find(label, frames[1]); at < frames[2];
+                 at = svg.find(label, at + 1)) {
+                const double decade =
+                    std::log10(std::strtod(svg.c_str() + at + label.size(), nullptr));
+                EXPECT_NEAR(decade, std::round(decade), 1e-9);
+            }
         }
         if (p == 0) {  // the signal spans the plot edge to edge, and resumes where the gap ends
             EXPECT_EQ(*std::min_element(xs.begin(), xs.end()), 90.5);

@@ -153,7 +153,7 @@ void trend_finish(trend_state* trend) {
     trend->open = trend_interval{};
     trend->lowest_rms = trend->highest_rms = trend->highest_peak = 0;
     trend->dominant_low_hz = trend->dominant_high_hz = std::numeric_limits<double>::quiet_NaN();
-    for (std::size_t i = 1; i < trend->count; ++i) {  // interval 0 is where each starts
+    for (std::size_t i = 0; i < trend->count; ++i) {
         const trend_interval& v = trend->intervals[i];
         if (v.rms_g < trend->intervals[trend->lowest_rms].rms_g) trend->lowest_rms = i;
         if (v.rms_g > trend->intervals[trend->highest_rms].rms_g) trend->highest_rms = i;

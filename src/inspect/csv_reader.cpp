@@ -324,7 +324,7 @@ bool parse_row(const char* line, std::size_t size, csv_row* row, row_problem* pr
 }
 
 int csv_reader_attach(csv_reader* reader, int fd, std::size_t buffer_size) {
-    if (buffer_size < csv_reader_min_buffer) buffer_size = csv_reader_min_buffer;
+    buffer_size = std::max(buffer_size, csv_reader_min_buffer);
     char* buffer = static_cast<char*>(std::malloc(buffer_size));
     if (!buffer) return ENOMEM;
     *reader = csv_reader{};

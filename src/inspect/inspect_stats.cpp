@@ -122,10 +122,9 @@ step_kind stats_add(inspect_stats* stats, const csv_row& row, std::uint64_t line
         ++stats->overlaps;
         stats->repeated_s += -excess;
         stats->largest_overlap_s = std::max(stats->largest_overlap_s, -excess);
-    } else if (excess > stats->jitter_late_s) {
-        stats->jitter_late_s = excess;
-    } else if (-excess > stats->jitter_early_s) {
-        stats->jitter_early_s = -excess;
+    } else {
+        stats->jitter_late_s = std::max(stats->jitter_late_s, excess);
+        stats->jitter_early_s = std::max(stats->jitter_early_s, -excess);
     }
     if (kind != step_kind::regular && stats->kept_count < kept_discontinuities)
         stats->kept[stats->kept_count++] = discontinuity{at, excess, line};

@@ -1,5 +1,6 @@
 #include "spectrogram.h"
 
+#include <algorithm>
 #include <cmath>
 
 void spectrogram_init(spectrogram* s, std::size_t bins, double bin_hz, double density_scale) {
@@ -19,7 +20,7 @@ void spectrogram_init(spectrogram* s, std::size_t bins, double bin_hz, double de
             first = static_cast<std::size_t>(std::lround(0.5 * (from + to)));
             end = first + 1;
         }
-        if (end > bins) end = bins;
+        end = std::min(end, bins);
         if (first >= end) first = end - 1;
         s->row_first_bin[r] = static_cast<std::uint32_t>(first);
         s->row_bins[r] = static_cast<std::uint32_t>(end - first);

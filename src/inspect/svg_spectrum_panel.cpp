@@ -53,7 +53,7 @@ void draw_spectrum_panel(std::FILE* f, const inspect_result& r, int top_y, int b
     }
     double top = std::pow(10.0, std::ceil(std::log10(peak * 1.5)));
     double bottom = std::pow(10.0, std::floor(std::log10(smallest)));
-    if (bottom < top * 1e-7) bottom = top * 1e-7;
+    bottom = std::max(bottom, top * 1e-7);
     const axis f_axis{static_cast<double>(first_drawn_bin) * s.bin_hz,
                       static_cast<double>(s.bins - 1) * s.bin_hz, 1.0, true};
     const axis a_axis{bottom, top, 1.0, true};

@@ -115,13 +115,13 @@ void trend_add(trend_state* trend, double time_s, double value_g) {
     // the last bit of the division.
     constexpr double boundary = 1e-9;
     double offset = (time_s - trend->origin_s) / trend->interval_s + boundary;
-    std::uint64_t index = offset > 0.0 ? static_cast<std::uint64_t>(offset) : 0;
-    if (index < trend->open.index) index = trend->open.index;  // overlaps stay where they are
+    // Overlaps stay where they are.
+    std::uint64_t index =
+        std::max(static_cast<std::uint64_t>(std::max(offset, 0.0)), trend->open.index);
     if (index != trend->open.index) {
         close_open(trend);
         offset = (time_s - trend->origin_s) / trend->interval_s + boundary;
-        index = offset > 0.0 ? static_cast<std::uint64_t>(offset) : 0;
-        if (index < trend->open.index) index = trend->open.index;
+        index = std::max(static_cast<std::uint64_t>(std::max(offset, 0.0)), trend->open.index);
         open_interval(trend, index);
     }
     trend_interval& t = trend->open;
@@ -159,8 +159,8 @@ void trend_finish(trend_state* trend) {
         if (v.rms_g > trend->intervals[trend->highest_rms].rms_g) trend->highest_rms = i;
         if (v.peak_g > trend->intervals[trend->highest_peak].peak_g) trend->highest_peak = i;
         if (std::isnan(v.dominant_hz)) continue;
-        if (!(v.dominant_hz >= trend->dominant_low_hz)) trend->dominant_low_hz = v.dominant_hz;
-        if (!(v.dominant_hz <= trend->dominant_high_hz)) trend->dominant_high_hz = v.dominant_hz;
+        trend->dominant_low_hz = std::fmin(trend->dominant_low_hz, v.dominant_hz);  // NaN: none yet
+        trend->dominant_high_hz = std::fmax(trend->dominant_high_hz, v.dominant_hz);
     }
 }
 

@@ -1,6 +1,6 @@
 // Preloaded into a program under test to make one step fail as it would on a
 // sick system:
-//   ACC_TEST_FAIL_ALLOC_SIZE=<n>   malloc of exactly n bytes returns NULL
+//   ACC_TEST_FAIL_ALLOC_SIZE=<n>   malloc of exactly n bytes fails (ENOMEM)
 //   ACC_TEST_FAIL_LOCALTIME=1      localtime returns NULL (EOVERFLOW)
 //   ACC_TEST_FAIL_CLOSE=1          fclose of a regular file closes it but
 //                                  returns EOF (EIO), as a delayed write error
@@ -47,7 +47,10 @@ std::size_t failing_alloc_size() {
 }  // namespace
 
 extern "C" void* malloc(std::size_t size) {
-    if (size != 0 && size == failing_alloc_size()) return nullptr;
+    if (size != 0 && size == failing_alloc_size()) {
+        errno = ENOMEM;
+        return nullptr;
+    }
     return __libc_malloc(size);
 }
 

@@ -317,7 +317,8 @@ TEST_F(InspectProgram, AnIntactRecordingIsReportedIntactWithItsVibration) {
     EXPECT_TRUE(has_line(run.out, size)) << run.out;
     EXPECT_TRUE(lines_starting_with(run.out, "    ...").empty()) << run.out;
     for (const char* heading :
-         {"Rows and time", "Continuity", "Acceleration", "Consistency", "Vibration spectrum"})
+         {"Rows and time", "Continuity", "Acceleration", "Consistency", "Vibration spectrum",
+          "Spectral density and bands", "One-third-octave bands", "Trend"})
         EXPECT_TRUE(has_line(run.out, heading)) << heading;
     EXPECT_TRUE(has_line(run.out, "  max                                1.500000      14.709975"))
         << run.out;
@@ -476,7 +477,8 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
 
 TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     std::string file = put("ok.csv", recording({}));
-    program_result run = inspect({file, "--json", "-", "--csv", "tables", "--interval", "0.5"});
+    program_result run =
+        inspect({file, "--json", "-", "--csv", "tables", "--interval=0.5", "--peaks", "9"});
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.out.rfind("{\n", 0), 0u) << "the JSON replaces the text report";
     EXPECT_EQ(run.out.find("Verdict"), std::string::npos);
@@ -485,9 +487,9 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     const std::size_t low_hz = run.out.find("\"dominant_low_hz\": ");
     ASSERT_NE(low_hz, std::string::npos);
     EXPECT_NEAR(std::strtod(run.out.c_str() + low_hz + 19, nullptr), 50.0, 0.01);
-    for (const char* key : {"\"file\": \"ok.csv\"", "\"bins\": 0,\n        \"rms_g\": null",
-                            "\"velocity_rms_mm_s\": ", "\"segment_points\": 8192",
-                            "\"lowest_rms_g\": ", "\"crest_factor\": "})
+    for (const char* key : {"\"file\": \"ok.csv\"", "\"min\": 0.5,",
+                            "\"bins\": 0,\n        \"rms_g\": null", "\"velocity_rms_mm_s\": ",
+                            "\"segment_points\": 8192", "\"lowest_rms_g\": ", "\"crest_factor\": "})
         EXPECT_NE(run.out.find(key), std::string::npos) << key;
     // The text lists every interval, the first one too.
     program_result text = inspect({file, "--interval", "0.5"});
@@ -553,6 +555,12 @@ TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
                   {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC=1"});
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: Input/output error\n");
+    EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"});
+    // No memory for the stream once its temporary file is made: that file goes too.
+    run = inspect({file, "--svg", "plot.svg"},
+                  {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_ALLOC_SIZE=472"});
+    if (run.exit_status == 0) GTEST_SKIP() << "this C library's streams are not 472 bytes";
+    EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: Cannot allocate memory\n");
     EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"});
 #endif
 }

@@ -134,6 +134,9 @@ def main():
     f = np.arange(n // 2 + 1) * df
     largest_relative(case, "PSD (g^2/Hz)", spectrum["psd_g2_per_hz"], psd, EXACT,
                      psd.max() * 1e-9)
+    amplitude = np.sort(np.array(spectrum["amplitude_g"][1:], dtype=float))
+    compare(case, "noise floor: median bin (g)", spectrum["noise_floor_g"],
+            amplitude[len(amplitude) // 2], EXACT)
 
     low, high = (float(v) for v in a.band.split(":"))
     band = (f >= low) & (f <= high)

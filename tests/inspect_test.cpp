@@ -25,6 +25,7 @@
 #include "inspect_run.h"
 #include "inspect_stats.h"
 #include "output_file.h"
+#include "row_feed.h"
 #include "spectrogram.h"
 #include "spectrum.h"
 #include "svg_plot.h"
@@ -285,6 +286,33 @@ TEST(CsvReader, OpeningAMissingFileReturnsItsErrno) {
 }
 
 // A directory put in the output's place while it is written: the rename fails.
+TEST(RowFeed, HandsOverEveryRowInOrderFromASecondThread) {
+    const std::uint64_t rows = 3 * row_block_size + 5;
+    std::string content = data_file_header;
+    for (std::uint64_t n = 0; n < rows; ++n) content += row_text(n * 1e-4, 0.5);
+    const int fd = memory_file(content);
+    csv_reader reader;
+    ASSERT_EQ(csv_reader_attach(&reader, fd, csv_reader_min_buffer), 0);
+    row_feed* feed = new row_feed;
+    row_feed_start(feed, &reader);
+    EXPECT_TRUE(feed->threaded);
+    std::uint64_t seen = 0;
+    for (bool last = false; !last;) {
+        const row_block* block = row_feed_next(feed);
+        EXPECT_EQ(block->first_line, seen + 2);
+        for (std::size_t i = 0; i < block->count; ++i, ++seen)
+            ASSERT_NEAR(block->rows[i].time_s, seen * 1e-4, 1e-9);
+        last = block->last;
+        row_feed_release(feed);
+    }
+    row_feed_finish(feed);
+    EXPECT_FALSE(feed->threaded) << "nothing left to release";
+    EXPECT_EQ(seen, rows);
+    delete feed;
+    csv_reader_close(&reader);
+    close(fd);
+}
+
 TEST(OutputFile, AFailedRenameIsReportedAndLeavesNoTemporaryFile) {
     char dir[] = "/tmp/acc_output_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);

@@ -788,6 +788,9 @@ TEST(Spectrogram, RowsReachTheLastBinAndColumnsMergeInPairsFromTheFirst) {
     for (std::size_t i = 0; i <= spectrogram_columns; ++i) {
         std::fill(power.begin(), power.end(), static_cast<double>(i + 1));
         spectrogram_add(s, power.data(), static_cast<double>(i), static_cast<double>(i + 1));
+        if (i == 1) {
+            EXPECT_EQ(s->count, 2u) << "a column per segment until the picture is full";
+        }
     }
     ASSERT_EQ(s->count, spectrogram_columns / 2 + 1);
     EXPECT_EQ(s->columns[0].segments, 2u);

@@ -14,6 +14,7 @@
 #include <zlib.h>
 
 #include "data_file.h"
+#include "png_chunks.h"
 #include "program_runner.h"
 
 namespace {
@@ -59,11 +60,6 @@ std::string find_tool(const char* name) {
     return "";
 }
 
-std::uint32_t big_endian(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           p[3];
-}
-
 struct png_image {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -73,25 +69,15 @@ struct png_image {
 
 // 8-bit RGB or RGBA without interlacing, as rsvg-convert writes it.
 bool decode_png(const std::string& file, png_image* image) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
-    if (file.size() < 8 || std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) != 0) return false;
-    std::string compressed;
-    for (std::size_t at = 8; at + 12 <= file.size();) {
-        std::uint32_t length = big_endian(bytes + at);
-        std::string type(file, at + 4, 4);
-        const unsigned char* data = bytes + at + 8;
-        if (at + 12 + length > file.size()) return false;
-        if (type == "IHDR") {
-            image->width = big_endian(data);
-            image->height = big_endian(data + 4);
-            if (data[8] != 8 || data[12] != 0) return false;
-            image->channels = data[9] == 6 ? 4 : data[9] == 2 ? 3 : 0;
-            if (image->channels == 0) return false;
-        } else if (type == "IDAT") {
-            compressed.append(reinterpret_cast<const char*>(data), length);
-        }
-        at += 12 + length;
-    }
+    png_chunks chunks;
+    if (!split_png(file, &chunks)) return false;
+    const std::string& header = chunks.header;
+    image->width = big_endian_at(header, 0);
+    image->height = big_endian_at(header, 4);
+    if (header[8] != 8 || header[12] != 0) return false;
+    image->channels = header[9] == 6 ? 4 : header[9] == 2 ? 3 : 0;
+    if (image->channels == 0) return false;
+    const std::string& compressed = chunks.data;
     const std::size_t stride = std::size_t{image->width} * image->channels;
     std::vector<unsigned char> raw((stride + 1) * image->height);
     uLongf raw_size = raw.size();

@@ -25,6 +25,7 @@
 #include "inspect_run.h"
 #include "inspect_stats.h"
 #include "output_file.h"
+#include "png_chunks.h"
 #include "row_feed.h"
 #include "spectrogram.h"
 #include "spectrum.h"
@@ -842,12 +843,6 @@ struct indexed_image {
     std::vector<std::vector<int>> levels;  // [row][column]
 };
 
-std::uint32_t big_endian_at(const std::string& s, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
-    return v;
-}
-
 bool decode_spectrogram(const std::string& svg, indexed_image* image) {
     static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const std::string key = "data:image/png;base64,";
@@ -858,20 +853,12 @@ bool decode_spectrogram(const std::string& svg, indexed_image* image) {
         bits = (bits << 6) | static_cast<unsigned>(std::strchr(digits, svg[at]) - digits);
         if ((count += 6) >= 8) png.push_back(static_cast<char>(bits >> (count -= 8)));
     }
-    if (png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return false;
-    std::string idat;
-    for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::uint32_t length = big_endian_at(png, at);
-        const auto* typed = reinterpret_cast<const Bytef*>(png.data() + at + 4);
-        if (crc32(0, typed, length + 4) != big_endian_at(png, at + 8 + length)) return false;
-        const std::string type = png.substr(at + 4, 4);
-        const std::string body = png.substr(at + 8, length);
-        if (type == "IHDR") image->width = big_endian_at(body, 0);
-        if (type == "IHDR") image->height = big_endian_at(body, 4);
-        if (type == "PLTE") image->palette = body;
-        if (type == "IDAT") idat += body;
-        at += 12 + length;
-    }
+    png_chunks chunks;
+    if (!split_png(png, &chunks)) return false;
+    image->width = big_endian_at(chunks.header, 0);
+    image->height = big_endian_at(chunks.header, 4);
+    image->palette = chunks.palette;
+    const std::string& idat = chunks.data;
     const std::size_t stride = (image->width + 1) / 2 + 1;
     std::vector<unsigned char> raw(stride * image->height);
     uLongf size = raw.size();

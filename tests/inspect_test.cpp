@@ -1010,11 +1010,13 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     EXPECT_LT(first_column_top, 15);
     for (const std::vector<int>& row : image.levels) EXPECT_GT(row[0], 0) << "every band covered";
 
-    // A few rows: no spectrum, and the picture says so.
+    // A few rows, no gap: their signal drawn; no spectrum, and the picture says so.
     std::size_t five_rows = 0;
     for (int i = 0; i < 6; ++i) five_rows = content.find('\n', five_rows) + 1;
     ASSERT_TRUE(inspect_content(content.substr(0, five_rows), result));
-    EXPECT_NE(picture_of(*result).find("too few rows for a spectrum"), std::string::npos);
+    const std::string few = picture_of(*result);
+    EXPECT_NE(few.find("too few rows for a spectrum"), std::string::npos);
+    EXPECT_NE(few.find(" d=\"M90.5 "), std::string::npos) << "their signal, from the left edge";
     inspect_result_free(result);
     delete result;
 }

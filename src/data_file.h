@@ -11,17 +11,8 @@
 #include <ctime>
 #include <sys/types.h>
 
+#include "data_format.h"
 #include "fixed6_format.h"
-
-constexpr char data_file_header[] = "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n";
-constexpr std::size_t data_file_header_size = sizeof(data_file_header) - 1;
-static_assert(data_file_header_size == 38, "the header line is 38 bytes");
-
-constexpr char row_format[] = "%.6f,%.6f,%.6f,%.6f\n";
-constexpr int row_decimals = 6;
-
-// Metres per second squared per g.
-constexpr double standard_gravity = 9.80665;
 
 // Room for the path and its terminating zero.
 constexpr std::size_t csv_path_size = 512;
@@ -29,21 +20,11 @@ constexpr std::size_t csv_path_size = 512;
 // When the name for this second is taken, "_2" ... "_<max>" are tried.
 constexpr unsigned max_name_suffix = 999;
 
-constexpr std::size_t max_field_size = fixed6_max_size;
-constexpr std::size_t max_row_size = 4 * max_field_size + 4;
-
 // Text of the rows of one block, reused for the whole run. Ordinary rows are
 // under 48 bytes, so a block of 1000 goes to the file in one write; rows of
 // huge values are handed over in several, and memory stays bounded.
 constexpr std::size_t row_text_size = std::size_t{64} * 1024;
 static_assert(row_text_size >= max_row_size, "room for the longest row");
-
-// The unit conversion of one voltage. Kept as two steps so that every
-// consumer computes exactly the same doubles.
-inline double accel_g_of(double volt, double sensitivity_v_per_g) {
-    return volt / sensitivity_v_per_g;
-}
-inline double accel_ms2_of(double accel_g) { return accel_g * standard_gravity; }
 
 // "<out_dir>/ai0_accel_YYYYMMDD_HHMMSS.csv" from a broken-down local time,
 // cut short to fit `path_size` bytes including the terminating zero.

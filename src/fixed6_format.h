@@ -6,8 +6,9 @@
 
 #include <cstddef>
 
-// "-", the 309 integer digits of the largest double, "." and six decimals.
-constexpr std::size_t fixed6_max_size = 1 + 309 + 1 + 6;
+#include "data_format.h"
+
+constexpr std::size_t fixed6_max_size = max_field_size;
 
 // Writes what snprintf(buf, size, "%.6f", v) writes in the C locale under the
 // default rounding mode (the exact value rounded half to even; "-0.000000"

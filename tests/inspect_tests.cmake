@@ -14,7 +14,7 @@ include(GoogleTest)
 find_package(ZLIB REQUIRED)  # to read the pictures' PNG images back
 
 add_executable(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp)
-target_link_libraries(inspect_test PRIVATE acc_inspect_core ZLIB::ZLIB GTest::gtest_main)
+target_link_libraries(inspect_test PRIVATE acc_inspect_core acc_data_file ZLIB::ZLIB GTest::gtest_main)
 gtest_discover_tests(inspect_test)
 add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
 target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file ZLIB::ZLIB GTest::gtest_main)
@@ -24,7 +24,7 @@ add_dependencies(inspect_cli_test acc_inspect failure_shim)
 gtest_discover_tests(inspect_cli_test PROPERTIES TIMEOUT 60)
 
 add_executable(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp)
-target_link_libraries(inspect_e2e_test PRIVATE acc_inspect_core program_runner GTest::gtest_main)
+target_link_libraries(inspect_e2e_test PRIVATE acc_inspect_core acc_data_file program_runner GTest::gtest_main)
 target_compile_definitions(inspect_e2e_test PRIVATE
   INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
   RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")
@@ -47,9 +47,9 @@ if(ACC_BUILD_FUZZ)
   else()
     set(inspect_sanitizers -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     add_executable(inspect_row_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/inspect_row_fuzz.cpp
-                                    ${PROJECT_SOURCE_DIR}/src/inspect/csv_reader.cpp)
-    target_include_directories(inspect_row_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/src/inspect
-                                                        ${PROJECT_SOURCE_DIR}/src)
+                                    ${PROJECT_SOURCE_DIR}/inspect/input/csv_reader.cpp)
+    target_include_directories(inspect_row_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/inspect/input
+                                                        ${PROJECT_SOURCE_DIR}/include)
     target_compile_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers} -g -O1)
     target_link_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers})
     # Seeds: a valid file and a few near misses; the run adds what it finds.

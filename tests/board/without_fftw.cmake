@@ -18,7 +18,7 @@ if(NOT flat MATCHES "acc_inspect: not built, it needs FFTW 3 \\(Debian: sudo apt
   message(FATAL_ERROR "configure without FFTW did not say what to install:\n${output}")
 endif()
 if(NOT EXISTS ${WORK_DIR}/auto/src/CMakeFiles/acc_recorder.dir
-   OR EXISTS ${WORK_DIR}/auto/src/inspect/CMakeFiles/acc_inspect.dir)
+   OR EXISTS ${WORK_DIR}/auto/inspect/CMakeFiles/acc_inspect.dir)
   message(FATAL_ERROR "configure without FFTW: expected acc_recorder alone:\n${output}")
 endif()
 

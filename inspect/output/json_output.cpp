@@ -1,6 +1,6 @@
 #include "json_output.h"
 
-#include "data_file.h"
+#include "data_format.h"
 
 #include <cerrno>
 #include <cinttypes>

@@ -1,6 +1,6 @@
 #include "band_levels.h"
 
-#include "data_file.h"
+#include "data_format.h"
 
 #include <cmath>
 

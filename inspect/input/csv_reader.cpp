@@ -1,6 +1,6 @@
 #include "csv_reader.h"
 
-#include "data_file.h"
+#include "data_format.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,0 +1,42 @@
+// The data file as every program of the project reads or writes it: its
+// name, its header, its rows and the unit conversion behind them. The
+// recorder writes exactly this; the inspector and the archiver rely on it.
+#ifndef ACC_DATA_FORMAT_H
+#define ACC_DATA_FORMAT_H
+
+#include <cstddef>
+
+// "<out_dir>/ai0_accel_YYYYMMDD_HHMMSS.csv"; a name already taken in the same
+// second gets "_2", "_3", ... before ".csv".
+constexpr char data_file_name_format[] = "%s/ai0_accel_%04d%02d%02d_%02d%02d%02d.csv";
+constexpr char data_file_name_prefix[] = "ai0_accel_";
+constexpr char data_file_name_suffix[] = ".csv";
+
+constexpr char data_file_header[] = "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n";
+constexpr std::size_t data_file_header_size = sizeof(data_file_header) - 1;
+
+// Every field is "%.6f": fixed point, six decimals, a decimal point whatever
+// the locale.
+constexpr char row_format[] = "%.6f,%.6f,%.6f,%.6f\n";
+constexpr int row_decimals = 6;
+
+// The longest field: "-", the 309 integer digits of the largest double, "."
+// and six decimals. Four of them, three commas and the line feed make a row.
+constexpr std::size_t max_field_size = 1 + 309 + 1 + 6;
+constexpr std::size_t max_row_size = 4 * max_field_size + 4;
+
+// Metres per second squared per g.
+constexpr double standard_gravity = 9.80665;
+
+// The unit conversion of one voltage, in two steps so that every program
+// computes exactly the same doubles: a division by the sensitivity, then
+// the product with standard gravity.
+inline double accel_g_of(double volt, double sensitivity_v_per_g) {
+    return volt / sensitivity_v_per_g;
+}
+inline double accel_ms2_of(double accel_g) { return accel_g * standard_gravity; }
+
+// The time between rows of one block.
+inline double sample_step_s(double sample_rate_hz) { return 1.0 / sample_rate_hz; }
+
+#endif

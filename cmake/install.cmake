@@ -1,4 +1,5 @@
-# cmake --install: the recorder in bin/, and acc_inspect when it is built.
+# cmake --install: the recorder in bin/, and acc_inspect when it is built,
+# each with its manual page in share/man/man1.
 # The simulator goes along only when it is the library the recorder was
 # built against, in a directory of its own
 # that no loader searches, so that it can never stand in for a real device
@@ -12,4 +13,25 @@ if(NOT ACTS2200_LIBRARY)
 endif()
 if(TARGET acc_inspect)
   install(TARGETS acc_inspect RUNTIME DESTINATION bin COMPONENT inspector)
+endif()
+
+# Each program's manual page goes along with it, compressed as Debian wants
+# (gzip -9n: no name and no time stamp in the file, so builds are identical).
+# Built with its program, so that building that target alone installs.
+find_program(ACC_GZIP gzip REQUIRED)
+function(acc_man_page program component)
+  set(source ${PROJECT_SOURCE_DIR}/man/${program}.1)
+  set(page ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
+  add_custom_command(OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND sh -c "\"$0\" -9n -c \"$1\" > \"$2.new\" && mv \"$2.new\" \"$2\""
+            ${ACC_GZIP} ${source} ${page}
+    DEPENDS ${source} VERBATIM)
+  add_custom_target(${program}_man_page DEPENDS ${page})
+  add_dependencies(${program} ${program}_man_page)
+  install(FILES ${page} DESTINATION share/man/man1 COMPONENT ${component})
+endfunction()
+acc_man_page(acc_recorder recorder)
+if(TARGET acc_inspect)
+  acc_man_page(acc_inspect inspector)
 endif()

@@ -50,9 +50,22 @@ add_test(NAME board.device_library_missing_a_function_fails_configure
 
 add_test(NAME board.install_layout
          COMMAND ${CMAKE_COMMAND} ${board_tools} -DBUILD_DIR=${CMAKE_BINARY_DIR}
-                 -DREAL_LIBRARY=${ACTS2200_LIBRARY}
+                 -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DREAL_LIBRARY=${ACTS2200_LIBRARY}
                  -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_install
                  -P ${board_dir}/install_layout.cmake)
+
+set(board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_recorder.1)
+set(board_inspector "")
+if(TARGET acc_inspect)
+  list(APPEND board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_inspect.1)
+  set(board_inspector $<TARGET_FILE:acc_inspect>)
+endif()
+string(REPLACE ";" "|" board_man_pages "${board_man_pages}")
+add_test(NAME board.man_pages_format_cleanly
+         COMMAND ${CMAKE_COMMAND} ${board_tools} -DPAGES=${board_man_pages}
+                 -DINSPECT=${board_inspector} -P ${board_dir}/man_page_check.cmake)
+set_tests_properties(board.man_pages_format_cleanly PROPERTIES
+                     SKIP_REGULAR_EXPRESSION "is not installed: skipped")
 
 add_test(NAME board.service_unit_verifies
          COMMAND ${CMAKE_COMMAND} -DUNIT=${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service
@@ -85,8 +98,8 @@ set_tests_properties(board.device_library_switch_loads_the_given_copy
 set_tests_properties(board.recorder_imports_only_the_device_functions
                      board.device_library_switch_loads_the_given_copy
                      board.device_library_missing_a_function_fails_configure
-                     board.install_layout board.service_unit_verifies
-                     PROPERTIES LABELS board)
+                     board.install_layout board.man_pages_format_cleanly
+                     board.service_unit_verifies PROPERTIES LABELS board)
 
 # The unit's stop path on the real recorder.
 add_executable(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp

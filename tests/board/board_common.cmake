@@ -5,10 +5,11 @@
 
 string(REPLACE "|" ";" acc_emulator "${EMULATOR}")
 
-# acc_run_target(<result var> <output var> <program> [INPUT <file>] [ENV <name=value>...])
+# acc_run_target(<result var> <output var> <program> [INPUT <file>] [ENV <name=value>...]
+#                [ARGS <argument>...])
 # Runs a program built for the target; stdout and stderr together.
 function(acc_run_target result_var output_var program)
-  cmake_parse_arguments(PARSE_ARGV 3 run "" "INPUT" "ENV")
+  cmake_parse_arguments(PARSE_ARGV 3 run "" "INPUT" "ENV;ARGS")
   if(NOT run_INPUT)
     set(run_INPUT /dev/null)
   endif()
@@ -21,7 +22,7 @@ function(acc_run_target result_var output_var program)
   else()
     set(command ${CMAKE_COMMAND} -E env ${run_ENV})
   endif()
-  execute_process(COMMAND ${command} ${program} INPUT_FILE ${run_INPUT}
+  execute_process(COMMAND ${command} ${program} ${run_ARGS} INPUT_FILE ${run_INPUT}
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   set(${result_var} "${result}" PARENT_SCOPE)
   set(${output_var} "${output}" PARENT_SCOPE)

@@ -1,9 +1,9 @@
 # "cmake --install" of this build into a staging directory: the recorder in
 # bin/; the simulator, when it is the recorder's device library, only in
 # lib/acc_recorder/ where no loader looks, found through the recorder's
-# RUNPATH relative to itself; and the installed pair runs.
-#   BUILD_DIR, WORK_DIR, REAL_LIBRARY (ACTS2200_LIBRARY: empty for the
-#   simulator), and those of board_common.cmake
+# RUNPATH relative to itself; the manual pages; and the installed pair runs.
+#   BUILD_DIR, SOURCE_DIR, WORK_DIR, REAL_LIBRARY (ACTS2200_LIBRARY: empty for
+#   the simulator), and those of board_common.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/board_common.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -18,6 +18,26 @@ set(recorder ${prefix}/bin/acc_recorder)
 if(NOT EXISTS ${recorder})
   message(FATAL_ERROR "not installed: ${recorder}")
 endif()
+
+# Every installed program has its manual page and every page its program;
+# each page is its source as "gzip -9n" compresses it (no name, no time
+# stamp, best compression), as Debian wants it.
+file(GLOB programs RELATIVE ${prefix}/bin ${prefix}/bin/*)
+list(TRANSFORM programs APPEND .1.gz OUTPUT_VARIABLE expected_pages)
+set(man_dir ${prefix}/share/man/man1)
+file(GLOB pages RELATIVE ${man_dir} ${man_dir}/*)
+acc_expect_equal("manual pages in share/man/man1" "${pages}" "${expected_pages}")
+foreach(page IN LISTS pages)
+  file(READ ${man_dir}/${page} header HEX LIMIT 9)
+  acc_expect_equal("${page}: gzip header" "${header}" "1f8b08000000000002")
+  execute_process(COMMAND gzip -dc ${man_dir}/${page} OUTPUT_VARIABLE text RESULT_VARIABLE result)
+  string(REGEX REPLACE "\\.gz$" "" source_name "${page}")
+  file(READ ${SOURCE_DIR}/man/${source_name} source)
+  if(NOT result EQUAL 0 OR NOT text STREQUAL source)
+    message(FATAL_ERROR "${page} is not man/${source_name} compressed")
+  endif()
+endforeach()
+
 file(GLOB_RECURSE simulators ${WORK_DIR}/stage/*libACTS2200*)
 acc_dynamic_tag(runpath ${recorder} RUNPATH)
 acc_dynamic_tag(rpath ${recorder} RPATH)

@@ -63,7 +63,8 @@ endif()
 string(REPLACE ";" "|" board_man_pages "${board_man_pages}")
 add_test(NAME board.man_pages_format_cleanly
          COMMAND ${CMAKE_COMMAND} ${board_tools} -DPAGES=${board_man_pages}
-                 -DINSPECT=${board_inspector} -P ${board_dir}/man_page_check.cmake)
+                 -DVERSION=${PROJECT_VERSION} -DINSPECT=${board_inspector}
+                 -P ${board_dir}/man_page_check.cmake)
 set_tests_properties(board.man_pages_format_cleanly PROPERTIES
                      SKIP_REGULAR_EXPRESSION "is not installed: skipped")
 

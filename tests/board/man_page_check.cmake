@@ -1,8 +1,9 @@
 # The manual pages as man and its index read them: not one message from
 # groff at its strictest, a NAME line that lexgrog takes apart as
-# "<program> - <what it does>", and the inspector's page documenting exactly
-# the options its --help names.
+# "<program> - <what it does>", the project's version in the title line, and
+# the inspector's page documenting exactly the options its --help names.
 #   PAGES    the pages, separated by "|"
+#   VERSION  the project's version
 #   INSPECT  acc_inspect, when it is built; and those of board_common.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/board_common.cmake)
 
@@ -19,6 +20,10 @@ foreach(page IN LISTS pages)
                   RESULT_VARIABLE result OUTPUT_VARIABLE messages ERROR_VARIABLE messages)
   if(NOT result EQUAL 0 OR NOT messages STREQUAL "")
     message(FATAL_ERROR "groff on ${page}:\n${messages}")
+  endif()
+  file(STRINGS ${page} title REGEX "^\\.TH ")
+  if(NOT title MATCHES " \"acc_recorder ${VERSION}\" ")
+    message(FATAL_ERROR "${page}: the title line names another version than ${VERSION}: ${title}")
   endif()
   get_filename_component(program ${page} NAME_WE)
   execute_process(COMMAND ${lexgrog} ${page} RESULT_VARIABLE result OUTPUT_VARIABLE whatis)

@@ -8,9 +8,9 @@
 void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
                      const std::tm& local_time) {
     // A result longer than the buffer is cut short, not refused.
-    std::snprintf(path, path_size, data_file_name_format, out_dir,
-                  local_time.tm_year + 1900, local_time.tm_mon + 1, local_time.tm_mday,
-                  local_time.tm_hour, local_time.tm_min, local_time.tm_sec);
+    std::snprintf(path, path_size, data_file_name_format, out_dir, local_time.tm_year + 1900,
+                  local_time.tm_mon + 1, local_time.tm_mday, local_time.tm_hour, local_time.tm_min,
+                  local_time.tm_sec);
 }
 
 bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n) {
@@ -75,51 +75,6 @@ int write_header(std::FILE* stream) {
     if (std::fflush(stream) != 0) return errno_or_io();
     return 0;
 }
-
-#ifndef ACC_BASELINE_FPRINTF_ROWS
-
-int write_block(std::FILE* stream, char* row_text, const double* volts, std::uint32_t count,
-                double rel, double dt, double sensitivity_v_per_g, std::uint64_t* bytes_written) {
-    std::uint64_t bytes = 0;
-    std::size_t used = 0;
-    errno = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (row_text_size - used < max_row_size) {
-            if (std::fwrite(row_text, 1, used, stream) != used) return errno_or_io();
-            bytes += used;
-            used = 0;
-        }
-        double time_s = rel + static_cast<double>(i) * dt;
-        used += format_row(row_text + used, time_s, volts[i], sensitivity_v_per_g);
-    }
-    if (std::fwrite(row_text, 1, used, stream) != used) return errno_or_io();
-    bytes += used;
-    if (std::fflush(stream) != 0) return errno_or_io();
-    *bytes_written += bytes;
-    return 0;
-}
-
-#else
-
-// The straightforward writer, one fprintf per row, kept only as the
-// benchmarks' yardstick.
-int write_block(std::FILE* stream, char*, const double* volts, std::uint32_t count, double rel,
-                double dt, double sensitivity_v_per_g, std::uint64_t* bytes_written) {
-    std::uint64_t bytes = 0;
-    errno = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        double accel_g = accel_g_of(volts[i], sensitivity_v_per_g);
-        int size = std::fprintf(stream, "%.6f,%.6f,%.6f,%.6f\n", rel + static_cast<double>(i) * dt,
-                                volts[i], accel_g, accel_ms2_of(accel_g));
-        if (size < 0) return errno_or_io();
-        bytes += static_cast<std::uint64_t>(size);
-    }
-    if (std::fflush(stream) != 0) return errno_or_io();
-    *bytes_written += bytes;
-    return 0;
-}
-
-#endif
 
 int cut_back_data_file(std::FILE* stream, off_t good_size) {
     // Whatever the stream still holds belongs to the failed block: drop it so

@@ -34,17 +34,13 @@ std::vector<double> parse_values(const char* text) {
     return values;
 }
 
-std::size_t count_lines(const std::string& text, const std::string& line) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-        ++count;
-    return count;
+std::size_t failed_reads(const std::vector<read_call>& reads) {
+    return static_cast<std::size_t>(std::count_if(
+        reads.begin(), reads.end(), [](const read_call& call) { return call.result == 0; }));
 }
 
-std::size_t failed_reads(const std::vector<read_call>& reads) {
-    std::size_t count = 0;
-    for (const read_call& call : reads) count += call.result == 0 ? 1 : 0;
-    return count;
+std::size_t read_errors(const std::string& out) {
+    return lines_starting_with(out, "Read timeout/error").size();
 }
 
 }  // namespace
@@ -75,7 +71,8 @@ protected:
 };
 
 TEST_F(HostileDeviceTest, ExtremeVoltagesAreWrittenExactlyAsPrintfWouldWriteThem) {
-    program_result run = record_reads(3, {std::string("ACTS2200_SIM_VALUES=") + hostile_values});
+    program_result run =
+        record_reads(3, recorder({std::string("ACTS2200_SIM_VALUES=") + hostile_values}));
     ASSERT_EQ(lines_starting_with(log(), "DEV_Create ")[0].find("error="), std::string::npos)
         << "the simulator took every value";
     EXPECT_GE(expect_clean_stop(run, {parse_values(hostile_values)}).block_times_us.size(), 3u);
@@ -90,8 +87,8 @@ TEST_F(HostileDeviceTest, ExtremeVoltagesAreWrittenExactlyAsPrintfWouldWriteThem
 TEST_F(HostileDeviceTest, ACountBeyondWhatWasDeliveredShowsNanNeverEarlierSamples) {
     // Reads 1 and 3 fill 10 values and claim 34: the other 24 slots were
     // never written in read 1, and still hold read 2's samples in read 3.
-    program_result run =
-        record_reads(4, {"ACTS2200_SIM_SHORT_READS=1:10,3:10", "ACTS2200_SIM_OVER_REPORT=24"});
+    program_result run = record_reads(
+        4, recorder({"ACTS2200_SIM_SHORT_READS=1:10,3:10", "ACTS2200_SIM_OVER_REPORT=24"}));
     expect_clean_stop(run, {{}, 24});
     std::vector<read_call> calls_made = reads();
     ASSERT_GE(calls_made.size(), 4u);
@@ -101,12 +98,12 @@ TEST_F(HostileDeviceTest, ACountBeyondWhatWasDeliveredShowsNanNeverEarlierSample
 
 TEST_F(HostileDeviceTest, EveryReadFailingIsReportedOncePerPassUntilASignal) {
     // A hostile count on every failed read, too: none of it may be written.
-    program_result run = record_reads(
-        200, {"ACTS2200_SIM_FAIL_READS=all", "ACTS2200_SIM_FAILED_READ_COUNT=4294967295"});
+    program_result run = record_reads(200, recorder({"ACTS2200_SIM_FAIL_READS=all",
+                                                     "ACTS2200_SIM_FAILED_READ_COUNT=4294967295"}));
     EXPECT_EQ(run.exit_status, 0);
     std::vector<read_call> calls_made = reads();
     EXPECT_EQ(failed_reads(calls_made), calls_made.size());
-    EXPECT_EQ(count_lines(run.out, "Read timeout/error\n"), calls_made.size());
+    EXPECT_EQ(read_errors(run.out), calls_made.size());
     EXPECT_NE(run.out.find("Read timeout/error\n\nStopping...\nTotal points: 0\n"),
               std::string::npos);
     EXPECT_NE(run.out.find("Approx. effective rate: 0.0 Hz\nDone. Data saved to"),
@@ -131,7 +128,7 @@ TEST_F(HostileDeviceTest, EveryReadFailingAKeyOnTheTerminalStillStops) {
     EXPECT_NE(run.out.find("Read timeout/error\r\n\r\nStopping...\r\nTotal points: 0\r\n"),
               std::string::npos);
     std::vector<read_call> calls_made = reads();
-    EXPECT_EQ(count_lines(run.out, "Read timeout/error\r\n"), calls_made.size());
+    EXPECT_EQ(read_errors(run.out), calls_made.size());
     EXPECT_EQ(last_calls(3), release_order);
 }
 
@@ -145,8 +142,8 @@ TEST_F(HostileDeviceTest, EveryReadFailingForLongerTakesNoMoreMemory) {
     program_result longer = fail_every_read_for(3.0, &longer_kib, &longer_anon_kib);
     EXPECT_EQ(brief.exit_status, 0);
     EXPECT_EQ(longer.exit_status, 0);
-    const std::size_t brief_passes = count_lines(brief.out, "Read timeout/error\n");
-    const std::size_t longer_passes = count_lines(longer.out, "Read timeout/error\n");
+    const std::size_t brief_passes = read_errors(brief.out);
+    const std::size_t longer_passes = read_errors(longer.out);
     EXPECT_GT(longer_passes, brief_passes);
     // Library pages vary by a few hundred KiB from run to run, the
     // program's own data hardly at all (under emulation the emulator's own
@@ -185,7 +182,7 @@ TEST_F(HostileDeviceTest, OverrunWhileHeldUpIsReportedAndLeavesAGapNotInventedRo
         overrun_count += line.find("-> 0 error=overrun lost=") != std::string::npos ? 1 : 0;
     EXPECT_EQ(overrun_count, 1u) << log();
     EXPECT_EQ(failed_reads(calls_made), overrun_count);
-    EXPECT_EQ(count_lines(run.out, "Read timeout/error\n"), overrun_count) << run.out;
+    EXPECT_EQ(read_errors(run.out), overrun_count) << run.out;
     // Blocks arrive 0.1 s apart; the hold-up shows as one jump of over a
     // second. (The block that was waiting when the recorder was stopped is
     // stamped at its late arrival, so the jump comes one block before the

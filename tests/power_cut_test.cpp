@@ -46,10 +46,6 @@ program_result run_tool(const std::string& path, std::vector<std::string> args) 
     return run_program(options);
 }
 
-std::size_t line_ends(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 struct cut {
     double at_s;
     std::size_t live_rows;  // rows the recorder had written when the copy ended
@@ -148,7 +144,8 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         std::vector<std::string> files = list_dir(disk + "/recordings");
         ASSERT_EQ(files.size(), 1u);
         name = "/recordings/" + files.front();
-        std::size_t lines = line_ends(read_file(disk + name));
+        const std::string live = read_file(disk + name);
+        const auto lines = static_cast<std::size_t>(std::count(live.begin(), live.end(), '\n'));
         taken.live_rows = lines > 0 ? lines - 1 : 0;
         cuts.push_back(taken);
     }

@@ -78,9 +78,9 @@ protected:
 
     // Runs the recorder until the device has served `count` reads, then
     // stops it with `sig`.
-    program_result record_reads(std::size_t count, std::vector<std::string> env = {},
+    program_result record_reads(std::size_t count, const program_options& options,
                                 int sig = SIGTERM) const {
-        child_process child = start_program(recorder(std::move(env)));
+        child_process child = start_program(options);
         if (child.pid <= 0) {
             ADD_FAILURE() << "the recorder did not start";
             return {};

@@ -59,10 +59,7 @@ TEST_P(ServiceStopTest, TheUnitsKillSignalEndsTheRecordingCleanly) {
         write_file(dir + "/empty", "");
         options.stdin_path = dir + "/empty";
     }
-    child_process child = start_program(options);
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, sig, 3);
-    expect_clean_stop(finish_program(child));
+    expect_clean_stop(record_reads(3, options, sig));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stdin, ServiceStopTest, ::testing::Values(false, true),

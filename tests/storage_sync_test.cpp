@@ -22,7 +22,7 @@ protected:
 
 TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
     // Three seconds: three syncs of 400 ms each while recording.
-    program_result run = record_reads(30, sick_storage("ACC_TEST_SYNC_DELAY_MS=400"));
+    program_result run = record_reads(30, recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400")));
     const std::vector<std::int64_t> blocks = expect_clean_stop(run).block_times_us;
     std::vector<read_call> calls_made = reads();
     EXPECT_EQ(log().find("error="), std::string::npos) << "no failed read, no overrun";

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "data_format.h"
 #include "peak_memory.h"
 #include "recorder_fixture.h"
 
@@ -100,16 +99,13 @@ TEST_F(HostileDeviceTest, EveryReadFailingIsReportedOncePerPassUntilASignal) {
     // A hostile count on every failed read, too: none of it may be written.
     program_result run = record_reads(200, recorder({"ACTS2200_SIM_FAIL_READS=all",
                                                      "ACTS2200_SIM_FAILED_READ_COUNT=4294967295"}));
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(expect_clean_stop(run).rows, 0u);
     std::vector<read_call> calls_made = reads();
     EXPECT_EQ(failed_reads(calls_made), calls_made.size());
     EXPECT_EQ(read_errors(run.out), calls_made.size());
     EXPECT_NE(run.out.find("Read timeout/error\n\nStopping...\nTotal points: 0\n"),
               std::string::npos);
-    EXPECT_NE(run.out.find("Approx. effective rate: 0.0 Hz\nDone. Data saved to"),
-              std::string::npos);
-    EXPECT_EQ(read_file(dir + "/" + only_recording()), data_file_header);
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_NE(run.out.find("Approx. effective rate: 0.0 Hz\n"), std::string::npos);
 }
 
 TEST_F(HostileDeviceTest, EveryReadFailingAKeyOnTheTerminalStillStops) {
@@ -121,15 +117,12 @@ TEST_F(HostileDeviceTest, EveryReadFailingAKeyOnTheTerminalStillStops) {
     ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 20, 30.0));
     type_keys(child, "#");
     program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
     // Unless it came while a poll had echo off, the terminal echoed the key
     // into the middle of some line.
     run.out.erase(std::remove(run.out.begin(), run.out.end(), '#'), run.out.end());
-    EXPECT_NE(run.out.find("Read timeout/error\r\n\r\nStopping...\r\nTotal points: 0\r\n"),
-              std::string::npos);
-    std::vector<read_call> calls_made = reads();
-    EXPECT_EQ(read_errors(run.out), calls_made.size());
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_EQ(expect_clean_stop(run).rows, 0u);
+    EXPECT_NE(run.out.find("Read timeout/error\r\n\r\nStopping...\r\n"), std::string::npos);
+    EXPECT_EQ(read_errors(run.out), reads().size());
 }
 
 TEST_F(HostileDeviceTest, EveryReadFailingForLongerTakesNoMoreMemory) {

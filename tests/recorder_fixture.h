@@ -12,10 +12,6 @@
 #include "program_runner.h"
 #include "recording_check.h"
 
-// How every run that got as far as recording ends, last three device calls.
-inline const std::vector<std::string> release_order = {"AI_StopTask", "AI_ReleaseTask",
-                                                       "DEV_Release"};
-
 class RecorderTest : public ::testing::Test {
 protected:
     std::string dir;
@@ -57,11 +53,17 @@ protected:
 
     std::vector<std::string> last_calls(std::size_t count) const {
         std::vector<std::string> names = calls();
-        if (names.size() > count) names.erase(names.begin(), names.end() - count);
+        if (names.size() > count)
+            names.erase(names.begin(), names.end() - static_cast<std::ptrdiff_t>(count));
         return names;
     }
 
     std::vector<read_call> reads() const { return parse_reads(log()); }
+
+    // How every run that got as far as recording ends: its last three calls.
+    static std::vector<std::string> release_order() {
+        return {"AI_StopTask", "AI_ReleaseTask", "DEV_Release"};
+    }
 
     // The one data file the run created, relative to the run's directory.
     std::string only_recording() const {
@@ -104,10 +106,10 @@ protected:
         const run_summary summary = parse_summary(run.out);
         EXPECT_EQ(summary.output_file, file);
         EXPECT_EQ(summary.saved_to, file);
-        const file_check check = check_recording(dir + "/" + file, reads(), samples);
+        file_check check = check_recording(dir + "/" + file, reads(), samples);
         EXPECT_EQ(check.fault, "");
         EXPECT_EQ(summary.total_points, check.rows);
-        EXPECT_EQ(last_calls(3), release_order);
+        EXPECT_EQ(last_calls(3), release_order());
         return check;
     }
 };

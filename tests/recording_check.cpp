@@ -114,7 +114,8 @@ std::vector<read_call> parse_reads(const std::string& log) {
     std::vector<read_call> found;
     for (const std::string& line : lines_starting_with(log, "AI_ReadAnalog ")) {
         read_call call{};
-        call.result = std::atoi(line.c_str() + line.find("-> ") + 3);
+        call.result =
+            static_cast<int>(std::strtol(line.c_str() + line.find("-> ") + 3, nullptr, 10));
         const std::size_t delivered = line.find("delivered=");
         if (delivered != std::string::npos)
             call.delivered = static_cast<std::uint32_t>(std::stoul(line.substr(delivered + 10)));

@@ -125,7 +125,7 @@ TEST_F(RecorderTest, WriteFailureStopsWithWholeRowsAndAnHonestCount) {
     EXPECT_EQ(check.fault, "");
     EXPECT_EQ(check.rows, 2u * block_rows);
     EXPECT_EQ(parse_summary(run.out).total_points, check.rows);
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_EQ(last_calls(3), release_order());
 }
 
 TEST_F(RecorderTest, HeaderThatCannotBeWrittenFailsBeforeRecording) {
@@ -183,7 +183,7 @@ TEST_F(RecorderTest, MessagesReachAPipeAtOnceAndAVanishedReaderStopsNoTeardown) 
     EXPECT_EQ(run.term_signal, 0);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(check_recording(dir + "/" + only_recording(), reads()).fault, "");
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_EQ(last_calls(3), release_order());
 }
 
 TEST_F(RecorderTest, InABackgroundProcessGroupItKeepsRecordingInsteadOfStopping) {

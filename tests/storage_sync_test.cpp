@@ -65,5 +65,5 @@ TEST_F(SickStorageTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {
     EXPECT_LT(rows, delivered_rows(calls_made));
     calls_made.resize(rows / block_rows);
     EXPECT_EQ(check_recording(dir + "/" + file, calls_made).fault, "");
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_EQ(last_calls(3), release_order());
 }

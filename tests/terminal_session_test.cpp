@@ -114,7 +114,7 @@ TEST_F(ShellSessionTest, AHangUpEndsTheRecordingInOrderHoweverOftenItArrives) {
     EXPECT_NE(text.find("\nStopping...\nTotal points: "), std::string::npos) << text;
     EXPECT_EQ(parse_summary(text).saved_to, file) << text;
     EXPECT_EQ(check_recording(dir + "/" + file, reads()).fault, "");
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_EQ(last_calls(3), release_order());
 }
 
 TEST_F(ShellSessionTest, UnderNohupTheRecordingOutlivesTheHangUp) {
@@ -135,7 +135,7 @@ TEST_F(ShellSessionTest, UnderNohupTheRecordingOutlivesTheHangUp) {
         wait_for_lines(dir + "/console.log", "Done. Data saved to " + only_recording(), 1, 30.0))
         << read_file(dir + "/console.log");
     left_running = -1;
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_EQ(last_calls(3), release_order());
 }
 
 TEST_F(RecorderTest, ATerminalThatIsNotItsOwnKeepsItsKeys) {
@@ -174,7 +174,7 @@ TEST_P(ClosedDescriptorTest, IsOpenedOnDevNullSoTheDataFileNeverTakesIt) {
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(check_recording(dir + "/" + only_recording(), reads()).fault, "")
         << "console text in the data file";
-    EXPECT_EQ(last_calls(3), release_order);
+    EXPECT_EQ(last_calls(3), release_order());
 }
 
 INSTANTIATE_TEST_SUITE_P(Standard, ClosedDescriptorTest, ::testing::Values(0, 1, 2));

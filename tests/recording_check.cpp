@@ -174,8 +174,10 @@ file_check check_data_file(const std::string& path, const std::vector<read_call>
                   std::to_string(at.row) + " / 10 kHz");
         } else if (const double volt = expected_volts(reads[at.read], at.row, samples);
                    !values_are(p, end, volt)) {
+            std::string expected = value_fields(volt);
+            expected.pop_back();
             fault("is not sample " + std::to_string(reads[at.read].first + at.row) + ", 'time," +
-                  value_fields(volt) + "'");
+                  expected + "'");
         } else {
             if (at.row == 0) {
                 at.block_time_us = micro_units(time);

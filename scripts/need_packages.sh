@@ -9,9 +9,11 @@ need_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
+    # Quiet, but never silent: apt's errors and dpkg's progress stay on the
+    # screen.
+    echo "Installing ${missing[*]} (apt-get; a minute or more on a fresh machine) ..."
     $sudo apt-get update -qq &&
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
 # Makes the locale with a decimal comma (de_DE.UTF-8) that the tests use to

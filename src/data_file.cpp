@@ -76,51 +76,6 @@ int write_header(std::FILE* stream) {
     return 0;
 }
 
-#ifndef ACC_BASELINE_FPRINTF_ROWS
-
-int write_block(std::FILE* stream, char* row_text, const double* volts, std::uint32_t count,
-                double rel, double dt, double sensitivity_v_per_g, std::uint64_t* bytes_written) {
-    std::uint64_t bytes = 0;
-    std::size_t used = 0;
-    errno = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (row_text_size - used < max_row_size) {
-            if (std::fwrite(row_text, 1, used, stream) != used) return errno_or_io();
-            bytes += used;
-            used = 0;
-        }
-        double time_s = rel + static_cast<double>(i) * dt;
-        used += format_row(row_text + used, time_s, volts[i], sensitivity_v_per_g);
-    }
-    if (std::fwrite(row_text, 1, used, stream) != used) return errno_or_io();
-    bytes += used;
-    if (std::fflush(stream) != 0) return errno_or_io();
-    *bytes_written += bytes;
-    return 0;
-}
-
-#else
-
-// The straightforward writer, one fprintf per row, kept only as the
-// benchmarks' yardstick.
-int write_block(std::FILE* stream, char*, const double* volts, std::uint32_t count, double rel,
-                double dt, double sensitivity_v_per_g, std::uint64_t* bytes_written) {
-    std::uint64_t bytes = 0;
-    errno = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        double accel_g = accel_g_of(volts[i], sensitivity_v_per_g);
-        int size = std::fprintf(stream, "%.6f,%.6f,%.6f,%.6f\n", rel + static_cast<double>(i) * dt,
-                                volts[i], accel_g, accel_ms2_of(accel_g));
-        if (size < 0) return errno_or_io();
-        bytes += static_cast<std::uint64_t>(size);
-    }
-    if (std::fflush(stream) != 0) return errno_or_io();
-    *bytes_written += bytes;
-    return 0;
-}
-
-#endif
-
 int cut_back_data_file(std::FILE* stream, off_t good_size) {
     // Whatever the stream still holds belongs to the failed block: drop it so
     // that closing the stream cannot append a partial row after the cut.

@@ -103,10 +103,8 @@ set_tests_properties(board.recorder_imports_only_the_device_functions
                      board.service_unit_verifies PROPERTIES LABELS board)
 
 # The unit's stop path on the real recorder.
-add_executable(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp
-                                 ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
-target_include_directories(service_stop_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
-target_link_libraries(service_stop_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+add_executable(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp)
+target_link_libraries(service_stop_test PRIVATE recording_check GTest::gtest_main)
 target_compile_definitions(service_stop_test PRIVATE
   RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
   UNIT_PATH="${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service")

@@ -4,7 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "block_check.h"
+#include "recorder_fixture.h"
 
 namespace {
 
@@ -12,11 +12,6 @@ struct clock_step_case {
     const char* name;
     double step_s;
 };
-
-double summary_seconds(const std::string& out) {
-    std::vector<std::string> line = lines_starting_with(out, "Total time: ");
-    return line.size() == 1 ? std::strtod(line[0].c_str() + 12, nullptr) : 0.0;
-}
 
 }  // namespace
 
@@ -29,19 +24,11 @@ TEST_P(ClockStepTest, RowsCarryTheSteppedTimeAndTheSummaryFollowsIt) {
     const double step_s = GetParam().step_s;
     // Call 1 is the start of the run, call 2 the first block: from the
     // second block on, the clock is off by the step.
-    child_process child =
-        start_program(recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
-                                "ACC_TEST_CLOCK_STEP=3:" + std::to_string(step_s)}));
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, SIGTERM, 5);
-    program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
-    EXPECT_NE(run.out.find("Done. Data saved to"), std::string::npos);
-
-    std::vector<read_call> calls_made = reads();
-    std::vector<std::int64_t> blocks =
-        check_blocks(read_file(dir + "/" + only_recording()), calls_made, {});
-    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+    program_result run =
+        record_reads(5, recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
+                                  "ACC_TEST_CLOCK_STEP=3:" + std::to_string(step_s)}));
+    const file_check check = expect_clean_stop(run);
+    const std::vector<std::int64_t>& blocks = check.block_times_us;
     ASSERT_GE(blocks.size(), 5u);
     const std::int64_t step_us = static_cast<std::int64_t>(step_s * 1e6);
     EXPECT_GE(blocks[0], 0);
@@ -51,17 +38,12 @@ TEST_P(ClockStepTest, RowsCarryTheSteppedTimeAndTheSummaryFollowsIt) {
         EXPECT_LT(blocks[i], step_us + 10000000) << "block " << i;
     }
 
-    const double total_s = summary_seconds(run.out);
-    EXPECT_GE(total_s, step_s);
-    EXPECT_LT(total_s, step_s + 30.0);
-    std::vector<std::string> rate = lines_starting_with(run.out, "Approx. effective rate: ");
-    ASSERT_EQ(rate.size(), 1u);
-    if (step_s < 0.0) {
-        EXPECT_EQ(rate[0], "Approx. effective rate: 0.0 Hz");
-    } else {
-        const double rows = static_cast<double>(delivered_rows(calls_made));
-        EXPECT_NEAR(std::strtod(rate[0].c_str() + 24, nullptr), rows / total_s, 0.051);
-    }
+    const run_summary summary = parse_summary(run.out);
+    EXPECT_GE(summary.total_time_s, step_s);
+    EXPECT_LT(summary.total_time_s, step_s + 30.0);
+    const double rate_hz =
+        step_s < 0.0 ? 0.0 : static_cast<double>(check.rows) / summary.total_time_s;
+    EXPECT_NEAR(summary.rate_hz, rate_hz, 0.051);
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, ClockStepTest,

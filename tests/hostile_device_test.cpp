@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "block_check.h"
 #include "peak_memory.h"
+#include "recorder_fixture.h"
 
 namespace {
 
@@ -33,34 +33,19 @@ std::vector<double> parse_values(const char* text) {
     return values;
 }
 
-std::size_t count_lines(const std::string& text, const std::string& line) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-        ++count;
-    return count;
-}
-
 std::size_t failed_reads(const std::vector<read_call>& reads) {
-    std::size_t count = 0;
-    for (const read_call& call : reads) count += call.result == 0 ? 1 : 0;
-    return count;
+    return static_cast<std::size_t>(std::count_if(
+        reads.begin(), reads.end(), [](const read_call& call) { return call.result == 0; }));
 }
 
-std::vector<std::string> release_calls() {
-    return {"AI_StopTask", "AI_ReleaseTask", "DEV_Release"};
+std::size_t read_errors(const std::string& out) {
+    return lines_starting_with(out, "Read timeout/error").size();
 }
 
 }  // namespace
 
 class HostileDeviceTest : public RecorderTest {
 protected:
-    std::vector<std::string> last_calls(std::size_t count) const {
-        std::vector<std::string> names = calls();
-        if (names.size() < count) return names;
-        return std::vector<std::string>(names.end() - static_cast<std::ptrdiff_t>(count),
-                                        names.end());
-    }
-
     // Runs with every read failing for `spell_s` seconds, without the log,
     // which would grow by the same line on every pass, then takes the
     // recorder's peak memory and its own data's and sends SIGTERM.
@@ -85,21 +70,12 @@ protected:
 };
 
 TEST_F(HostileDeviceTest, ExtremeVoltagesAreWrittenExactlyAsPrintfWouldWriteThem) {
-    child_process child =
-        start_program(recorder({std::string("ACTS2200_SIM_VALUES=") + hostile_values}));
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, SIGTERM, 3);
-    program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
+    program_result run =
+        record_reads(3, recorder({std::string("ACTS2200_SIM_VALUES=") + hostile_values}));
     ASSERT_EQ(lines_starting_with(log(), "DEV_Create ")[0].find("error="), std::string::npos)
         << "the simulator took every value";
-
+    EXPECT_GE(expect_clean_stop(run, {parse_values(hostile_values)}).block_times_us.size(), 3u);
     const std::string content = read_file(dir + "/" + only_recording());
-    std::vector<read_call> calls_made = reads();
-    std::vector<std::int64_t> blocks =
-        check_blocks(content, calls_made, parse_values(hostile_values));
-    EXPECT_GE(blocks.size(), 3u);
-    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
     // The longest row there is: four fields of 309 integer digits, or inf.
     EXPECT_NE(content.find(",-179769313486231570814527423731704356798070567525844996598917476803"),
               std::string::npos);
@@ -110,60 +86,26 @@ TEST_F(HostileDeviceTest, ExtremeVoltagesAreWrittenExactlyAsPrintfWouldWriteThem
 TEST_F(HostileDeviceTest, ACountBeyondWhatWasDeliveredShowsNanNeverEarlierSamples) {
     // Reads 1 and 3 fill 10 values and claim 34: the other 24 slots were
     // never written in read 1, and still hold read 2's samples in read 3.
-    constexpr std::uint32_t filled = 10;
-    constexpr std::uint32_t extra = 24;
-    child_process child = start_program(
-        recorder({"ACTS2200_SIM_SHORT_READS=1:10,3:10", "ACTS2200_SIM_OVER_REPORT=24"}));
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, SIGTERM, 4);
-    program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
-
+    program_result run = record_reads(
+        4, recorder({"ACTS2200_SIM_SHORT_READS=1:10,3:10", "ACTS2200_SIM_OVER_REPORT=24"}));
+    expect_clean_stop(run, {{}, 24});
     std::vector<read_call> calls_made = reads();
     ASSERT_GE(calls_made.size(), 4u);
-    std::vector<std::string> lines = split_lines(read_file(dir + "/" + only_recording()));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0] + "\n", data_file_header);
-    std::size_t next = 1;
-    for (std::size_t n = 0; n < calls_made.size() && next < lines.size(); ++n) {
-        const read_call& call = calls_made[n];
-        ASSERT_EQ(call.result, 1);
-        const bool short_read = n == 0 || n == 2;
-        ASSERT_EQ(call.delivered, (short_read ? filled : block_rows) + extra) << "read " << n + 1;
-        const std::uint32_t rows = std::min(call.delivered, block_rows);
-        for (std::uint32_t i = 0; i < rows && next < lines.size(); ++i, ++next) {
-            const std::string& line = lines[next];
-            const std::string values = line.substr(line.find(','));
-            std::string expected = ",nan,nan,nan";
-            if (!short_read || i < filled) {
-                expected = reference_row(0.0, sim_sample_volts(call.first + i, block_rate_hz));
-                expected =
-                    expected.substr(expected.find(','), expected.size() - expected.find(',') - 1);
-            }
-            ASSERT_EQ(values, expected) << "read " << n + 1 << " row " << i;
-        }
-    }
-    EXPECT_EQ(next, lines.size());
-    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+    for (std::size_t n = 0; n < calls_made.size(); ++n)
+        EXPECT_EQ(calls_made[n].delivered, (n == 0 || n == 2 ? 10u : block_rows) + 24) << n;
 }
 
 TEST_F(HostileDeviceTest, EveryReadFailingIsReportedOncePerPassUntilASignal) {
     // A hostile count on every failed read, too: none of it may be written.
-    child_process child = start_program(
-        recorder({"ACTS2200_SIM_FAIL_READS=all", "ACTS2200_SIM_FAILED_READ_COUNT=4294967295"}));
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, SIGTERM, 200);
-    program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0);
+    program_result run = record_reads(200, recorder({"ACTS2200_SIM_FAIL_READS=all",
+                                                     "ACTS2200_SIM_FAILED_READ_COUNT=4294967295"}));
+    EXPECT_EQ(expect_clean_stop(run).rows, 0u);
     std::vector<read_call> calls_made = reads();
     EXPECT_EQ(failed_reads(calls_made), calls_made.size());
-    EXPECT_EQ(count_lines(run.out, "Read timeout/error\n"), calls_made.size());
+    EXPECT_EQ(read_errors(run.out), calls_made.size());
     EXPECT_NE(run.out.find("Read timeout/error\n\nStopping...\nTotal points: 0\n"),
               std::string::npos);
-    EXPECT_NE(run.out.find("Approx. effective rate: 0.0 Hz\nDone. Data saved to"),
-              std::string::npos);
-    EXPECT_EQ(read_file(dir + "/" + only_recording()), data_file_header);
-    EXPECT_EQ(last_calls(3), release_calls());
+    EXPECT_NE(run.out.find("Approx. effective rate: 0.0 Hz\n"), std::string::npos);
 }
 
 TEST_F(HostileDeviceTest, EveryReadFailingAKeyOnTheTerminalStillStops) {
@@ -175,15 +117,12 @@ TEST_F(HostileDeviceTest, EveryReadFailingAKeyOnTheTerminalStillStops) {
     ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 20, 30.0));
     type_keys(child, "#");
     program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
     // Unless it came while a poll had echo off, the terminal echoed the key
     // into the middle of some line.
     run.out.erase(std::remove(run.out.begin(), run.out.end(), '#'), run.out.end());
-    EXPECT_NE(run.out.find("Read timeout/error\r\n\r\nStopping...\r\nTotal points: 0\r\n"),
-              std::string::npos);
-    std::vector<read_call> calls_made = reads();
-    EXPECT_EQ(count_lines(run.out, "Read timeout/error\r\n"), calls_made.size());
-    EXPECT_EQ(last_calls(3), release_calls());
+    EXPECT_EQ(expect_clean_stop(run).rows, 0u);
+    EXPECT_NE(run.out.find("Read timeout/error\r\n\r\nStopping...\r\n"), std::string::npos);
+    EXPECT_EQ(read_errors(run.out), reads().size());
 }
 
 TEST_F(HostileDeviceTest, EveryReadFailingForLongerTakesNoMoreMemory) {
@@ -196,8 +135,8 @@ TEST_F(HostileDeviceTest, EveryReadFailingForLongerTakesNoMoreMemory) {
     program_result longer = fail_every_read_for(3.0, &longer_kib, &longer_anon_kib);
     EXPECT_EQ(brief.exit_status, 0);
     EXPECT_EQ(longer.exit_status, 0);
-    const std::size_t brief_passes = count_lines(brief.out, "Read timeout/error\n");
-    const std::size_t longer_passes = count_lines(longer.out, "Read timeout/error\n");
+    const std::size_t brief_passes = read_errors(brief.out);
+    const std::size_t longer_passes = read_errors(longer.out);
     EXPECT_GT(longer_passes, brief_passes);
     // Library pages vary by a few hundred KiB from run to run, the
     // program's own data hardly at all (under emulation the emulator's own
@@ -227,7 +166,7 @@ TEST_F(HostileDeviceTest, OverrunWhileHeldUpIsReportedAndLeavesAGapNotInventedRo
     kill(child.pid, SIGCONT);
     signal_after_reads(child, SIGTERM, reads_before + 5);
     program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0) << run.out;
+    const std::vector<std::int64_t> blocks = expect_clean_stop(run).block_times_us;
 
     std::vector<read_call> calls_made = reads();
     const std::vector<std::string> overruns = lines_starting_with(log(), "AI_ReadAnalog ");
@@ -236,11 +175,7 @@ TEST_F(HostileDeviceTest, OverrunWhileHeldUpIsReportedAndLeavesAGapNotInventedRo
         overrun_count += line.find("-> 0 error=overrun lost=") != std::string::npos ? 1 : 0;
     EXPECT_EQ(overrun_count, 1u) << log();
     EXPECT_EQ(failed_reads(calls_made), overrun_count);
-    EXPECT_EQ(count_lines(run.out, "Read timeout/error\n"), overrun_count) << run.out;
-
-    const std::string content = read_file(dir + "/" + only_recording());
-    std::vector<std::int64_t> blocks = check_blocks(content, calls_made, {});
-    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+    EXPECT_EQ(read_errors(run.out), overrun_count) << run.out;
     // Blocks arrive 0.1 s apart; the hold-up shows as one jump of over a
     // second. (The block that was waiting when the recorder was stopped is
     // stamped at its late arrival, so the jump comes one block before the

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "data_file.h"
+#include "data_format.h"
 #include "inspect_run.h"
 #include "recorder_fixture.h"
 
@@ -34,11 +34,10 @@ protected:
         RecorderTest::TearDown();
     }
 
-    std::size_t read_calls() const { return lines_starting_with(log(), "AI_ReadAnalog ").size(); }
-
     // Records until the device has served `reads` reads, then stops the
-    // recorder with SIGTERM. With `stall_after`, the recorder is stopped by
-    // SIGSTOP for `stall_s` once the device has served that many reads.
+    // recorder with SIGTERM, and checks its file. With `stall_after`, the
+    // recorder is stopped by SIGSTOP for `stall_s` once the device has
+    // served that many reads.
     std::string record(std::size_t reads, std::size_t stall_after = 0, double stall_s = 0.0) {
         child_process child = start_program(recorder());  // stdin is /dev/null: no key ever
         EXPECT_GT(child.pid, 0);
@@ -50,10 +49,8 @@ protected:
         }
         EXPECT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", reads, 30.0));
         kill(child.pid, SIGTERM);
-        program_result run = finish_program(child);
-        std::vector<std::string> files = list_dir(recordings);
-        EXPECT_EQ(files.size(), 1u) << run.out << run.err;
-        return files.empty() ? std::string() : recordings + "/" + files[0];
+        expect_clean_stop(finish_program(child));
+        return dir + "/" + only_recording();
     }
 
     bool inspect(const std::string& path) {
@@ -85,7 +82,6 @@ protected:
 
 TEST_F(InspectRecording, ARecordingIsValidAndShowsTheSimulatedSignal) {
     std::string path = record(21);  // about two seconds
-    ASSERT_FALSE(path.empty());
     ASSERT_TRUE(inspect(path));
     const inspect_stats& s = result->stats;
     EXPECT_GE(s.rows, 15000u);
@@ -117,7 +113,6 @@ TEST_F(InspectRecording, AStalledRecorderLeavesAGapThatIsReported) {
     // Stopped for 1.5 s, the recorder leaves the simulated device's buffer
     // to overrun: those samples are lost, and the rows jump in time.
     std::string path = record(25, 5, 1.5);
-    ASSERT_FALSE(path.empty());
     ASSERT_TRUE(inspect(path));
     const inspect_stats& s = result->stats;
     EXPECT_GE(s.gaps, 1u);
@@ -133,7 +128,6 @@ TEST_F(InspectRecording, AStalledRecorderLeavesAGapThatIsReported) {
 
 TEST_F(InspectRecording, RowsCutOutOfARecordingShowAsAGapWhereTheyWere) {
     std::string path = record(13);
-    ASSERT_FALSE(path.empty());
     ASSERT_TRUE(inspect(path));
     const std::uint64_t gaps_before = result->stats.gaps;
     ASSERT_GE(result->stats.rows, 10000u);

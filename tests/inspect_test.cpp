@@ -257,28 +257,27 @@ TEST(CsvReader, ReportsTheLineOfTheFirstBadRow) {
 }
 
 TEST(CsvReader, RefusesFilesThatAreNotDataFiles) {
-    EXPECT_EQ(read_all("").failure.fault, read_fault::empty_file);
-    EXPECT_EQ(read_all("Time(s),Volt(V),Acc").failure.fault, read_fault::header_cut_short);
-    EXPECT_EQ(read_all("Time(s),Volt(V),Accel(g),Accel(m/s^2)").failure.fault,
-              read_fault::header_cut_short);
+    struct refused_file {
+        std::string content;
+        read_fault fault;
+    };
+    const refused_file files[] = {
+        {"", read_fault::empty_file},
+        {"Time(s),Volt(V),Acc", read_fault::header_cut_short},
+        {"Time(s),Volt(V),Accel(g),Accel(m/s^2)", read_fault::header_cut_short},
+        {"Time(s),Volt(V),Accel(g),Accel(m/s^2)\r\n", read_fault::bad_header},
+        {"Time(s),Volt(V),Accel(g),Accel(m/s^2),x\n", read_fault::bad_header},
+        {"\177ELF" + std::string(60, '\0'), read_fault::binary_data},
+        {"Time(s),Volt(V)\177Accel(g),Accel(m/s^2)\n", read_fault::binary_data},  // DEL alone
+        {data_file_header + std::string(5000, '1'), read_fault::line_too_long},
+    };
+    for (const refused_file& file : files)
+        EXPECT_EQ(read_all(file.content).failure.fault, file.fault) << &file - files;
 
     read_outcome wrong = read_all("time,volt,g,ms2\n0.000100,0.5,1.0,9.8\n");
     EXPECT_EQ(wrong.failure.fault, read_fault::bad_header);
     EXPECT_STREQ(wrong.failure.excerpt, "time,volt,g,ms2");
-    EXPECT_EQ(read_all("Time(s),Volt(V),Accel(g),Accel(m/s^2)\r\n").failure.fault,
-              read_fault::bad_header);
-    EXPECT_EQ(read_all("Time(s),Volt(V),Accel(g),Accel(m/s^2),x\n").failure.fault,
-              read_fault::bad_header);
-
-    std::string binary =
-        "\x7f"
-        "ELF";
-    binary += std::string(60, '\0');
-    EXPECT_EQ(read_all(binary).failure.fault, read_fault::binary_data);
-
-    read_outcome endless = read_all(data_file_header + std::string(5000, '1'));
-    EXPECT_EQ(endless.failure.fault, read_fault::line_too_long);
-    EXPECT_EQ(endless.failure.line, 2u);
+    EXPECT_EQ(read_all(data_file_header + std::string(5000, '1')).failure.line, 2u);
 }
 
 TEST(CsvReader, OpeningAMissingFileReturnsItsErrno) {
@@ -431,18 +430,26 @@ TEST(InspectStats, SumsKeepTheDigitsALargeValueWouldSwallow) {
 }
 
 TEST(RowConsistent, AllowsWhatRoundingTheVoltageExplainsAndNoMore) {
-    // 0.5000005 V prints as 0.500000 or 0.500001; g is 1.000001 either way.
-    csv_row row{0.0, 0.5, 1.000001, 9.806660};
-    EXPECT_TRUE(row_consistent(row, sensitivity));
-    row.accel_g = 1.000003;
-    EXPECT_FALSE(row_consistent(row, sensitivity));
-    row.accel_g = 1.0;
-    row.accel_ms2 = 9.80666 + 30e-6;
-    EXPECT_FALSE(row_consistent(row, sensitivity));
-    double nan = std::nan("");
-    EXPECT_TRUE(row_consistent(csv_row{0.0, nan, -nan, nan}, sensitivity));
-    EXPECT_FALSE(row_consistent(csv_row{0.0, nan, 1.0, nan}, sensitivity));
-    EXPECT_FALSE(row_consistent(csv_row{0.0, 1e308, 1.0, 9.80665}, sensitivity));  // g overflows
+    const double nan = std::nan("");
+    struct consistency_case {
+        csv_row row;
+        double sensitivity_v_per_g;
+        bool consistent;
+    };
+    const consistency_case cases[] = {
+        // 0.5000005 V prints as 0.500000 or 0.500001; g is 1.000001 either way.
+        {{0.0, 0.5, 1.000001, 9.806660}, sensitivity, true},
+        {{0.0, 0.5, 1.000003, 9.806660}, sensitivity, false},
+        {{0.0, 0.5, 1.0, 9.80666 + 30e-6}, sensitivity, false},
+        // At 300 mV/g, 0.00000049 V prints as 0.000000 and its 0.00000163 g
+        // as 0.000002: the volt's half-unit over the sensitivity plus g's own.
+        {{0.0, 0.0, 0.000002, 0.000016}, 0.3, true},
+        {{0.0, nan, -nan, nan}, sensitivity, true},
+        {{0.0, nan, 1.0, nan}, sensitivity, false},
+        {{0.0, 1e308, 1.0, 9.80665}, sensitivity, false},  // g overflows
+    };
+    for (const consistency_case& c : cases)
+        EXPECT_EQ(row_consistent(c.row, c.sensitivity_v_per_g), c.consistent) << &c - cases;
 }
 
 // ---- Spectrum -------------------------------------------------------------

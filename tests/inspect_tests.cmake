@@ -24,7 +24,7 @@ add_dependencies(inspect_cli_test acc_inspect failure_shim)
 gtest_discover_tests(inspect_cli_test PROPERTIES TIMEOUT 60)
 
 add_executable(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp)
-target_link_libraries(inspect_e2e_test PRIVATE acc_inspect_core acc_data_file program_runner GTest::gtest_main)
+target_link_libraries(inspect_e2e_test PRIVATE acc_inspect_core recording_check GTest::gtest_main)
 target_compile_definitions(inspect_e2e_test PRIVATE
   INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
   RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")

@@ -19,12 +19,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "data_file.h"
 #include "program_runner.h"
+#include "recording_check.h"
 
 namespace {
 
-constexpr double rate_hz = 10000.0;
 // One second at risk, plus room for the sync's own time and the copy's.
 constexpr double most_lost_s = 1.2;
 // Seconds after the start, at different points between two syncs, two of
@@ -45,10 +44,6 @@ program_result run_tool(const std::string& path, std::vector<std::string> args) 
     options.path = path;
     options.args = std::move(args);
     return run_program(options);
-}
-
-std::size_t line_ends(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 struct cut {
@@ -149,7 +144,8 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         std::vector<std::string> files = list_dir(disk + "/recordings");
         ASSERT_EQ(files.size(), 1u);
         name = "/recordings/" + files.front();
-        std::size_t lines = line_ends(read_file(disk + name));
+        const std::string live = read_file(disk + name);
+        const auto lines = static_cast<std::size_t>(std::count(live.begin(), live.end(), '\n'));
         taken.live_rows = lines > 0 ? lines - 1 : 0;
         cuts.push_back(taken);
     }
@@ -158,6 +154,7 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
     recorder_pid = -1;
     EXPECT_EQ(run.exit_status, 0) << run.out;
     ASSERT_TRUE(unmount_last());
+    const std::vector<read_call> reads = parse_reads(read_file(dir + "/device.log"));
 
     double worst_s = 0.0;
     for (const cut& taken : cuts) {
@@ -167,27 +164,23 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         const std::string view = taken.image + ".d";
         std::string failed = mount_image(taken.image, view, "loop,ro");
         ASSERT_TRUE(failed.empty()) << failed;
-        const std::string copied_file = view + name;
+        const std::string recording = taken.image + ".csv";
         struct stat found {};
-        const bool exists = stat(copied_file.c_str(), &found) == 0;
-        const std::string content = read_file(copied_file);
+        const bool exists = stat((view + name).c_str(), &found) == 0;
+        write_file(recording, read_file(view + name));
         ASSERT_TRUE(unmount_last());
         char moment[32];
         std::snprintf(moment, sizeof moment, "cut at %.2f s", taken.at_s);
 
-        const std::string recording = taken.image + ".csv";
-        write_file(recording, content);
+        // Whole and right up to where the cut left it, at most a line cut short.
+        const file_check check = check_data_file(recording, reads);
         EXPECT_TRUE(exists) << moment << ": no data file";
-        EXPECT_EQ(content.compare(0, data_file_header_size, data_file_header), 0)
-            << moment << ": no header";
-        std::size_t lines = line_ends(content);
-        std::size_t rows = lines > 0 ? lines - 1 : 0;
-        double lost_s =
-            static_cast<double>(taken.live_rows - std::min(rows, taken.live_rows)) / rate_hz;
+        EXPECT_TRUE(check.fault.empty() || check.cut_short) << moment << ": " << check.fault;
+        const std::size_t rows = std::min<std::size_t>(check.rows, taken.live_rows);
+        const double lost_s = static_cast<double>(taken.live_rows - rows) / block_rate_hz;
         worst_s = std::max(worst_s, lost_s);
-        std::printf("%s: %zu rows written, %s %zu rows%s: %.3f s lost\n", moment, taken.live_rows,
-                    exists ? "the file on the disk holds" : "no file on the disk,", rows,
-                    !content.empty() && content.back() != '\n' ? " and a line cut short" : "",
+        std::printf("%s: %zu rows written, the file on the disk holds %zu rows%s: %.3f s lost\n",
+                    moment, taken.live_rows, rows, check.cut_short ? " and a line cut short" : "",
                     lost_s);
         EXPECT_LE(lost_s, most_lost_s) << moment;
 

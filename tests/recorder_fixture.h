@@ -3,19 +3,14 @@
 #ifndef ACC_TESTS_RECORDER_FIXTURE_H
 #define ACC_TESTS_RECORDER_FIXTURE_H
 
-#include <cstdint>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 #include "program_runner.h"
-
-struct read_call {
-    int result;
-    std::uint32_t delivered;
-    std::uint64_t first;
-};
+#include "recording_check.h"
 
 class RecorderTest : public ::testing::Test {
 protected:
@@ -56,21 +51,18 @@ protected:
         return names;
     }
 
-    std::vector<read_call> reads() const {
-        std::vector<read_call> found;
-        for (const std::string& line : lines_starting_with(log(), "AI_ReadAnalog ")) {
-            read_call call{};
-            std::size_t arrow = line.find("-> ");
-            call.result = std::stoi(line.substr(arrow + 3));
-            std::size_t delivered = line.find("delivered=");
-            if (delivered != std::string::npos)
-                call.delivered =
-                    static_cast<std::uint32_t>(std::stoul(line.substr(delivered + 10)));
-            std::size_t first = line.find("first=");
-            if (first != std::string::npos) call.first = std::stoull(line.substr(first + 6));
-            found.push_back(call);
-        }
-        return found;
+    std::vector<std::string> last_calls(std::size_t count) const {
+        std::vector<std::string> names = calls();
+        if (names.size() > count)
+            names.erase(names.begin(), names.end() - static_cast<std::ptrdiff_t>(count));
+        return names;
+    }
+
+    std::vector<read_call> reads() const { return parse_reads(log()); }
+
+    // How every run that got as far as recording ends: its last three calls.
+    static std::vector<std::string> release_order() {
+        return {"AI_StopTask", "AI_ReleaseTask", "DEV_Release"};
     }
 
     // The one data file the run created, relative to the run's directory.
@@ -84,6 +76,41 @@ protected:
     void signal_after_reads(const child_process& child, int sig, std::size_t count) const {
         ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", count, 30.0));
         kill(child.pid, sig);
+    }
+
+    // Runs the recorder until the device has served `count` reads, then
+    // stops it with `sig`.
+    program_result record_reads(std::size_t count, const program_options& options,
+                                int sig = SIGTERM) const {
+        child_process child = start_program(options);
+        if (child.pid <= 0) {
+            ADD_FAILURE() << "the recorder did not start";
+            return {};
+        }
+        EXPECT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", count, 30.0));
+        kill(child.pid, sig);
+        return finish_program(child);
+    }
+
+    // A run stopped by a key or a signal ended as designed: status 0,
+    // "Stopping..." and then the summary, the one data file named as saved
+    // and holding every delivered sample, as many as the summary counts, and
+    // the device released in order. Returns the file's check.
+    file_check expect_clean_stop(const program_result& run,
+                                 const device_samples& samples = {}) const {
+        EXPECT_EQ(run.exit_status, 0) << "signal " << run.term_signal << "\n" << run.out;
+        const std::string nl = run.out.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+        EXPECT_NE(run.out.find(nl + "Stopping..." + nl + "Total points: "), std::string::npos)
+            << run.out;
+        const std::string file = only_recording();
+        const run_summary summary = parse_summary(run.out);
+        EXPECT_EQ(summary.output_file, file);
+        EXPECT_EQ(summary.saved_to, file);
+        file_check check = check_recording(dir + "/" + file, reads(), samples);
+        EXPECT_EQ(check.fault, "");
+        EXPECT_EQ(summary.total_points, check.rows);
+        EXPECT_EQ(last_calls(3), release_order());
+        return check;
     }
 };
 

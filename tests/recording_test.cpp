@@ -1,8 +1,6 @@
 // Recording on the real program: keys on a terminal, stop signals, failed and
 // odd reads, file naming and write failures.
-#include <cmath>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -11,89 +9,8 @@
 
 #include "data_file.h"
 #include "recorder_fixture.h"
-#include "sim_signal.h"
 
-namespace {
-
-constexpr std::uint32_t chunk = 1000;
-constexpr double rate_hz = 10000.0;
-
-std::string field(double value) {
-    char text[max_field_size + 1];
-    std::snprintf(text, sizeof text, "%.6f", value);
-    return text;
-}
-
-std::uint64_t summary_count(const std::string& out) {
-    std::vector<std::string> line = lines_starting_with(out, "Total points: ");
-    return line.size() == 1 ? std::stoull(line[0].substr(14)) : ~0ull;
-}
-
-// Checks the file against the device's log: one block of rows per successful
-// read, in order, each row the simulated sample it stands for, times dt apart
-// within a block. Returns the number of rows.
-std::uint64_t check_rows(const std::string& content, const std::vector<read_call>& reads) {
-    EXPECT_EQ(content.compare(0, data_file_header_size, data_file_header), 0);
-    EXPECT_TRUE(content.empty() || content.back() == '\n') << "file ends with a whole row";
-    std::vector<std::string> lines = split_lines(content.substr(data_file_header_size));
-    std::size_t next = 0;
-    for (const read_call& call : reads) {
-        if (call.result == 0) continue;
-        std::uint32_t rows = call.delivered < chunk ? call.delivered : chunk;
-        double block_time = 0.0;
-        for (std::uint32_t i = 0; i < rows; ++i, ++next) {
-            if (next >= lines.size()) {
-                ADD_FAILURE() << "file ends before the delivered samples";
-                return lines.size();
-            }
-            const std::string& line = lines[next];
-            std::size_t comma = line.find(',');
-            double time_s = std::strtod(line.c_str(), nullptr);
-            if (i == 0) block_time = time_s;
-            double volt = sim_sample_volts(call.first + i, rate_hz);
-            double g = volt / 0.5;
-            std::string expected = field(volt) + "," + field(g) + "," + field(g * standard_gravity);
-            if (line.substr(comma + 1) != expected ||
-                std::fabs(time_s - (block_time + i / rate_hz)) > 1.5e-6) {
-                ADD_FAILURE() << "row " << next + 2 << ": " << line << " expected sample "
-                              << call.first + i << " " << expected;
-                return lines.size();
-            }
-        }
-    }
-    EXPECT_EQ(next, lines.size()) << "rows beyond the delivered samples";
-    return lines.size();
-}
-
-}  // namespace
-
-TEST_F(RecorderTest, KeyOnTheTerminalStopsAndEverySampleIsInTheFile) {
-    program_options options = recorder();
-    options.use_pty = true;
-    child_process child = start_program(options);
-    ASSERT_GT(child.pid, 0);
-    termios before{};
-    ASSERT_EQ(tcgetattr(child.pty_slave_fd, &before), 0);
-
-    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 5, 30.0));
-    termios during{};
-    ASSERT_EQ(tcgetattr(child.pty_slave_fd, &during), 0);
-    EXPECT_EQ(during.c_lflag, before.c_lflag) << "the terminal is altered only inside a poll";
-    type_keys(child, "x");
-    program_result run = finish_program(child);
-
-    EXPECT_EQ(run.exit_status, 0) << run.out;
-    std::string file = only_recording();
-    EXPECT_NE(run.out.find("\r\nStopping...\r\nTotal points: "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Done. Data saved to " + file + "\r\n"), std::string::npos);
-    EXPECT_EQ(run.out.find("Read timeout/error"), std::string::npos);
-    std::uint64_t rows = check_rows(read_file(dir + "/" + file), reads());
-    EXPECT_GE(rows, 5u * chunk);
-    EXPECT_EQ(summary_count(run.out), rows);
-    EXPECT_EQ(calls().back(), "DEV_Release");
-}
-
-TEST_F(RecorderTest, TerminalSettingsAreRestoredAfterTheRun) {
+TEST_F(RecorderTest, KeyOnTheTerminalStopsWithEverySampleAndLeavesTheTerminalAsItWas) {
     program_options options = recorder();
     options.use_pty = true;
     child_process child = start_program(options);
@@ -102,13 +19,16 @@ TEST_F(RecorderTest, TerminalSettingsAreRestoredAfterTheRun) {
     // still read through the master side.
     int slave = dup(child.pty_slave_fd);
     int master = dup(child.out_fd);
-    termios before{};
+    termios before{}, during{}, after{};
     ASSERT_EQ(tcgetattr(master, &before), 0);
-    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 2, 30.0));
-    type_keys(child, "k");
+    ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 5, 30.0));
+    ASSERT_EQ(tcgetattr(master, &during), 0);
+    EXPECT_EQ(during.c_lflag, before.c_lflag) << "the terminal is altered only inside a poll";
+    type_keys(child, "x");
     program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0);
-    termios after{};
+    EXPECT_GE(expect_clean_stop(run).rows, 5u * block_rows);
+    EXPECT_NE(run.out.find("\r\nStopping...\r\nTotal points: "), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("Read timeout/error"), std::string::npos);
     ASSERT_EQ(tcgetattr(master, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_iflag, before.c_iflag);
@@ -122,20 +42,7 @@ TEST_F(RecorderTest, TerminalSettingsAreRestoredAfterTheRun) {
 class StopSignalTest : public RecorderTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(StopSignalTest, FirstSignalStopsLikeAKey) {
-    child_process child = start_program(recorder());  // stdin is /dev/null: no key ever
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, GetParam(), 3);
-    program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0) << "signal " << run.term_signal;
-    std::string file = only_recording();
-    EXPECT_NE(run.out.find("\nStopping...\n"), std::string::npos);
-    EXPECT_NE(run.out.find("Done. Data saved to " + file + "\n"), std::string::npos);
-    std::uint64_t rows = check_rows(read_file(dir + "/" + file), reads());
-    EXPECT_EQ(summary_count(run.out), rows);
-    std::vector<std::string> names = calls();
-    ASSERT_GE(names.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()),
-              (std::vector<std::string>{"AI_StopTask", "AI_ReleaseTask", "DEV_Release"}));
+    expect_clean_stop(record_reads(3, recorder(), GetParam()));  // stdin is /dev/null: no key ever
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
@@ -158,35 +65,12 @@ TEST_F(RecorderTest, SecondStopSignalEndsTheProcessAtOnce) {
 }
 
 TEST_F(RecorderTest, FailedShortAndEmptyReadsAreReportedAndCountedExactly) {
-    child_process child =
-        start_program(recorder({"ACTS2200_SIM_FAIL_READS=2,4", "ACTS2200_SIM_FAILED_READ_COUNT=700",
-                                "ACTS2200_SIM_SHORT_READS=3:0,5:250"}));
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, SIGTERM, 7);
-    program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0);
+    program_result run = record_reads(
+        7, recorder({"ACTS2200_SIM_FAIL_READS=2,4", "ACTS2200_SIM_FAILED_READ_COUNT=700",
+                     "ACTS2200_SIM_SHORT_READS=3:0,5:250"}));
     EXPECT_EQ(lines_starting_with(run.out, "Read timeout/error").size(), 2u) << run.out;
-    std::vector<read_call> calls_made = reads();
-    std::uint64_t delivered = 0;
-    for (const read_call& call : calls_made) delivered += call.result ? call.delivered : 0;
-    std::uint64_t rows = check_rows(read_file(dir + "/" + only_recording()), calls_made);
-    EXPECT_EQ(rows, delivered);
-    EXPECT_EQ(summary_count(run.out), rows);
-    EXPECT_LT(rows, chunk * calls_made.size()) << "the count is rows, not reads times chunk";
-}
-
-TEST_F(RecorderTest, ACountBeyondTheBufferIsNeverTrusted) {
-    child_process child = start_program(recorder({"ACTS2200_SIM_OVER_REPORT=24"}));
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, SIGTERM, 3);
-    program_result run = finish_program(child);
-    EXPECT_EQ(run.exit_status, 0);
-    std::vector<read_call> calls_made = reads();
-    ASSERT_FALSE(calls_made.empty());
-    EXPECT_EQ(calls_made[0].delivered, chunk + 24);
-    std::uint64_t rows = check_rows(read_file(dir + "/" + only_recording()), calls_made);
-    EXPECT_EQ(rows, chunk * calls_made.size());
-    EXPECT_EQ(summary_count(run.out), rows);
+    const std::uint64_t rows = expect_clean_stop(run).rows;
+    EXPECT_EQ(rows, block_rows * (reads().size() - 4) + 250) << "the count is rows, not reads";
 }
 
 TEST_F(RecorderTest, EarlierRecordingsWithTheSameNameAreLeftUntouched) {
@@ -215,11 +99,11 @@ TEST_F(RecorderTest, EarlierRecordingsWithTheSameNameAreLeftUntouched) {
 
     for (const std::string& path : precious)
         EXPECT_EQ(read_file(dir + "/" + path), "earlier run " + path);
-    std::vector<std::string> output = lines_starting_with(run.out, "Output file: ");
-    ASSERT_EQ(output.size(), 1u);
-    std::string written = output[0].substr(13);
+    const run_summary summary = parse_summary(run.out);
+    const std::string written = summary.output_file;
+    ASSERT_GT(written.size(), 6u);
     EXPECT_EQ(written.substr(written.size() - 6), "_4.csv") << written;
-    EXPECT_NE(run.out.find("Done. Data saved to " + written + "\n"), std::string::npos);
+    EXPECT_EQ(summary.saved_to, written);
     EXPECT_EQ(read_file(dir + "/" + written), data_file_header);
 }
 
@@ -237,12 +121,11 @@ TEST_F(RecorderTest, WriteFailureStopsWithWholeRowsAndAnHonestCount) {
     std::vector<read_call> calls_made = reads();
     ASSERT_FALSE(calls_made.empty());
     calls_made.pop_back();  // the block that did not fit
-    std::uint64_t rows = check_rows(read_file(dir + "/" + file), calls_made);
-    EXPECT_EQ(rows, 2u * chunk);
-    EXPECT_EQ(summary_count(run.out), rows);
-    std::vector<std::string> names = calls();
-    EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()),
-              (std::vector<std::string>{"AI_StopTask", "AI_ReleaseTask", "DEV_Release"}));
+    const file_check check = check_recording(dir + "/" + file, calls_made);
+    EXPECT_EQ(check.fault, "");
+    EXPECT_EQ(check.rows, 2u * block_rows);
+    EXPECT_EQ(parse_summary(run.out).total_points, check.rows);
+    EXPECT_EQ(last_calls(3), release_order());
 }
 
 TEST_F(RecorderTest, HeaderThatCannotBeWrittenFailsBeforeRecording) {
@@ -299,8 +182,8 @@ TEST_F(RecorderTest, MessagesReachAPipeAtOnceAndAVanishedReaderStopsNoTeardown) 
     program_result run = finish_program(child);
     EXPECT_EQ(run.term_signal, 0);
     EXPECT_EQ(run.exit_status, 0);
-    check_rows(read_file(dir + "/" + only_recording()), reads());
-    EXPECT_EQ(calls().back(), "DEV_Release");
+    EXPECT_EQ(check_recording(dir + "/" + only_recording(), reads()).fault, "");
+    EXPECT_EQ(last_calls(3), release_order());
 }
 
 TEST_F(RecorderTest, InABackgroundProcessGroupItKeepsRecordingInsteadOfStopping) {
@@ -309,7 +192,6 @@ TEST_F(RecorderTest, InABackgroundProcessGroupItKeepsRecordingInsteadOfStopping)
     options.own_process_group = true;  // SIGTERM after a second
     program_result run = run_program(options);
     EXPECT_NE(run.exit_status, 99) << "stopped by job control";
-    EXPECT_EQ(run.exit_status, 0) << run.out;
-    EXPECT_NE(run.out.find("Done. Data saved to"), std::string::npos);
     EXPECT_GE(reads().size(), 1u);
+    expect_clean_stop(run);
 }

@@ -2,10 +2,8 @@
 # million samples (label soak), hostile device data, a stepping clock,
 # stalling or failing storage, and terminal sessions that hang up or were
 # never the recorder's own.
-add_executable(soak_test ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp
-                         ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
-target_include_directories(soak_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
-target_link_libraries(soak_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+add_executable(soak_test ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp)
+target_link_libraries(soak_test PRIVATE recording_check GTest::gtest_main)
 target_compile_definitions(soak_test PRIVATE
   RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")
 add_dependencies(soak_test acc_recorder_for_tests)
@@ -19,10 +17,8 @@ gtest_discover_tests(soak_test PROPERTIES TIMEOUT ${soak_timeout} LABELS soak)
 add_executable(reliability_test ${CMAKE_CURRENT_LIST_DIR}/hostile_device_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/clock_step_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/storage_sync_test.cpp
-                                ${CMAKE_CURRENT_LIST_DIR}/terminal_session_test.cpp
-                                ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
-target_include_directories(reliability_test PRIVATE ${PROJECT_SOURCE_DIR}/sim)
-target_link_libraries(reliability_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+                                ${CMAKE_CURRENT_LIST_DIR}/terminal_session_test.cpp)
+target_link_libraries(reliability_test PRIVATE recording_check GTest::gtest_main)
 target_compile_definitions(reliability_test PRIVATE
   RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
   FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
@@ -32,7 +28,7 @@ gtest_discover_tests(reliability_test PROPERTIES TIMEOUT 60)
 # A power cut at several moments of a recording on a loop-mounted ext4 image
 # (label power_cut; needs root and loop devices, skips where not permitted).
 add_executable(power_cut_test ${CMAKE_CURRENT_LIST_DIR}/power_cut_test.cpp)
-target_link_libraries(power_cut_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+target_link_libraries(power_cut_test PRIVATE recording_check GTest::gtest_main)
 target_compile_definitions(power_cut_test PRIVATE
   RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")
 add_dependencies(power_cut_test acc_recorder_for_tests)

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include "block_check.h"
+#include "recorder_fixture.h"
 
 namespace {
 
@@ -59,22 +59,7 @@ TEST_P(ServiceStopTest, TheUnitsKillSignalEndsTheRecordingCleanly) {
         write_file(dir + "/empty", "");
         options.stdin_path = dir + "/empty";
     }
-    child_process child = start_program(options);
-    ASSERT_GT(child.pid, 0);
-    signal_after_reads(child, sig, 3);
-    program_result run = finish_program(child);
-
-    EXPECT_EQ(run.exit_status, 0) << "signal " << run.term_signal;
-    std::string file = only_recording();
-    EXPECT_NE(run.out.find("\nStopping...\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Done. Data saved to " + file + "\n"), std::string::npos);
-    std::vector<read_call> calls_made = reads();
-    check_blocks(read_file(dir + "/" + file), calls_made, {});
-    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
-    std::vector<std::string> names = calls();
-    ASSERT_GE(names.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()),
-              (std::vector<std::string>{"AI_StopTask", "AI_ReleaseTask", "DEV_Release"}));
+    expect_clean_stop(record_reads(3, options, sig));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stdin, ServiceStopTest, ::testing::Values(false, true),

@@ -246,17 +246,14 @@ TEST_F(sim_test, rejects_each_bad_field_of_the_parameter_block) {
     }
     // Every byte outside the named fields must be zero.
     const std::size_t named[][2] = {{0, 4}, {16, 28}, {784, 804}, {808, 812}};
-    int reserved_bytes = 0;
     for (std::size_t at = 0; at < sizeof(ai_param); ++at) {
         bool is_named = false;
         for (const auto& span : named) is_named = is_named || (at >= span[0] && at < span[1]);
         if (is_named) continue;
-        ++reserved_bytes;
         ai_param p = good;
         reinterpret_cast<unsigned char*>(&p)[at] = 0x80;
         EXPECT_EQ(ACTS2200_AI_InitTask(h, &p), 0) << "byte " << at;
     }
-    EXPECT_EQ(reserved_bytes, 944 - 4 * 8 - 8);
     EXPECT_EQ(ACTS2200_AI_InitTask(h, nullptr), 0);
     EXPECT_EQ(log_lines().back(),
               "AI_InitTask handle=" + handle_text(h) + " param=null -> 0 error=null param");

@@ -30,6 +30,7 @@
 #include "spectrogram.h"
 #include "spectrum.h"
 #include "svg_plot.h"
+#include "text_escape.h"
 #include "trend.h"
 
 namespace {
@@ -1050,17 +1051,41 @@ TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
     delete env;
 }
 
-TEST(XmlEscape, EscapesMarkupDropsWhatXmlForbidsAndKeepsUtf8) {
-    char out[128];
-    xml_escape("a&b<c>\"d'", out, sizeof out);
-    EXPECT_STREQ(out, "a&amp;b&lt;c&gt;&quot;d&apos;");
-    xml_escape("\xe0\xa0\x80 \xe0\x9f\xbf \xc3( caf\xc3\xa9", out, sizeof out);
-    EXPECT_STREQ(out, "\xe0\xa0\x80 ??? ?( caf\xc3\xa9");  // U+0800, overlong, bad 2nd byte
-    xml_escape("\xed\x9f\xbf \xed\xa0\x80 \xc3\x80", out,
-               sizeof out);  // U+D7FF, a surrogate, U+00C0
-    EXPECT_STREQ(out, "\xed\x9f\xbf ??? \xc3\x80");
-    xml_escape("caf\xc3\xa9 \x01\xff\xc3", out, sizeof out);
-    EXPECT_STREQ(out, "caf\xc3\xa9 ???");
-    xml_escape("x&y", out, 5);  // no half entity
+// The same UTF-8 check for both: what it is not becomes U+FFFD, byte by byte.
+#define FFFD "\xef\xbf\xbd"
+TEST(TextEscape, ValidatesUtf8AndEscapesForXmlAndJson) {
+    struct text_case {
+        const char* text;
+        const char* xml;
+        const char* json;  // nullptr: as for XML
+    };
+    const text_case cases[] = {
+        // U+0800, an overlong form, a bad second byte, U+00E9
+        {"\xe0\xa0\x80 \xe0\x9f\xbf \xc3( caf\xc3\xa9",
+         "\xe0\xa0\x80 " FFFD FFFD FFFD " " FFFD "( caf\xc3\xa9", nullptr},
+        // U+D7FF, a surrogate, U+00C0, an overlong '/'
+        {"\xed\x9f\xbf \xed\xa0\x80 \xc3\x80 \xc0\xaf",
+         "\xed\x9f\xbf " FFFD FFFD FFFD " \xc3\x80 " FFFD FFFD, nullptr},
+        // U+1F600, an overlong four-byte form, beyond U+10FFFF, U+10FFFF
+        {"\xf0\x9f\x98\x80 \xf0\x8f\xbf\xbf \xf4\x90\x80\x80 \xf4\x8f\xbf\xbf",
+         "\xf0\x9f\x98\x80 " FFFD FFFD FFFD FFFD " " FFFD FFFD FFFD FFFD " \xf4\x8f\xbf\xbf",
+         nullptr},
+        // sequences cut short by the end
+        {"\xff \xe2\x82", FFFD " " FFFD FFFD, nullptr},
+        {"\x01\xc3", FFFD FFFD, "\\u0001" FFFD},
+        // markup, and what each syntax cannot hold as it is
+        {"a&b<c>\"d'\\", "a&amp;b&lt;c&gt;&quot;d&apos;\\", "a&b<c>\\\"d'\\\\"},
+        {"\b\f\n\r\t\x1f\x7f \xef\xbf\xbe", FFFD FFFD "\n\r\t" FFFD FFFD " " FFFD,
+         "\\b\\f\\n\\r\\t\\u001f\x7f \xef\xbf\xbe"}};
+    for (const text_case& c : cases) {
+        char out[128];
+        EXPECT_TRUE(escape_text(text_syntax::xml, c.text, out, sizeof out));
+        EXPECT_STREQ(out, c.xml) << c.text;
+        EXPECT_TRUE(escape_text(text_syntax::json, c.text, out, sizeof out));
+        EXPECT_STREQ(out, c.json ? c.json : c.xml) << c.text;
+    }
+    char out[5];
+    EXPECT_FALSE(escape_text(text_syntax::xml, "x&y", out, sizeof out));  // no half entity
     EXPECT_STREQ(out, "x");
 }
+#undef FFFD

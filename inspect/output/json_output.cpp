@@ -1,10 +1,12 @@
 #include "json_output.h"
 
 #include "data_format.h"
+#include "text_escape.h"
 
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -59,18 +61,16 @@ void boolean(json_writer* w, const char* name, bool v) {
     std::fputs(v ? "true" : "false", w->out);
 }
 
-// A JSON string: quotes, backslashes and control bytes escaped; other bytes
-// as they are.
+// A JSON string, escaped as text_escape.h says.
 void string(json_writer* w, const char* name, const char* text) {
     key(w, name);
     std::fputc('"', w->out);
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) {
-        if (*c == '"' || *c == '\\')
-            std::fprintf(w->out, "\\%c", *c);
-        else if (*c < 0x20)
-            std::fprintf(w->out, "\\u%04x", *c);
-        else
-            std::fputc(*c, w->out);
+    for (std::size_t left = std::strlen(text); left > 0;) {
+        char piece[escape_piece_size];
+        const std::size_t n = escape_next(text_syntax::json, text, left, piece);
+        std::fputs(piece, w->out);
+        text += n;
+        left -= n;
     }
     std::fputc('"', w->out);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include "data_file.h"
 #include "inspect_run.h"
 #include "inspect_stats.h"
+#include "json_output.h"
 #include "output_file.h"
 #include "png_chunks.h"
 #include "row_feed.h"
@@ -1089,3 +1091,22 @@ TEST(TextEscape, ValidatesUtf8AndEscapesForXmlAndJson) {
     EXPECT_STREQ(out, "x");
 }
 #undef FFFD
+
+TEST(JsonNumber, TheShortestOfFifteenToSeventeenDigitsThatReadsBackWhateverTheLocale) {
+    const std::string locale = std::setlocale(LC_NUMERIC, nullptr);
+    const bool comma_locale = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    struct number_case {
+        double v;
+        const char* json;
+    };
+    const number_case cases[] = {
+        {0.5, "0.5"},        {1.0 / 3, "0.3333333333333333"},   {0.1 + 0.2, "0.30000000000000004"},
+        {-1e301, "-1e+301"}, {5e-324, "4.94065645841247e-324"}, {std::nan(""), "null"},
+        {-HUGE_VAL, "null"}};
+    for (const number_case& c : cases) {
+        char out[json_number_size];
+        EXPECT_STREQ(format_json_number(c.v, out), c.json);
+    }
+    std::setlocale(LC_NUMERIC, locale.c_str());
+    if (!comma_locale) GTEST_SKIP() << "no de_DE.UTF-8 locale: checked in the C locale only";
+}

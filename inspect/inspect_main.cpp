@@ -324,26 +324,40 @@ void print_failure(const char* path, const inspect_result& result) {
     }
 }
 
+// Everything the inspector acquires, each with its "not acquired" value, so
+// that one release frees exactly what is held.
+struct inspect_held {
+    inspect_result* result;  // nullptr: not allocated
+    output_file json;        // stream nullptr: not open, or put in place
+    output_file svg;
+};
+
+// Releases what is held, in the one fixed order: the picture, the JSON, the
+// result. An output still open is one whose write failed: it is abandoned,
+// its temporary file removed and its target left as it was.
+void release_held(inspect_held* held) {
+    output_file_discard(&held->svg);
+    output_file_discard(&held->json);
+    if (held->result) inspect_result_free(held->result);
+    std::free(held->result);
+    held->result = nullptr;
+}
+
 // Writes one output file beside its target and puts it in place once
-// complete. Returns the exit status it adds: exit_valid or exit_invalid.
+// complete; after a failed write `out` stays open for release_held. Returns
+// the exit status it adds: exit_valid or exit_invalid.
 template <typename write_fn>
-int write_output(const char* path, write_fn write) {
-    output_file out{};
-    int error = output_file_open(&out, path);
-    if (error == 0) {
-        error = write(out.stream);
-        if (error != 0)
-            output_file_discard(&out);
-        else
-            error = output_file_commit(&out);
-    }
+int write_output(output_file* out, const char* path, write_fn write) {
+    int error = output_file_open(out, path);
+    if (error == 0) error = write(out->stream);
+    if (error == 0) error = output_file_commit(out);
     if (error == 0) return exit_valid;
     std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", path, std::strerror(error));
     return exit_invalid;
 }
 
-int write_outputs(const arguments& args, const inspect_result& result,
-                  const inspect_config& config) {
+int write_outputs(const arguments& args, const inspect_config& config, inspect_held* held) {
+    const inspect_result& result = *held->result;
     int status = exit_valid;
     const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
     int error = json_to_stdout ? write_json(stdout, args.data_path, result, config)
@@ -352,10 +366,10 @@ int write_outputs(const arguments& args, const inspect_result& result,
         std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n", std::strerror(error));
         status = exit_invalid;
     }
-    if (args.json_path && !json_to_stdout && write_output(args.json_path, [&](std::FILE* f) {
-                                                 return write_json(f, args.data_path, result,
-                                                                   config);
-                                             }) != exit_valid)
+    if (args.json_path && !json_to_stdout &&
+        write_output(&held->json, args.json_path, [&](std::FILE* f) {
+            return write_json(f, args.data_path, result, config);
+        }) != exit_valid)
         status = exit_invalid;
     if (args.csv_dir) {
         char failed[1024];
@@ -369,11 +383,25 @@ int write_outputs(const arguments& args, const inspect_result& result,
     if (args.svg_path) {
         char title[700];
         std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
-        if (write_output(args.svg_path,
+        if (write_output(&held->svg, args.svg_path,
                          [&](std::FILE* f) { return write_svg(f, title, result); }) != exit_valid)
             status = exit_invalid;
     }
     return status;
+}
+
+// Reads the file and writes what was asked for. Returns the exit status.
+int inspect_and_write(const arguments& args, const inspect_config& config, inspect_held* held) {
+    held->result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
+    if (!held->result) {
+        std::fprintf(stderr, "acc_inspect: out of memory\n");
+        return exit_invalid;
+    }
+    if (!inspect_file(args.data_path, config, held->result)) {
+        print_failure(args.data_path, *held->result);
+        return exit_invalid;
+    }
+    return write_outputs(args, config, held);
 }
 
 }  // namespace
@@ -389,18 +417,8 @@ int main(int argc, char** argv) {
     // inspector halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    inspect_result* result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
-    if (!result) {
-        std::fprintf(stderr, "acc_inspect: out of memory\n");
-        return exit_invalid;
-    }
-    if (!inspect_file(args.data_path, config, result)) {
-        print_failure(args.data_path, *result);
-        status = exit_invalid;
-    } else {
-        status = write_outputs(args, *result, config);
-    }
-    inspect_result_free(result);
-    std::free(result);
+    inspect_held held{};
+    status = inspect_and_write(args, config, &held);
+    release_held(&held);
     return status;
 }

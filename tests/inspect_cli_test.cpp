@@ -599,12 +599,14 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
     put("plot.svg", "earlier picture");
     program_options options;
     options.path = INSPECT_PATH;
-    options.args = {file, "--svg", "plot.svg"};
+    options.args = {file, "--json", "new.json", "--svg", "plot.svg"};
     options.cwd = dir;
     options.file_size_limit = 4096;
     program_result run = run_program(options);
     EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: File too large\n");
+    EXPECT_EQ(run.err,
+              "acc_inspect: new.json: cannot write: File too large\n"
+              "acc_inspect: plot.svg: cannot write: File too large\n");
     EXPECT_EQ(read_file(dir + "/plot.svg"), "earlier picture");
     EXPECT_EQ(list_dir(dir),
               (std::vector<std::string>{"hardlink.svg", "plot.svg", "rec.csv", "symlink.svg"}));

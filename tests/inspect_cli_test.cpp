@@ -496,6 +496,11 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
         EXPECT_EQ(lines[0], t.header) << t.name;
         EXPECT_EQ(lines.size(), t.rows + 1) << t.name;
     }
+    recording_shape gap;
+    gap.gap_before_block = 10;
+    gap.gap_s = 0.5;
+    run = inspect({put("gap.csv", recording(gap)), "--json", "-"});
+    EXPECT_NE(run.out.find("\"kind\": \"gap\",\n        \"after_s\": 1.0999,"), std::string::npos);
     // Figures that rows do not define are null.
     run = inspect({put("header.csv", data_file_header), "--json", "-"});
     for (const char* key : {"\"largest_departure_g\": null", "\"largest_departure_m_s2\": null"})

@@ -17,7 +17,8 @@ std::size_t utf8_length(const unsigned char* s, std::size_t left) {
                           : c >= 0xE0 && c <= 0xEF ? 3
                           : c >= 0xF0 && c <= 0xF4 ? 4
                                                    : 0;
-    if (n == 0 || n > left) return 0;
+    // n stays 0 for a byte that starts no sequence.
+    if (n > left) return 0;
     for (std::size_t i = 1; i < n; ++i)
         if (!continuation(s[i])) return 0;
     if (c == 0xE0 && s[1] < 0xA0) return 0;  // overlong

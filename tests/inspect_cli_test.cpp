@@ -261,6 +261,7 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{file, "--segment=8"}, "--segment: a power of two"},
         {{file, "--band", "1000:10"}, "--band: LO:HI"},
         {{file, "--band=10"}, "--band: LO:HI"},
+        {{file, "--band", std::string(64, '1') + ":99"}, "--band: LO:HI in Hz, not 111"},
         {{file, "--interval", "0"}, "--interval: seconds"},
         {{file, "--peaks", "51"}, "--peaks: a count"},
         {{file, "--from", "x"}, "--from: a time"},

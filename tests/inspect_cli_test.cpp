@@ -466,9 +466,10 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     const std::size_t low_hz = run.out.find("\"dominant_low_hz\": ");
     ASSERT_NE(low_hz, std::string::npos);
     EXPECT_NEAR(std::strtod(run.out.c_str() + low_hz + 19, nullptr), 50.0, 0.01);
-    for (const char* key : {"\"file\": \"ok.csv\"", "\"min\": 0.5,",
-                            "\"bins\": 0,\n        \"rms_g\": null", "\"velocity_rms_mm_s\": ",
-                            "\"segment_points\": 8192", "\"lowest_rms_g\": ", "\"crest_factor\": "})
+    for (const char* key :
+         {"\"file\": \"ok.csv\"", "\"min\": 0.5,", "\"bins\": 0,\n        \"rms_g\": null",
+          "\"velocity_rms_mm_s\": ", "\"segment_points\": 8192", "\"band_low_hz\": 10,",
+          "\"lowest_rms_g\": ", "\"crest_factor\": "})
         EXPECT_NE(run.out.find(key), std::string::npos) << key;
     // The text lists every interval, the first one too.
     program_result text = inspect({file, "--interval", "0.5"});

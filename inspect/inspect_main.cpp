@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <unistd.h>
 
 #ifndef ACC_INSPECT_VERSION
@@ -100,73 +101,133 @@ bool parse_count(const char* text, std::size_t* value) {
     return true;
 }
 
+// The options with a value; `val` is an option_id, above the characters
+// getopt_long returns for itself.
+enum option_id : int {
+    opt_svg = 256,
+    opt_json,
+    opt_csv,
+    opt_from,
+    opt_to,
+    opt_segment,
+    opt_band,
+    opt_interval,
+    opt_peaks,
+};
+
+constexpr option long_options[] = {
+    {"svg", required_argument, nullptr, opt_svg},
+    {"json", required_argument, nullptr, opt_json},
+    {"csv", required_argument, nullptr, opt_csv},
+    {"from", required_argument, nullptr, opt_from},
+    {"to", required_argument, nullptr, opt_to},
+    {"segment", required_argument, nullptr, opt_segment},
+    {"band", required_argument, nullptr, opt_band},
+    {"interval", required_argument, nullptr, opt_interval},
+    {"peaks", required_argument, nullptr, opt_peaks},
+    {nullptr, 0, nullptr, 0},
+};
+
+const char* option_name(int id) { return long_options[id - opt_svg].name; }
+
+// What a missing or empty value of the option should have been.
+const char* value_noun(int id) {
+    return id == opt_svg || id == opt_json ? "file name" : id == opt_csv ? "directory" : "value";
+}
+
+// getopt_long takes a unique prefix for the whole name; the inspector has
+// never done so, and a prefix stays an unknown option.
+bool typed_in_full(const char* argument, int id) {
+    const char* name = option_name(id);
+    const std::size_t n = std::strlen(name);
+    return std::strncmp(argument, "--", 2) == 0 && std::strncmp(argument + 2, name, n) == 0 &&
+           (argument[2 + n] == '\0' || argument[2 + n] == '=');
+}
+
 // Sets one option's value in `args` or `config`. Returns -1 or the exit status.
-int take_option(const char* name, const char* value, arguments* args, inspect_config* config) {
+int take_option(int id, const char* value, arguments* args, inspect_config* config) {
     char message[160];
     auto bad = [&](const char* expected) {
-        std::snprintf(message, sizeof message, "%s: %s, not ", name, expected);
+        std::snprintf(message, sizeof message, "--%s: %s, not ", option_name(id), expected);
         return usage_error(message, value[0] ? value : "nothing");
     };
-    if (std::strcmp(name, "--svg") == 0 || std::strcmp(name, "--json") == 0 ||
-        std::strcmp(name, "--csv") == 0) {
-        const char** slot = name[2] == 's'   ? &args->svg_path
-                            : name[2] == 'j' ? &args->json_path
-                                             : &args->csv_dir;
-        if (*slot) {
-            std::snprintf(message, sizeof message, "%s given twice", name);
-            return usage_error(message, nullptr);
+    switch (id) {
+        case opt_svg:
+        case opt_json:
+        case opt_csv: {
+            const char** slot = id == opt_svg    ? &args->svg_path
+                                : id == opt_json ? &args->json_path
+                                                 : &args->csv_dir;
+            if (*slot) {
+                std::snprintf(message, sizeof message, "--%s given twice", option_name(id));
+                return usage_error(message, nullptr);
+            }
+            if (value[0] == '\0') {
+                std::snprintf(message, sizeof message, "--%s needs a %s", option_name(id),
+                              value_noun(id));
+                return usage_error(message, nullptr);
+            }
+            *slot = value;
+            break;
         }
-        if (value[0] == '\0') {
-            std::snprintf(message, sizeof message, "%s needs a %s", name,
-                          name[2] == 'c' ? "directory" : "file name");
-            return usage_error(message, nullptr);
+        case opt_from:
+        case opt_to: {
+            double t = 0.0;
+            if (!parse_number(value, &t)) return bad("a time in seconds");
+            const bool from = id == opt_from;
+            (from ? config->have_from : config->have_to) = true;
+            (from ? config->from_s : config->to_s) = t;
+            break;
         }
-        *slot = value;
-    } else if (std::strcmp(name, "--from") == 0 || std::strcmp(name, "--to") == 0) {
-        double t = 0.0;
-        if (!parse_number(value, &t)) return bad("a time in seconds");
-        bool from = name[2] == 'f';
-        (from ? config->have_from : config->have_to) = true;
-        (from ? config->from_s : config->to_s) = t;
-    } else if (std::strcmp(name, "--segment") == 0) {
-        std::size_t n = 0;
-        if (!parse_count(value, &n) || n < smallest_segment || n > largest_segment ||
-            (n & (n - 1)) != 0)
-            return bad("a power of two from 16 to 65536");
-        config->segment_size = n;
-    } else if (std::strcmp(name, "--band") == 0) {
-        char low_text[64];
-        const char* colon = std::strchr(value, ':');
-        double low = 0.0, high = 0.0;
-        if (!colon || static_cast<std::size_t>(colon - value) >= sizeof low_text)
-            return bad("LO:HI in Hz");
-        std::memcpy(low_text, value, static_cast<std::size_t>(colon - value));
-        low_text[colon - value] = '\0';
-        if (!parse_number(low_text, &low) || !parse_number(colon + 1, &high) || !(low > 0.0) ||
-            !(high > low))
-            return bad("LO:HI in Hz with 0 < LO < HI");
-        config->band_low_hz = low;
-        config->band_high_hz = high;
-    } else if (std::strcmp(name, "--interval") == 0) {
-        double s = 0.0;
-        if (!parse_number(value, &s) || !(s >= 0.001)) return bad("seconds, at least 0.001");
-        config->trend_interval_s = s;
-    } else if (std::strcmp(name, "--peaks") == 0) {
-        std::size_t n = 0;
-        if (!parse_count(value, &n) || n > max_reported_peaks) return bad("a count from 0 to 50");
-        config->peaks = n;
-    } else {
-        return usage_error("unknown option ", name);
+        case opt_segment: {
+            std::size_t n = 0;
+            if (!parse_count(value, &n) || n < smallest_segment || n > largest_segment ||
+                (n & (n - 1)) != 0)
+                return bad("a power of two from 16 to 65536");
+            config->segment_size = n;
+            break;
+        }
+        case opt_band: {
+            char low_text[64];
+            const char* colon = std::strchr(value, ':');
+            double low = 0.0, high = 0.0;
+            if (!colon || static_cast<std::size_t>(colon - value) >= sizeof low_text)
+                return bad("LO:HI in Hz");
+            std::memcpy(low_text, value, static_cast<std::size_t>(colon - value));
+            low_text[colon - value] = '\0';
+            if (!parse_number(low_text, &low) || !parse_number(colon + 1, &high) || !(low > 0.0) ||
+                !(high > low))
+                return bad("LO:HI in Hz with 0 < LO < HI");
+            config->band_low_hz = low;
+            config->band_high_hz = high;
+            break;
+        }
+        case opt_interval: {
+            double s = 0.0;
+            if (!parse_number(value, &s) || !(s >= 0.001)) return bad("seconds, at least 0.001");
+            config->trend_interval_s = s;
+            break;
+        }
+        default: {  // opt_peaks
+            std::size_t n = 0;
+            if (!parse_count(value, &n) || n > max_reported_peaks)
+                return bad("a count from 0 to 50");
+            config->peaks = n;
+        }
     }
     return -1;
 }
 
-constexpr const char* valued_options[] = {"--svg",     "--json", "--csv",      "--from", "--to",
-                                          "--segment", "--band", "--interval", "--peaks"};
+int take_data_path(const char* path, arguments* args) {
+    if (args->data_path) return usage_error("more than one data file: ", path);
+    args->data_path = path;
+    return -1;
+}
 
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args, inspect_config* config) {
     *args = arguments{nullptr, nullptr, nullptr, nullptr};
+    // Help and version win wherever they stand, even beside a mistake.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             print_help();
@@ -177,42 +238,30 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
             return exit_valid;
         }
     }
-    bool options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (!options_done && std::strcmp(a, "--") == 0) {
-            options_done = true;
-            continue;
+    // In order ('-'): data files among the options, the first mistake
+    // reported. Silent (':', opterr): the messages are the inspector's own.
+    opterr = 0;
+    for (;;) {
+        const int at = optind;  // the argument getopt_long reads next
+        const int c = getopt_long(argc, argv, "-:", long_options, nullptr);
+        if (c == -1) break;
+        int status = -1;
+        if (c == 1) {
+            status = take_data_path(optarg, args);
+        } else if (c == '?' || !typed_in_full(argv[at], c == ':' ? optopt : c)) {
+            status = usage_error("unknown option ", argv[at]);
+        } else if (c == ':') {
+            char message[64];
+            std::snprintf(message, sizeof message, "--%s needs a %s", option_name(optopt),
+                          value_noun(optopt));
+            status = usage_error(message, nullptr);
+        } else {
+            status = take_option(c, optarg, args, config);
         }
-        if (options_done || a[0] != '-' || a[1] == '\0') {
-            if (args->data_path) return usage_error("more than one data file: ", a);
-            args->data_path = a;
-            continue;
-        }
-        const char* option = nullptr;
-        const char* value = nullptr;
-        for (const char* name : valued_options) {
-            const std::size_t n = std::strlen(name);
-            if (std::strcmp(a, name) == 0) {
-                option = name;
-                if (i + 1 >= argc) {
-                    char message[64];
-                    std::snprintf(message, sizeof message, "%s needs a value", name);
-                    if (std::strcmp(name, "--svg") == 0 || std::strcmp(name, "--json") == 0)
-                        std::snprintf(message, sizeof message, "%s needs a file name", name);
-                    if (std::strcmp(name, "--csv") == 0)
-                        std::snprintf(message, sizeof message, "--csv needs a directory");
-                    return usage_error(message, nullptr);
-                }
-                value = argv[++i];
-            } else if (std::strncmp(a, name, n) == 0 && a[n] == '=') {
-                option = name;
-                value = a + n + 1;
-            }
-            if (option) break;
-        }
-        if (!option) return usage_error("unknown option ", a);
-        int status = take_option(option, value, args, config);
+        if (status >= 0) return status;
+    }
+    for (int i = optind; i < argc; ++i) {  // after "--"
+        int status = take_data_path(argv[i], args);
         if (status >= 0) return status;
     }
     if (!args->data_path) return usage_error("no data file given", nullptr);
@@ -275,26 +324,40 @@ void print_failure(const char* path, const inspect_result& result) {
     }
 }
 
+// Everything the inspector acquires, each with its "not acquired" value, so
+// that one release frees exactly what is held.
+struct inspect_held {
+    inspect_result* result;  // nullptr: not allocated
+    output_file json;        // stream nullptr: not open, or put in place
+    output_file svg;
+};
+
+// Releases what is held, in the one fixed order: the picture, the JSON, the
+// result. An output still open is one whose write failed: it is abandoned,
+// its temporary file removed and its target left as it was.
+void release_held(inspect_held* held) {
+    output_file_discard(&held->svg);
+    output_file_discard(&held->json);
+    if (held->result) inspect_result_free(held->result);
+    std::free(held->result);
+    held->result = nullptr;
+}
+
 // Writes one output file beside its target and puts it in place once
-// complete. Returns the exit status it adds: exit_valid or exit_invalid.
+// complete; after a failed write `out` stays open for release_held. Returns
+// the exit status it adds: exit_valid or exit_invalid.
 template <typename write_fn>
-int write_output(const char* path, write_fn write) {
-    output_file out{};
-    int error = output_file_open(&out, path);
-    if (error == 0) {
-        error = write(out.stream);
-        if (error != 0)
-            output_file_discard(&out);
-        else
-            error = output_file_commit(&out);
-    }
+int write_output(output_file* out, const char* path, write_fn write) {
+    int error = output_file_open(out, path);
+    if (error == 0) error = write(out->stream);
+    if (error == 0) error = output_file_commit(out);
     if (error == 0) return exit_valid;
     std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", path, std::strerror(error));
     return exit_invalid;
 }
 
-int write_outputs(const arguments& args, const inspect_result& result,
-                  const inspect_config& config) {
+int write_outputs(const arguments& args, const inspect_config& config, inspect_held* held) {
+    const inspect_result& result = *held->result;
     int status = exit_valid;
     const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
     int error = json_to_stdout ? write_json(stdout, args.data_path, result, config)
@@ -303,10 +366,10 @@ int write_outputs(const arguments& args, const inspect_result& result,
         std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n", std::strerror(error));
         status = exit_invalid;
     }
-    if (args.json_path && !json_to_stdout && write_output(args.json_path, [&](std::FILE* f) {
-                                                 return write_json(f, args.data_path, result,
-                                                                   config);
-                                             }) != exit_valid)
+    if (args.json_path && !json_to_stdout &&
+        write_output(&held->json, args.json_path, [&](std::FILE* f) {
+            return write_json(f, args.data_path, result, config);
+        }) != exit_valid)
         status = exit_invalid;
     if (args.csv_dir) {
         char failed[1024];
@@ -320,11 +383,25 @@ int write_outputs(const arguments& args, const inspect_result& result,
     if (args.svg_path) {
         char title[700];
         std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
-        if (write_output(args.svg_path,
+        if (write_output(&held->svg, args.svg_path,
                          [&](std::FILE* f) { return write_svg(f, title, result); }) != exit_valid)
             status = exit_invalid;
     }
     return status;
+}
+
+// Reads the file and writes what was asked for. Returns the exit status.
+int inspect_and_write(const arguments& args, const inspect_config& config, inspect_held* held) {
+    held->result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
+    if (!held->result) {
+        std::fprintf(stderr, "acc_inspect: out of memory\n");
+        return exit_invalid;
+    }
+    if (!inspect_file(args.data_path, config, held->result)) {
+        print_failure(args.data_path, *held->result);
+        return exit_invalid;
+    }
+    return write_outputs(args, config, held);
 }
 
 }  // namespace
@@ -340,18 +417,8 @@ int main(int argc, char** argv) {
     // inspector halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    inspect_result* result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
-    if (!result) {
-        std::fprintf(stderr, "acc_inspect: out of memory\n");
-        return exit_invalid;
-    }
-    if (!inspect_file(args.data_path, config, result)) {
-        print_failure(args.data_path, *result);
-        status = exit_invalid;
-    } else {
-        status = write_outputs(args, *result, config);
-    }
-    inspect_result_free(result);
-    std::free(result);
+    inspect_held held{};
+    status = inspect_and_write(args, config, &held);
+    release_held(&held);
     return status;
 }

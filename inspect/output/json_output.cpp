@@ -1,10 +1,13 @@
 #include "json_output.h"
 
 #include "data_format.h"
+#include "text_escape.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -43,10 +46,8 @@ void json_close(json_writer* w, char bracket) {
 
 void number(json_writer* w, const char* name, double v) {
     key(w, name);
-    if (std::isfinite(v))
-        std::fprintf(w->out, "%.12g", v);
-    else
-        std::fputs("null", w->out);
+    char text[json_number_size];
+    std::fputs(format_json_number(v, text), w->out);
 }
 
 void count(json_writer* w, const char* name, std::uint64_t v) {
@@ -59,18 +60,16 @@ void boolean(json_writer* w, const char* name, bool v) {
     std::fputs(v ? "true" : "false", w->out);
 }
 
-// A JSON string: quotes, backslashes and control bytes escaped; other bytes
-// as they are.
+// A JSON string, escaped as text_escape.h says.
 void string(json_writer* w, const char* name, const char* text) {
     key(w, name);
     std::fputc('"', w->out);
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) {
-        if (*c == '"' || *c == '\\')
-            std::fprintf(w->out, "\\%c", *c);
-        else if (*c < 0x20)
-            std::fprintf(w->out, "\\u%04x", *c);
-        else
-            std::fputc(*c, w->out);
+    for (std::size_t left = std::strlen(text); left > 0;) {
+        char piece[escape_piece_size];
+        const std::size_t n = escape_next(text_syntax::json, text, left, piece);
+        std::fputs(piece, w->out);
+        text += n;
+        left -= n;
     }
     std::fputc('"', w->out);
 }
@@ -81,10 +80,8 @@ void numbers(json_writer* w, const char* name, const double* v, std::size_t n) {
     std::fputc('[', w->out);
     for (std::size_t i = 0; i < n; ++i) {
         if (i > 0) std::fputc(',', w->out);
-        if (std::isfinite(v[i]))
-            std::fprintf(w->out, "%.12g", v[i]);
-        else
-            std::fputs("null", w->out);
+        char text[json_number_size];
+        std::fputs(format_json_number(v[i], text), w->out);
     }
     std::fputc(']', w->out);
 }
@@ -243,6 +240,21 @@ void write_trend(json_writer* w, const trend_state& t) {
 }
 
 }  // namespace
+
+const char* format_json_number(double v, char (&out)[json_number_size]) {
+    if (!std::isfinite(v)) return std::strcpy(out, "null");
+    // to_chars and from_chars spell numbers as printf and strtod do in the
+    // C locale, whatever locale the process has.
+    for (int digits = 15; digits <= 17; ++digits) {
+        const std::to_chars_result end =
+            std::to_chars(out, out + json_number_size - 1, v, std::chars_format::general, digits);
+        *end.ptr = '\0';
+        double back = 0.0;
+        std::from_chars(out, end.ptr, back);
+        if (back == v) break;
+    }
+    return out;
+}
 
 int write_json(std::FILE* out, const char* path, const inspect_result& result,
                const inspect_config& config) {

@@ -6,16 +6,11 @@
 
 #include "inspect_run.h"
 
-#include <cstddef>
 #include <cstdio>
 
 // Writes the SVG document of a valid file's result to `f`: acceleration over
 // time, spectrum, RMS and peak over time, spectrogram. Returns 0 or the
 // errno value of a failed write; the caller flushes and closes the stream.
 int write_svg(std::FILE* f, const char* title, const inspect_result& result);
-
-// Copies `text` into `out` with &, <, >, " and ' as entities and bytes that
-// XML does not allow dropped; always terminates `out`.
-void xml_escape(const char* text, char* out, std::size_t out_size);
 
 #endif

@@ -1,0 +1,111 @@
+#include "text_escape.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char replacement[] = "\xef\xbf\xbd";  // U+FFFD
+
+bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the well-formed UTF-8 sequence at `s`, or 0.
+std::size_t utf8_length(const unsigned char* s, std::size_t left) {
+    const unsigned char c = s[0];
+    if (c < 0x80) return 1;
+    const std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                          : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4
+                                                   : 0;
+    // n stays 0 for a byte that starts no sequence.
+    if (n > left) return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if (!continuation(s[i])) return 0;
+    if (c == 0xE0 && s[1] < 0xA0) return 0;  // overlong
+    if (c == 0xED && s[1] > 0x9F) return 0;  // surrogate
+    if (c == 0xF0 && s[1] < 0x90) return 0;  // overlong
+    if (c == 0xF4 && s[1] > 0x8F) return 0;  // beyond U+10FFFF
+    return n;
+}
+
+// XML 1.0 holds no control character but tab and line ends, and neither
+// U+FFFE nor U+FFFF; DEL it allows but only discourages, and is left out.
+bool xml_allows(const unsigned char* s, std::size_t n) {
+    if (n == 1)
+        return (s[0] >= 0x20 || s[0] == '\t' || s[0] == '\n' || s[0] == '\r') && s[0] != 0x7f;
+    return !(n == 3 && s[0] == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF));
+}
+
+const char* xml_entity(unsigned char c) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '"':
+            return "&quot;";
+        case '\'':
+            return "&apos;";
+        default:
+            return nullptr;
+    }
+}
+
+// The short escapes JSON has, else the \u form for a control character.
+void json_escape_byte(unsigned char c, char piece[escape_piece_size]) {
+    const char* named = c == '"'    ? "\\\""
+                        : c == '\\' ? "\\\\"
+                        : c == '\b' ? "\\b"
+                        : c == '\f' ? "\\f"
+                        : c == '\n' ? "\\n"
+                        : c == '\r' ? "\\r"
+                        : c == '\t' ? "\\t"
+                                    : nullptr;
+    if (named)
+        std::strcpy(piece, named);
+    else
+        std::snprintf(piece, escape_piece_size, "\\u%04x", c);
+}
+
+}  // namespace
+
+std::size_t escape_next(text_syntax syntax, const char* text, std::size_t left,
+                        char piece[escape_piece_size]) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    const std::size_t n = utf8_length(s, left);
+    if (n == 0 || (syntax == text_syntax::xml && !xml_allows(s, n))) {
+        std::strcpy(piece, replacement);
+        return n == 0 ? 1 : n;
+    }
+    const char* entity = syntax == text_syntax::xml && n == 1 ? xml_entity(s[0]) : nullptr;
+    if (entity) {
+        std::strcpy(piece, entity);
+    } else if (syntax == text_syntax::json && n == 1 &&
+               (s[0] < 0x20 || s[0] == '"' || s[0] == '\\')) {
+        json_escape_byte(s[0], piece);
+    } else {
+        std::memcpy(piece, s, n);
+        piece[n] = '\0';
+    }
+    return n;
+}
+
+bool escape_text(text_syntax syntax, const char* text, char* out, std::size_t out_size) {
+    if (out_size == 0) return false;
+    std::size_t used = 0;
+    std::size_t left = std::strlen(text);
+    while (left > 0) {
+        char piece[escape_piece_size];
+        const std::size_t consumed = escape_next(syntax, text, left, piece);
+        const std::size_t length = std::strlen(piece);
+        if (used + length >= out_size) break;
+        std::memcpy(out + used, piece, length);
+        used += length;
+        text += consumed;
+        left -= consumed;
+    }
+    out[used] = '\0';
+    return left == 0;
+}

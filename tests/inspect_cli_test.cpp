@@ -437,6 +437,17 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
         EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
     }
 
+#ifndef ACC_NO_PRELOAD
+    // No memory for zlib's window (64 KiB for its default 32 KiB one): a note
+    // takes the spectrogram's image's place.
+    run = inspect({file, "--svg", "oom.svg"}, {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
+                                               "ACC_TEST_FAIL_ALLOC_SIZE=65536"});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    const std::string oom = read_file(dir + "/oom.svg");
+    EXPECT_NE(oom.find(">out of memory for the spectrogram</text>"), std::string::npos);
+    EXPECT_EQ(oom.find("<image"), std::string::npos);
+#endif
+
     const std::string rsvg = find_tool("rsvg-convert");
     if (rsvg.empty()) GTEST_SKIP() << "rsvg-convert is not installed (Debian: librsvg2-bin)";
     program_options render;

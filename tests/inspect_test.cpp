@@ -639,10 +639,10 @@ TEST(InspectPass, TheTrendSeesUpToHalfTheRate) {
     }
     inspect_result* result = new inspect_result;
     ASSERT_TRUE(inspect_content(content, result));
-    ASSERT_GT(result->trend.count, 0u);
+    ASSERT_GT(result->trend.intervals.count, 0u);
     std::size_t found = 0;
-    for (std::size_t i = 0; i < result->trend.count; ++i) {
-        const double dominant_hz = result->trend.intervals[i].dominant_hz;
+    for (std::size_t i = 0; i < result->trend.intervals.count; ++i) {
+        const double dominant_hz = result->trend.intervals.slots[i].dominant_hz;
         EXPECT_TRUE(std::isnan(dominant_hz) || std::fabs(dominant_hz - hz) < 0.1) << dominant_hz;
         found += !std::isnan(dominant_hz);
     }
@@ -700,8 +700,10 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
     EXPECT_NEAR(result->stats.jitter_late_s, 0.04, 1e-6);
     EXPECT_EQ(result->stats.nonfinite_rows, 3u);
     EXPECT_TRUE(std::isfinite(result->noise_floor));
-    for (std::size_t i = 0; i < result->env.count; ++i)
-        ASSERT_TRUE(std::isfinite(result->env.buckets[i].min + result->env.buckets[i].max)) << i;
+    for (std::size_t i = 0; i < result->env.buckets.count; ++i) {
+        const envelope_bucket& b = result->env.buckets.slots[i];
+        ASSERT_TRUE(std::isfinite(b.min + b.max)) << i;
+    }
     for (std::size_t k = 0; k < result->spectrum.bins; ++k)
         ASSERT_TRUE(std::isfinite(result->spectrum.amplitude[k])) << "bin " << k;
     ASSERT_GE(result->peak_count, 1u);
@@ -743,7 +745,7 @@ TEST(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
     }
     trend_finish(trend);
     EXPECT_EQ(trend->interval_s, 2.0);
-    EXPECT_EQ(trend->intervals[0].dominant_hz, 4.0);
+    EXPECT_EQ(trend->intervals.slots[0].dominant_hz, 4.0);
     trend_free(trend);
     delete trend;
 }
@@ -766,7 +768,7 @@ TEST(Trend, ExtremesAreFoundInEveryIntervalTheFirstOfEqualOnes) {
     trend_finish(trend);
     EXPECT_EQ(trend->dominant_low_hz, 3.0);
     EXPECT_EQ(trend->dominant_high_hz, 9.0);
-    ASSERT_EQ(trend->count, 4u);
+    ASSERT_EQ(trend->intervals.count, 4u);
     EXPECT_EQ(trend->lowest_rms, 1u);
     EXPECT_EQ(trend->highest_rms, 3u);
     EXPECT_EQ(trend->highest_peak, 3u);
@@ -790,13 +792,13 @@ TEST(Spectrogram, RowsReachTheLastBinAndColumnsMergeInPairsFromTheFirst) {
         std::fill(power.begin(), power.end(), static_cast<double>(i + 1));
         spectrogram_add(s, power.data(), static_cast<double>(i), static_cast<double>(i + 1));
         if (i == 1) {
-            EXPECT_EQ(s->count, 2u) << "a column per segment until the picture is full";
+            EXPECT_EQ(s->columns.count, 2u) << "a column per segment until the picture is full";
         }
     }
-    ASSERT_EQ(s->count, spectrogram_columns / 2 + 1);
-    EXPECT_EQ(s->columns[0].segments, 2u);
-    EXPECT_EQ(s->columns[0].last_s, 2.0);
-    EXPECT_EQ(spectrogram_density(*s, s->columns[0], 0), 1.5);
+    ASSERT_EQ(s->columns.count, spectrogram_columns / 2 + 1);
+    EXPECT_EQ(s->columns.slots[0].segments, 2u);
+    EXPECT_EQ(s->columns.slots[0].last_s, 2.0);
+    EXPECT_EQ(spectrogram_density(*s, s->columns.slots[0], 0), 1.5);
     delete s;
 }
 
@@ -1029,17 +1031,17 @@ TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
         double v = n == 777777 ? 9.0 : n == 4242 ? -7.0 : std::sin(n * 0.01);
         envelope_add(env, n * 1e-4, v);
     }
-    ASSERT_GE(env->count, envelope_capacity / 2);
-    ASSERT_LE(env->count, envelope_capacity);
+    ASSERT_GE(env->buckets.count, envelope_capacity / 2);
+    ASSERT_LE(env->buckets.count, envelope_capacity);
     std::uint64_t total = 0;
     double low = 1e9;
     double high = -1e9;
-    for (std::size_t i = 0; i < env->count; ++i) {
-        const envelope_bucket& b = env->buckets[i];
+    for (std::size_t i = 0; i < env->buckets.count; ++i) {
+        const envelope_bucket& b = env->buckets.slots[i];
         total += b.rows;
-        if (i + 1 < env->count) {
+        if (i + 1 < env->buckets.count) {
             EXPECT_EQ(b.rows, env->rows_per_bucket);
-            EXPECT_LT(b.last_s, env->buckets[i + 1].first_s);
+            EXPECT_LT(b.last_s, env->buckets.slots[i + 1].first_s);
         }
         low = std::min(low, b.min);
         high = std::max(high, b.max);

@@ -7,6 +7,7 @@
 #ifndef ACC_INSPECT_TREND_H
 #define ACC_INSPECT_TREND_H
 
+#include "pair_merge.h"
 #include "spectrum.h"
 
 #include <cstddef>
@@ -29,6 +30,10 @@ struct trend_interval {
     double dominant_amplitude_g;
 };
 
+// Mean and squared departures combined exactly; the stronger of the two
+// dominant frequencies stands for both.
+void merge_slots(trend_interval* a, const trend_interval& b);
+
 struct trend_state {
     double origin_s;
     double interval_s;
@@ -41,9 +46,8 @@ struct trend_state {
     std::size_t bins;
     std::uint64_t open_segments;
     double bin_hz;
-    trend_interval intervals[trend_capacity];
-    std::size_t count;
-    // After trend_finish, with count > 0: where the extremes are, and the
+    pair_merge_buffer<trend_interval, trend_capacity> intervals;
+    // After trend_finish, with intervals:  where the extremes are, and the
     // range of the dominant frequencies (NaN when no interval has one).
     std::size_t lowest_rms;
     std::size_t highest_rms;

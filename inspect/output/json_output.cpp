@@ -213,9 +213,9 @@ void write_trend(json_writer* w, const trend_state& t) {
     json_open(w, "trend", '{');
     number(w, "interval_s", t.interval_s);
     number(w, "origin_s", t.origin_s);
-    count(w, "interval_count", t.count);
-    if (t.count > 0) {
-        const trend_interval* v = t.intervals;
+    count(w, "interval_count", t.intervals.count);
+    if (t.intervals.count > 0) {
+        const trend_interval* v = t.intervals.slots;
         number(w, "lowest_rms_g", v[t.lowest_rms].rms_g);
         number(w, "lowest_rms_first_row_s", v[t.lowest_rms].first_s);
         number(w, "highest_rms_g", v[t.highest_rms].rms_g);
@@ -226,8 +226,8 @@ void write_trend(json_writer* w, const trend_state& t) {
         number(w, "dominant_high_hz", t.dominant_high_hz);
     }
     json_open(w, "intervals", '[');
-    for (std::size_t i = 0; i < t.count; ++i) {
-        const trend_interval& v = t.intervals[i];
+    for (std::size_t i = 0; i < t.intervals.count; ++i) {
+        const trend_interval& v = t.intervals.slots[i];
         json_open(w, nullptr, '{');
         number(w, "start_s", t.origin_s + static_cast<double>(v.index) * t.interval_s);
         number(w, "first_row_s", v.first_s);

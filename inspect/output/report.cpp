@@ -219,13 +219,13 @@ void write_trend(std::FILE* out, const trend_state& t) {
                   "   segments that ended in it; every interval in --json and --csv",
                   t.interval_s);
     heading(out, "Trend", note);
-    std::fprintf(out, "  %-*s %14zu\n", label_width, "intervals", t.count);
-    if (t.count == 0) return;
-    if (t.count <= listed_intervals) {
+    std::fprintf(out, "  %-*s %14zu\n", label_width, "intervals", t.intervals.count);
+    if (t.intervals.count == 0) return;
+    if (t.intervals.count <= listed_intervals) {
         std::fprintf(out, "  %12s %10s %14s %14s %14s\n", "start", "rows", "RMS", "peak",
                      "dominant");
-        for (std::size_t i = 0; i < t.count; ++i) {
-            const trend_interval& v = t.intervals[i];
+        for (std::size_t i = 0; i < t.intervals.count; ++i) {
+            const trend_interval& v = t.intervals.slots[i];
             std::fprintf(out, "  %10.3f s %10" PRIu64 " %12.6f g %12.6f g", v.first_s, v.rows,
                          v.rms_g, v.peak_g);
             if (std::isnan(v.dominant_hz))
@@ -235,9 +235,9 @@ void write_trend(std::FILE* out, const trend_state& t) {
         }
         return;
     }
-    const trend_interval& low = t.intervals[t.lowest_rms];
-    const trend_interval& high = t.intervals[t.highest_rms];
-    const trend_interval& peak = t.intervals[t.highest_peak];
+    const trend_interval& low = t.intervals.slots[t.lowest_rms];
+    const trend_interval& high = t.intervals.slots[t.highest_rms];
+    const trend_interval& peak = t.intervals.slots[t.highest_peak];
     std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "lowest RMS",
                  low.rms_g, low.first_s);
     std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "highest RMS",

@@ -130,15 +130,15 @@ int draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int b
                   r.spectrum.segment_size, level_db);
     draw_title(f, top, title);
     axis time_axis;
-    if (s.count == 0 || !time_axis_of(r, &time_axis)) {
+    if (s.columns.count == 0 || !time_axis_of(r, &time_axis)) {
         draw_note(f, top, bottom, "too few rows between discontinuities for a spectrogram");
         return 0;
     }
 
     double top_density = 0.0;
-    for (std::size_t j = 0; j < s.count; ++j)
+    for (std::size_t j = 0; j < s.columns.count; ++j)
         for (std::size_t row = 0; row < spectrogram_rows; ++row) {
-            const double d = spectrogram_density(s, s.columns[j], row);
+            const double d = spectrogram_density(s, s.columns.slots[j], row);
             top_density = std::max(top_density, d);
         }
     const double top_db =
@@ -151,8 +151,9 @@ int draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int b
     for (int c = 0; c < plot_columns; ++c) {
         const double t =
             time_axis.low + (c + 0.5) / plot_columns * (time_axis.high - time_axis.low);
-        while (j < s.count && s.columns[j].last_s < t) ++j;
-        shown[c] = j < s.count && s.columns[j].first_s <= t ? static_cast<int>(j) : -1;
+        while (j < s.columns.count && s.columns.slots[j].last_s < t) ++j;
+        shown[c] =
+            j < s.columns.count && s.columns.slots[j].first_s <= t ? static_cast<int>(j) : -1;
         covered[c].filled = shown[c] >= 0;
     }
     break_at_gaps(covered, r.stats, time_axis);
@@ -173,7 +174,7 @@ int draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int b
         for (int c = 0; c < plot_columns; ++c) {
             int level = 0;
             if (covered[c].filled)
-                level = level_of(spectrogram_density(s, s.columns[shown[c]], row), top_db);
+                level = level_of(spectrogram_density(s, s.columns.slots[shown[c]], row), top_db);
             line[c / 2] |= static_cast<unsigned char>(c % 2 == 0 ? level << 4 : level);
         }
     }

@@ -396,10 +396,10 @@ TEST(InspectStats, LevelsOfASineOverWholeCycles) {
         double g = 1.0 + 0.5 * std::sin(2 * pi * 50 * n / 10000.0);
         stats_add(stats, csv_row{n * 1e-4, g * sensitivity, g, g * standard_gravity}, n + 2);
     }
-    EXPECT_NEAR(column_mean(stats->accel_g), 1.0, 1e-12);
-    EXPECT_NEAR(column_rms(stats->accel_g), std::sqrt(1.0 + 0.125), 1e-12);
-    EXPECT_NEAR(column_ac_rms(stats->accel_g), 0.5 / std::sqrt(2.0), 1e-9);
-    EXPECT_NEAR(column_ac_rms(stats->accel_ms2), 0.5 / std::sqrt(2.0) * standard_gravity, 1e-8);
+    EXPECT_NEAR(moments_mean(stats->accel_g), 1.0, 1e-12);
+    EXPECT_NEAR(moments_rms(stats->accel_g), std::sqrt(1.0 + 0.125), 1e-12);
+    EXPECT_NEAR(moments_ac_rms(stats->accel_g), 0.5 / std::sqrt(2.0), 1e-9);
+    EXPECT_NEAR(moments_ac_rms(stats->accel_ms2), 0.5 / std::sqrt(2.0) * standard_gravity, 1e-8);
     EXPECT_DOUBLE_EQ(stats->accel_g.max - stats->accel_g.min, 1.0);
     delete stats;
 }
@@ -423,11 +423,11 @@ TEST(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
 }
 
 TEST(InspectStats, SumsKeepTheDigitsALargeValueWouldSwallow) {
-    column_stats column{};
-    column_add(&column, 1e16);
-    for (int i = 0; i < 10; ++i) column_add(&column, 1.0);
-    column_add(&column, -1e16);
-    EXPECT_EQ(column_mean(column), 10.0 / 12);
+    moments column{};
+    moments_add(&column, 1e16);
+    for (int i = 0; i < 10; ++i) moments_add(&column, 1.0);
+    moments_add(&column, -1e16);
+    EXPECT_EQ(moments_mean(column), 10.0 / 12);
 }
 
 TEST(RowConsistent, AllowsWhatRoundingTheVoltageExplainsAndNoMore) {

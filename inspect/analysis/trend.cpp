@@ -22,11 +22,15 @@ void double_interval(trend_state* trend) {
 
 void close_open(trend_state* trend) {
     trend_interval& t = trend->open;
-    if (t.rows == 0) return;
-    const double n = static_cast<double>(t.rows);
-    const double mu = trend->open_s1 / n;
-    t.mean_g = trend->open_shift + mu;
-    t.m2 = trend->open_s2 - n * mu * mu;
+    const moments& m = trend->open_moments;
+    if (m.count == 0) return;
+    t.rows = m.count;
+    t.min_g = m.min;
+    t.max_g = m.max;
+    const double n = static_cast<double>(m.count);
+    const double mu = m.s1 / n;
+    t.mean_g = m.shift + mu;
+    t.m2 = m.s2 - n * mu * mu;
     t.m2 = std::max(t.m2, 0.0);  // rounding can leave it just below zero
     t.dominant_hz = std::numeric_limits<double>::quiet_NaN();
     t.dominant_amplitude_g = 0.0;
@@ -56,8 +60,7 @@ void close_open(trend_state* trend) {
 void open_interval(trend_state* trend, std::uint64_t index) {
     trend->open = trend_interval{};
     trend->open.index = index;
-    trend->open_s1 = 0.0;
-    trend->open_s2 = 0.0;
+    trend->open_moments = moments{};
     trend->open_segments = 0;  // open_power is set by the first segment
 }
 
@@ -114,20 +117,9 @@ void trend_add(trend_state* trend, double time_s, double value_g) {
         index = std::max(static_cast<std::uint64_t>(std::max(offset, 0.0)), trend->open.index);
         open_interval(trend, index);
     }
-    trend_interval& t = trend->open;
-    if (t.rows == 0) {
-        trend->open_shift = value_g;
-        t.first_s = time_s;
-        t.min_g = value_g;
-        t.max_g = value_g;
-    }
-    ++t.rows;
-    t.last_s = time_s;
-    t.min_g = std::min(t.min_g, value_g);
-    t.max_g = std::max(t.max_g, value_g);
-    const double d = value_g - trend->open_shift;
-    trend->open_s1 += d;
-    trend->open_s2 += d * d;
+    if (trend->open_moments.count == 0) trend->open.first_s = time_s;
+    trend->open.last_s = time_s;
+    moments_add(&trend->open_moments, value_g);
 }
 
 void trend_add_segment(trend_state* trend, const double* power) {
@@ -141,6 +133,7 @@ void trend_add_segment(trend_state* trend, const double* power) {
 void trend_finish(trend_state* trend) {
     close_open(trend);
     trend->open = trend_interval{};
+    trend->open_moments = moments{};
     trend->lowest_rms = trend->highest_rms = trend->highest_peak = 0;
     trend->dominant_low_hz = trend->dominant_high_hz = std::numeric_limits<double>::quiet_NaN();
     const trend_interval* all = trend->intervals.slots;

@@ -7,6 +7,7 @@
 #ifndef ACC_INSPECT_TREND_H
 #define ACC_INSPECT_TREND_H
 
+#include "moments.h"
 #include "pair_merge.h"
 #include "spectrum.h"
 
@@ -38,10 +39,8 @@ struct trend_state {
     double origin_s;
     double interval_s;
     bool started;
-    trend_interval open;
-    double open_shift;  // the open interval's sums are of value - shift
-    double open_s1;
-    double open_s2;
+    trend_interval open;  // its rows, range and mean come from open_moments when it closes
+    moments open_moments;
     double* open_power;  // bins of the spectrum segments ended in the open interval
     std::size_t bins;
     std::uint64_t open_segments;

@@ -89,14 +89,14 @@ void numbers(json_writer* w, const char* name, const double* v, std::size_t n) {
     std::fputc(']', w->out);
 }
 
-void write_column(json_writer* w, const char* name, const column_stats& c) {
+void write_column(json_writer* w, const char* name, const moments& c) {
     json_open(w, name, '{');
     if (c.count > 0) {
         number(w, "min", c.min);
         number(w, "max", c.max);
-        number(w, "mean", column_mean(c));
-        number(w, "rms", column_rms(c));
-        number(w, "rms_about_mean", column_ac_rms(c));
+        number(w, "mean", moments_mean(c));
+        number(w, "rms", moments_rms(c));
+        number(w, "rms_about_mean", moments_ac_rms(c));
         number(w, "peak_to_peak", c.max - c.min);
     }
     json_close(w, '}');

@@ -105,14 +105,14 @@ void write_acceleration(std::FILE* out, const inspect_stats& s, const level_figu
         std::fprintf(out, "  no finite values\n");
         return;
     }
-    const column_stats& g = s.accel_g;
-    const column_stats& m = s.accel_ms2;
+    const moments& g = s.accel_g;
+    const moments& m = s.accel_ms2;
     std::fprintf(out, "  %-*s %14s %14s\n", label_width, "", "g", "m/s^2");
     stat_line(out, "min", g.min, m.min);
     stat_line(out, "max", g.max, m.max);
-    stat_line(out, "mean", column_mean(g), column_mean(m));
-    stat_line(out, "RMS", column_rms(g), column_rms(m));
-    stat_line(out, "RMS about the mean", column_ac_rms(g), column_ac_rms(m));
+    stat_line(out, "mean", moments_mean(g), moments_mean(m));
+    stat_line(out, "RMS", moments_rms(g), moments_rms(m));
+    stat_line(out, "RMS about the mean", moments_ac_rms(g), moments_ac_rms(m));
     stat_line(out, "peak-to-peak", g.max - g.min, m.max - m.min);
     stat_line(out, "largest departure from mean", levels.largest_departure_g,
               levels.largest_departure_ms2);
@@ -123,7 +123,7 @@ void write_acceleration(std::FILE* out, const inspect_stats& s, const level_figu
     std::fprintf(out, "  %-*s %+14.3f\n", label_width, "skewness", levels.skewness);
     if (s.volt.count > 0)
         std::fprintf(out, "  %-*s %14.6f V .. %.6f V, mean %.6f V\n", label_width, "voltage",
-                     s.volt.min, s.volt.max, column_mean(s.volt));
+                     s.volt.min, s.volt.max, moments_mean(s.volt));
 }
 
 void write_consistency(std::FILE* out, const inspect_stats& s) {

@@ -46,7 +46,7 @@ struct trend_state {
     std::uint64_t open_segments;
     double bin_hz;
     pair_merge_buffer<trend_interval, trend_capacity> intervals;
-    // After trend_finish, with intervals:  where the extremes are, and the
+    // After trend_finish, with intervals.count > 0: where the extremes are, and the
     // range of the dominant frequencies (NaN when no interval has one).
     std::size_t lowest_rms;
     std::size_t highest_rms;

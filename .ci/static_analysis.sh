@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/need_packages.sh
 need_packages g++ cmake make libgtest-dev libgmock-dev pkg-config libfftw3-dev zlib1g-dev \
-    clang-tidy cppcheck
+    libxml2-dev clang-tidy cppcheck
 
 build=${STATIC_ANALYSIS_BUILD_DIR:-build/static-analysis}
 # Configuring is enough: nothing is generated at build time.

@@ -93,15 +93,15 @@ TEST_F(InspectRecording, ARecordingIsValidAndShowsTheSimulatedSignal) {
     // Whole blocks hold whole 50 Hz cycles, so the sine adds nothing to the
     // mean; uniform noise of half-width a adds a^2 / 3 to the mean square.
     const double noise_var = noise_g * noise_g / 3;
-    EXPECT_NEAR(column_mean(s.accel_g), level_g, 0.001);
-    EXPECT_NEAR(column_rms(s.accel_g),
+    EXPECT_NEAR(moments_mean(s.accel_g), level_g, 0.001);
+    EXPECT_NEAR(moments_rms(s.accel_g),
                 std::sqrt(level_g * level_g + vibration_g * vibration_g / 2 + noise_var), 0.001);
-    EXPECT_NEAR(column_ac_rms(s.accel_g), std::sqrt(vibration_g * vibration_g / 2 + noise_var),
+    EXPECT_NEAR(moments_ac_rms(s.accel_g), std::sqrt(vibration_g * vibration_g / 2 + noise_var),
                 0.001);
     const double p2p = s.accel_g.max - s.accel_g.min;
     EXPECT_GE(p2p, 2 * vibration_g - 0.002);
     EXPECT_LE(p2p, 2 * vibration_g + 2 * noise_g + 2e-6);
-    EXPECT_NEAR(column_mean(s.accel_ms2), level_g * standard_gravity, 0.01);
+    EXPECT_NEAR(moments_mean(s.accel_ms2), level_g * standard_gravity, 0.01);
     expect_the_simulated_vibration();
 
     program_result run = inspect_program(path);

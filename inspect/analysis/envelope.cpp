@@ -2,14 +2,22 @@
 
 #include <algorithm>
 
+void merge_slots(envelope_bucket* a, const envelope_bucket& b) {
+    a->last_s = b.last_s;
+    a->min = std::min(a->min, b.min);
+    a->max = std::max(a->max, b.max);
+    a->rows += b.rows;
+}
+
 void envelope_init(envelope* env) {
-    env->count = 0;
+    env->buckets.count = 0;
     env->rows_per_bucket = 1;
 }
 
 void envelope_add(envelope* env, double time_s, double value) {
-    if (env->count > 0) {
-        envelope_bucket& last = env->buckets[env->count - 1];
+    pair_merge_buffer<envelope_bucket, envelope_capacity>& buckets = env->buckets;
+    if (buckets.count > 0) {
+        envelope_bucket& last = buckets.slots[buckets.count - 1];
         if (last.rows < env->rows_per_bucket) {
             last.min = std::min(last.min, value);
             last.max = std::max(last.max, value);
@@ -18,15 +26,11 @@ void envelope_add(envelope* env, double time_s, double value) {
             return;
         }
     }
-    if (env->count == envelope_capacity) {
-        for (std::size_t i = 0; i < envelope_capacity / 2; ++i) {
-            const envelope_bucket& a = env->buckets[2 * i];
-            const envelope_bucket& b = env->buckets[2 * i + 1];
-            env->buckets[i] = envelope_bucket{a.first_s, b.last_s, std::min(a.min, b.min),
-                                              std::max(a.max, b.max), a.rows + b.rows};
-        }
-        env->count = envelope_capacity / 2;
+    if (pair_merge_full(buckets)) {
+        pair_merge_halve(&buckets);
         env->rows_per_bucket *= 2;
     }
-    env->buckets[env->count++] = envelope_bucket{time_s, time_s, value, value, 1};
+    // Every bucket but the last is full: a bucket's index is its place.
+    const std::uint64_t index = buckets.count;
+    *pair_merge_push(&buckets) = envelope_bucket{index, time_s, time_s, value, value, 1};
 }

@@ -3,6 +3,8 @@
 #ifndef ACC_INSPECT_ENVELOPE_H
 #define ACC_INSPECT_ENVELOPE_H
 
+#include "pair_merge.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -14,6 +16,7 @@
 constexpr std::size_t envelope_capacity = 2048;
 
 struct envelope_bucket {
+    std::uint64_t index;  // rows from the first: index * rows_per_bucket
     double first_s;
     double last_s;
     double min;
@@ -21,9 +24,10 @@ struct envelope_bucket {
     std::uint64_t rows;
 };
 
+void merge_slots(envelope_bucket* a, const envelope_bucket& b);
+
 struct envelope {
-    envelope_bucket buckets[envelope_capacity];
-    std::size_t count;
+    pair_merge_buffer<envelope_bucket, envelope_capacity> buckets;
     std::uint64_t rows_per_bucket;
 };
 

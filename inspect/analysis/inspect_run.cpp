@@ -35,7 +35,6 @@ bool run(csv_reader* reader, const inspect_config& config, inspect_result* resul
     spectrogram_init(&result->spectro, welch.size / 2 + 1,
                      config.rate_hz / static_cast<double>(welch.size),
                      welch_density_scale(welch, config.rate_hz));
-    level_moments moments{};
     const double segment_span_s = static_cast<double>(welch.size - 1) / config.rate_hz;
 
     row_feed* feed = static_cast<row_feed*>(std::malloc(sizeof(row_feed)));
@@ -73,7 +72,6 @@ bool run(csv_reader* reader, const inspect_config& config, inspect_result* resul
             const bool finite_g = std::isfinite(row.accel_g);
             if (finite_g) {
                 held_g = row.accel_g;
-                moments_add(&moments, row.accel_g);
                 if (have_time) trend_add(&result->trend, time_s, row.accel_g);
             }
             if (welch_add(&welch, held_g)) {
@@ -96,7 +94,7 @@ bool run(csv_reader* reader, const inspect_config& config, inspect_result* resul
         return false;
     }
     trend_finish(&result->trend);
-    result->levels = level_figures_of(moments, result->stats);
+    result->levels = level_figures_of(result->stats);
 
     result->spectrum_error = welch_finish(&welch, config.rate_hz, &result->spectrum);
     welch_free(&welch);

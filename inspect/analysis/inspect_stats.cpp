@@ -8,16 +8,6 @@
 
 namespace {
 
-// Neumaier's compensated sum.
-void add_compensated(double* sum, double* carry, double value) {
-    double total = *sum + value;
-    if (std::fabs(*sum) >= std::fabs(value))
-        *carry += (*sum - total) + value;
-    else
-        *carry += (value - total) + *sum;
-    *sum = total;
-}
-
 // Half a unit of the sixth decimal.
 constexpr double half_unit = 0.5e-6;
 
@@ -32,37 +22,6 @@ bool values_agree(double written, double recomputed, double allowed) {
 }
 
 }  // namespace
-
-void column_add(column_stats* stats, double value) {
-    if (stats->count == 0) {
-        stats->min = value;
-        stats->max = value;
-    } else {
-        stats->min = std::min(stats->min, value);
-        stats->max = std::max(stats->max, value);
-    }
-    ++stats->count;
-    add_compensated(&stats->sum, &stats->sum_carry, value);
-    add_compensated(&stats->sum_sq, &stats->sum_sq_carry, value * value);
-}
-
-double column_mean(const column_stats& stats) {
-    if (stats.count == 0) return 0.0;
-    return (stats.sum + stats.sum_carry) / static_cast<double>(stats.count);
-}
-
-double column_rms(const column_stats& stats) {
-    if (stats.count == 0) return 0.0;
-    return std::sqrt((stats.sum_sq + stats.sum_sq_carry) / static_cast<double>(stats.count));
-}
-
-double column_ac_rms(const column_stats& stats) {
-    if (stats.count == 0) return 0.0;
-    double mean = column_mean(stats);
-    double mean_sq = (stats.sum_sq + stats.sum_sq_carry) / static_cast<double>(stats.count);
-    double variance = mean_sq - mean * mean;
-    return std::sqrt(std::max(0.0, variance));  // rounding can leave it just below zero
-}
 
 void stats_init(inspect_stats* stats, double rate_hz, double sensitivity_v_per_g,
                 double threshold_s) {
@@ -85,9 +44,9 @@ step_kind stats_add(inspect_stats* stats, const csv_row& row, std::uint64_t line
     const bool finite = std::isfinite(row.time_s) && std::isfinite(row.volt) &&
                         std::isfinite(row.accel_g) && std::isfinite(row.accel_ms2);
     if (!finite) ++stats->nonfinite_rows;
-    if (std::isfinite(row.volt)) column_add(&stats->volt, row.volt);
-    if (std::isfinite(row.accel_g)) column_add(&stats->accel_g, row.accel_g);
-    if (std::isfinite(row.accel_ms2)) column_add(&stats->accel_ms2, row.accel_ms2);
+    if (std::isfinite(row.volt)) moments_add(&stats->volt, row.volt);
+    if (std::isfinite(row.accel_g)) moments_add(&stats->accel_g, row.accel_g);
+    if (std::isfinite(row.accel_ms2)) moments_add(&stats->accel_ms2, row.accel_ms2);
 
     if (!row_consistent(row, stats->sensitivity_v_per_g)) {
         if (stats->mismatched_rows == 0) stats->first_mismatch_line = line;

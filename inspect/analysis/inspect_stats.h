@@ -5,27 +5,10 @@
 #define ACC_INSPECT_STATS_H
 
 #include "csv_reader.h"
+#include "moments.h"
 
 #include <cstddef>
 #include <cstdint>
-
-// Min, max, mean and RMS of one column; sums compensated so that an hour of
-// rows loses no digits the report shows.
-struct column_stats {
-    std::uint64_t count;
-    double min;
-    double max;
-    double sum;
-    double sum_carry;
-    double sum_sq;
-    double sum_sq_carry;
-};
-
-void column_add(column_stats* stats, double value);
-double column_mean(const column_stats& stats);
-double column_rms(const column_stats& stats);
-// RMS about the mean: the vibration without the static level.
-double column_ac_rms(const column_stats& stats);
 
 // A step between consecutive rows that is off the sample step by more than
 // the threshold: a gap (positive `excess_s`, time missing) or an overlap
@@ -61,9 +44,9 @@ struct inspect_stats {
     discontinuity kept[kept_discontinuities];  // the first ones, in order
     std::size_t kept_count;
 
-    column_stats volt;
-    column_stats accel_g;
-    column_stats accel_ms2;
+    moments volt;  // of the finite values of each column
+    moments accel_g;
+    moments accel_ms2;
 
     std::uint64_t mismatched_rows;
     std::uint64_t first_mismatch_line;

@@ -4,27 +4,17 @@
 #include <cmath>
 #include <limits>
 
-void moments_add(level_moments* m, double value) {
-    if (m->count == 0) m->shift = value;
-    ++m->count;
-    const double d = value - m->shift;
-    const double d2 = d * d;
-    m->s1 += d;
-    m->s2 += d2;
-    m->s3 += d2 * d;
-    m->s4 += d2 * d2;
-}
-
 namespace {
 
-double departure(const column_stats& c) {
-    const double mean = column_mean(c);
+double departure(const moments& c) {
+    const double mean = moments_mean(c);
     return std::max(mean - c.min, c.max - mean);
 }
 
 }  // namespace
 
-level_figures level_figures_of(const level_moments& m, const inspect_stats& stats) {
+level_figures level_figures_of(const inspect_stats& stats) {
+    const moments& m = stats.accel_g;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     level_figures f{nan, nan, nan, nan, nan};
     if (stats.accel_g.count > 0) f.largest_departure_g = departure(stats.accel_g);

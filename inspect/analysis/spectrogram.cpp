@@ -4,7 +4,7 @@
 #include <cmath>
 
 void spectrogram_init(spectrogram* s, std::size_t bins, double bin_hz, double density_scale) {
-    s->count = 0;
+    s->columns.count = 0;
     s->segments_per_column = 1;
     s->density_scale = density_scale;
     s->low_hz = 2.0 * bin_hz;
@@ -27,9 +27,16 @@ void spectrogram_init(spectrogram* s, std::size_t bins, double bin_hz, double de
     }
 }
 
+void merge_slots(spectrogram_column* a, const spectrogram_column& b) {
+    for (std::size_t r = 0; r < spectrogram_rows; ++r) a->power[r] += b.power[r];
+    a->last_s = b.last_s;
+    a->segments += b.segments;
+}
+
 void spectrogram_add(spectrogram* s, const double* power, double first_s, double last_s) {
-    if (s->count > 0) {
-        spectrogram_column& last = s->columns[s->count - 1];
+    pair_merge_buffer<spectrogram_column, spectrogram_columns>& columns = s->columns;
+    if (columns.count > 0) {
+        spectrogram_column& last = columns.slots[columns.count - 1];
         if (last.segments < s->segments_per_column) {
             for (std::size_t r = 0; r < spectrogram_rows; ++r) {
                 double sum = 0.0;
@@ -42,19 +49,13 @@ void spectrogram_add(spectrogram* s, const double* power, double first_s, double
             return;
         }
     }
-    if (s->count == spectrogram_columns) {
-        for (std::size_t i = 0; i < spectrogram_columns / 2; ++i) {
-            spectrogram_column& a = s->columns[2 * i];
-            const spectrogram_column& b = s->columns[2 * i + 1];
-            for (std::size_t r = 0; r < spectrogram_rows; ++r) a.power[r] += b.power[r];
-            a.last_s = b.last_s;
-            a.segments += b.segments;
-            if (i > 0) s->columns[i] = a;
-        }
-        s->count = spectrogram_columns / 2;
+    if (pair_merge_full(columns)) {
+        pair_merge_halve(&columns);
         s->segments_per_column *= 2;
     }
-    spectrogram_column& c = s->columns[s->count++];
+    // Every column but the last is full: a column's index is its place.
+    spectrogram_column& c = *pair_merge_push(&columns);
+    c.index = columns.count - 1;
     c.first_s = first_s;
     c.last_s = first_s;
     c.segments = 0;

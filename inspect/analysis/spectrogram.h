@@ -5,6 +5,8 @@
 #ifndef ACC_INSPECT_SPECTROGRAM_H
 #define ACC_INSPECT_SPECTROGRAM_H
 
+#include "pair_merge.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -12,8 +14,9 @@ constexpr std::size_t spectrogram_columns = 512;
 constexpr std::size_t spectrogram_rows = 128;
 
 struct spectrogram_column {
-    double first_s;  // start of its first segment
-    double last_s;   // end of its last segment
+    std::uint64_t index;  // segments from the first: index * segments_per_column
+    double first_s;       // start of its first segment
+    double last_s;        // end of its last segment
     std::uint32_t segments;
     float power[spectrogram_rows];  // sum over its segments of the rows' mean bin power
 };
@@ -24,10 +27,11 @@ struct spectrogram {
     double density_scale;  // mean segment power to g^2/Hz
     std::uint32_t row_first_bin[spectrogram_rows];
     std::uint32_t row_bins[spectrogram_rows];  // at least 1: narrow rows repeat a bin
-    spectrogram_column columns[spectrogram_columns];
-    std::size_t count;
+    pair_merge_buffer<spectrogram_column, spectrogram_columns> columns;
     std::uint32_t segments_per_column;
 };
+
+void merge_slots(spectrogram_column* a, const spectrogram_column& b);
 
 // `bins` and `bin_hz` of the segments; rows from two bins up to Nyquist.
 void spectrogram_init(spectrogram* s, std::size_t bins, double bin_hz, double density_scale);

@@ -14,47 +14,23 @@ void set_figures(trend_interval* t) {
     t->peak_g = std::max(t->mean_g - t->min_g, t->max_g - t->mean_g);
 }
 
-// `b` into `a`; mean and squared departures combined exactly.
-void merge(trend_interval* a, const trend_interval& b) {
-    const double n = static_cast<double>(a->rows + b.rows);
-    const double delta = b.mean_g - a->mean_g;
-    a->m2 += b.m2 + delta * delta * static_cast<double>(a->rows) * static_cast<double>(b.rows) / n;
-    a->mean_g += delta * static_cast<double>(b.rows) / n;
-    a->rows += b.rows;
-    a->last_s = b.last_s;
-    a->min_g = std::min(a->min_g, b.min_g);
-    a->max_g = std::max(a->max_g, b.max_g);
-    // The stronger of the two dominant frequencies stands for both.
-    if (std::isnan(a->dominant_hz) ||
-        (!std::isnan(b.dominant_hz) && b.dominant_amplitude_g > a->dominant_amplitude_g)) {
-        a->dominant_hz = b.dominant_hz;
-        a->dominant_amplitude_g = b.dominant_amplitude_g;
-    }
-    set_figures(a);
-}
-
 void double_interval(trend_state* trend) {
     trend->interval_s *= 2.0;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < trend->count; ++i) {
-        trend_interval t = trend->intervals[i];
-        t.index /= 2;
-        if (kept > 0 && trend->intervals[kept - 1].index == t.index)
-            merge(&trend->intervals[kept - 1], t);
-        else
-            trend->intervals[kept++] = t;
-    }
-    trend->count = kept;
+    pair_merge_halve(&trend->intervals);
     trend->open.index /= 2;
 }
 
 void close_open(trend_state* trend) {
     trend_interval& t = trend->open;
-    if (t.rows == 0) return;
-    const double n = static_cast<double>(t.rows);
-    const double mu = trend->open_s1 / n;
-    t.mean_g = trend->open_shift + mu;
-    t.m2 = trend->open_s2 - n * mu * mu;
+    const moments& m = trend->open_moments;
+    if (m.count == 0) return;
+    t.rows = m.count;
+    t.min_g = m.min;
+    t.max_g = m.max;
+    const double n = static_cast<double>(m.count);
+    const double mu = m.s1 / n;
+    t.mean_g = m.shift + mu;
+    t.m2 = m.s2 - n * mu * mu;
     t.m2 = std::max(t.m2, 0.0);  // rounding can leave it just below zero
     t.dominant_hz = std::numeric_limits<double>::quiet_NaN();
     t.dominant_amplitude_g = 0.0;
@@ -73,28 +49,45 @@ void close_open(trend_state* trend) {
         }
     }
     set_figures(&t);
-    if (trend->count > 0 && trend->intervals[trend->count - 1].index == t.index)
-        merge(&trend->intervals[trend->count - 1], t);
+    pair_merge_buffer<trend_interval, trend_capacity>& intervals = trend->intervals;
+    if (intervals.count > 0 && intervals.slots[intervals.count - 1].index == t.index)
+        merge_slots(&intervals.slots[intervals.count - 1], t);
     else
-        trend->intervals[trend->count++] = t;
-    if (trend->count == trend_capacity) double_interval(trend);
+        *pair_merge_push(&intervals) = t;
+    if (pair_merge_full(intervals)) double_interval(trend);
 }
 
 void open_interval(trend_state* trend, std::uint64_t index) {
     trend->open = trend_interval{};
     trend->open.index = index;
-    trend->open_s1 = 0.0;
-    trend->open_s2 = 0.0;
+    trend->open_moments = moments{};
     trend->open_segments = 0;  // open_power is set by the first segment
 }
 
 }  // namespace
 
+void merge_slots(trend_interval* a, const trend_interval& b) {
+    const double n = static_cast<double>(a->rows + b.rows);
+    const double delta = b.mean_g - a->mean_g;
+    a->m2 += b.m2 + delta * delta * static_cast<double>(a->rows) * static_cast<double>(b.rows) / n;
+    a->mean_g += delta * static_cast<double>(b.rows) / n;
+    a->rows += b.rows;
+    a->last_s = b.last_s;
+    a->min_g = std::min(a->min_g, b.min_g);
+    a->max_g = std::max(a->max_g, b.max_g);
+    if (std::isnan(a->dominant_hz) ||
+        (!std::isnan(b.dominant_hz) && b.dominant_amplitude_g > a->dominant_amplitude_g)) {
+        a->dominant_hz = b.dominant_hz;
+        a->dominant_amplitude_g = b.dominant_amplitude_g;
+    }
+    set_figures(a);
+}
+
 int trend_init(trend_state* trend, double interval_s, std::size_t bins, double bin_hz) {
     trend->origin_s = 0.0;
     trend->interval_s = interval_s;
     trend->started = false;
-    trend->count = 0;
+    trend->intervals.count = 0;
     trend->bins = bins;
     trend->bin_hz = bin_hz;
     trend->open_power = nullptr;
@@ -124,20 +117,9 @@ void trend_add(trend_state* trend, double time_s, double value_g) {
         index = std::max(static_cast<std::uint64_t>(std::max(offset, 0.0)), trend->open.index);
         open_interval(trend, index);
     }
-    trend_interval& t = trend->open;
-    if (t.rows == 0) {
-        trend->open_shift = value_g;
-        t.first_s = time_s;
-        t.min_g = value_g;
-        t.max_g = value_g;
-    }
-    ++t.rows;
-    t.last_s = time_s;
-    t.min_g = std::min(t.min_g, value_g);
-    t.max_g = std::max(t.max_g, value_g);
-    const double d = value_g - trend->open_shift;
-    trend->open_s1 += d;
-    trend->open_s2 += d * d;
+    if (trend->open_moments.count == 0) trend->open.first_s = time_s;
+    trend->open.last_s = time_s;
+    moments_add(&trend->open_moments, value_g);
 }
 
 void trend_add_segment(trend_state* trend, const double* power) {
@@ -151,13 +133,15 @@ void trend_add_segment(trend_state* trend, const double* power) {
 void trend_finish(trend_state* trend) {
     close_open(trend);
     trend->open = trend_interval{};
+    trend->open_moments = moments{};
     trend->lowest_rms = trend->highest_rms = trend->highest_peak = 0;
     trend->dominant_low_hz = trend->dominant_high_hz = std::numeric_limits<double>::quiet_NaN();
-    for (std::size_t i = 0; i < trend->count; ++i) {
-        const trend_interval& v = trend->intervals[i];
-        if (v.rms_g < trend->intervals[trend->lowest_rms].rms_g) trend->lowest_rms = i;
-        if (v.rms_g > trend->intervals[trend->highest_rms].rms_g) trend->highest_rms = i;
-        if (v.peak_g > trend->intervals[trend->highest_peak].peak_g) trend->highest_peak = i;
+    const trend_interval* all = trend->intervals.slots;
+    for (std::size_t i = 0; i < trend->intervals.count; ++i) {
+        const trend_interval& v = all[i];
+        if (v.rms_g < all[trend->lowest_rms].rms_g) trend->lowest_rms = i;
+        if (v.rms_g > all[trend->highest_rms].rms_g) trend->highest_rms = i;
+        if (v.peak_g > all[trend->highest_peak].peak_g) trend->highest_peak = i;
         if (std::isnan(v.dominant_hz)) continue;
         trend->dominant_low_hz = std::fmin(trend->dominant_low_hz, v.dominant_hz);  // NaN: none yet
         trend->dominant_high_hz = std::fmax(trend->dominant_high_hz, v.dominant_hz);

@@ -7,6 +7,8 @@
 #ifndef ACC_INSPECT_TREND_H
 #define ACC_INSPECT_TREND_H
 
+#include "moments.h"
+#include "pair_merge.h"
 #include "spectrum.h"
 
 #include <cstddef>
@@ -29,21 +31,22 @@ struct trend_interval {
     double dominant_amplitude_g;
 };
 
+// Mean and squared departures combined exactly; the stronger of the two
+// dominant frequencies stands for both.
+void merge_slots(trend_interval* a, const trend_interval& b);
+
 struct trend_state {
     double origin_s;
     double interval_s;
     bool started;
-    trend_interval open;
-    double open_shift;  // the open interval's sums are of value - shift
-    double open_s1;
-    double open_s2;
+    trend_interval open;  // its rows, range and mean come from open_moments when it closes
+    moments open_moments;
     double* open_power;  // bins of the spectrum segments ended in the open interval
     std::size_t bins;
     std::uint64_t open_segments;
     double bin_hz;
-    trend_interval intervals[trend_capacity];
-    std::size_t count;
-    // After trend_finish, with count > 0: where the extremes are, and the
+    pair_merge_buffer<trend_interval, trend_capacity> intervals;
+    // After trend_finish, with intervals.count > 0: where the extremes are, and the
     // range of the dominant frequencies (NaN when no interval has one).
     std::size_t lowest_rms;
     std::size_t highest_rms;

@@ -86,14 +86,14 @@ void numbers(json_writer* w, const char* name, const double* v, std::size_t n) {
     std::fputc(']', w->out);
 }
 
-void write_column(json_writer* w, const char* name, const column_stats& c) {
+void write_column(json_writer* w, const char* name, const moments& c) {
     json_open(w, name, '{');
     if (c.count > 0) {
         number(w, "min", c.min);
         number(w, "max", c.max);
-        number(w, "mean", column_mean(c));
-        number(w, "rms", column_rms(c));
-        number(w, "rms_about_mean", column_ac_rms(c));
+        number(w, "mean", moments_mean(c));
+        number(w, "rms", moments_rms(c));
+        number(w, "rms_about_mean", moments_ac_rms(c));
         number(w, "peak_to_peak", c.max - c.min);
     }
     json_close(w, '}');
@@ -210,9 +210,9 @@ void write_trend(json_writer* w, const trend_state& t) {
     json_open(w, "trend", '{');
     number(w, "interval_s", t.interval_s);
     number(w, "origin_s", t.origin_s);
-    count(w, "interval_count", t.count);
-    if (t.count > 0) {
-        const trend_interval* v = t.intervals;
+    count(w, "interval_count", t.intervals.count);
+    if (t.intervals.count > 0) {
+        const trend_interval* v = t.intervals.slots;
         number(w, "lowest_rms_g", v[t.lowest_rms].rms_g);
         number(w, "lowest_rms_first_row_s", v[t.lowest_rms].first_s);
         number(w, "highest_rms_g", v[t.highest_rms].rms_g);
@@ -223,8 +223,8 @@ void write_trend(json_writer* w, const trend_state& t) {
         number(w, "dominant_high_hz", t.dominant_high_hz);
     }
     json_open(w, "intervals", '[');
-    for (std::size_t i = 0; i < t.count; ++i) {
-        const trend_interval& v = t.intervals[i];
+    for (std::size_t i = 0; i < t.intervals.count; ++i) {
+        const trend_interval& v = t.intervals.slots[i];
         json_open(w, nullptr, '{');
         number(w, "start_s", t.origin_s + static_cast<double>(v.index) * t.interval_s);
         number(w, "first_row_s", v.first_s);

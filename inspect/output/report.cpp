@@ -105,14 +105,14 @@ void write_acceleration(std::FILE* out, const inspect_stats& s, const level_figu
         std::fprintf(out, "  no finite values\n");
         return;
     }
-    const column_stats& g = s.accel_g;
-    const column_stats& m = s.accel_ms2;
+    const moments& g = s.accel_g;
+    const moments& m = s.accel_ms2;
     std::fprintf(out, "  %-*s %14s %14s\n", label_width, "", "g", "m/s^2");
     stat_line(out, "min", g.min, m.min);
     stat_line(out, "max", g.max, m.max);
-    stat_line(out, "mean", column_mean(g), column_mean(m));
-    stat_line(out, "RMS", column_rms(g), column_rms(m));
-    stat_line(out, "RMS about the mean", column_ac_rms(g), column_ac_rms(m));
+    stat_line(out, "mean", moments_mean(g), moments_mean(m));
+    stat_line(out, "RMS", moments_rms(g), moments_rms(m));
+    stat_line(out, "RMS about the mean", moments_ac_rms(g), moments_ac_rms(m));
     stat_line(out, "peak-to-peak", g.max - g.min, m.max - m.min);
     stat_line(out, "largest departure from mean", levels.largest_departure_g,
               levels.largest_departure_ms2);
@@ -123,7 +123,7 @@ void write_acceleration(std::FILE* out, const inspect_stats& s, const level_figu
     std::fprintf(out, "  %-*s %+14.3f\n", label_width, "skewness", levels.skewness);
     if (s.volt.count > 0)
         std::fprintf(out, "  %-*s %14.6f V .. %.6f V, mean %.6f V\n", label_width, "voltage",
-                     s.volt.min, s.volt.max, column_mean(s.volt));
+                     s.volt.min, s.volt.max, moments_mean(s.volt));
 }
 
 void write_consistency(std::FILE* out, const inspect_stats& s) {
@@ -219,13 +219,13 @@ void write_trend(std::FILE* out, const trend_state& t) {
                   "   segments that ended in it; every interval in --json and --csv",
                   t.interval_s);
     heading(out, "Trend", note);
-    std::fprintf(out, "  %-*s %14zu\n", label_width, "intervals", t.count);
-    if (t.count == 0) return;
-    if (t.count <= listed_intervals) {
+    std::fprintf(out, "  %-*s %14zu\n", label_width, "intervals", t.intervals.count);
+    if (t.intervals.count == 0) return;
+    if (t.intervals.count <= listed_intervals) {
         std::fprintf(out, "  %12s %10s %14s %14s %14s\n", "start", "rows", "RMS", "peak",
                      "dominant");
-        for (std::size_t i = 0; i < t.count; ++i) {
-            const trend_interval& v = t.intervals[i];
+        for (std::size_t i = 0; i < t.intervals.count; ++i) {
+            const trend_interval& v = t.intervals.slots[i];
             std::fprintf(out, "  %10.3f s %10" PRIu64 " %12.6f g %12.6f g", v.first_s, v.rows,
                          v.rms_g, v.peak_g);
             if (std::isnan(v.dominant_hz))
@@ -235,9 +235,9 @@ void write_trend(std::FILE* out, const trend_state& t) {
         }
         return;
     }
-    const trend_interval& low = t.intervals[t.lowest_rms];
-    const trend_interval& high = t.intervals[t.highest_rms];
-    const trend_interval& peak = t.intervals[t.highest_peak];
+    const trend_interval& low = t.intervals.slots[t.lowest_rms];
+    const trend_interval& high = t.intervals.slots[t.highest_rms];
+    const trend_interval& peak = t.intervals.slots[t.highest_peak];
     std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "lowest RMS",
                  low.rms_g, low.first_s);
     std::fprintf(out, "  %-*s %14.6f g      (interval from %.3f s)\n", label_width, "highest RMS",

@@ -127,11 +127,11 @@ void draw_note(std::FILE* f, int top, int bottom, const char* text) {
 bool time_axis_of(const inspect_result& r, axis* out) {
     const inspect_stats& stats = r.stats;
     const envelope& env = r.env;
-    if (env.count == 0 || !stats.have_time) return false;
+    if (env.buckets.count == 0 || !stats.have_time) return false;
     double t0 = stats.first_time_s;
     double t1 = stats.last_time_s + stats.step_s;
-    for (std::size_t i = 0; i < env.count; ++i) {
-        const envelope_bucket& b = env.buckets[i];
+    for (std::size_t i = 0; i < env.buckets.count; ++i) {
+        const envelope_bucket& b = env.buckets.slots[i];
         t0 = std::min(t0, b.first_s);
         t1 = std::max(t1, b.last_s + stats.step_s);
     }

@@ -59,6 +59,7 @@ void draw_discontinuities(std::FILE* f, const inspect_stats& stats, const axis& 
 void draw_time_panel(std::FILE* f, const inspect_result& r, int top, int bottom);
 void draw_spectrum_panel(std::FILE* f, const inspect_result& r, int top, int bottom);
 void draw_trend_panel(std::FILE* f, const inspect_result& r, int top, int bottom);
-void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int bottom);
+// 0, or EIO when its image cannot be encoded; no memory for it draws a note.
+int draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int bottom);
 
 #endif

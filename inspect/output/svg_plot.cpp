@@ -37,11 +37,11 @@ int write_svg(std::FILE* f, const char* title_text, const inspect_result& r) {
     draw_time_panel(f, r, 90, 330);
     draw_spectrum_panel(f, r, 400, 620);
     draw_trend_panel(f, r, 690, 890);
-    draw_spectrogram_panel(f, r, 960, 1180);
+    const int image_error = draw_spectrogram_panel(f, r, 960, 1180);
     std::fprintf(f, "</svg>\n");
 
     // The stream keeps failing with the first failure's errno (no space,
     // file too large); EIO when it left none.
     if (std::ferror(f)) return errno ? errno : EIO;
-    return 0;
+    return image_error;
 }

@@ -5,10 +5,13 @@
 #include "svg_draw.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include <zlib.h>
 
 namespace {
 
@@ -17,15 +20,6 @@ constexpr double level_db = 4.0;
 constexpr std::uint32_t palette[levels] = {
     0xeeeeee, 0x440154, 0x482173, 0x433e85, 0x3b528b, 0x33638d, 0x2c728e, 0x26828e,
     0x21918c, 0x1fa088, 0x28ae80, 0x3fbc73, 0x5ec962, 0x84d44b, 0xbddf26, 0xfde725};
-
-std::uint32_t crc32_of(const unsigned char* data, std::size_t size, std::uint32_t crc) {
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
 
 struct byte_buffer {
     unsigned char* data;
@@ -36,20 +30,32 @@ void put32(byte_buffer* b, std::uint32_t v) {
     for (int i = 3; i >= 0; --i) b->data[b->size++] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-void put_chunk(byte_buffer* b, const char* type, const unsigned char* body, std::size_t size) {
-    put32(b, static_cast<std::uint32_t>(size));
-    const std::size_t start = b->size;
-    std::memcpy(b->data + b->size, type, 4);
-    b->size += 4;
-    if (size > 0) std::memcpy(b->data + b->size, body, size);
-    b->size += size;
-    put32(b, crc32_of(b->data + start, size + 4, 0));
+// Length and type, then the body already in place after them, then the CRC
+// of type and body.
+void close_chunk(byte_buffer* b, std::size_t start, const char* type, std::size_t size) {
+    byte_buffer at{b->data + start, 0};
+    put32(&at, static_cast<std::uint32_t>(size));
+    std::memcpy(b->data + start + 4, type, 4);
+    b->size = start + 8 + size;
+    put32(b,
+          static_cast<std::uint32_t>(crc32(0, b->data + start + 4, static_cast<uInt>(size + 4))));
 }
 
-// A palette PNG of 4-bit pixels, `rows` of `stride` bytes each led by its
-// filter byte, stored without compression (zlib stored blocks).
-void encode_png(const unsigned char* raw, std::size_t raw_size, int width, int height,
-                byte_buffer* out) {
+void put_chunk(byte_buffer* b, const char* type, const unsigned char* body, std::size_t size) {
+    const std::size_t start = b->size;
+    if (size > 0) std::memcpy(b->data + start + 8, body, size);
+    close_chunk(b, start, type, size);
+}
+
+// Signature, IHDR, PLTE, IEND and the IDAT's length, type and CRC.
+constexpr std::size_t png_overhead = 8 + 12 + 13 + 12 + 3 * levels + 12 + 12;
+
+std::size_t png_capacity(std::size_t raw_size) { return png_overhead + compressBound(raw_size); }
+
+// A palette PNG of 4-bit pixels, `raw` being its rows each led by its filter
+// byte, into `out` of png_capacity(raw_size) bytes. Returns zlib's status.
+int encode_png(const unsigned char* raw, std::size_t raw_size, int width, int height,
+               byte_buffer* out) {
     byte_buffer& b = *out;
     static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     std::memcpy(b.data, signature, 8);
@@ -68,36 +74,13 @@ void encode_png(const unsigned char* raw, std::size_t raw_size, int width, int h
         colours[3 * i + 2] = static_cast<unsigned char>(palette[i]);
     }
     put_chunk(&b, "PLTE", colours, sizeof colours);
-
-    // zlib: header, stored blocks of at most 65535 bytes, Adler-32.
-    const std::size_t idat_start = b.size;
-    b.size += 8;  // length and type, filled in below
-    b.data[b.size++] = 0x78;
-    b.data[b.size++] = 0x01;
-    std::uint32_t a1 = 1, a2 = 0;
-    for (std::size_t done = 0; done < raw_size || raw_size == 0;) {
-        const std::size_t n = std::min<std::size_t>(raw_size - done, 65535);
-        b.data[b.size++] = done + n == raw_size ? 1 : 0;
-        b.data[b.size++] = static_cast<unsigned char>(n & 0xff);
-        b.data[b.size++] = static_cast<unsigned char>(n >> 8);
-        b.data[b.size++] = static_cast<unsigned char>(~n & 0xff);
-        b.data[b.size++] = static_cast<unsigned char>((~n >> 8) & 0xff);
-        std::memcpy(b.data + b.size, raw + done, n);
-        b.size += n;
-        for (std::size_t i = done; i < done + n; ++i) {
-            a1 = (a1 + raw[i]) % 65521;
-            a2 = (a2 + a1) % 65521;
-        }
-        done += n;
-        if (raw_size == 0) break;
-    }
-    put32(&b, (a2 << 16) | a1);
-    const std::size_t body = b.size - idat_start - 8;
-    byte_buffer at{b.data + idat_start, 0};
-    put32(&at, static_cast<std::uint32_t>(body));
-    std::memcpy(b.data + idat_start + 4, "IDAT", 4);
-    put32(&b, crc32_of(b.data + idat_start + 4, body + 4, 0));
+    const std::size_t idat = b.size;
+    uLongf size = compressBound(raw_size);
+    const int status = compress2(b.data + idat + 8, &size, raw, raw_size, Z_BEST_COMPRESSION);
+    if (status != Z_OK) return status;
+    close_chunk(&b, idat, "IDAT", size);
     put_chunk(&b, "IEND", nullptr, 0);
+    return Z_OK;
 }
 
 void write_base64(std::FILE* f, const unsigned char* data, std::size_t size) {
@@ -138,7 +121,7 @@ void draw_legend(std::FILE* f, int y, double top_db) {
 
 }  // namespace
 
-void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int bottom) {
+int draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int bottom) {
     const spectrogram& s = r.spectro;
     draw_frame(f, top, bottom);
     draw_axis_labels(f, top, bottom, "time (s)", "frequency (Hz)");
@@ -147,15 +130,15 @@ void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int 
                   r.spectrum.segment_size, level_db);
     draw_title(f, top, title);
     axis time_axis;
-    if (s.count == 0 || !time_axis_of(r, &time_axis)) {
+    if (s.columns.count == 0 || !time_axis_of(r, &time_axis)) {
         draw_note(f, top, bottom, "too few rows between discontinuities for a spectrogram");
-        return;
+        return 0;
     }
 
     double top_density = 0.0;
-    for (std::size_t j = 0; j < s.count; ++j)
+    for (std::size_t j = 0; j < s.columns.count; ++j)
         for (std::size_t row = 0; row < spectrogram_rows; ++row) {
-            const double d = spectrogram_density(s, s.columns[j], row);
+            const double d = spectrogram_density(s, s.columns.slots[j], row);
             top_density = std::max(top_density, d);
         }
     const double top_db =
@@ -168,8 +151,9 @@ void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int 
     for (int c = 0; c < plot_columns; ++c) {
         const double t =
             time_axis.low + (c + 0.5) / plot_columns * (time_axis.high - time_axis.low);
-        while (j < s.count && s.columns[j].last_s < t) ++j;
-        shown[c] = j < s.count && s.columns[j].first_s <= t ? static_cast<int>(j) : -1;
+        while (j < s.columns.count && s.columns.slots[j].last_s < t) ++j;
+        shown[c] =
+            j < s.columns.count && s.columns.slots[j].first_s <= t ? static_cast<int>(j) : -1;
         covered[c].filled = shown[c] >= 0;
     }
     break_at_gaps(covered, r.stats, time_axis);
@@ -183,25 +167,27 @@ void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int 
     const std::size_t stride = (plot_columns + 1) / 2 + 1;
     const std::size_t raw_size = stride * spectrogram_rows;
     unsigned char* raw = static_cast<unsigned char*>(std::calloc(raw_size, 1));
-    unsigned char* png = static_cast<unsigned char*>(std::malloc(raw_size + 1024));
-    if (!raw || !png) {
-        std::free(png);
-        std::free(raw);
-        draw_note(f, top, bottom, "out of memory for the spectrogram");
-        return;
-    }
-    for (int y = 0; y < rows; ++y) {
+    unsigned char* png = static_cast<unsigned char*>(std::malloc(png_capacity(raw_size)));
+    for (int y = 0; raw && y < rows; ++y) {
         unsigned char* line = raw + static_cast<std::size_t>(y) * stride + 1;  // filter 0
         const std::size_t row = spectrogram_rows - 1 - static_cast<std::size_t>(y);
         for (int c = 0; c < plot_columns; ++c) {
             int level = 0;
             if (covered[c].filled)
-                level = level_of(spectrogram_density(s, s.columns[shown[c]], row), top_db);
+                level = level_of(spectrogram_density(s, s.columns.slots[shown[c]], row), top_db);
             line[c / 2] |= static_cast<unsigned char>(c % 2 == 0 ? level << 4 : level);
         }
     }
     byte_buffer encoded{png, 0};
-    encode_png(raw, raw_size, plot_columns, rows, &encoded);
+    const int status =
+        raw && png ? encode_png(raw, raw_size, plot_columns, rows, &encoded) : Z_MEM_ERROR;
+    std::free(raw);
+    if (status != Z_OK) {
+        std::free(png);
+        if (status != Z_MEM_ERROR) return EIO;  // compressBound is always enough: never seen
+        draw_note(f, top, bottom, "out of memory for the spectrogram");
+        return 0;
+    }
     std::fprintf(f,
                  "<image x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" preserveAspectRatio=\"none\" "
                  "style=\"image-rendering:pixelated\" xlink:href=\"data:image/png;base64,",
@@ -209,8 +195,8 @@ void draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int 
     write_base64(f, png, encoded.size);
     std::fprintf(f, "\"/>\n");
     std::free(png);
-    std::free(raw);
 
     draw_discontinuities(f, r.stats, time_axis, top, bottom);
     draw_legend(f, bottom + 48, top_db);
+    return 0;
 }

@@ -51,11 +51,11 @@ void draw_time_panel(std::FILE* f, const inspect_result& r, int top, int bottom)
         draw_note(f, top, bottom, "no rows");
         return;
     }
-    double low = env.buckets[0].min;
-    double high = env.buckets[0].max;
-    for (std::size_t i = 0; i < env.count; ++i) {
-        low = std::min(low, env.buckets[i].min);
-        high = std::max(high, env.buckets[i].max);
+    double low = env.buckets.slots[0].min;
+    double high = env.buckets.slots[0].max;
+    for (std::size_t i = 0; i < env.buckets.count; ++i) {
+        low = std::min(low, env.buckets.slots[i].min);
+        high = std::max(high, env.buckets.slots[i].max);
     }
     const axis g_axis = linear_axis(low, high, 6);
     draw_linear_ticks(f, time_axis, true, top, bottom);
@@ -64,8 +64,8 @@ void draw_time_panel(std::FILE* f, const inspect_result& r, int top, int bottom)
     // Buckets to pixel columns on the axis' own span. A bucket with a gap
     // inside holds rows from both of its ends, not from across the gap.
     pixel_column columns[plot_columns] = {};
-    for (std::size_t i = 0; i < env.count; ++i) {
-        const envelope_bucket& b = env.buckets[i];
+    for (std::size_t i = 0; i < env.buckets.count; ++i) {
+        const envelope_bucket& b = env.buckets.slots[i];
         const double regular = static_cast<double>(b.rows - 1) * stats.step_s + stats.threshold_s;
         const int c0 = column_of(b.first_s, time_axis);
         const int c1 = column_of(b.last_s, time_axis);

@@ -45,19 +45,20 @@ void draw_trend_panel(std::FILE* f, const inspect_result& r, int top, int bottom
     draw_title(f, top, title);
     draw_axis_labels(f, top, bottom, "time (s)", "acceleration (g)");
     axis time_axis;
-    if (t.count == 0 || !time_axis_of(r, &time_axis)) {
+    if (t.intervals.count == 0 || !time_axis_of(r, &time_axis)) {
         draw_note(f, top, bottom, "no rows");
         return;
     }
     double high = 0.0;
-    for (std::size_t i = 0; i < t.count; ++i) high = std::max(high, t.intervals[i].peak_g);
+    for (std::size_t i = 0; i < t.intervals.count; ++i)
+        high = std::max(high, t.intervals.slots[i].peak_g);
     const axis g_axis = linear_axis(0.0, high, 5);
     draw_linear_ticks(f, time_axis, true, top, bottom);
     draw_linear_ticks(f, g_axis, false, top, bottom);
 
     pixel_column columns[plot_columns] = {};
-    for (std::size_t i = 0; i < t.count; ++i) {
-        const trend_interval& v = t.intervals[i];
+    for (std::size_t i = 0; i < t.intervals.count; ++i) {
+        const trend_interval& v = t.intervals.slots[i];
         const int c1 = column_of(v.last_s, time_axis);
         for (int c = column_of(v.first_s, time_axis); c <= c1; ++c) put_in_column(&columns[c], v);
     }

@@ -8,9 +8,9 @@
 void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
                      const std::tm& local_time) {
     // A result longer than the buffer is cut short, not refused.
-    std::snprintf(path, path_size, data_file_name_format, out_dir,
-                  local_time.tm_year + 1900, local_time.tm_mon + 1, local_time.tm_mday,
-                  local_time.tm_hour, local_time.tm_min, local_time.tm_sec);
+    std::snprintf(path, path_size, data_file_name_format, out_dir, local_time.tm_year + 1900,
+                  local_time.tm_mon + 1, local_time.tm_mday, local_time.tm_hour, local_time.tm_min,
+                  local_time.tm_sec);
 }
 
 bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n) {

@@ -13,3 +13,7 @@ endif()
 if(TARGET acc_inspect)
   install(TARGETS acc_inspect RUNTIME DESTINATION bin COMPONENT inspector)
 endif()
+# The archiver goes with the recorder: the board needs it.
+if(TARGET acc_archive)
+  install(TARGETS acc_archive RUNTIME DESTINATION bin COMPONENT recorder)
+endif()

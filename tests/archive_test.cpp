@@ -40,7 +40,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     const timespec ended[2] = {{1741950000, 0}, {1741950000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, at(finished[0] + ".csv").c_str(), ended, 0), 0);
     // Left alone: the file being recorded, a compressed file, a foreign file,
-    // a file with a recording's name but not its header, a link out of DIR.
+    // files with a recording's name but not its header or no such date, a link out of DIR.
     const std::string live = "ai0_accel_20250314_110000.csv";
     const std::string live_text = recording_text(1500, 3);
     write_file(at(live), live_text);
@@ -49,6 +49,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
         {"notes.csv", std::string(data_file_header) + "my own notes\n"},
         {"ai0_accel_20250314_070000.csv", "Time,Volt\n0.1,0.5\n"},
         {"ai0_accel_20250314_060000_1.csv", recording_text(10, 1)},
+        {"ai0_accel_20250332_060000.csv", recording_text(10, 1)},
     };
     for (const auto& [name, text] : others) write_file(at(name), text);
     const std::string outside = make_temp_dir();
@@ -73,7 +74,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     }
     EXPECT_NE(waiting.find("another run is archiving " + dir + "; waiting for it"),
               std::string::npos);
-    EXPECT_EQ(list_dir(dir).size(), 11u) << "nothing done while waiting";
+    EXPECT_EQ(list_dir(dir).size(), 12u) << "nothing done while waiting";
     close(other_run);
     program_result run = finish_program(child);
     close(held);
@@ -104,7 +105,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     EXPECT_EQ(read_file(outside + "/elsewhere.csv"), contents[0]);
     remove_tree(outside);
-    EXPECT_EQ(list_dir(dir).size(), 10u);
+    EXPECT_EQ(list_dir(dir).size(), 11u);
     EXPECT_NE(run.out.find("\nSummary: 2 compressed ("), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(", 0 deleted, 0 failed, 1 being recorded; "), std::string::npos)
         << run.out;

@@ -10,7 +10,7 @@ need_packages cmake make pkg-config libgtest-dev g++-aarch64-linux-gnu gcc-aarch
 
 # Debian's arm64 libraries (multiarch) for what the target links beyond the
 # C and C++ libraries. --no-remove: never trade a host package for them.
-arm64_packages=(libfftw3-dev:arm64 zlib1g-dev:arm64 libxml2-dev:arm64 libstdc++6:arm64)
+arm64_packages=(libfftw3-dev:arm64 zlib1g-dev:arm64 libxml2-dev:arm64 libzstd-dev:arm64 libstdc++6:arm64)
 if ! dpkg-query -W -f='${Status}\n' "${arm64_packages[@]}" 2>/dev/null |
         grep -c "install ok installed" | grep -qx "${#arm64_packages[@]}"; then
     sudo=""

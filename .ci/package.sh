@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian packages, proven on this machine.
-#   .ci/package.sh          amd64: the service's sandbox rating; the packages
+#   .ci/package.sh          amd64: the services' sandbox ratings; the packages
 #                           built (preset deb), inspected, linted, installed
-#                           with apt, run, purged; and a recorder package
+#                           with apt, run (recorder, archiver), purged; and a recorder package
 #                           built against a stand-in for the vendor's library
 #   .ci/package.sh arm64    the board's packages, cross-built (preset
 #                           deb-arm64): architecture and binaries checked
@@ -56,6 +56,9 @@ build_arm64() {
             readelf -h "$binary" | grep -q 'Machine:.*AArch64' || fail "$deb: $binary is not AArch64"
             echo "$deb: ${binary#"$unpacked"}: AArch64"
         done
+        case $deb in *acc-recorder_*)
+            [ -x "$unpacked/usr/bin/acc_archive" ] || fail "$deb: no /usr/bin/acc_archive" ;;
+        esac
         rm -rf "$unpacked"
     done
     echo "-- lintian"
@@ -84,11 +87,14 @@ check_vendor_build() {
 }
 
 build_amd64() {
-    need_packages g++ cmake make pkg-config libfftw3-dev dpkg-dev file lintian systemd
-    echo "-- systemd-analyze security --offline=true deploy/acc-recorder.service"
-    # The rating is printed last; --threshold fails above 3.0 (in tenths).
-    systemd-analyze security --offline=true --threshold=30 deploy/acc-recorder.service |
-        tail -n 1 || fail "the service's exposure is above 3.0"
+    need_packages g++ cmake make pkg-config libfftw3-dev libzstd-dev zstd dpkg-dev file lintian systemd
+    local unit
+    for unit in acc-recorder acc-archive; do
+        echo "-- systemd-analyze security --offline=true deploy/$unit.service"
+        # The rating is printed last; --threshold fails above 3.0 (in tenths).
+        systemd-analyze security --offline=true --threshold=30 "deploy/$unit.service" |
+            tail -n 1 || fail "$unit.service: exposure above 3.0"
+    done
 
     rm -f build/deb/*.deb
     cmake --workflow --preset deb --fresh
@@ -104,6 +110,10 @@ build_amd64() {
         fail "$recorder: the simulator is not in /usr/lib/acc_recorder alone"
     dpkg-deb --fsys-tarfile "$recorder" | tar -xO ./lib/systemd/system/acc-recorder.service |
         grep -qx 'ExecStart=/usr/bin/acc_recorder' || fail "the packaged unit does not start /usr/bin/acc_recorder"
+    dpkg-deb --fsys-tarfile "$recorder" | tar -xO ./lib/systemd/system/acc-archive.service |
+        grep -q '^ExecStart=/usr/bin/acc_archive ' || fail "the packaged archive unit does not start /usr/bin/acc_archive"
+    [ "$(dpkg-deb --ctrl-tarfile "$recorder" | tar -xO ./conffiles)" = /etc/default/acc-archive ] ||
+        fail "$recorder: /etc/default/acc-archive is not its one conffile"
     echo "-- lintian"
     lintian --fail-on error --display-info "$recorder" "$inspector" || fail "lintian found errors"
 
@@ -124,8 +134,10 @@ install_run_purge() {
     id acc-recorder || fail "no user acc-recorder"
     [ "$(stat -c '%U:%G %a' "$data")" = "acc-recorder:acc-recorder 750" ] ||
         fail "$data: $(stat -c '%U:%G %a' "$data"), expected acc-recorder:acc-recorder 750"
-    [ "$(systemctl is-enabled acc-recorder.service 2>&1 || true)" = disabled ] ||
-        fail "installing enabled the service"
+    local unit
+    for unit in acc-recorder.service acc-archive.timer; do
+        [ "$(systemctl is-enabled "$unit" 2>&1 || true)" = disabled ] || fail "installing enabled $unit"
+    done
     ! systemctl is-active -q acc-recorder.service 2>/dev/null || fail "installing started the service"
 
     # As the service runs it: its user, its umask, no terminal; stopped by
@@ -154,7 +166,25 @@ install_run_purge() {
     echo "-- acc_inspect $file"
     $sudo acc_inspect "$file" | tee "$log"
     grep -q "^Verdict  valid data file, $points rows" "$log" || fail "acc_inspect: not $points valid rows"
-    rm -f "$log"
+
+    # The archive service once, as it runs: its unit's command line with
+    # the conffile's options, as its user, on the finished recording.
+    local exec_start original
+    exec_start=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/acc-archive.service)
+    original=$(mktemp)
+    $sudo cat "$file" >"$original"
+    echo "-- acc-archive.service: $exec_start"
+    $sudo setpriv --reuid=acc-recorder --regid=acc-recorder --init-groups \
+        sh -c "umask 0027 && . /etc/default/acc-archive && exec $exec_start" </dev/null >"$log" 2>&1 ||
+        { cat "$log"; fail "the archive service failed"; }
+    cat "$log"
+    grep -q "^compressed ${file##*/} -> ${file##*/}.zst (ratio " "$log" || fail "$file not compressed"
+    $sudo test ! -e "$file" || fail "the original $file is still there"
+    file=$file.zst
+    [ "$($sudo stat -c '%U %a' "$file")" = "acc-recorder 640" ] ||
+        fail "$file: $($sudo stat -c '%U %a' "$file"), expected acc-recorder 640"
+    $sudo cat "$file" | zstd -dc | cmp - "$original" || fail "$file does not hold the recording"
+    rm -f "$log" "$original"
 
     echo "-- apt-get purge acc-recorder acc-inspect"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq acc-recorder acc-inspect
@@ -167,7 +197,7 @@ install_run_purge() {
     done <<<"$files"
     [ ! -e /usr/lib/acc_recorder ] || fail "left behind: /usr/lib/acc_recorder"
     local left
-    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv')
+    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.zst')
     [ -z "$left" ] || fail "left behind in $data: $left"
     $sudo test -f "$file" || fail "purging removed the recording $file"
     echo "after purge, $data holds: $($sudo ls "$data" | tr '\n' ' ')"

@@ -3,7 +3,7 @@
 #   apt-get install g++-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user
 # and the target's own libraries from Debian's arm64 packages (multiarch):
 #   dpkg --add-architecture arm64 && apt-get update
-#   apt-get install libfftw3-dev:arm64 libstdc++6:arm64
+#   apt-get install libfftw3-dev:arm64 libzstd-dev:arm64 libstdc++6:arm64
 # Programs built for the target (tests, test discovery) run under qemu's
 # user-mode emulation.
 set(CMAKE_SYSTEM_NAME Linux)

@@ -35,3 +35,8 @@ acc_man_page(acc_recorder recorder)
 if(TARGET acc_inspect)
   acc_man_page(acc_inspect inspector)
 endif()
+# The archiver goes with the recorder: the board needs it.
+if(TARGET acc_archive)
+  install(TARGETS acc_archive RUNTIME DESTINATION bin COMPONENT recorder)
+  acc_man_page(acc_archive recorder)
+endif()

@@ -81,12 +81,34 @@ install(FILES ${PROJECT_SOURCE_DIR}/deploy/acc-recorder.sysusers DESTINATION lib
 install(FILES ${PROJECT_SOURCE_DIR}/deploy/acc-recorder.tmpfiles DESTINATION lib/tmpfiles.d
         RENAME acc-recorder.conf COMPONENT recorder EXCLUDE_FROM_ALL)
 acc_package_docs(recorder acc-recorder)
+set(recorder_control ${PROJECT_SOURCE_DIR}/deploy/debian/postinst
+    ${PROJECT_SOURCE_DIR}/deploy/debian/prerm ${PROJECT_SOURCE_DIR}/deploy/debian/postrm)
+
+# The archiver, its units (run /usr/bin/acc_archive) and its options, a
+# conffile with retention off.
+if(TARGET acc_archive)
+  file(READ ${PROJECT_SOURCE_DIR}/deploy/acc-archive.service archive_unit)
+  string(REPLACE "\nExecStart=/usr/local/bin/acc_archive " "\nExecStart=/usr/bin/acc_archive "
+         packaged_archive_unit "${archive_unit}")
+  if(packaged_archive_unit STREQUAL archive_unit)
+    message(FATAL_ERROR "deploy/acc-archive.service: no ExecStart=/usr/local/bin/acc_archive to rewrite")
+  endif()
+  file(WRITE ${package_dir}/acc-archive.service "${packaged_archive_unit}")
+  install(FILES ${package_dir}/acc-archive.service ${PROJECT_SOURCE_DIR}/deploy/acc-archive.timer
+          DESTINATION /lib/systemd/system COMPONENT recorder EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/deploy/acc-archive.default DESTINATION /etc/default
+          RENAME acc-archive COMPONENT recorder EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/deploy/restart-after-full-disk.conf
+          DESTINATION share/doc/acc-recorder/examples COMPONENT recorder EXCLUDE_FROM_ALL)
+  file(WRITE ${package_dir}/conffiles "/etc/default/acc-archive\n")
+  list(APPEND recorder_control ${package_dir}/conffiles)
+else()
+  message(STATUS "Debian package: acc-recorder without acc_archive (it needs libzstd-dev)")
+endif()
 
 set(CPACK_DEBIAN_RECORDER_PACKAGE_NAME acc-recorder)
 set(CPACK_DEBIAN_RECORDER_PACKAGE_DEPENDS systemd)
-set(CPACK_DEBIAN_RECORDER_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/deploy/debian/postinst ${PROJECT_SOURCE_DIR}/deploy/debian/prerm
-    ${PROJECT_SOURCE_DIR}/deploy/debian/postrm)
+set(CPACK_DEBIAN_RECORDER_PACKAGE_CONTROL_EXTRA ${recorder_control})
 # Control-file descriptions: a synopsis, then lines of at most 80 columns
 # (CPack adds the leading blank and turns empty lines into " ."), and no
 # semicolons: they would split the list.
@@ -96,6 +118,12 @@ set(recorder_text
     "The systemd service acc-recorder records into ${ACC_PACKAGE_DATA_DIR}\n"
     "as the system user acc-recorder. Installing the package makes the user and\n"
     "the directory, and neither enables nor starts the service.\n\n")
+if(TARGET acc_archive)
+  string(APPEND recorder_text
+         "acc_archive compresses finished recordings (zstd) and, when asked in\n"
+         "/etc/default/acc-archive, deletes the oldest to keep room on the card.\n"
+         "The timer acc-archive.timer runs it every five minutes once enabled.\n\n")
+endif()
 if(ACTS2200_LIBRARY)
   string(APPEND recorder_text
          "The device library libACTS2200.so is not part of this package: install\n"

@@ -75,6 +75,25 @@ add_test(NAME board.service_unit_verifies
                  -P ${board_dir}/service_unit_check.cmake)
 set_tests_properties(board.service_unit_verifies PROPERTIES
                      SKIP_REGULAR_EXPRESSION "systemd-analyze is not installed: skipped")
+if(TARGET acc_archive)
+  # The archiver's service with its timer, and the recorder's unit with the
+  # restart after a full disk that goes with retention.
+  add_test(NAME board.archive_units_verify
+           COMMAND ${CMAKE_COMMAND} -DUNIT=${PROJECT_SOURCE_DIR}/deploy/acc-archive.service
+                   -DRECORDER=$<TARGET_FILE:acc_archive>
+                   -DALSO=${PROJECT_SOURCE_DIR}/deploy/acc-archive.timer
+                   -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_archive_unit
+                   -P ${board_dir}/service_unit_check.cmake)
+  add_test(NAME board.recorder_restart_drop_in_verifies
+           COMMAND ${CMAKE_COMMAND} -DUNIT=${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service
+                   -DRECORDER=$<TARGET_FILE:acc_recorder>
+                   -DDROP_IN=${PROJECT_SOURCE_DIR}/deploy/restart-after-full-disk.conf
+                   -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_restart_unit
+                   -P ${board_dir}/service_unit_check.cmake)
+  set_tests_properties(board.archive_units_verify board.recorder_restart_drop_in_verifies
+                       PROPERTIES LABELS board
+                       SKIP_REGULAR_EXPRESSION "systemd-analyze is not installed: skipped")
+endif()
 
 if(TARGET acc_inspect)
   # Where this build found FFTW, for the nested configure to look away from.

@@ -14,8 +14,12 @@
 //   ACC_TEST_SYNC_DELAY_MS=<n>     fsync and fdatasync sleep n ms first
 //   ACC_TEST_FAIL_SYNC_FROM=<n>    fsync and fdatasync fail with EIO from
 //                                  their n-th call on (counted together)
+// or to take a snapshot of storage just before each sync:
+//   ACC_TEST_SYNC_STOP=1           fsync and fdatasync first stop the process
+//                                  (SIGSTOP) until it is continued
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +132,7 @@ int sick_sync(long call_number, int fd) {
     // Both threads of the recorder may sync; the count needs no more than
     // an atomic increment.
     unsigned long long call = __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST);
+    if (std::getenv("ACC_TEST_SYNC_STOP")) raise(SIGSTOP);
     if (delay_ms != 0) {
         timespec pause{static_cast<time_t>(delay_ms / 1000),
                        static_cast<long>(delay_ms % 1000) * 1000000L};

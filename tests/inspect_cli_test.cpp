@@ -486,7 +486,8 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     check.args = {"-c", "exec python3 -m json.tool huge.json"};
     check.cwd = dir;
     program_result parsed = run_program(check);
-    if (parsed.exit_status == 127) GTEST_SKIP() << "python3 is not installed: the JSON is not parsed";
+    if (parsed.exit_status == 127)
+        GTEST_SKIP() << "python3 is not installed: the JSON is not parsed";
     EXPECT_EQ(parsed.exit_status, 0) << parsed.err;
 }
 

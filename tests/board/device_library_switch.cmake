@@ -14,7 +14,8 @@ file(REAL_PATH ${WORK_DIR}/vendor/libACTS2200.so copy)
 file(REAL_PATH ${WORK_DIR}/out out_dir)
 
 # The recorder alone, as built here and installed below.
-acc_configure_nested(result output ${WORK_DIR}/build ${copy} ${out_dir} -DACC_BUILD_INSPECT=OFF)
+acc_configure_nested(result output ${WORK_DIR}/build ${copy} ${out_dir} -DACC_BUILD_INSPECT=OFF
+                     -DACC_BUILD_ARCHIVE=OFF)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "configure against ${copy} failed:\n${output}")
 endif()

@@ -17,6 +17,11 @@ endif()
 if(NOT flat MATCHES "acc_inspect: not built, it needs FFTW 3 \\(Debian: sudo apt-get install libfftw3-dev")
   message(FATAL_ERROR "configure without FFTW did not say what to install:\n${output}")
 endif()
+# libzstd lives in the same directories: the archiver is left out too.
+if(NOT flat MATCHES "acc_archive: not built, it needs libzstd \\(Debian: sudo apt-get install libzstd-dev"
+   OR EXISTS ${WORK_DIR}/auto/archive/CMakeFiles/acc_archive.dir)
+  message(FATAL_ERROR "configure without libzstd: acc_archive not left out as expected:\n${output}")
+endif()
 if(NOT EXISTS ${WORK_DIR}/auto/src/CMakeFiles/acc_recorder.dir
    OR EXISTS ${WORK_DIR}/auto/inspect/CMakeFiles/acc_inspect.dir)
   message(FATAL_ERROR "configure without FFTW: expected acc_recorder alone:\n${output}")

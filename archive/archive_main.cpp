@@ -1,0 +1,458 @@
+// acc_archive: compresses the finished recordings of a data directory and,
+// when asked, deletes the oldest to keep room on the card.
+//
+// Exit status: 0 done; 1 a file could not be compressed or deleted (the
+// rest was done); 2 usage error; 3 the directory cannot be opened, locked
+// or listed; 4 free space is still below --keep-free with nothing left that
+// may be deleted; 5 stopped by a signal. 1 goes before 4.
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <getopt.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+#include "compress_file.h"
+#include "recording_files.h"
+
+#ifndef ACC_ARCHIVE_VERSION
+#define ACC_ARCHIVE_VERSION "0"
+#endif
+
+namespace {
+
+constexpr int exit_done = 0;
+constexpr int exit_file_failed = 1;
+constexpr int exit_usage = 2;
+constexpr int exit_directory = 3;
+constexpr int exit_still_full = 4;
+constexpr int exit_stopped = 5;
+
+constexpr int most_days = 36500;
+constexpr double seconds_per_day = 86400.0;
+
+constexpr char usage_text[] =
+    "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--level N] DIR\n";
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void on_stop_signal(int) { stop_requested = 1; }
+
+void print_help() {
+    std::printf(
+        "%s"
+        "\n"
+        "Compresses every finished recording of acc_recorder in DIR into a .csv.zst\n"
+        "file (zstd), checks that it decompresses to exactly the original, forces it\n"
+        "to storage and only then removes the original. The file being recorded (its\n"
+        "recorder holds a lock on it), compressed files, provenance files (.json) and\n"
+        "anything that is not a recording are left alone. Nothing is deleted unless\n"
+        "asked for:\n"
+        "\n"
+        "  --keep-free SIZE  while free space is below SIZE, delete the oldest\n"
+        "                    recording (by start time) with its provenance file;\n"
+        "                    SIZE in bytes with K, M, G or T (powers of 1024), or a\n"
+        "                    percentage of the filesystem such as 10%%\n"
+        "  --keep-days N     delete recordings that ended more than N days ago\n"
+        "  --level N         compression level, %d to %d (default %d)\n"
+        "  --help            show this help\n"
+        "  --version         show the version\n"
+        "\n"
+        "One line per file compressed or deleted, then a summary. A second run on the\n"
+        "same DIR waits for the first to finish.\n"
+        "\n"
+        "Exit status: 0 done, 1 a file could not be compressed or deleted (the rest\n"
+        "was done), 2 usage error, 3 DIR cannot be opened, locked or listed, 4 free\n"
+        "space still below --keep-free with nothing left that may be deleted, 5\n"
+        "stopped by a signal.\n",
+        usage_text, lowest_level, highest_level, default_level);
+}
+
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "acc_archive: %s\n%s", message.c_str(), usage_text);
+    return exit_usage;
+}
+
+// "--level: a level from 1 to 19, not '20'"
+int bad_value(const char* option, const char* expected, const char* value) {
+    return usage_error(std::string("--") + option + ": " + expected + ", not '" + value + "'");
+}
+
+struct arguments {
+    const char* dir;
+    const char* keep_free_text;  // nullptr: no free-space retention
+    double keep_free_bytes;      // when not a percentage
+    double keep_free_percent;    // > 0: a percentage of the filesystem
+    int keep_days;               // 0: no age retention
+    int level;
+};
+
+// "<number>[K|M|G|T]" or "<number>%".
+bool parse_size(const char* text, double* bytes, double* percent) {
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || !std::isfinite(value) || !(value > 0.0) || *text == '+' || *text == ' ')
+        return false;
+    double scale = 1.0;
+    switch (*end) {
+        case '\0':
+            break;
+        case '%':
+            if (end[1] != '\0' || !(value < 100.0)) return false;
+            *percent = value;
+            *bytes = 0.0;
+            return true;
+        case 'K':
+        case 'k':
+            scale = 1024.0;
+            break;
+        case 'M':
+        case 'm':
+            scale = 1024.0 * 1024.0;
+            break;
+        case 'G':
+        case 'g':
+            scale = 1024.0 * 1024.0 * 1024.0;
+            break;
+        case 'T':
+        case 't':
+            scale = 1024.0 * 1024.0 * 1024.0 * 1024.0;
+            break;
+        default:
+            return false;
+    }
+    if (*end != '\0' && end[1] != '\0') return false;
+    *bytes = std::ceil(value * scale);
+    *percent = 0.0;
+    return true;
+}
+
+bool parse_whole(const char* text, int lowest, int highest, int* value) {
+    if (*text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (*end != '\0' || n < lowest || n > highest) return false;
+    *value = static_cast<int>(n);
+    return true;
+}
+
+enum option_id {
+    option_keep_free = 1,
+    option_keep_days,
+    option_level,
+    option_help,
+    option_version
+};
+
+constexpr option long_options[] = {
+    {"keep-free", required_argument, nullptr, option_keep_free},
+    {"keep-days", required_argument, nullptr, option_keep_days},
+    {"level", required_argument, nullptr, option_level},
+    {"help", no_argument, nullptr, option_help},
+    {"version", no_argument, nullptr, option_version},
+    {nullptr, 0, nullptr, 0},
+};
+
+const char* option_name(int id) {
+    for (const option& entry : long_options)
+        if (entry.val == id) return entry.name;
+    return "?";
+}
+
+// Returns -1 to go on, else the exit status.
+int parse_arguments(int argc, char** argv, arguments* args) {
+    *args = arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level};
+    bool level_given = false;
+    opterr = 0;
+    for (;;) {
+        const int id = getopt_long(argc, argv, ":h", long_options, nullptr);
+        if (id == -1) break;
+        const char* value = optarg;
+        switch (id) {
+            case 'h':
+            case option_help:
+                print_help();
+                return exit_done;
+            case option_version:
+                std::printf("acc_archive %s\n", ACC_ARCHIVE_VERSION);
+                return exit_done;
+            case option_keep_free:
+                if (args->keep_free_text) return usage_error("--keep-free given twice");
+                if (!parse_size(value, &args->keep_free_bytes, &args->keep_free_percent))
+                    return bad_value("keep-free", "a size such as 500M, 4G or 10%", value);
+                args->keep_free_text = value;
+                break;
+            case option_keep_days:
+                if (args->keep_days != 0) return usage_error("--keep-days given twice");
+                if (!parse_whole(value, 1, most_days, &args->keep_days))
+                    return bad_value("keep-days", "a whole number of days from 1 to 36500", value);
+                break;
+            case option_level:
+                if (level_given) return usage_error("--level given twice");
+                if (!parse_whole(value, lowest_level, highest_level, &args->level))
+                    return bad_value("level", "a level from 1 to 19", value);
+                level_given = true;
+                break;
+            case ':':
+                return usage_error(std::string("--") + option_name(optopt) + " needs a value");
+            default:
+                return usage_error(std::string("unknown option ") + argv[optind - 1]);
+        }
+    }
+    if (optind >= argc) return usage_error("no directory given");
+    if (optind + 1 < argc)
+        return usage_error(std::string("more than one directory: ") + argv[optind + 1]);
+    args->dir = argv[optind];
+    return -1;
+}
+
+// "12.3 GiB"
+std::string size_text(double bytes) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (bytes >= 1024.0 && unit < 4) {
+        bytes /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    return text;
+}
+
+// "a.csv, a.json": the files of a recording that are there.
+std::string file_list(const recording& rec) {
+    std::string names;
+    auto add = [&names](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
+    if (rec.data == data_state::finished) add(rec.stem + data_file_name_suffix);
+    if (rec.compressed) add(rec.stem + data_file_name_suffix + compressed_suffix);
+    if (rec.sidecar) add(rec.stem + sidecar_suffix);
+    return names;
+}
+
+struct run_counts {
+    int compressed;
+    int deleted;
+    int failed;
+    int being_recorded;
+    double original_bytes;
+    double compressed_bytes;
+};
+
+bool free_space(int dir_fd, double* free_bytes, double* total_bytes) {
+    struct statvfs fs {};
+    if (fstatvfs(dir_fd, &fs) != 0) return false;
+    *free_bytes = static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+    *total_bytes = static_cast<double>(fs.f_blocks) * static_cast<double>(fs.f_frsize);
+    return true;
+}
+
+// Returns false when stopped by a signal.
+bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* recordings,
+                  run_counts* counts) {
+    std::size_t waiting = 0;
+    bool no_room = false;
+    for (const recording& rec : *recordings) {
+        if (rec.data == data_state::being_recorded) ++counts->being_recorded;
+        if (rec.data != data_state::finished) continue;
+        if (no_room) {
+            ++waiting;
+            continue;
+        }
+        const std::string name = rec.stem + data_file_name_suffix;
+        compress_result result{};
+        int error = compress_recording(dir_fd, rec.stem, args.level, &stop_requested, &result);
+        if (error == EINTR && stop_requested) {
+            std::fprintf(stderr, "acc_archive: stopped; %s is left as it was\n", name.c_str());
+            return false;
+        }
+        if (error != 0) {
+            std::fprintf(stderr, "acc_archive: cannot compress %s (%s: %s); the original is kept\n",
+                         name.c_str(), result.failed_step, std::strerror(error));
+            ++counts->failed;
+            no_room = error == ENOSPC || error == EDQUOT;
+            continue;
+        }
+        const double ratio = result.compressed_bytes > 0
+                                 ? static_cast<double>(result.original_bytes) /
+                                       static_cast<double>(result.compressed_bytes)
+                                 : 0.0;
+        std::printf("compressed %s -> %s%s (ratio %.1fx)\n", name.c_str(), name.c_str(),
+                    compressed_suffix, ratio);
+        ++counts->compressed;
+        counts->original_bytes += static_cast<double>(result.original_bytes);
+        counts->compressed_bytes += static_cast<double>(result.compressed_bytes);
+    }
+    if (waiting > 0)
+        std::fprintf(stderr,
+                     "acc_archive: no room left to compress; %zu more wait for the next run\n",
+                     waiting);
+    return true;
+}
+
+void delete_one(int dir_fd, const recording& rec, const char* reason, run_counts* counts) {
+    const std::string names = file_list(rec);
+    int error = delete_recording(dir_fd, rec);
+    if (error != 0) {
+        std::fprintf(stderr, "acc_archive: cannot delete %s: %s\n", names.c_str(),
+                     std::strerror(error));
+        ++counts->failed;
+        return;
+    }
+    std::printf("deleted %s (%s)\n", names.c_str(), reason);
+    ++counts->deleted;
+}
+
+// Returns the exit status so far: done, stopped, or still full.
+int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordings,
+              run_counts* counts) {
+    std::vector<bool> gone(recordings->size(), false);
+    if (args.keep_days > 0) {
+        char reason[64];
+        std::snprintf(reason, sizeof reason, "older than %d day%s", args.keep_days,
+                      args.keep_days == 1 ? "" : "s");
+        const double oldest_end =
+            static_cast<double>(std::time(nullptr)) - args.keep_days * seconds_per_day;
+        for (std::size_t i = 0; i < recordings->size(); ++i) {
+            if (stop_requested) return exit_stopped;
+            const recording& rec = (*recordings)[i];
+            if (static_cast<double>(rec.end_s) >= oldest_end || !is_deletable(dir_fd, rec))
+                continue;
+            const int failed_before = counts->failed;
+            delete_one(dir_fd, rec, reason, counts);
+            gone[i] = counts->failed == failed_before;
+        }
+    }
+    if (!args.keep_free_text) return exit_done;
+    double free_bytes = 0.0, total_bytes = 0.0;
+    if (!free_space(dir_fd, &free_bytes, &total_bytes)) {
+        std::fprintf(stderr, "acc_archive: cannot tell the free space of %s: %s\n", args.dir,
+                     std::strerror(errno));
+        ++counts->failed;
+        return exit_done;
+    }
+    const double wanted = args.keep_free_percent > 0.0
+                              ? total_bytes * args.keep_free_percent / 100.0
+                              : args.keep_free_bytes;
+    const std::string reason = std::string("free space below ") + args.keep_free_text;
+    // Space a deleted file still holds (someone has it open, or the
+    // filesystem frees it later) is counted as freed, so that it does not
+    // cost another recording.
+    const double free_at_start = free_bytes;
+    double freed = 0.0;
+    for (std::size_t i = 0; i < recordings->size() && free_bytes < wanted; ++i) {
+        if (stop_requested) return exit_stopped;
+        const recording& rec = (*recordings)[i];
+        if (gone[i] || !is_deletable(dir_fd, rec)) continue;
+        const int failed_before = counts->failed;
+        delete_one(dir_fd, rec, reason.c_str(), counts);
+        if (counts->failed != failed_before) continue;
+        freed += static_cast<double>(rec.bytes_on_disk);
+        double measured = 0.0;
+        if (!free_space(dir_fd, &measured, &total_bytes)) measured = 0.0;
+        free_bytes = std::max(measured, free_at_start + freed);
+    }
+    if (free_bytes >= wanted) return exit_done;
+    std::fprintf(stderr,
+                 "acc_archive: free space %s is still below %s: nothing left that may be deleted\n",
+                 size_text(free_bytes).c_str(), args.keep_free_text);
+    return exit_still_full;
+}
+
+// Everything once the directory is open and locked.
+int archive_directory(int dir_fd, const arguments& args, run_counts* counts) {
+    std::vector<recording> recordings;
+    std::vector<std::string> temporaries;
+    int error = scan_directory(dir_fd, &recordings, &temporaries);
+    if (error != 0) {
+        std::fprintf(stderr, "acc_archive: cannot list %s: %s\n", args.dir, std::strerror(error));
+        return exit_directory;
+    }
+    // Left by a run that was cut short: its original is still there.
+    for (const std::string& name : temporaries) {
+        error = remove_temporary(dir_fd, name);
+        if (error == 0) {
+            std::printf("removed stale temporary %s\n", name.c_str());
+        } else {
+            std::fprintf(stderr, "acc_archive: cannot remove %s: %s\n", name.c_str(),
+                         std::strerror(error));
+            ++counts->failed;
+        }
+    }
+    if (!temporaries.empty()) sync_directory_fd(dir_fd);
+
+    if (!compress_all(dir_fd, args, &recordings, counts)) return exit_stopped;
+    if (!args.keep_free_text && args.keep_days == 0) return exit_done;
+    // Sizes and names as they are after compressing.
+    error = scan_directory(dir_fd, &recordings, &temporaries);
+    if (error != 0) {
+        std::fprintf(stderr, "acc_archive: cannot list %s: %s\n", args.dir, std::strerror(error));
+        return exit_directory;
+    }
+    return keep_room(dir_fd, args, &recordings, counts);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    arguments args{};
+    int status = parse_arguments(argc, argv, &args);
+    if (status >= 0) return status;
+    // Each line reaches the journal as it happens.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a wait for the directory's lock ends at the signal.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+
+    int dir_fd = open(args.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) {
+        std::fprintf(stderr, "acc_archive: cannot open %s: %s\n", args.dir, std::strerror(errno));
+        return exit_directory;
+    }
+    // One run at a time per directory; a second waits for the first.
+    int locked = flock(dir_fd, LOCK_EX | LOCK_NB);
+    if (locked != 0 && errno == EWOULDBLOCK) {
+        std::fprintf(stderr, "acc_archive: another run is archiving %s; waiting for it\n",
+                     args.dir);
+        do {
+            locked = flock(dir_fd, LOCK_EX);
+        } while (locked != 0 && errno == EINTR && !stop_requested);
+    }
+    if (locked != 0) {
+        status = stop_requested ? exit_stopped : exit_directory;
+        if (!stop_requested)
+            std::fprintf(stderr, "acc_archive: cannot lock %s: %s\n", args.dir,
+                         std::strerror(errno));
+        close(dir_fd);
+        return status;
+    }
+
+    run_counts counts{};
+    status = archive_directory(dir_fd, args, &counts);
+    if (status != exit_directory) {
+        double free_bytes = 0.0, total_bytes = 0.0;
+        std::string room = free_space(dir_fd, &free_bytes, &total_bytes)
+                               ? size_text(free_bytes) + " free"
+                               : std::string("free space unknown");
+        std::printf(
+            "Summary: %d compressed (%s -> %s), %d deleted, %d failed, %d being recorded; %s\n",
+            counts.compressed, size_text(counts.original_bytes).c_str(),
+            size_text(counts.compressed_bytes).c_str(), counts.deleted, counts.failed,
+            counts.being_recorded, room.c_str());
+    }
+    close(dir_fd);  // releases the lock
+    if (status == exit_done && counts.failed > 0) return exit_file_failed;
+    if (status == exit_still_full && counts.failed > 0) return exit_file_failed;
+    return status;
+}

@@ -1,0 +1,268 @@
+#include "compress_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+namespace {
+
+// Everything one compression holds, each with its "not acquired" value.
+struct compression {
+    int in_fd = -1;           // the original, with a shared lock
+    int temp_fd = -1;         // the temporary, then the final file
+    bool temp_named = false;  // the temporary's name exists and is ours to remove
+    ZSTD_CCtx* packer = nullptr;
+    ZSTD_DCtx* unpacker = nullptr;
+    char* in_buffer = nullptr;
+    char* out_buffer = nullptr;
+    char* check_buffer = nullptr;
+};
+
+// In reverse order of acquisition; the temporary's name goes first, so that
+// nothing partial is left behind.
+void release(compression* c, int dir_fd, const std::string& temp_name) {
+    if (c->temp_named) unlinkat(dir_fd, temp_name.c_str(), 0);
+    std::free(c->check_buffer);
+    std::free(c->out_buffer);
+    std::free(c->in_buffer);
+    ZSTD_freeDCtx(c->unpacker);
+    ZSTD_freeCCtx(c->packer);
+    if (c->temp_fd >= 0) close(c->temp_fd);
+    if (c->in_fd >= 0) {
+        // What was read for this file is of no further use in memory.
+        posix_fadvise(c->in_fd, 0, 0, POSIX_FADV_DONTNEED);
+        close(c->in_fd);
+    }
+}
+
+// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
+// Returns the count, or -1 with errno set.
+ssize_t read_at(int fd, char* buffer, std::size_t size, off_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return errno;
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+int fail(compress_result* result, const char* step, int error) {
+    result->failed_step = step;
+    return error != 0 ? error : EIO;
+}
+
+// The original through the compressor into the temporary.
+int compress_stream(compression* c, int level, std::uint64_t size,
+                    const volatile std::sig_atomic_t* stop, compress_result* result) {
+    const std::size_t in_size = ZSTD_CStreamInSize();
+    const std::size_t out_size = ZSTD_CStreamOutSize();
+    if (ZSTD_isError(ZSTD_CCtx_setParameter(c->packer, ZSTD_c_compressionLevel, level)) ||
+        ZSTD_isError(ZSTD_CCtx_setParameter(c->packer, ZSTD_c_checksumFlag, 1)) ||
+        ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(c->packer, size)))
+        return fail(result, "compress", EINVAL);
+    std::uint64_t read_total = 0;
+    for (bool last = false; !last;) {
+        if (*stop) return fail(result, "compress", EINTR);
+        ssize_t got = read_at(c->in_fd, c->in_buffer, in_size, static_cast<off_t>(read_total));
+        if (got < 0) return fail(result, "read", errno);
+        read_total += static_cast<std::uint64_t>(got);
+        last = static_cast<std::size_t>(got) < in_size;
+        ZSTD_inBuffer in{c->in_buffer, static_cast<std::size_t>(got), 0};
+        const ZSTD_EndDirective mode = last ? ZSTD_e_end : ZSTD_e_continue;
+        for (bool drained = false; !drained;) {
+            ZSTD_outBuffer out{c->out_buffer, out_size, 0};
+            const std::size_t left = ZSTD_compressStream2(c->packer, &out, &in, mode);
+            // A file that grew or shrank while read breaks the pledged size.
+            if (ZSTD_isError(left)) return fail(result, "compress", EIO);
+            int error = write_all(c->temp_fd, c->out_buffer, out.pos);
+            if (error != 0) return fail(result, "write", error);
+            result->compressed_bytes += out.pos;
+            drained = last ? left == 0 : in.pos == in.size;
+        }
+    }
+    result->original_bytes = read_total;
+    return 0;
+}
+
+// The temporary, as read back from storage, decompressed and compared with
+// the original.
+int verify_stream(compression* c, const volatile std::sig_atomic_t* stop, compress_result* result) {
+    const std::size_t in_size = ZSTD_DStreamInSize();
+    const std::size_t out_size = ZSTD_DStreamOutSize();
+    std::uint64_t packed_offset = 0;
+    std::uint64_t plain_offset = 0;
+    std::size_t frame_left = 1;
+    while (packed_offset < result->compressed_bytes) {
+        if (*stop) return fail(result, "verify", EINTR);
+        ssize_t got = read_at(c->temp_fd, c->in_buffer, in_size, static_cast<off_t>(packed_offset));
+        if (got < 0) return fail(result, "verify", errno);
+        if (got == 0) return fail(result, "verify", EBADMSG);
+        packed_offset += static_cast<std::uint64_t>(got);
+        ZSTD_inBuffer in{c->in_buffer, static_cast<std::size_t>(got), 0};
+        for (;;) {
+            // One frame, and nothing after it.
+            if (frame_left == 0) {
+                if (in.pos < in.size) return fail(result, "verify", EBADMSG);
+                break;
+            }
+            ZSTD_outBuffer out{c->out_buffer, out_size, 0};
+            frame_left = ZSTD_decompressStream(c->unpacker, &out, &in);
+            if (ZSTD_isError(frame_left)) return fail(result, "verify", EBADMSG);
+            ssize_t plain =
+                read_at(c->in_fd, c->check_buffer, out.pos, static_cast<off_t>(plain_offset));
+            if (plain < 0) return fail(result, "verify", errno);
+            if (static_cast<std::size_t>(plain) != out.pos ||
+                std::memcmp(c->out_buffer, c->check_buffer, out.pos) != 0)
+                return fail(result, "verify", EBADMSG);
+            plain_offset += out.pos;
+            // All input taken and nothing more held back: the next chunk.
+            if (in.pos == in.size && out.pos < out.size) break;
+        }
+    }
+    if (frame_left != 0 || plain_offset != result->original_bytes ||
+        packed_offset != result->compressed_bytes)
+        return fail(result, "verify", EBADMSG);
+    return 0;
+}
+
+int compress_steps(compression* c, int dir_fd, const std::string& stem, int level,
+                   const volatile std::sig_atomic_t* stop, compress_result* result) {
+    const std::string name = stem + data_file_name_suffix;
+    const std::string final_name = name + compressed_suffix;
+    const std::string temp_name = temporary_prefix + name + temporary_suffix;
+    data_state state = data_state::absent;
+    int error = open_data_file(dir_fd, name.c_str(), &state, &c->in_fd);
+    if (error != 0) return fail(result, "open", error);
+    if (state != data_state::finished) return fail(result, "open", EBUSY);
+    struct stat original {};
+    if (fstat(c->in_fd, &original) != 0) return fail(result, "open", errno);
+    posix_fadvise(c->in_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    c->temp_fd =
+        openat(dir_fd, temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (c->temp_fd < 0) return fail(result, "write", errno);
+    c->temp_named = true;
+    // The same access as the original, whoever runs this.
+    if ((original.st_uid != geteuid() || original.st_gid != getegid()) &&
+        fchown(c->temp_fd, original.st_uid, original.st_gid) != 0)
+        return fail(result, "write", errno);
+    if (fchmod(c->temp_fd, original.st_mode & 07777) != 0) return fail(result, "write", errno);
+
+    c->packer = ZSTD_createCCtx();
+    c->unpacker = ZSTD_createDCtx();
+    const std::size_t largest = std::max(ZSTD_CStreamInSize(), ZSTD_DStreamInSize());
+    c->in_buffer = static_cast<char*>(std::malloc(largest));
+    c->out_buffer =
+        static_cast<char*>(std::malloc(std::max(ZSTD_CStreamOutSize(), ZSTD_DStreamOutSize())));
+    c->check_buffer = static_cast<char*>(std::malloc(ZSTD_DStreamOutSize()));
+    if (!c->packer || !c->unpacker || !c->in_buffer || !c->out_buffer || !c->check_buffer)
+        return fail(result, "compress", ENOMEM);
+
+    error = compress_stream(c, level, static_cast<std::uint64_t>(original.st_size), stop, result);
+    if (error != 0) return error;
+    // The compressed file ends when the recording did, for --keep-days.
+    const timespec times[2] = {original.st_atim, original.st_mtim};
+    if (futimens(c->temp_fd, times) != 0) return fail(result, "write", errno);
+    if (fsync(c->temp_fd) != 0) return fail(result, "sync", errno);
+    // Read back from storage, not from the page cache.
+    posix_fadvise(c->temp_fd, 0, 0, POSIX_FADV_DONTNEED);
+    error = verify_stream(c, stop, result);
+    if (error != 0) return error;
+    if (*stop) return fail(result, "rename", EINTR);
+
+    if (renameat(dir_fd, temp_name.c_str(), dir_fd, final_name.c_str()) != 0)
+        return fail(result, "rename", errno);
+    c->temp_named = false;
+    error = sync_directory_fd(dir_fd);
+    if (error != 0) return fail(result, "sync", error);
+    if (unlinkat(dir_fd, name.c_str(), 0) != 0) return fail(result, "remove the original", errno);
+    error = sync_directory_fd(dir_fd);
+    if (error != 0) return fail(result, "sync", error);
+    return 0;
+}
+
+}  // namespace
+
+int open_data_file(int dir_fd, const char* name, data_state* state, int* fd) {
+    *fd = -1;
+    *state = data_state::not_recording;
+    struct stat status {};
+    if (fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    // Not yet holding its header, a file is no recording, or one that a
+    // recorder has only just created: it is not even locked for a look.
+    if (!S_ISREG(status.st_mode) || status.st_size < static_cast<off_t>(data_file_header_size))
+        return 0;
+    int opened = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (opened < 0) return errno;
+    if (flock(opened, LOCK_SH | LOCK_NB) != 0) {
+        int error = errno;
+        close(opened);
+        if (error != EWOULDBLOCK) return error;
+        *state = data_state::being_recorded;
+        return 0;
+    }
+    char header[data_file_header_size];
+    if (fstat(opened, &status) != 0 || !S_ISREG(status.st_mode) ||
+        read_at(opened, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, data_file_header, sizeof header) != 0) {
+        close(opened);
+        return 0;
+    }
+    *state = data_state::finished;
+    *fd = opened;
+    return 0;
+}
+
+bool compressed_starts_with_header(int fd) {
+    // The header comes out of the first block, which may take up to about
+    // 128 KiB of input to complete.
+    constexpr std::size_t chunk = std::size_t{16} * 1024;
+    constexpr off_t most = off_t{256} * 1024;
+    char packed[chunk];
+    char plain[data_file_header_size];
+    ZSTD_DCtx* unpacker = ZSTD_createDCtx();
+    ZSTD_outBuffer out{plain, sizeof plain, 0};
+    for (off_t offset = 0; unpacker && out.pos < out.size && offset < most;) {
+        ssize_t got = read_at(fd, packed, sizeof packed, offset);
+        if (got <= 0) break;
+        offset += got;
+        ZSTD_inBuffer in{packed, static_cast<std::size_t>(got), 0};
+        while (in.pos < in.size && out.pos < out.size) {
+            if (ZSTD_isError(ZSTD_decompressStream(unpacker, &out, &in))) {
+                offset = most;  // not a compressed stream
+                break;
+            }
+        }
+    }
+    ZSTD_freeDCtx(unpacker);
+    return out.pos == out.size && std::memcmp(plain, data_file_header, sizeof plain) == 0;
+}
+
+int compress_recording(int dir_fd, const std::string& stem, int level,
+                       const volatile std::sig_atomic_t* stop, compress_result* result) {
+    *result = compress_result{0, 0, nullptr};
+    compression c;
+    int error = compress_steps(&c, dir_fd, stem, level, stop, result);
+    release(&c, dir_fd, temporary_prefix + stem + data_file_name_suffix + temporary_suffix);
+    return error;
+}

@@ -1,0 +1,51 @@
+// Compressing one finished recording so that a power cut at any moment
+// leaves either the original or a verified, complete compressed file.
+//
+// The compressed data goes to a hidden temporary name in the same directory,
+// is forced to storage and read back from it, decompressed and compared with
+// the original byte for byte; only then is it renamed to its final name, the
+// directory forced to storage, the original removed and the directory forced
+// again. Memory stays bounded: two stream buffers and the library's
+// contexts, whatever the file's size. Nothing here prints or exits.
+#ifndef ACC_COMPRESS_FILE_H
+#define ACC_COMPRESS_FILE_H
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+#include "recording_files.h"
+
+// The level the archiver compresses at unless told otherwise: the best
+// ratio that stays within about a minute of CPU per hour of recording (see
+// bench/archive_bench.cpp).
+constexpr int default_level = 9;
+constexpr int lowest_level = 1;
+constexpr int highest_level = 19;
+
+struct compress_result {
+    std::uint64_t original_bytes;
+    std::uint64_t compressed_bytes;
+    // On failure, the step that failed, for the message: "open", "read",
+    // "compress", "write", "sync", "verify", "rename", "remove the original".
+    const char* failed_step;
+};
+
+// Opens `name` and tells what it is. A finished data file is left open in
+// *fd with a shared lock held, which keeps any recorder off it; otherwise
+// *fd is -1. Returns 0 or an errno value (the file could not be opened).
+int open_data_file(int dir_fd, const char* name, data_state* state, int* fd);
+
+// True when the file at `fd` is a compressed stream that begins with the
+// data file's header.
+bool compressed_starts_with_header(int fd);
+
+// Compresses `<stem>.csv` into `<stem>.csv.zst` at `level` as above; the
+// compressed file gets the original's mode, owner and times. Gives up with
+// EINTR as soon as *stop is set. Returns 0 or an errno value (EBADMSG: the
+// compressed file did not decompress to the original); on failure before
+// the rename, the temporary is removed and the original stays as it was.
+int compress_recording(int dir_fd, const std::string& stem, int level,
+                       const volatile std::sig_atomic_t* stop, compress_result* result);
+
+#endif

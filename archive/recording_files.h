@@ -1,0 +1,80 @@
+// The files of a data directory as the archiver sees them: recordings by
+// the recorder's name pattern and header, grouped with their compressed form
+// and provenance file; everything else is left alone.
+//
+// Every access is relative to the directory's descriptor, by a name without
+// a slash, and never follows a symbolic link. Nothing here prints or exits:
+// functions return 0 or an errno value.
+#ifndef ACC_RECORDING_FILES_H
+#define ACC_RECORDING_FILES_H
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "data_format.h"
+
+constexpr char compressed_suffix[] = ".zst";     // after ".csv"
+constexpr char sidecar_suffix[] = ".json";       // in place of ".csv"
+constexpr char temporary_prefix[] = ".";         // hidden while it is written
+constexpr char temporary_suffix[] = ".zst.tmp";  // after ".csv"
+
+enum class file_kind { data, compressed, sidecar, temporary };
+
+// What a directory entry's name says. The stem is "ai0_accel_YYYYMMDD_HHMMSS"
+// with "_N" when the recorder numbered it.
+struct parsed_name {
+    file_kind kind;
+    std::string stem;
+    std::time_t name_time;  // the local time in the name
+};
+
+// False for every name that is not one of the four kinds of a recording's
+// file.
+bool parse_file_name(const char* name, parsed_name* parsed);
+
+// Where a data file stands.
+enum class data_state {
+    absent,
+    not_recording,   // not a regular file, or not the recorder's header
+    being_recorded,  // a recorder holds its lock
+    finished,
+};
+
+// A recording: its data file and/or compressed file, and its provenance.
+struct recording {
+    std::string stem;
+    data_state data;    // the .csv
+    bool compressed;    // a .csv.zst, a regular file
+    bool sidecar;       // a .json, a regular file
+    double start_s;     // the provenance's start_utc, else the name's time
+    std::time_t end_s;  // the latest modification time of the data files
+    std::uint64_t bytes_on_disk;
+};
+
+// Scans the directory at `dir_fd`. `recordings` gets one entry per stem,
+// sorted by start time (then name); `temporaries` the names of the
+// archiver's temporary files.
+int scan_directory(int dir_fd, std::vector<recording>* recordings,
+                   std::vector<std::string>* temporaries);
+
+// True when every file of the recording is the recorder's (a compressed
+// file is read far enough to see the header) and none is being recorded:
+// only then may it be deleted.
+bool is_deletable(int dir_fd, const recording& rec);
+
+// Deletes the recording's data file, compressed file and then provenance
+// file, and forces the directory to storage. On failure the rest is kept.
+int delete_recording(int dir_fd, const recording& rec);
+
+// Removes one of the archiver's temporary files.
+int remove_temporary(int dir_fd, const std::string& name);
+
+// Forces a directory's entries to storage.
+int sync_directory_fd(int dir_fd);
+
+// Parses "YYYY-MM-DDTHH:MM:SS[.ffffff]Z" into seconds since the epoch.
+bool parse_utc_instant(const char* text, double* seconds);
+
+#endif

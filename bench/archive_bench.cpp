@@ -1,0 +1,163 @@
+// acc_archive's compression of one finished recording, the whole way it
+// runs on a board (stream to a temporary, force to storage, read back and
+// verify, rename, remove the original): the ratio, and the CPU it takes per
+// hour of recording, at three levels on two signals of one minute each.
+//   sim     the simulator's voltages, continuous doubles: the pessimistic case
+//   device  a real device's shape: 16-bit codes over +-10 V, tones and 10 mV
+//           of Gaussian noise
+// The default level is the highest whose CPU per hour stays within about a
+// minute on both.
+#include <benchmark/benchmark.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+#include "compress_file.h"
+#include "data_file.h"
+#include "sim_signal.h"
+
+namespace {
+
+constexpr double rate_hz = 10000.0;
+constexpr std::uint32_t block_rows = 1000;
+constexpr double recording_s = 60.0;
+constexpr double sensitivity = 0.5;
+constexpr char stem[] = "ai0_accel_20250314_090000";
+
+std::uint64_t splitmix64(std::uint64_t x) {
+    x += 0x9e3779b97f4a7c15u;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
+    return x ^ (x >> 31);
+}
+
+double unit_random(std::uint64_t n) {
+    return static_cast<double>(splitmix64(n) >> 11) / 9007199254740992.0;
+}
+
+double device_volts(std::uint64_t n) {
+    constexpr double two_pi = 6.283185307179586;
+    const double t = static_cast<double>(n) / rate_hz;
+    // Box-Muller from two independent uniforms.
+    const double u1 = 1.0 - unit_random(2 * n);
+    const double u2 = unit_random(2 * n + 1);
+    const double noise = 0.010 * std::sqrt(-2.0 * std::log(u1)) * std::cos(two_pi * u2);
+    const double v = 0.5 + 0.25 * std::sin(two_pi * 50.0 * t) +
+                     0.05 * std::sin(two_pi * 120.0 * t + 1.0) +
+                     0.02 * std::sin(two_pi * 1230.0 * t) + noise;
+    const double code = std::fmin(65535.0, std::fmax(0.0, std::round((v + 10.0) / 20.0 * 65536.0)));
+    return code * 20.0 / 65536.0 - 10.0;
+}
+
+// The rows as the recorder writes them: blocks of 1000, each starting at
+// the time its read returned (a little after the block's last sample).
+std::string make_recording(bool device) {
+    std::string text(data_file_header, data_file_header_size);
+    char row[max_row_size];
+    const auto rows = static_cast<std::uint64_t>(recording_s * rate_hz);
+    for (std::uint64_t n = 0; n < rows; ++n) {
+        const std::uint64_t block = n / block_rows;
+        const double block_start =
+            static_cast<double>(block + 1) * 0.1 + 0.0002 + 0.0004 * unit_random(~block);
+        const double t = block_start + static_cast<double>(n % block_rows) / rate_hz;
+        const double v = device ? device_volts(n) : sim_sample_volts(n, rate_hz);
+        text.append(row, format_row(row, t, v, sensitivity));
+    }
+    return text;
+}
+
+const std::string& recording_text(bool device) {
+    static const std::string sim = make_recording(false);
+    static const std::string dev = make_recording(true);
+    return device ? dev : sim;
+}
+
+double process_cpu_s() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+bool write_whole(int dir_fd, const std::string& name, const std::string& text) {
+    int fd = openat(dir_fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t put = write(fd, text.data() + done, text.size() - done);
+        if (put <= 0) break;
+        done += static_cast<std::size_t>(put);
+    }
+    const bool complete = done == text.size() && fsync(fd) == 0;
+    return close(fd) == 0 && complete;
+}
+
+void archive_compress(benchmark::State& state) {
+    const int level = static_cast<int>(state.range(0));
+    const bool device = state.range(1) != 0;
+    const std::string& text = recording_text(device);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/archive_bench_XXXXXX";
+    if (!mkdtemp(&dir[0])) {
+        state.SkipWithError("cannot make a directory");
+        return;
+    }
+    int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string name = std::string(stem) + data_file_name_suffix;
+    const std::string packed = name + compressed_suffix;
+    const volatile std::sig_atomic_t never = 0;
+    double cpu_s = 0.0;
+    double ratio = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!write_whole(dir_fd, name, text)) {
+            state.SkipWithError("cannot write the recording");
+            break;
+        }
+        state.ResumeTiming();
+        const double before = process_cpu_s();
+        compress_result result{};
+        const int error = compress_recording(dir_fd, stem, level, &never, &result);
+        cpu_s += process_cpu_s() - before;
+        if (error != 0) {
+            state.SkipWithError(result.failed_step);
+            break;
+        }
+        ratio = static_cast<double>(result.original_bytes) /
+                static_cast<double>(result.compressed_bytes);
+        state.PauseTiming();
+        unlinkat(dir_fd, packed.c_str(), 0);
+        state.ResumeTiming();
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["ratio"] = ratio;
+    state.counters["cpu_s_per_hour"] = runs > 0 ? cpu_s / runs * 3600.0 / recording_s : 0.0;
+    state.counters["MB_per_hour"] = static_cast<double>(text.size()) * 3600.0 / recording_s / 1e6;
+    unlinkat(dir_fd, name.c_str(), 0);
+    close(dir_fd);
+    rmdir(dir.c_str());
+}
+
+// Levels 3 (the library's default), the archiver's, and 19 (the highest
+// without extra memory); on the simulator's signal (0) and a device's (1).
+void archive_levels(benchmark::internal::Benchmark* bench) {
+    for (int device : {0, 1})
+        for (int level : {3, default_level, 19}) bench->Args({level, device});
+}
+
+BENCHMARK(archive_compress)
+    ->ArgNames({"level", "device"})
+    ->Apply(archive_levels)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

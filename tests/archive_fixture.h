@@ -1,0 +1,59 @@
+// What the archiver's tests share: recordings written as the recorder
+// writes them, the real acc_archive run on a directory, and compressed
+// files read back with the library.
+#ifndef ACC_TESTS_ARCHIVE_FIXTURE_H
+#define ACC_TESTS_ARCHIVE_FIXTURE_H
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+#include <zstd.h>
+
+#include "data_file.h"
+#include "program_runner.h"
+
+// The header and `rows` rows of a noisy 50 Hz signal in blocks of 1000.
+inline std::string recording_text(std::size_t rows, std::uint32_t seed) {
+    std::string text(data_file_header, data_file_header_size);
+    char row[max_row_size];
+    for (std::size_t n = 0; n < rows; ++n) {
+        seed = seed * 1664525u + 1013904223u;
+        const double noise = static_cast<double>(seed >> 8) / 16777216.0 - 0.5;
+        const double v = 0.5 + 0.25 * std::sin(0.0314159 * static_cast<double>(n)) + 0.004 * noise;
+        const std::size_t block = n / 1000;
+        const double t =
+            0.1 * static_cast<double>(block + 1) + 1e-4 * static_cast<double>(n % 1000);
+        text.append(row, format_row(row, t, v, 0.5));
+    }
+    return text;
+}
+
+// The whole content a compressed file decompresses to; "<corrupt>" when it
+// is not one complete frame.
+inline std::string decompressed(const std::string& packed) {
+    ZSTD_DCtx* unpacker = ZSTD_createDCtx();
+    std::string plain;
+    std::vector<char> out(ZSTD_DStreamOutSize());
+    ZSTD_inBuffer in{packed.data(), packed.size(), 0};
+    std::size_t left = 1;
+    for (;;) {
+        ZSTD_outBuffer chunk{out.data(), out.size(), 0};
+        left = ZSTD_decompressStream(unpacker, &chunk, &in);
+        if (ZSTD_isError(left)) break;
+        plain.append(out.data(), chunk.pos);
+        if (left == 0 || (in.pos == in.size && chunk.pos < chunk.size)) break;
+    }
+    ZSTD_freeDCtx(unpacker);
+    return !ZSTD_isError(left) && left == 0 && in.pos == in.size ? plain : std::string("<corrupt>");
+}
+
+inline program_options archiver(std::vector<std::string> args, std::vector<std::string> env = {}) {
+    program_options options;
+    options.path = ARCHIVE_PATH;
+    options.args = std::move(args);
+    options.env = std::move(env);
+    return options;
+}
+
+#endif

@@ -1,0 +1,148 @@
+// acc_archive end to end on a data directory as a board has it: finished
+// hourly files, the one being recorded, files that are not recordings, and
+// what an interrupted run left behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <poll.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "archive_fixture.h"
+
+namespace {
+
+class ArchiveTest : public ::testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override {
+        dir = make_temp_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override { remove_tree(dir); }
+    std::string at(const std::string& name) const { return dir + "/" + name; }
+};
+
+TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
+    const std::vector<std::string> finished = {"ai0_accel_20250314_090000",
+                                               "ai0_accel_20250314_100000_2"};
+    std::vector<std::string> contents;
+    for (const std::string& stem : finished) {
+        const auto i = static_cast<std::uint32_t>(contents.size());
+        contents.push_back(recording_text(30000 + i * 7000, 7 + i));
+        write_file(at(stem + ".csv"), contents.back());
+        write_file(at(stem + ".json"), "{\"start_utc\": \"2025-03-14T08:00:00.000000Z\"}\n");
+        ASSERT_EQ(chmod(at(stem + ".csv").c_str(), 0640), 0);
+    }
+    const timespec ended[2] = {{1741950000, 0}, {1741950000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, at(finished[0] + ".csv").c_str(), ended, 0), 0);
+    // Left alone: the file being recorded, a compressed file, a foreign file,
+    // files with a recording's name but not its header or no such date, a link out of DIR.
+    const std::string live = "ai0_accel_20250314_110000.csv";
+    const std::string live_text = recording_text(1500, 3);
+    write_file(at(live), live_text);
+    const std::map<std::string, std::string> others = {
+        {"ai0_accel_20250314_080000.csv.zst", "not touched"},
+        {"notes.csv", std::string(data_file_header) + "my own notes\n"},
+        {"ai0_accel_20250314_070000.csv", "Time,Volt\n0.1,0.5\n"},
+        {"ai0_accel_20250314_060000_1.csv", recording_text(10, 1)},
+        {"ai0_accel_20250332_060000.csv", recording_text(10, 1)},
+    };
+    for (const auto& [name, text] : others) write_file(at(name), text);
+    const std::string outside = make_temp_dir();
+    write_file(outside + "/elsewhere.csv", contents[0]);
+    ASSERT_EQ(
+        symlink((outside + "/elsewhere.csv").c_str(), at("ai0_accel_20250314_050000.csv").c_str()),
+        0);
+    write_file(at(".ai0_accel_20250314_090000.csv.zst.tmp"), "partial");
+
+    const int held = open(at(live).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    // A second run waits for the one holding the directory.
+    const int other_run = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(flock(other_run, LOCK_EX), 0);
+    child_process child = start_program(archiver({dir}));
+    std::string waiting;
+    for (int i = 0; i < 500 && waiting.find("waiting") == std::string::npos; ++i) {
+        pollfd ready{child.err_fd, POLLIN, 0};
+        char text[256];
+        const ssize_t got = poll(&ready, 1, 10) == 1 ? read(child.err_fd, text, sizeof text) : 0;
+        if (got > 0) waiting.append(text, static_cast<std::size_t>(got));
+    }
+    EXPECT_NE(waiting.find("another run is archiving " + dir + "; waiting for it"),
+              std::string::npos);
+    EXPECT_EQ(list_dir(dir).size(), 12u) << "nothing done while waiting";
+    close(other_run);
+    program_result run = finish_program(child);
+    close(held);
+
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out.find("removed stale temporary .ai0_accel_20250314_090000.csv.zst.tmp\n"), 0u)
+        << run.out;
+    auto compressed_line = [](const std::string& name) {
+        return "compressed " + name + " -> " + name + ".zst (ratio ";
+    };
+    for (std::size_t i = 0; i < finished.size(); ++i) {
+        const std::string name = finished[i] + ".csv";
+        EXPECT_NE(run.out.find(compressed_line(name)), std::string::npos) << run.out;
+        EXPECT_EQ(access(at(name).c_str(), F_OK), -1) << name << " is still there";
+        EXPECT_EQ(decompressed(read_file(at(name + ".zst"))), contents[i]) << name;
+        struct stat packed {};
+        ASSERT_EQ(stat(at(name + ".zst").c_str(), &packed), 0);
+        EXPECT_EQ(packed.st_mode & 07777, 0640u) << name;
+        EXPECT_EQ(read_file(at(finished[i] + ".json")).find("start_utc"), 2u);
+        if (i == 0) {
+            EXPECT_EQ(packed.st_mtime, ended[1].tv_sec) << "the recording's end kept";
+        }
+    }
+    EXPECT_EQ(read_file(at(live)), live_text);
+    for (const auto& [name, text] : others) EXPECT_EQ(read_file(at(name)), text) << name;
+    struct stat link {};
+    EXPECT_EQ(lstat(at("ai0_accel_20250314_050000.csv").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(read_file(outside + "/elsewhere.csv"), contents[0]);
+    remove_tree(outside);
+    EXPECT_EQ(list_dir(dir).size(), 11u);
+    EXPECT_NE(run.out.find("\nSummary: 2 compressed ("), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(", 0 deleted, 0 failed, 1 being recorded; "), std::string::npos)
+        << run.out;
+}
+
+struct usage_case {
+    std::vector<std::string> args;
+    const char* message;
+};
+
+TEST_F(ArchiveTest, UsageErrorsNameTheOption) {
+    const usage_case cases[] = {
+        {{"--keep-free", "lots", "DIR"}, "--keep-free: a size such as 500M, 4G or 10%, not 'lots'"},
+        {{"--keep-free", "100%", "DIR"}, "--keep-free: a size such as"},
+        {{"--keep-free", "1X", "DIR"}, "--keep-free: a size such as"},
+        {{"--keep-free", "1G", "--keep-free", "2G", "DIR"}, "--keep-free given twice"},
+        {{"--keep-days", "0", "DIR"}, "--keep-days: a whole number of days from 1 to 36500"},
+        {{"--keep-days", "3.5", "DIR"}, "--keep-days: a whole number"},
+        {{"--level", "20", "DIR"}, "--level: a level from 1 to 19, not '20'"},
+        {{"DIR", "--keep-days"}, "--keep-days needs a value"},
+        {{"--keep", "1G", "DIR"}, "unknown option --keep"},
+        {{}, "no directory given"},
+        {{"DIR", "OTHER"}, "more than one directory: OTHER"},
+    };
+    for (const usage_case& c : cases) {
+        std::vector<std::string> args = c.args;
+        for (std::string& arg : args)
+            if (arg == "DIR") arg = dir;
+        program_result run = run_program(archiver(args));
+        EXPECT_EQ(run.exit_status, 2) << c.message;
+        EXPECT_EQ(run.err.find(std::string("acc_archive: ") + c.message), 0u) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+    program_result missing = run_program(archiver({dir + "/missing"}));
+    EXPECT_EQ(missing.exit_status, 3);
+    EXPECT_EQ(missing.err,
+              "acc_archive: cannot open " + dir + "/missing: No such file or directory\n");
+}
+
+}  // namespace

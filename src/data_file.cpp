@@ -3,14 +3,15 @@
 #include <cerrno>
 #include <cstring>
 #include <stdio_ext.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
                      const std::tm& local_time) {
     // A result longer than the buffer is cut short, not refused.
-    std::snprintf(path, path_size, data_file_name_format, out_dir,
-                  local_time.tm_year + 1900, local_time.tm_mon + 1, local_time.tm_mday,
-                  local_time.tm_hour, local_time.tm_min, local_time.tm_sec);
+    std::snprintf(path, path_size, data_file_name_format, out_dir, local_time.tm_year + 1900,
+                  local_time.tm_mon + 1, local_time.tm_mday, local_time.tm_hour, local_time.tm_min,
+                  local_time.tm_sec);
 }
 
 bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n) {
@@ -25,25 +26,34 @@ bool format_numbered_path(char* out, std::size_t out_size, const char* path, uns
     return written > 0 && static_cast<std::size_t>(written) < out_size;
 }
 
+namespace {
+
+// Creates `path` exclusively, so an earlier recording is never emptied, and
+// locks it at once: other programs tell a file still being recorded by the
+// lock. Returns 0 or an errno value; a file that cannot be locked is removed.
+int create_locked(const char* path, std::FILE** stream) {
+    std::FILE* file = std::fopen(path, "wx");
+    if (!file) return errno;
+    if (flock(fileno(file), LOCK_EX) != 0) {
+        int error = errno;
+        std::fclose(file);
+        unlink(path);
+        return error;
+    }
+    *stream = file;
+    return 0;
+}
+
+}  // namespace
+
 int create_data_file(char* path, std::size_t path_size, std::FILE** stream) {
     char candidate[csv_path_size];
     if (path_size > sizeof candidate) return ENAMETOOLONG;
-    // "x": created exclusively, so an earlier recording is never emptied.
-    std::FILE* file = std::fopen(path, "wx");
-    if (file) {
-        *stream = file;
-        return 0;
-    }
-    int error = errno;
+    int error = create_locked(path, stream);
     for (unsigned n = 2; error == EEXIST && n <= max_name_suffix; ++n) {
         if (!format_numbered_path(candidate, path_size, path, n)) return ENAMETOOLONG;
-        file = std::fopen(candidate, "wx");
-        if (file) {
-            std::memcpy(path, candidate, std::strlen(candidate) + 1);
-            *stream = file;
-            return 0;
-        }
-        error = errno;
+        error = create_locked(candidate, stream);
+        if (error == 0) std::memcpy(path, candidate, std::strlen(candidate) + 1);
     }
     return error;
 }

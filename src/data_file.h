@@ -37,7 +37,8 @@ bool format_numbered_path(char* out, std::size_t out_size, const char* path, uns
 
 // Creates the data file exclusively, never touching an existing file: tries
 // `path`, then its numbered variants. On success `path` names the file
-// created. On failure `path` is left as given and the errno is returned.
+// created, which holds an exclusive flock until it is closed. On failure
+// `path` is left as given and the errno is returned.
 int create_data_file(char* path, std::size_t path_size, std::FILE** stream);
 
 // One row, "%.6f,%.6f,%.6f,%.6f\n" with a decimal point whatever the locale.

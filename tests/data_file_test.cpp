@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,8 +110,14 @@ TEST(CreateDataFile, NeverTouchesAnExistingRecording) {
     std::FILE* stream = nullptr;
     ASSERT_EQ(create_data_file(path, sizeof path, &stream), 0);
     EXPECT_EQ(std::string(path), base + "_2.csv") << "the first free number";
+    // Locked while written, so that other programs leave it alone.
+    int other = open(path, O_RDONLY);
+    EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
     EXPECT_EQ(write_header(stream), 0);
     EXPECT_EQ(close_data_file(stream), 0);
+    EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), 0) << "and free once closed";
+    close(other);
     EXPECT_EQ(slurp(base + ".csv"), "earlier run\n");
     EXPECT_EQ(slurp(base + "_3.csv"), "third earlier run\n");
     EXPECT_EQ(slurp(base + "_2.csv"), data_file_header);

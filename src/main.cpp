@@ -9,12 +9,14 @@
 #include <ctime>
 #include <limits>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "acts2200.h"
 #include "console_clock.h"
 #include "data_file.h"
+#include "provenance.h"
 #include "run_settings.h"
 #include "storage_sync.h"
 
@@ -42,7 +44,9 @@ struct run_state {
     bool task_running;
     std::FILE* stream;
     off_t file_good_size;  // bytes known to be stored whole
-    storage_sync sync;     // forces the file to storage; started after it exists
+    storage_sync sync;     // forces the files to storage; started after the first exists
+    int provenance_fd;     // a provenance file written, until the storage thread takes it
+    run_provenance provenance;
     double* block_buf;
     char* row_text;  // the block's rows as text, row_text_size bytes
     std::uint64_t total_points;
@@ -115,8 +119,40 @@ void fill_ai_param(ai_param* param, const run_settings& settings) {
     param->word_808 = 0;
 }
 
-void report_write_error(const run_state& run, int error) {
-    std::printf("Write error on %s: %s\n", run.csv_path, std::strerror(error));
+void report_write_error(const char* path, int error) {
+    std::printf("Write error on %s: %s\n", path, std::strerror(error));
+}
+
+// The device library as the loader found it, from its own copy of a
+// function; nullptr when that cannot be told.
+const char* loaded_device_library() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ACTS2200_DEV_Create), &info) == 0 || !info.dli_fname ||
+        info.dli_fname[0] == '\0')
+        return nullptr;
+    return info.dli_fname;
+}
+
+// Writes the provenance of the data file at run.csv_path, the run's
+// `segment`-th, and hands both to the storage thread, the stream of the
+// file before it (`previous`, named `previous_path`) too. Returns 0, or an
+// errno value already reported.
+int start_file(run_state& run, std::uint32_t segment, std::FILE* previous,
+               const char* previous_path) {
+    char path[provenance_path_size];
+    format_provenance_path(path, sizeof path, run.csv_path);
+    int error = write_provenance(path, run.provenance, segment, previous_path, read_clock_state(),
+                                 &run.provenance_fd);
+    if (error != 0) {
+        run.provenance_fd = -1;
+        report_write_error(path, error);
+        return error;
+    }
+    // A refusal means the thread has failed: the loop sees it at once.
+    if (start_storage_file(&run.sync, previous, fileno(run.stream), run.provenance_fd, run.csv_path,
+                           run.file_good_size) == 0)
+        run.provenance_fd = -1;
+    return 0;
 }
 
 // The recording loop: poll, read a block, write its rows, until a key or a
@@ -124,8 +160,11 @@ void report_write_error(const run_state& run, int error) {
 int record(run_state& run, const run_settings& settings, double sensitivity_v_per_g) {
     int status = status_ok;
     double t_start = now_sec();
+    run.provenance.start_s = t_start;
+    if (start_file(run, 1, nullptr, nullptr) != 0) status = status_write_failed;
     // A failed sync ends the loop like a failed write; reported after it.
-    while (!stop_requested && !kbhit() && storage_sync_error(&run.sync) == 0) {
+    while (status == status_ok && !stop_requested && !kbhit() &&
+           storage_sync_error(&run.sync) == 0) {
         // A count beyond what the device filled must show as NaN, never as
         // the previous block's samples or as uninitialised memory.
         std::fill_n(run.block_buf, settings.chunk_points, std::numeric_limits<double>::quiet_NaN());
@@ -144,7 +183,7 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         int error = write_block(run.stream, run.row_text, run.block_buf, rows, rel, dt,
                                 sensitivity_v_per_g, &bytes);
         if (error != 0) {
-            report_write_error(run, error);
+            report_write_error(run.csv_path, error);
             cut_back_data_file(run.stream, run.file_good_size);
             status = status_write_failed;
             break;
@@ -159,9 +198,9 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
     int sync_error = stop_storage_sync(&run.sync);
     if (status == status_ok && sync_error != 0) {
         // What the failed sync should have covered may not be on storage:
-        // keep only what the last good one did.
-        report_write_error(run, sync_error);
-        run.file_good_size = run.sync.stored_size;
+        // keep only what the last good ones did.
+        report_write_error(run.sync.failed_path, sync_error);
+        run.file_good_size = run.sync.files[run.sync.current].stored_size;
         run.total_points = run.sync.stored_points;
         cut_back_data_file(run.stream, run.file_good_size);
         status = status_write_failed;
@@ -170,7 +209,7 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
     if (status == status_ok) {
         int error = sync_data_file(run.stream);
         if (error != 0) {
-            report_write_error(run, error);
+            report_write_error(run.csv_path, error);
             cut_back_data_file(run.stream, run.file_good_size);
             status = status_write_failed;
         }
@@ -194,6 +233,8 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
         return status_device;
     }
     format_csv_path(run.csv_path, sizeof run.csv_path, settings.out_dir, *local);
+    init_run_provenance(&run.provenance, &settings, ACC_VERSION, loaded_device_library(),
+                        ACC_DEVICE_SIMULATOR != 0);
 
     std::puts("Opening device...");
     run.device = ACTS2200_DEV_Create(0);
@@ -222,13 +263,12 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
     }
     int error = write_header(run.stream);
     if (error != 0) {
-        report_write_error(run, error);
+        report_write_error(run.csv_path, error);
         cut_back_data_file(run.stream, 0);
         return status_write_failed;
     }
     run.file_good_size = static_cast<off_t>(data_file_header_size);
-    if (start_storage_sync(&run.sync, fileno(run.stream), run.csv_path, run.file_good_size,
-                           settings.sync_interval_s) != 0) {
+    if (start_storage_sync(&run.sync, run.csv_path, settings.sync_interval_s) != 0) {
         std::puts("No memory");
         return status_no_memory;
     }
@@ -252,17 +292,19 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
     return record(run, settings, sensitivity_v_per_g);
 }
 
-// Releases what is held, in the one fixed order: sync thread, file, buffer,
-// task, device. A failed close of the data file turns a clean run into a
-// write failure.
+// Releases what is held, in the one fixed order: sync thread, provenance,
+// file, buffer, task, device. A failed close of the data file turns a clean
+// run into a write failure.
 int release_run(run_state& run, int status) {
     // Any failure of its has been reported by now, or comes after another.
     stop_storage_sync(&run.sync);
+    if (run.provenance_fd >= 0) close(run.provenance_fd);
+    run.provenance_fd = -1;
     if (run.stream) {
         int error = close_data_file(run.stream);
         run.stream = nullptr;
         if (error != 0 && status == status_ok) {
-            report_write_error(run, error);
+            report_write_error(run.csv_path, error);
             status = status_write_failed;
         }
     }
@@ -289,6 +331,7 @@ int main() {
 
     run_state run{};
     run.device = no_device;
+    run.provenance_fd = -1;
 
     int status = acquire_and_record(run, compiled_run_settings);
     status = release_run(run, status);

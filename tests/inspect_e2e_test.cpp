@@ -51,7 +51,7 @@ protected:
         EXPECT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", reads, 30.0));
         kill(child.pid, SIGTERM);
         program_result run = finish_program(child);
-        std::vector<std::string> files = list_dir(recordings);
+        std::vector<std::string> files = list_data_files(recordings);
         EXPECT_EQ(files.size(), 1u) << run.out << run.err;
         return files.empty() ? std::string() : recordings + "/" + files[0];
     }

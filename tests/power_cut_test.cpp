@@ -146,7 +146,7 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         program_result copied = run_tool(cp, {"--sparse=always", image, taken.image});
         ASSERT_EQ(copied.exit_status, 0) << copied.err;
         // Counted after the copy: whatever the copy missed counts as lost.
-        std::vector<std::string> files = list_dir(disk + "/recordings");
+        std::vector<std::string> files = list_data_files(disk + "/recordings");
         ASSERT_EQ(files.size(), 1u);
         name = "/recordings/" + files.front();
         std::size_t lines = line_ends(read_file(disk + name));

@@ -94,7 +94,7 @@ protected:
         EXPECT_GT(child.pid, 0);
         if (child.pid <= 0) return run;
         while (std::chrono::steady_clock::now() < deadline) {
-            std::vector<std::string> names = list_dir(cwd + "/recordings");
+            std::vector<std::string> names = list_data_files(cwd + "/recordings");
             struct stat info {};
             if (names.size() == 1) {
                 run.file = cwd + "/recordings/" + names.front();

@@ -51,9 +51,9 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
 }
 
 TEST_F(SickStorageTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {
-    // Syncs 1 and 2 make the new file and its header durable, sync 3 stores
-    // about a second of rows, sync 4 fails a second later.
-    program_result run = run_program(recorder(sick_storage("ACC_TEST_FAIL_SYNC_FROM=4")));
+    // Syncs 1 to 3 make the new file, its provenance and its header durable,
+    // sync 4 stores about a second of rows, sync 5 fails a second later.
+    program_result run = run_program(recorder(sick_storage("ACC_TEST_FAIL_SYNC_FROM=5")));
     EXPECT_EQ(run.exit_status, 250);
     std::string file = only_recording();
     EXPECT_NE(run.out.find("Write error on " + file + ": Input/output error\n\nStopping...\n"),
@@ -67,7 +67,7 @@ TEST_F(SickStorageTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {
     std::vector<read_call> calls_made = reads();
     std::uint64_t rows = summary_count(run.out);
     ASSERT_EQ(rows % block_rows, 0u);
-    // Sync 3 comes a whole interval after the first: ten blocks or so, never
+    // Sync 4 comes a whole interval after the header's: ten blocks or so, never
     // one or two, or the card would see a journal commit per block.
     EXPECT_GE(rows, 5 * block_rows);
     EXPECT_LT(rows, delivered_rows(calls_made));

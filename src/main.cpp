@@ -2,6 +2,7 @@
 // pressed or a stop signal arrives.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,10 @@ struct run_state {
     storage_sync sync;     // forces the files to storage; started after the first exists
     int provenance_fd;     // a provenance file written, until the storage thread takes it
     run_provenance provenance;
+    std::FILE* next_stream;    // a file begun at a switch, until it takes the place of `stream`
+    std::time_t file_start;    // when the file being written started
+    std::uint32_t file_count;  // files of the run so far
+    char first_path[csv_path_size];
     double* block_buf;
     char* row_text;  // the block's rows as text, row_text_size bytes
     std::uint64_t total_points;
@@ -133,26 +138,72 @@ const char* loaded_device_library() {
     return info.dli_fname;
 }
 
-// Writes the provenance of the data file at run.csv_path, the run's
-// `segment`-th, and hands both to the storage thread, the stream of the
-// file before it (`previous`, named `previous_path`) too. Returns 0, or an
-// errno value already reported.
-int start_file(run_state& run, std::uint32_t segment, std::FILE* previous,
-               const char* previous_path) {
-    char path[provenance_path_size];
-    format_provenance_path(path, sizeof path, run.csv_path);
-    int error = write_provenance(path, run.provenance, segment, previous_path, read_clock_state(),
-                                 &run.provenance_fd);
+enum file_start {
+    file_started,
+    file_failed,     // reported
+    storage_failed,  // nothing handed over: the storage thread had failed
+};
+
+// Writes the provenance of the data file `stream` at `path`, the run's
+// `segment`-th, and hands both to the storage thread, with the stream of
+// the file before it, `previous` at `previous_path`, when there is one.
+file_start start_file(run_state& run, std::FILE* stream, const char* path, std::uint32_t segment,
+                      std::FILE* previous, const char* previous_path) {
+    char provenance_path[provenance_path_size];
+    format_provenance_path(provenance_path, sizeof provenance_path, path);
+    int error = write_provenance(provenance_path, run.provenance, segment, previous_path,
+                                 read_clock_state(), &run.provenance_fd);
     if (error != 0) {
         run.provenance_fd = -1;
-        report_write_error(path, error);
-        return error;
+        report_write_error(provenance_path, error);
+        return file_failed;
     }
-    // A refusal means the thread has failed: the loop sees it at once.
-    if (start_storage_file(&run.sync, previous, fileno(run.stream), run.provenance_fd, run.csv_path,
-                           run.file_good_size) == 0)
-        run.provenance_fd = -1;
-    return 0;
+    if (start_storage_file(&run.sync, previous, fileno(stream), run.provenance_fd, path,
+                           static_cast<off_t>(data_file_header_size)) != 0)
+        return storage_failed;
+    run.provenance_fd = -1;
+    return file_started;
+}
+
+// Goes on into a new data file, named after the local time of the block
+// that reached the boundary; the file before it goes to the storage thread.
+// Everything is in the kernel's hands when it returns: the loop never waits
+// for storage here. Sets the next boundary.
+file_start switch_file(run_state& run, const run_settings& settings, double t_block,
+                       std::time_t* next_switch) {
+    const auto now = static_cast<std::time_t>(std::floor(t_block));
+    char path[csv_path_size];
+    std::tm local{};
+    if (!localtime_r(&now, &local)) {
+        report_write_error(settings.out_dir, EOVERFLOW);
+        return file_failed;
+    }
+    format_csv_path(path, sizeof path, settings.out_dir, local);
+    int error = create_data_file(path, sizeof path, &run.next_stream);
+    if (error != 0) {
+        run.next_stream = nullptr;
+        report_write_error(path, error);
+        return file_failed;
+    }
+    error = write_header(run.next_stream);
+    if (error != 0) {
+        report_write_error(path, error);
+        cut_back_data_file(run.next_stream, 0);
+        return file_failed;
+    }
+    file_start started =
+        start_file(run, run.next_stream, path, run.file_count + 1, run.stream, run.csv_path);
+    if (started != file_started) return started;
+    run.stream = run.next_stream;
+    run.next_stream = nullptr;
+    std::memcpy(run.csv_path, path, sizeof path);
+    run.file_good_size = static_cast<off_t>(data_file_header_size);
+    ++run.file_count;
+    std::printf("Output file: %s\n", run.csv_path);
+    // From the new file's own start: a clock stepped back switches no
+    // sooner than the boundary, one stepped far ahead switches once.
+    *next_switch = next_file_start(now, settings.file_span_s);
+    return file_started;
 }
 
 // The recording loop: poll, read a block, write its rows, until a key or a
@@ -161,7 +212,10 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
     int status = status_ok;
     double t_start = now_sec();
     run.provenance.start_s = t_start;
-    if (start_file(run, 1, nullptr, nullptr) != 0) status = status_write_failed;
+    if (start_file(run, run.stream, run.csv_path, 1, nullptr, nullptr) == file_failed)
+        status = status_write_failed;
+    bool file_whole = true;  // no write to the file being written has failed
+    std::time_t next_switch = next_file_start(run.file_start, settings.file_span_s);
     // A failed sync ends the loop like a failed write; reported after it.
     while (status == status_ok && !stop_requested && !kbhit() &&
            storage_sync_error(&run.sync) == 0) {
@@ -175,6 +229,13 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
             continue;
         }
         double t_block = now_sec();
+        // A block is never split: the whole of it goes into the new file.
+        if (next_switch != -1 && t_block >= static_cast<double>(next_switch) &&
+            storage_ready_for_file(&run.sync)) {
+            file_start started = switch_file(run, settings, t_block, &next_switch);
+            if (started == file_failed) status = status_write_failed;
+            if (started != file_started) break;
+        }
         double rel = t_block - t_start;
         double dt = 1.0 / settings.sample_rate_hz;
         // Never trust a count beyond the buffer the library was given.
@@ -186,6 +247,7 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
             report_write_error(run.csv_path, error);
             cut_back_data_file(run.stream, run.file_good_size);
             status = status_write_failed;
+            file_whole = false;
             break;
         }
         run.file_good_size += static_cast<off_t>(bytes);
@@ -206,9 +268,11 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         status = status_write_failed;
     }
 
-    if (status == status_ok) {
+    // After a file that could not be started the last one is still whole:
+    // stored like any other, a second failure left unreported.
+    if (sync_error == 0 && file_whole) {
         int error = sync_data_file(run.stream);
-        if (error != 0) {
+        if (error != 0 && status == status_ok) {
             report_write_error(run.csv_path, error);
             cut_back_data_file(run.stream, run.file_good_size);
             status = status_write_failed;
@@ -261,6 +325,9 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
         std::printf("Cannot open %s\n", run.csv_path);
         return status_file_not_opened;
     }
+    run.file_start = now;
+    run.file_count = 1;
+    std::memcpy(run.first_path, run.csv_path, sizeof run.first_path);
     int error = write_header(run.stream);
     if (error != 0) {
         report_write_error(run.csv_path, error);
@@ -293,13 +360,15 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
 }
 
 // Releases what is held, in the one fixed order: sync thread, provenance,
-// file, buffer, task, device. A failed close of the data file turns a clean
-// run into a write failure.
+// file begun at a failed switch, file, buffer, task, device. A failed close
+// of the data file turns a clean run into a write failure.
 int release_run(run_state& run, int status) {
-    // Any failure of its has been reported by now, or comes after another.
+    // Any failure of these has been reported by now, or comes after another.
     stop_storage_sync(&run.sync);
     if (run.provenance_fd >= 0) close(run.provenance_fd);
     run.provenance_fd = -1;
+    if (run.next_stream) close_data_file(run.next_stream);
+    run.next_stream = nullptr;
     if (run.stream) {
         int error = close_data_file(run.stream);
         run.stream = nullptr;
@@ -335,6 +404,14 @@ int main() {
 
     int status = acquire_and_record(run, compiled_run_settings);
     status = release_run(run, status);
-    if (status == status_ok) std::printf("Done. Data saved to %s\n", run.csv_path);
+    if (status == status_ok) {
+        if (compiled_run_settings.file_span_s == 0)
+            std::printf("Done. Data saved to %s\n", run.csv_path);
+        else if (run.file_count == 1)
+            std::printf("Done. Data saved to %s (1 file)\n", run.csv_path);
+        else
+            std::printf("Done. Data saved to %s through %s (%u files)\n", run.first_path,
+                        run.csv_path, run.file_count);
+    }
     return status;
 }

@@ -1,6 +1,5 @@
 // The provenance file's strings: whatever bytes a path or a host name holds,
 // the result is valid JSON and says the same where it can.
-#include <cerrno>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
@@ -32,18 +31,4 @@ TEST(Provenance, StringsAreEscapedAndInvalidUtf8IsReplaced) {
         json_of("\xff|\xc3|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80"),
         "\"\\ufffd|\\ufffd|\\ufffd\\ufffd|\\ufffd\\ufffd\\ufffd|\\ufffd\\ufffd\\ufffd\\ufffd\"");
     EXPECT_EQ(json_of(nullptr), "null");
-}
-
-TEST(Provenance, NeverWrittenOverAnExistingFile) {
-    char path[] = "/tmp/provenance_XXXXXX";
-    int existing = mkstemp(path);
-    ASSERT_GE(existing, 0);
-    run_settings settings = compiled_run_settings;
-    run_provenance run{};
-    init_run_provenance(&run, &settings, "1", nullptr, true);
-    int fd = -1;
-    EXPECT_EQ(write_provenance(path, run, 1, nullptr, read_clock_state(), &fd), EEXIST);
-    EXPECT_EQ(fd, -1);
-    close(existing);
-    unlink(path);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "block_check.h"
+#include "span_check.h"
 
 class SickStorageTest : public RecorderTest {
 protected:
@@ -46,6 +47,41 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
         largest_us = std::max(largest_us, off_us);
     }
     std::printf("largest departure of a block step from 100 ms: %.1f ms\n",
+                static_cast<double>(largest_us) / 1000.0);
+    EXPECT_LT(largest_us, 200000);
+}
+
+TEST_F(SickStorageTest, StallingSyncsDelayNoReadWhenTheRecordingGoesOnIntoANewFile) {
+    program_options options = recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400"));
+    options.path = SPAN_RECORDER_PATH;
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    // Five seconds, two switches or more: at each the storage thread has
+    // four stalling syncs to do (the last rows, the entry, the provenance,
+    // the header) besides the periodic ones.
+    signal_after_reads(child, SIGTERM, 50);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+
+    std::vector<read_call> calls_made = reads();
+    EXPECT_EQ(log().find("error="), std::string::npos) << "no failed read, no overrun";
+    span_run files = read_span_run(dir, run.out);
+    ASSERT_GE(files.files.size(), 3u) << run.out;
+    std::vector<std::int64_t> blocks = check_blocks(files.joined, calls_made, {});
+    EXPECT_EQ(summary_count(run.out), delivered_rows(calls_made));
+    // The steps into each new file's first block and the two after it.
+    std::int64_t largest_us = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i + 1 < files.rows.size(); ++i) {
+        // Not put off: the thread is ready for the next file well before it.
+        const std::string& next = files.files[i + 1];
+        EXPECT_EQ(std::stoi(next.substr(next.size() - 6, 2)) % 2, 0) << next;
+        first += files.rows[i] / block_rows;
+        for (std::size_t b = first; b < first + 3 && b < blocks.size(); ++b)
+            largest_us =
+                std::max<std::int64_t>(largest_us, std::llabs(blocks[b] - blocks[b - 1] - 100000));
+    }
+    std::printf("largest departure of a block step from 100 ms at a file switch: %.1f ms\n",
                 static_cast<double>(largest_us) / 1000.0);
     EXPECT_LT(largest_us, 200000);
 }

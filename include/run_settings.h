@@ -15,7 +15,7 @@
 #define ACC_FILE_SPAN_S 0
 #endif
 static_assert(ACC_FILE_SPAN_S >= 0 && ACC_FILE_SPAN_S <= 86400 &&
-                  (ACC_FILE_SPAN_S == 0 || 86400 % ACC_FILE_SPAN_S == 0),
+                  86400 % (ACC_FILE_SPAN_S > 0 ? ACC_FILE_SPAN_S : 1) == 0,
               "a file span is whole seconds that divide a day, or 0");
 
 struct run_settings {

@@ -111,7 +111,9 @@ TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
                                        static_cast<double>(blocks[block]) / 1e6;
             EXPECT_NEAR(first_row_s, static_cast<double>(mktime(&named)) + 0.5, 0.50001);
             // Joined as blocks of one file join: no gap, no overlap.
-            EXPECT_LT(std::llabs(blocks[block] - blocks[block - 1] - 100000), 200000);
+            if (block > 0) {
+                EXPECT_LT(std::llabs(blocks[block] - blocks[block - 1] - 100000), 200000);
+            }
         }
         block += files.rows[i] / block_rows;
     }
@@ -172,9 +174,11 @@ TEST_F(FileSpanTest, AClockSteppedBackOrFarAheadSwitchesOnceAtMost) {
         kill(child.pid, SIGTERM);
         program_result run = finish_program(child);
         EXPECT_EQ(run.exit_status, 0) << run.out;
-        // Back: the boundary lies 1000 s ahead now. Ahead: one switch at the
-        // step, then one every 2 s again, not one per block.
-        EXPECT_LE(lines_starting_with(run.out, "Output file: ").size(), step[0] == '-' ? 1u : 3u)
+        // The first block, still on the true clock, may reach the first
+        // boundary. After the step back the next lies 1000 s ahead; after
+        // the step ahead there is one switch at once, then one every 2 s
+        // again: never one per block.
+        EXPECT_LE(lines_starting_with(run.out, "Output file: ").size(), step[0] == '-' ? 2u : 4u)
             << step << "\n"
             << run.out;
     }

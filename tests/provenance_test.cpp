@@ -13,7 +13,8 @@ std::string json_of(const char* text) {
     std::FILE* file = std::tmpfile();
     EXPECT_EQ(write_json_string(fileno(file), text), 0);
     std::string written(256, '\0');
-    written.resize(static_cast<std::size_t>(pread(fileno(file), &written[0], written.size(), 0)));
+    written.resize(
+        static_cast<std::size_t>(pread(fileno(file), written.data(), written.size(), 0)));
     std::fclose(file);
     return written;
 }

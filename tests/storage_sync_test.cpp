@@ -77,7 +77,8 @@ TEST_F(SickStorageTest, StallingSyncsDelayNoReadWhenTheRecordingGoesOnIntoANewFi
         const std::string& next = files.files[i + 1];
         EXPECT_EQ(std::stoi(next.substr(next.size() - 6, 2)) % 2, 0) << next;
         first += files.rows[i] / block_rows;
-        for (std::size_t b = first; b < first + 3 && b < blocks.size(); ++b)
+        for (std::size_t b = std::max<std::size_t>(first, 1); b < first + 3 && b < blocks.size();
+             ++b)
             largest_us =
                 std::max<std::int64_t>(largest_us, std::llabs(blocks[b] - blocks[b - 1] - 100000));
     }

@@ -148,7 +148,7 @@ install_run_purge() {
         sh -c 'umask 0027 && exec /usr/bin/acc_recorder' </dev/null >"$log" 2>&1 &
     local pid=$! file="" rows=0
     for _ in $(seq 300); do
-        file=$(sed -n 's/^Output file: //p' "$log")
+        file=$(sed -n 's/^Output file: //p' "$log" | head -n1)
         [ -n "$file" ] && rows=$($sudo cat "$file" | wc -l) && [ "$rows" -gt 3000 ] && break
         sleep 0.1
     done
@@ -158,7 +158,9 @@ install_run_purge() {
     cat "$log"
     [ "$status" -eq 0 ] || fail "the installed recorder exited with $status"
     [ "$rows" -gt 3000 ] || fail "the installed recorder wrote $rows lines"
-    grep -qx "Done. Data saved to $data/ai0_accel_[0-9_]*\.csv" "$log" || fail "no Done. line"
+    # Built with the hourly file span: one file, or more across an hour.
+    grep -qx "Done. Data saved to $data/ai0_accel_[0-9_]*\.csv \((1 file)\|through .* ([0-9]* files)\)" \
+        "$log" || fail "no Done. line"
     [ "$($sudo stat -c '%U %a' "$file")" = "acc-recorder 640" ] ||
         fail "$file: $($sudo stat -c '%U %a' "$file"), expected acc-recorder 640"
     local points
@@ -197,12 +199,12 @@ install_run_purge() {
     done <<<"$files"
     [ ! -e /usr/lib/acc_recorder ] || fail "left behind: /usr/lib/acc_recorder"
     local left
-    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.zst')
+    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.zst' ! -name 'ai0_accel_*.json')
     [ -z "$left" ] || fail "left behind in $data: $left"
     $sudo test -f "$file" || fail "purging removed the recording $file"
     echo "after purge, $data holds: $($sudo ls "$data" | tr '\n' ' ')"
-    # This run's recording was a test: it goes, and the directory if empty.
-    $sudo rm -f "$file"
+    # This run's recordings were a test: they go, and the directory if empty.
+    $sudo rm -f "$data"/ai0_accel_*
     $sudo rmdir --ignore-fail-on-non-empty "$data"
 }
 

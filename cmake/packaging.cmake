@@ -112,9 +112,16 @@ set(CPACK_DEBIAN_RECORDER_PACKAGE_CONTROL_EXTRA ${recorder_control})
 # Control-file descriptions: a synopsis, then lines of at most 80 columns
 # (CPack adds the leading blank and turns empty lines into " ."), and no
 # semicolons: they would split the list.
+if(ACC_FILE_SPAN_S_CLEAN EQUAL 0)
+  set(recorder_files "one per recording")
+elseif(ACC_FILE_SPAN_S_CLEAN EQUAL 3600)
+  set(recorder_files "a new one every hour")
+else()
+  set(recorder_files "a new one every ${ACC_FILE_SPAN_S_CLEAN} s")
+endif()
 set(recorder_text
     "acc_recorder records one analog input of the data-acquisition device at\n"
-    "10000 Hz into CSV files, one per recording, until it is stopped.\n\n"
+    "10000 Hz into CSV files, ${recorder_files}, until it is stopped.\n\n"
     "The systemd service acc-recorder records into ${ACC_PACKAGE_DATA_DIR}\n"
     "as the system user acc-recorder. Installing the package makes the user and\n"
     "the directory, and neither enables nor starts the service.\n\n")

@@ -10,6 +10,14 @@
 #define ACC_OUT_DIR "/home/pi/acc_data"
 #endif
 
+// Chosen at build time (CMake cache variable ACC_FILE_SPAN_S, checked there).
+#ifndef ACC_FILE_SPAN_S
+#define ACC_FILE_SPAN_S 0
+#endif
+static_assert(ACC_FILE_SPAN_S >= 0 && ACC_FILE_SPAN_S <= 86400 &&
+                  86400 % (ACC_FILE_SPAN_S > 0 ? ACC_FILE_SPAN_S : 1) == 0,
+              "a file span is whole seconds that divide a day, or 0");
+
 struct run_settings {
     double sample_rate_hz;
     std::uint32_t chunk_points;
@@ -19,15 +27,19 @@ struct run_settings {
     // At most this much of the recording is held only in memory: the data
     // file is forced to storage this often (one journal commit each time).
     double sync_interval_s;
+    // 0: one data file per run. Else a new file starts at every multiple of
+    // this many seconds from local midnight, so hourly files start on the hour.
+    std::uint32_t file_span_s;
 };
 
 constexpr run_settings compiled_run_settings = {
-    10000.0,      // sample_rate_hz
-    1000,         // chunk_points
-    0,            // ai_option
-    500.0,        // sensitivity_mv_per_g
-    ACC_OUT_DIR,  // out_dir
-    1.0,          // sync_interval_s
+    10000.0,          // sample_rate_hz
+    1000,             // chunk_points
+    0,                // ai_option
+    500.0,            // sensitivity_mv_per_g
+    ACC_OUT_DIR,      // out_dir
+    1.0,              // sync_interval_s
+    ACC_FILE_SPAN_S,  // file_span_s
 };
 
 #endif

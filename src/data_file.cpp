@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <stdio_ext.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
@@ -25,27 +27,64 @@ bool format_numbered_path(char* out, std::size_t out_size, const char* path, uns
     return written > 0 && static_cast<std::size_t>(written) < out_size;
 }
 
+namespace {
+
+// Creates `path` exclusively, so an earlier recording is never emptied, and
+// locks it at once: other programs tell a file still being recorded by the
+// lock. Returns 0 or an errno value; a file that cannot be locked is removed.
+int create_locked(const char* path, std::FILE** stream) {
+    std::FILE* file = std::fopen(path, "wx");
+    if (!file) return errno;
+    if (flock(fileno(file), LOCK_EX) != 0) {
+        int error = errno;
+        std::fclose(file);
+        unlink(path);
+        return error;
+    }
+    *stream = file;
+    return 0;
+}
+
+}  // namespace
+
 int create_data_file(char* path, std::size_t path_size, std::FILE** stream) {
     char candidate[csv_path_size];
     if (path_size > sizeof candidate) return ENAMETOOLONG;
-    // "x": created exclusively, so an earlier recording is never emptied.
-    std::FILE* file = std::fopen(path, "wx");
-    if (file) {
-        *stream = file;
-        return 0;
-    }
-    int error = errno;
+    int error = create_locked(path, stream);
     for (unsigned n = 2; error == EEXIST && n <= max_name_suffix; ++n) {
         if (!format_numbered_path(candidate, path_size, path, n)) return ENAMETOOLONG;
-        file = std::fopen(candidate, "wx");
-        if (file) {
-            std::memcpy(path, candidate, std::strlen(candidate) + 1);
-            *stream = file;
-            return 0;
-        }
-        error = errno;
+        error = create_locked(candidate, stream);
+        if (error == 0) std::memcpy(path, candidate, std::strlen(candidate) + 1);
     }
     return error;
+}
+
+std::time_t next_file_start(std::time_t start, std::uint32_t span_s) {
+    std::tm local{};
+    if (span_s == 0 || !localtime_r(&start, &local)) return -1;
+    const long into_day = local.tm_hour * 3600L + local.tm_min * 60L + local.tm_sec;
+    // From the start's own slot to the next midnight and one more: when the
+    // clock goes back, the slot's boundary comes a second time, after the
+    // start; when it goes forward, a boundary may not exist at all.
+    for (long k = into_day / span_s; k <= 86400L / span_s + 1; ++k) {
+        const long from_midnight_s = k * static_cast<long>(span_s);
+        std::time_t earliest = -1;
+        for (int dst : {0, 1}) {
+            std::tm wanted = local;
+            wanted.tm_hour = 0;
+            wanted.tm_min = 0;
+            wanted.tm_sec = static_cast<int>(from_midnight_s);
+            wanted.tm_isdst = dst;
+            std::time_t at = std::mktime(&wanted);
+            // Only a moment the local clock really shows counts.
+            const bool shown = wanted.tm_hour == from_midnight_s / 3600 % 24 &&
+                               wanted.tm_min == from_midnight_s / 60 % 60 &&
+                               wanted.tm_sec == from_midnight_s % 60;
+            if (at != -1 && at > start && shown && (earliest == -1 || at < earliest)) earliest = at;
+        }
+        if (earliest != -1) return earliest;
+    }
+    return -1;
 }
 
 namespace {

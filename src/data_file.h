@@ -37,8 +37,14 @@ bool format_numbered_path(char* out, std::size_t out_size, const char* path, uns
 
 // Creates the data file exclusively, never touching an existing file: tries
 // `path`, then its numbered variants. On success `path` names the file
-// created. On failure `path` is left as given and the errno is returned.
+// created, which holds an exclusive flock until it is closed. On failure
+// `path` is left as given and the errno is returned.
 int create_data_file(char* path, std::size_t path_size, std::FILE** stream);
+
+// With a file span: the first multiple of `span_s` seconds from local
+// midnight (local time, clock changes included) after `start`. -1 when
+// there is none (no span, a time localtime cannot take).
+std::time_t next_file_start(std::time_t start, std::uint32_t span_s);
 
 // One row, "%.6f,%.6f,%.6f,%.6f\n" with a decimal point whatever the locale.
 // Writes at most max_row_size bytes, no terminating zero; returns the count.

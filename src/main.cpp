@@ -2,6 +2,7 @@
 // pressed or a stop signal arrives.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,12 +10,14 @@
 #include <ctime>
 #include <limits>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "acts2200.h"
 #include "console_clock.h"
 #include "data_file.h"
+#include "provenance.h"
 #include "run_settings.h"
 #include "storage_sync.h"
 
@@ -42,7 +45,13 @@ struct run_state {
     bool task_running;
     std::FILE* stream;
     off_t file_good_size;  // bytes known to be stored whole
-    storage_sync sync;     // forces the file to storage; started after it exists
+    storage_sync sync;     // forces the files to storage; started after the first exists
+    int provenance_fd;     // a provenance file written, until the storage thread takes it
+    run_provenance provenance;
+    std::FILE* next_stream;    // a file begun at a switch, until it takes the place of `stream`
+    std::time_t file_start;    // when the file being written started
+    std::uint32_t file_count;  // files of the run so far
+    char first_path[csv_path_size];
     double* block_buf;
     char* row_text;  // the block's rows as text, row_text_size bytes
     std::uint64_t total_points;
@@ -115,8 +124,86 @@ void fill_ai_param(ai_param* param, const run_settings& settings) {
     param->word_808 = 0;
 }
 
-void report_write_error(const run_state& run, int error) {
-    std::printf("Write error on %s: %s\n", run.csv_path, std::strerror(error));
+void report_write_error(const char* path, int error) {
+    std::printf("Write error on %s: %s\n", path, std::strerror(error));
+}
+
+// The device library as the loader found it, from its own copy of a
+// function; nullptr when that cannot be told.
+const char* loaded_device_library() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ACTS2200_DEV_Create), &info) == 0 || !info.dli_fname ||
+        info.dli_fname[0] == '\0')
+        return nullptr;
+    return info.dli_fname;
+}
+
+enum file_start {
+    file_started,
+    file_failed,     // reported
+    storage_failed,  // nothing handed over: the storage thread had failed
+};
+
+// Writes the provenance of the data file `stream` at `path`, the run's
+// `segment`-th, and hands both to the storage thread, with the stream of
+// the file before it, `previous` at `previous_path`, when there is one.
+file_start start_file(run_state& run, std::FILE* stream, const char* path, std::uint32_t segment,
+                      std::FILE* previous, const char* previous_path) {
+    char provenance_path[provenance_path_size];
+    format_provenance_path(provenance_path, sizeof provenance_path, path);
+    int error = write_provenance(provenance_path, run.provenance, segment, previous_path,
+                                 read_clock_state(), &run.provenance_fd);
+    if (error != 0) {
+        run.provenance_fd = -1;
+        report_write_error(provenance_path, error);
+        return file_failed;
+    }
+    if (start_storage_file(&run.sync, previous, fileno(stream), run.provenance_fd, path,
+                           static_cast<off_t>(data_file_header_size)) != 0)
+        return storage_failed;
+    run.provenance_fd = -1;
+    return file_started;
+}
+
+// Goes on into a new data file, named after the local time of the block
+// that reached the boundary; the file before it goes to the storage thread.
+// Everything is in the kernel's hands when it returns: the loop never waits
+// for storage here. Sets the next boundary.
+file_start switch_file(run_state& run, const run_settings& settings, double t_block,
+                       std::time_t* next_switch) {
+    const auto now = static_cast<std::time_t>(std::floor(t_block));
+    char path[csv_path_size];
+    std::tm local{};
+    if (!localtime_r(&now, &local)) {
+        report_write_error(settings.out_dir, EOVERFLOW);
+        return file_failed;
+    }
+    format_csv_path(path, sizeof path, settings.out_dir, local);
+    int error = create_data_file(path, sizeof path, &run.next_stream);
+    if (error != 0) {
+        run.next_stream = nullptr;
+        report_write_error(path, error);
+        return file_failed;
+    }
+    error = write_header(run.next_stream);
+    if (error != 0) {
+        report_write_error(path, error);
+        cut_back_data_file(run.next_stream, 0);
+        return file_failed;
+    }
+    file_start started =
+        start_file(run, run.next_stream, path, run.file_count + 1, run.stream, run.csv_path);
+    if (started != file_started) return started;
+    run.stream = run.next_stream;
+    run.next_stream = nullptr;
+    std::memcpy(run.csv_path, path, sizeof path);
+    run.file_good_size = static_cast<off_t>(data_file_header_size);
+    ++run.file_count;
+    std::printf("Output file: %s\n", run.csv_path);
+    // From the new file's own start: a clock stepped back switches no
+    // sooner than the boundary, one stepped far ahead switches once.
+    *next_switch = next_file_start(now, settings.file_span_s);
+    return file_started;
 }
 
 // The recording loop: poll, read a block, write its rows, until a key or a
@@ -124,8 +211,14 @@ void report_write_error(const run_state& run, int error) {
 int record(run_state& run, const run_settings& settings, double sensitivity_v_per_g) {
     int status = status_ok;
     double t_start = now_sec();
+    run.provenance.start_s = t_start;
+    if (start_file(run, run.stream, run.csv_path, 1, nullptr, nullptr) == file_failed)
+        status = status_write_failed;
+    bool file_whole = true;  // no write to the file being written has failed
+    std::time_t next_switch = next_file_start(run.file_start, settings.file_span_s);
     // A failed sync ends the loop like a failed write; reported after it.
-    while (!stop_requested && !kbhit() && storage_sync_error(&run.sync) == 0) {
+    while (status == status_ok && !stop_requested && !kbhit() &&
+           storage_sync_error(&run.sync) == 0) {
         // A count beyond what the device filled must show as NaN, never as
         // the previous block's samples or as uninitialised memory.
         std::fill_n(run.block_buf, settings.chunk_points, std::numeric_limits<double>::quiet_NaN());
@@ -136,6 +229,13 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
             continue;
         }
         double t_block = now_sec();
+        // A block is never split: the whole of it goes into the new file.
+        if (next_switch != -1 && t_block >= static_cast<double>(next_switch) &&
+            storage_ready_for_file(&run.sync)) {
+            file_start started = switch_file(run, settings, t_block, &next_switch);
+            if (started == file_failed) status = status_write_failed;
+            if (started != file_started) break;
+        }
         double rel = t_block - t_start;
         double dt = 1.0 / settings.sample_rate_hz;
         // Never trust a count beyond the buffer the library was given.
@@ -144,9 +244,10 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         int error = write_block(run.stream, run.row_text, run.block_buf, rows, rel, dt,
                                 sensitivity_v_per_g, &bytes);
         if (error != 0) {
-            report_write_error(run, error);
+            report_write_error(run.csv_path, error);
             cut_back_data_file(run.stream, run.file_good_size);
             status = status_write_failed;
+            file_whole = false;
             break;
         }
         run.file_good_size += static_cast<off_t>(bytes);
@@ -159,18 +260,20 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
     int sync_error = stop_storage_sync(&run.sync);
     if (status == status_ok && sync_error != 0) {
         // What the failed sync should have covered may not be on storage:
-        // keep only what the last good one did.
-        report_write_error(run, sync_error);
-        run.file_good_size = run.sync.stored_size;
+        // keep only what the last good ones did.
+        report_write_error(run.sync.failed_path, sync_error);
+        run.file_good_size = run.sync.files[run.sync.current].stored_size;
         run.total_points = run.sync.stored_points;
         cut_back_data_file(run.stream, run.file_good_size);
         status = status_write_failed;
     }
 
-    if (status == status_ok) {
+    // After a file that could not be started the last one is still whole:
+    // stored like any other, a second failure left unreported.
+    if (sync_error == 0 && file_whole) {
         int error = sync_data_file(run.stream);
-        if (error != 0) {
-            report_write_error(run, error);
+        if (error != 0 && status == status_ok) {
+            report_write_error(run.csv_path, error);
             cut_back_data_file(run.stream, run.file_good_size);
             status = status_write_failed;
         }
@@ -194,6 +297,8 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
         return status_device;
     }
     format_csv_path(run.csv_path, sizeof run.csv_path, settings.out_dir, *local);
+    init_run_provenance(&run.provenance, &settings, ACC_VERSION, loaded_device_library(),
+                        ACC_DEVICE_SIMULATOR != 0);
 
     std::puts("Opening device...");
     run.device = ACTS2200_DEV_Create(0);
@@ -220,15 +325,17 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
         std::printf("Cannot open %s\n", run.csv_path);
         return status_file_not_opened;
     }
+    run.file_start = now;
+    run.file_count = 1;
+    std::memcpy(run.first_path, run.csv_path, sizeof run.first_path);
     int error = write_header(run.stream);
     if (error != 0) {
-        report_write_error(run, error);
+        report_write_error(run.csv_path, error);
         cut_back_data_file(run.stream, 0);
         return status_write_failed;
     }
     run.file_good_size = static_cast<off_t>(data_file_header_size);
-    if (start_storage_sync(&run.sync, fileno(run.stream), run.csv_path, run.file_good_size,
-                           settings.sync_interval_s) != 0) {
+    if (start_storage_sync(&run.sync, run.csv_path, settings.sync_interval_s) != 0) {
         std::puts("No memory");
         return status_no_memory;
     }
@@ -252,17 +359,21 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
     return record(run, settings, sensitivity_v_per_g);
 }
 
-// Releases what is held, in the one fixed order: sync thread, file, buffer,
-// task, device. A failed close of the data file turns a clean run into a
-// write failure.
+// Releases what is held, in the one fixed order: sync thread, provenance,
+// file begun at a failed switch, file, buffer, task, device. A failed close
+// of the data file turns a clean run into a write failure.
 int release_run(run_state& run, int status) {
-    // Any failure of its has been reported by now, or comes after another.
+    // Any failure of these has been reported by now, or comes after another.
     stop_storage_sync(&run.sync);
+    if (run.provenance_fd >= 0) close(run.provenance_fd);
+    run.provenance_fd = -1;
+    if (run.next_stream) close_data_file(run.next_stream);
+    run.next_stream = nullptr;
     if (run.stream) {
         int error = close_data_file(run.stream);
         run.stream = nullptr;
         if (error != 0 && status == status_ok) {
-            report_write_error(run, error);
+            report_write_error(run.csv_path, error);
             status = status_write_failed;
         }
     }
@@ -289,9 +400,18 @@ int main() {
 
     run_state run{};
     run.device = no_device;
+    run.provenance_fd = -1;
 
     int status = acquire_and_record(run, compiled_run_settings);
     status = release_run(run, status);
-    if (status == status_ok) std::printf("Done. Data saved to %s\n", run.csv_path);
+    if (status == status_ok) {
+        if (compiled_run_settings.file_span_s == 0)
+            std::printf("Done. Data saved to %s\n", run.csv_path);
+        else if (run.file_count == 1)
+            std::printf("Done. Data saved to %s (1 file)\n", run.csv_path);
+        else
+            std::printf("Done. Data saved to %s through %s (%u files)\n", run.first_path,
+                        run.csv_path, run.file_count);
+    }
     return status;
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,6 +99,40 @@ TEST(CsvPath, NumberedVariantsGoBeforeTheEnding) {
     EXPECT_FALSE(format_numbered_path(exact, sizeof exact, "/d/abcde.csv", 100));
 }
 
+TEST(FileSpan, NextFileStartsAtTheNextLocalMultipleOfTheSpan) {
+    // Central European time, with its clock changes on 30 March and 26 October 2025.
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved ? saved : "";
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    auto utc = [](int mon, int day, int h, int m, int s) {
+        std::tm t = broken_down(2025, mon, day, h, m, s);
+        return timegm(&t);
+    };
+    struct {
+        std::time_t start;
+        std::uint32_t span_s;
+        std::time_t expected;
+    } cases[] = {
+        {utc(3, 14, 8, 30, 5), 3600, utc(3, 14, 9, 0, 0)},  // 09:30:05 -> 10:00
+        {utc(3, 14, 8, 0, 0), 3600, utc(3, 14, 9, 0, 0)},   // on the hour: the next one
+        {utc(3, 14, 8, 30, 5), 2, utc(3, 14, 8, 30, 6)},
+        {utc(3, 29, 23, 30, 0), 86400, utc(3, 30, 22, 0, 0)},  // a day of 23 hours
+        {utc(3, 30, 0, 30, 0), 3600, utc(3, 30, 1, 0, 0)},     // 01:30 -> 03:00, no 02:00
+        {utc(10, 26, 0, 30, 0), 3600, utc(10, 26, 1, 0, 0)},   // 02:30 -> 02:00 once more
+        {utc(10, 26, 1, 0, 0), 3600, utc(10, 26, 2, 0, 0)},    // -> 03:00
+        {utc(3, 14, 8, 30, 5), 0, -1},
+    };
+    for (const auto& row : cases)
+        EXPECT_EQ(next_file_start(row.start, row.span_s), row.expected)
+            << "from " << row.start << " by " << row.span_s;
+    if (saved)
+        setenv("TZ", before.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
 TEST(CreateDataFile, NeverTouchesAnExistingRecording) {
     temp_dir dir;
     std::string base = dir.path + "/ai0_accel_20250314_093005";
@@ -108,8 +143,14 @@ TEST(CreateDataFile, NeverTouchesAnExistingRecording) {
     std::FILE* stream = nullptr;
     ASSERT_EQ(create_data_file(path, sizeof path, &stream), 0);
     EXPECT_EQ(std::string(path), base + "_2.csv") << "the first free number";
+    // Locked while written, so that other programs leave it alone.
+    int other = open(path, O_RDONLY);
+    EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
     EXPECT_EQ(write_header(stream), 0);
     EXPECT_EQ(close_data_file(stream), 0);
+    EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), 0) << "and free once closed";
+    close(other);
     EXPECT_EQ(slurp(base + ".csv"), "earlier run\n");
     EXPECT_EQ(slurp(base + "_3.csv"), "third earlier run\n");
     EXPECT_EQ(slurp(base + "_2.csv"), data_file_header);

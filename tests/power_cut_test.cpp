@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "data_format.h"
 #include "program_runner.h"
 #include "recording_check.h"
 
@@ -44,6 +45,15 @@ program_result run_tool(const std::string& path, std::vector<std::string> args) 
     options.path = path;
     options.args = std::move(args);
     return run_program(options);
+}
+
+std::size_t line_ends(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::size_t rows_of(const std::string& text) {
+    std::size_t lines = line_ends(text);
+    return lines > 0 ? lines - 1 : 0;
 }
 
 struct cut {
@@ -101,6 +111,21 @@ protected:
         return {};
     }
 
+    // A fresh ext4 image file mounted on `disk`, with recordings/ on it.
+    // `refused` tells why it could not be mounted.
+    void make_disk(const std::string& image, const std::string& disk, std::string* refused) {
+        int fd = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, off_t{64} << 20), 0);
+        close(fd);
+        program_result made = run_tool(mkfs, {"-q", "-F", image});
+        ASSERT_EQ(made.exit_status, 0) << made.err;
+        *refused = mount_image(image, disk, "loop");
+        if (refused->empty()) {
+            ASSERT_EQ(mkdir((disk + "/recordings").c_str(), 0755), 0);
+        }
+    }
+
     bool unmount_last() {
         program_result run = run_tool(umount, {mounted.back()});
         EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -111,18 +136,11 @@ protected:
 
 TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
     const std::string image = dir + "/disk.img";
-    {
-        int fd = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, off_t{64} << 20), 0);
-        close(fd);
-    }
-    program_result made = run_tool(mkfs, {"-q", "-F", image});
-    ASSERT_EQ(made.exit_status, 0) << made.err;
     const std::string disk = dir + "/disk";
-    std::string refused = mount_image(image, disk, "loop");
+    std::string refused;
+    make_disk(image, disk, &refused);
+    if (HasFatalFailure()) return;
     if (!refused.empty()) GTEST_SKIP() << "cannot mount a loop image here: " << refused;
-    ASSERT_EQ(mkdir((disk + "/recordings").c_str(), 0755), 0);
 
     program_options options;
     options.path = RECORDER_PATH;
@@ -141,7 +159,7 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         program_result copied = run_tool(cp, {"--sparse=always", image, taken.image});
         ASSERT_EQ(copied.exit_status, 0) << copied.err;
         // Counted after the copy: whatever the copy missed counts as lost.
-        std::vector<std::string> files = list_dir(disk + "/recordings");
+        std::vector<std::string> files = list_data_files(disk + "/recordings");
         ASSERT_EQ(files.size(), 1u);
         name = "/recordings/" + files.front();
         const std::string live = read_file(disk + name);
@@ -196,4 +214,83 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
 #endif
     }
     std::printf("worst loss: %.3f s\n", worst_s);
+}
+
+TEST_F(PowerCutTest, RightAfterAFileSwitchTheOldFileIsWholeAndTheNewOneStarted) {
+    const std::string image = dir + "/disk.img";
+    const std::string disk = dir + "/disk";
+    std::string refused;
+    make_disk(image, disk, &refused);
+    if (HasFatalFailure()) return;
+    if (!refused.empty()) GTEST_SKIP() << "cannot mount a loop image here: " << refused;
+    program_options options;
+    options.path = SPAN_RECORDER_PATH;  // a new file every 2 s
+    options.cwd = disk;
+    options.env = {"ACTS2200_SIM_LOG=" + dir + "/device.log"};
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    recorder_pid = child.pid;
+
+    // At two switches: a cut as soon as the new file shows, and one 0.3 s
+    // later, when the storage thread has done its part.
+    struct switch_cut {
+        double after_s;
+        std::vector<std::string> names;
+        std::vector<std::size_t> live_rows;
+        std::string image;
+    };
+    std::vector<switch_cut> cuts;
+    const std::string live = disk + "/recordings/";
+    for (std::size_t files = 2; files <= 3; ++files) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (list_data_files(live).size() < files && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        auto shown = std::chrono::steady_clock::now();
+        for (double after_s : {0.0, 0.3}) {
+            std::this_thread::sleep_until(shown + std::chrono::duration<double>(after_s));
+            switch_cut taken{after_s, {}, {}, dir + "/cut_" + std::to_string(cuts.size()) + ".img"};
+            program_result copied = run_tool(cp, {"--sparse=always", image, taken.image});
+            ASSERT_EQ(copied.exit_status, 0) << copied.err;
+            taken.names = list_data_files(live);
+            ASSERT_EQ(taken.names.size(), files);
+            for (const std::string& name : taken.names)
+                taken.live_rows.push_back(rows_of(read_file(live + name)));
+            cuts.push_back(taken);
+        }
+    }
+    kill(child.pid, SIGTERM);
+    program_result run = finish_program(child);
+    recorder_pid = -1;
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+
+    for (const switch_cut& taken : cuts) {
+        program_result repaired = run_tool(e2fsck, {"-fy", taken.image});
+        EXPECT_LT(repaired.exit_status, 4) << repaired.out << repaired.err;
+        const std::string view = taken.image + ".d/recordings/";
+        std::string failed = mount_image(taken.image, taken.image + ".d", "loop,ro");
+        ASSERT_TRUE(failed.empty()) << failed;
+        std::size_t lost = 0;
+        std::vector<std::size_t> rows;
+        for (std::size_t i = 0; i < taken.names.size(); ++i) {
+            rows.push_back(rows_of(read_file(view + taken.names[i])));
+            lost += taken.live_rows[i] - std::min(rows.back(), taken.live_rows[i]);
+        }
+        const std::string started = taken.names.back();
+        const bool header =
+            read_file(view + started).compare(0, data_file_header_size, data_file_header) == 0;
+        const std::string provenance = started.substr(0, started.size() - 4) + ".json";
+        const bool whole = read_file(view + provenance) == read_file(live + provenance);
+        ASSERT_TRUE(unmount_last());
+        const std::size_t old = rows.size() - 2;
+        std::printf(
+            "cut %.1f s after the switch to file %zu: the old file holds %zu of %zu rows, "
+            "the new one %s header, %s provenance: %.3f s lost\n",
+            taken.after_s, rows.size(), rows[old], taken.live_rows[old], header ? "its" : "no",
+            whole ? "its" : "no whole", static_cast<double>(lost) / block_rate_hz);
+        EXPECT_LE(static_cast<double>(lost) / block_rate_hz, most_lost_s);
+        if (taken.after_s > 0.0) {
+            EXPECT_EQ(rows[old], taken.live_rows[old]) << "the old file is whole";
+            EXPECT_TRUE(header && whole) << "the new file is started";
+        }
+    }
 }

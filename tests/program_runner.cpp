@@ -303,3 +303,14 @@ std::vector<std::string> list_dir(const std::string& path) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::vector<std::string> list_data_files(const std::string& path) {
+    std::vector<std::string> names = list_dir(path);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) {
+                                   return name.size() < 4 ||
+                                          name.compare(name.size() - 4, 4, ".csv") != 0;
+                               }),
+                names.end());
+    return names;
+}

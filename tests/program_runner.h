@@ -72,5 +72,7 @@ void remove_tree(const std::string& path);
 
 // Names of the entries of a directory, sorted.
 std::vector<std::string> list_dir(const std::string& path);
+// The same, only the data files (".csv"), without their provenance files.
+std::vector<std::string> list_data_files(const std::string& path);
 
 #endif

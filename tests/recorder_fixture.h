@@ -67,7 +67,7 @@ protected:
 
     // The one data file the run created, relative to the run's directory.
     std::string only_recording() const {
-        std::vector<std::string> names = list_dir(recordings);
+        std::vector<std::string> names = list_data_files(recordings);
         EXPECT_EQ(names.size(), 1u);
         return names.empty() ? std::string() : "recordings/" + names.front();
     }

@@ -16,13 +16,15 @@ gtest_discover_tests(soak_test PROPERTIES TIMEOUT ${soak_timeout} LABELS soak)
 
 add_executable(reliability_test ${CMAKE_CURRENT_LIST_DIR}/hostile_device_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/clock_step_test.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/file_span_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/storage_sync_test.cpp
                                 ${CMAKE_CURRENT_LIST_DIR}/terminal_session_test.cpp)
-target_link_libraries(reliability_test PRIVATE recording_check GTest::gtest_main)
+target_link_libraries(reliability_test PRIVATE recording_check acc_data_file GTest::gtest_main)
 target_compile_definitions(reliability_test PRIVATE
   RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
+  SPAN_RECORDER_PATH="$<TARGET_FILE:acc_recorder_span_for_tests>"
   FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
-add_dependencies(reliability_test acc_recorder_for_tests failure_shim)
+add_dependencies(reliability_test acc_recorder_for_tests acc_recorder_span_for_tests failure_shim)
 gtest_discover_tests(reliability_test PROPERTIES TIMEOUT 60)
 
 # A power cut at several moments of a recording on a loop-mounted ext4 image
@@ -30,8 +32,9 @@ gtest_discover_tests(reliability_test PROPERTIES TIMEOUT 60)
 add_executable(power_cut_test ${CMAKE_CURRENT_LIST_DIR}/power_cut_test.cpp)
 target_link_libraries(power_cut_test PRIVATE recording_check GTest::gtest_main)
 target_compile_definitions(power_cut_test PRIVATE
-  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")
-add_dependencies(power_cut_test acc_recorder_for_tests)
+  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
+  SPAN_RECORDER_PATH="$<TARGET_FILE:acc_recorder_span_for_tests>")
+add_dependencies(power_cut_test acc_recorder_for_tests acc_recorder_span_for_tests)
 if(TARGET acc_inspect)
   # Where the inspector is built, each file left behind is also checked by it.
   target_compile_definitions(power_cut_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>")

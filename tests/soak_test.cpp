@@ -40,7 +40,7 @@ protected:
         if (child.pid <= 0) return run;
         bool reached = false;
         while (!reached && std::chrono::steady_clock::now() < deadline) {
-            std::vector<std::string> names = list_dir(recordings);
+            std::vector<std::string> names = list_data_files(recordings);
             struct stat info {};
             reached = names.size() == 1 &&
                       stat((recordings + "/" + names.front()).c_str(), &info) == 0 &&

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "recorder_fixture.h"
+#include "span_check.h"
 
 class SickStorageTest : public RecorderTest {
 protected:
@@ -42,10 +43,46 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
     EXPECT_LT(largest_us, 200000);
 }
 
+TEST_F(SickStorageTest, StallingSyncsDelayNoReadWhenTheRecordingGoesOnIntoANewFile) {
+    program_options options = recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400"));
+    options.path = SPAN_RECORDER_PATH;
+    child_process child = start_program(options);
+    ASSERT_GT(child.pid, 0);
+    // Five seconds, two switches or more: at each the storage thread has
+    // four stalling syncs to do (the last rows, the entry, the provenance,
+    // the header) besides the periodic ones.
+    signal_after_reads(child, SIGTERM, 50);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+
+    std::vector<read_call> calls_made = reads();
+    EXPECT_EQ(log().find("error="), std::string::npos) << "no failed read, no overrun";
+    span_run files = read_span_run(dir, run.out);
+    ASSERT_GE(files.files.size(), 3u) << run.out;
+    std::vector<std::int64_t> blocks = check_span_blocks(dir, files, calls_made);
+    EXPECT_EQ(parse_summary(run.out).total_points, delivered_rows(calls_made));
+    // The steps into each new file's first block and the two after it.
+    std::int64_t largest_us = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i + 1 < files.rows.size(); ++i) {
+        // Not put off: the thread is ready for the next file well before it.
+        const std::string& next = files.files[i + 1];
+        EXPECT_EQ(std::stoi(next.substr(next.size() - 6, 2)) % 2, 0) << next;
+        first += files.rows[i] / block_rows;
+        for (std::size_t b = std::max<std::size_t>(first, 1); b < first + 3 && b < blocks.size();
+             ++b)
+            largest_us =
+                std::max<std::int64_t>(largest_us, std::llabs(blocks[b] - blocks[b - 1] - 100000));
+    }
+    std::printf("largest departure of a block step from 100 ms at a file switch: %.1f ms\n",
+                static_cast<double>(largest_us) / 1000.0);
+    EXPECT_LT(largest_us, 200000);
+}
+
 TEST_F(SickStorageTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {
-    // Syncs 1 and 2 make the new file and its header durable, sync 3 stores
-    // about a second of rows, sync 4 fails a second later.
-    program_result run = run_program(recorder(sick_storage("ACC_TEST_FAIL_SYNC_FROM=4")));
+    // Syncs 1 to 3 make the new file, its provenance and its header durable,
+    // sync 4 stores about a second of rows, sync 5 fails a second later.
+    program_result run = run_program(recorder(sick_storage("ACC_TEST_FAIL_SYNC_FROM=5")));
     EXPECT_EQ(run.exit_status, 250);
     std::string file = only_recording();
     EXPECT_NE(run.out.find("Write error on " + file + ": Input/output error\n\nStopping...\n"),
@@ -59,7 +96,7 @@ TEST_F(SickStorageTest, FailedSyncStopsAsAWriteFailureWithWhatWasStored) {
     std::vector<read_call> calls_made = reads();
     std::uint64_t rows = parse_summary(run.out).total_points;
     ASSERT_EQ(rows % block_rows, 0u);
-    // Sync 3 comes a whole interval after the first: ten blocks or so, never
+    // Sync 4 comes a whole interval after the header's: ten blocks or so, never
     // one or two, or the card would see a journal commit per block.
     EXPECT_GE(rows, 5 * block_rows);
     EXPECT_LT(rows, delivered_rows(calls_made));

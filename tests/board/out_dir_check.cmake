@@ -36,4 +36,20 @@ string(ASCII 59 semicolon)
 expect_refused("/home/pi/a${semicolon}b" "must not contain \"${semicolon}\"")
 expect_refused("/home/pi/a#b" "must not contain \"#\"")
 expect_refused("/home/pi/a$(HOME)b" "must not contain \"$(\"")
+
+# The file span: whole seconds that divide a day, or 0.
+function(expect_span_refused value expected)
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build
+                          "-DACC_OUT_DIR=/d" "-DACC_FILE_SPAN_S=${value}"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  string(REGEX REPLACE "[ \n]+" " " flat "${output}")
+  string(FIND "${flat}" "${expected}" found)
+  if(result EQUAL 0 OR found EQUAL -1)
+    message(FATAL_ERROR "ACC_FILE_SPAN_S \"${value}\": expected a refusal saying \"${expected}\":\n${output}")
+  endif()
+endfunction()
+expect_span_refused("7" "7 does not divide it")
+expect_span_refused("1.5" "\"1.5\" is not a whole number")
+expect_span_refused("-60" "\"-60\" is not a whole number")
+expect_span_refused("172800" "172800 is longer than a day")
 file(REMOVE_RECURSE ${WORK_DIR})

@@ -1,0 +1,186 @@
+// A run with a file span of 2 s on the real recorder: a new data file at
+// every even second, each with its provenance, every sample in exactly one
+// of them, and a switch that finds no name for its file.
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <regex>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+#include "data_file.h"
+#include "recorder_fixture.h"
+#include "span_check.h"
+
+namespace {
+
+// The value after "key": in the provenance file, as written.
+std::string json_value(const std::string& json, const std::string& key) {
+    std::size_t at = json.find("\"" + key + "\": ");
+    if (at == std::string::npos) return {};
+    at += key.size() + 4;
+    std::size_t end = json[at] == '"' ? json.find('"', at + 1) + 1 : json.find_first_of(",}", at);
+    return json.substr(at, end - at);
+}
+
+bool wait_for_data_files(const std::string& dir, std::size_t count) {
+    for (int i = 0; i < 5000 && list_data_files(dir).size() < count; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return list_data_files(dir).size() >= count;
+}
+
+}  // namespace
+
+class FileSpanTest : public RecorderTest {
+protected:
+    program_options span_recorder() const {
+        program_options options = recorder();
+        options.path = SPAN_RECORDER_PATH;
+        return options;
+    }
+};
+
+TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
+    child_process child = start_program(span_recorder());
+    ASSERT_GT(child.pid, 0);
+    // The file being written is locked; one the storage thread has closed is not.
+    ASSERT_TRUE(wait_for_data_files(recordings, 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<std::string> early = list_data_files(recordings);
+    int finished = open((recordings + "/" + early[0]).c_str(), O_RDONLY);
+    int open_one = open((recordings + "/" + early[1]).c_str(), O_RDONLY);
+    EXPECT_EQ(flock(finished, LOCK_SH | LOCK_NB), 0);
+    EXPECT_EQ(flock(open_one, LOCK_SH | LOCK_NB), -1);
+    close(finished);
+    close(open_one);
+    signal_after_reads(child, SIGTERM, 90);
+    program_result run = finish_program(child);
+    EXPECT_EQ(run.exit_status, 0) << run.out;
+
+    span_run files = read_span_run(dir, run.out);
+    ASSERT_GE(files.files.size(), 4u) << run.out;
+    EXPECT_EQ(list_data_files(recordings).size(), files.files.size()) << "each file announced";
+    EXPECT_NE(
+        run.out.find("Done. Data saved to " + files.files.front() + " through " +
+                     files.files.back() + " (" + std::to_string(files.files.size()) + " files)\n"),
+        std::string::npos)
+        << run.out;
+    std::vector<read_call> calls_made = reads();
+    std::vector<std::int64_t> blocks = check_span_blocks(dir, files, calls_made);
+    EXPECT_EQ(parse_summary(run.out).total_points, delivered_rows(calls_made));
+
+    std::string run_id;
+    std::size_t block = 0;
+    for (std::size_t i = 0; i < files.files.size(); ++i) {
+        const std::string& file = files.files[i];
+        SCOPED_TRACE(file);
+        EXPECT_EQ(files.rows[i] % block_rows, 0u) << "a block is never split";
+        const std::string json = read_file(dir + "/" + file.substr(0, file.size() - 4) + ".json");
+        std::size_t at = 0;
+        for (const char* key : {"format", "run_id", "segment", "previous", "start_utc", "clock",
+                                "settings", "program", "version", "device_library", "host"}) {
+            at = json.find(std::string("\"") + key + "\": ", at);
+            EXPECT_NE(at, std::string::npos) << key << " in order";
+        }
+        EXPECT_EQ(json_value(json, "segment"), std::to_string(i + 1));
+        EXPECT_EQ(json_value(json, "previous"),
+                  i == 0 ? "null" : "\"" + files.files[i - 1].substr(11) + "\"");
+        EXPECT_EQ(json_value(json, "file_span_s"), "2");
+        EXPECT_EQ(json_value(json, "simulator"), "true");
+        EXPECT_TRUE(
+            std::regex_search(json_value(json, "path"), std::regex(R"(/libACTS2200\.so"$)")));
+        if (i == 0) run_id = json_value(json, "run_id");
+        EXPECT_TRUE(std::regex_match(run_id, std::regex(R"("[0-9a-f]{32}")"))) << run_id;
+        EXPECT_EQ(json_value(json, "run_id"), run_id);
+        if (i > 0) {
+            // Row time t is the instant start_utc + t: a file's first row is
+            // the moment its name was taken, an even second.
+            std::tm named{};
+            std::tm start{};
+            const std::string start_utc = json_value(json, "start_utc");
+            ASSERT_TRUE(strptime(file.c_str(), "recordings/ai0_accel_%Y%m%d_%H%M%S.csv", &named));
+            ASSERT_TRUE(
+                std::regex_match(start_utc, std::regex(R"("[-0-9]{10}T[:0-9]{8}\.\d{6}Z")")));
+            ASSERT_TRUE(strptime(start_utc.c_str(), "\"%Y-%m-%dT%H:%M:%S", &start));
+            named.tm_isdst = -1;
+            EXPECT_EQ(named.tm_sec % 2, 0);
+            ASSERT_LT(block, blocks.size());
+            const double first_row_s = static_cast<double>(timegm(&start)) +
+                                       std::stod(start_utc.substr(20, 7)) +
+                                       static_cast<double>(blocks[block]) / 1e6;
+            EXPECT_NEAR(first_row_s, static_cast<double>(mktime(&named)) + 0.5, 0.50001);
+            // Joined as blocks of one file join: no gap, no overlap.
+            if (block > 0) {
+                EXPECT_LT(std::llabs(blocks[block] - blocks[block - 1] - 100000), 200000);
+            }
+        }
+        block += files.rows[i] / block_rows;
+    }
+}
+
+TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWhole) {
+    child_process child = start_program(span_recorder());
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(wait_for_data_files(recordings, 1));
+    // Every name of the seconds to come is taken.
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t second = now + 2; second <= now + 7; ++second) {
+        std::tm local{};
+        localtime_r(&second, &local);
+        char path[csv_path_size];
+        format_csv_path(path, sizeof path, "recordings", local);
+        for (unsigned n = 1; n <= max_name_suffix; ++n) {
+            char numbered[csv_path_size];
+            ASSERT_TRUE(n == 1 || format_numbered_path(numbered, sizeof numbered, path, n));
+            // Never over a file the recorder has made meanwhile.
+            int fd = open((dir + "/" + (n == 1 ? path : numbered)).c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd >= 0) close(fd);
+        }
+    }
+    program_result run = finish_program(child);  // stops by itself
+    EXPECT_EQ(run.exit_status, 250);
+    std::vector<std::string> failed = lines_starting_with(run.out, "Write error on ");
+    ASSERT_EQ(failed.size(), 1u) << run.out;
+    EXPECT_TRUE(std::regex_match(
+        failed[0],
+        std::regex(R"(Write error on recordings/ai0_accel_\d{8}_\d{6}\.csv: File exists)")))
+        << failed[0];
+    EXPECT_EQ(run.out.find("Done."), std::string::npos);
+
+    span_run files = read_span_run(dir, run.out);
+    std::vector<read_call> calls_made = reads();
+    ASSERT_FALSE(calls_made.empty());
+    calls_made.pop_back();  // the block that found no file
+    check_span_blocks(dir, files, calls_made);
+    EXPECT_EQ(parse_summary(run.out).total_points, delivered_rows(calls_made));
+}
+
+TEST_F(FileSpanTest, AClockSteppedBackOrFarAheadSwitchesOnceAtMost) {
+#ifdef ACC_NO_PRELOAD
+    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
+#endif
+    // From the second block on, the clock is off by the step (as in the
+    // clock-step tests); 1.5 s of recording.
+    for (const std::string step : {"-1000", "86400"}) {
+        program_options options = span_recorder();
+        const std::string log = dir + "/device" + step + ".log";
+        options.env = {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
+                       "ACC_TEST_CLOCK_STEP=3:" + step, "ACTS2200_SIM_LOG=" + log};
+        child_process child = start_program(options);
+        ASSERT_GT(child.pid, 0);
+        ASSERT_TRUE(wait_for_lines(log, "AI_ReadAnalog ", 15, 30.0));
+        kill(child.pid, SIGTERM);
+        program_result run = finish_program(child);
+        EXPECT_EQ(run.exit_status, 0) << run.out;
+        // The first block, still on the true clock, may reach the first
+        // boundary. After the step back the next lies 1000 s ahead; after
+        // the step ahead there is one switch at once, then one every 2 s
+        // again: never one per block.
+        EXPECT_LE(lines_starting_with(run.out, "Output file: ").size(), step[0] == '-' ? 2u : 4u)
+            << step << "\n"
+            << run.out;
+    }
+}

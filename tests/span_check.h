@@ -43,7 +43,10 @@ inline std::vector<std::int64_t> check_span_blocks(const std::string& dir, const
     read_position at{};
     std::uint64_t rows = 0;
     for (const std::string& file : run.files) {
-        file_check check = check_data_file(dir + "/" + file, reads, {}, at);
+        std::string path = dir;
+        path += "/";
+        path += file;
+        file_check check = check_data_file(path, reads, {}, at);
         EXPECT_EQ(check.fault, "") << file;
         if (!check.fault.empty()) return blocks;
         blocks.insert(blocks.end(), check.block_times_us.begin(), check.block_times_us.end());

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "csv_reader.h"
-#include "data_file.h"
+#include "data_format.h"
 
 namespace {
 

@@ -165,7 +165,7 @@ TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
     ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
     program_result folder = inspect({"folder.csv"});
     EXPECT_EQ(folder.exit_status, 1);
-    EXPECT_EQ(folder.err, "acc_inspect: folder.csv: line 1: cannot read: Is a directory\n");
+    EXPECT_EQ(folder.err, "acc_inspect: folder.csv: no data file in it\n");
 }
 
 // ---- Usage ----------------------------------------------------------------
@@ -179,7 +179,8 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
     const std::vector<usage_case> wrong = {
         {{}, "no data file given"},
         {{"--bogus", file}, "unknown option --bogus"},
-        {{file, file}, "more than one data file"},
+        {{file, "--run", "ab"}, "--run picks a run of a directory"},
+        {{file, "--from", "2026-12-08T02:00:00Z"}, "a UTC time for --from or --to needs"},
         {{file, "--svg"}, "--svg needs a file name"},
         {{file, "--svg="}, "--svg needs a file name"},
         {{"-x"}, "unknown option -x"},

@@ -51,11 +51,13 @@ if(ACC_BUILD_FUZZ)
   else()
     set(inspect_sanitizers -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     add_executable(inspect_row_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/inspect_row_fuzz.cpp
-                                    ${PROJECT_SOURCE_DIR}/inspect/input/csv_reader.cpp)
+                                    ${PROJECT_SOURCE_DIR}/inspect/input/csv_reader.cpp
+                                    ${PROJECT_SOURCE_DIR}/inspect/input/byte_source.cpp)
     target_include_directories(inspect_row_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/inspect/input
                                                         ${PROJECT_SOURCE_DIR}/include)
     target_compile_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers} -g -O1)
     target_link_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers})
+    target_link_libraries(inspect_row_fuzz PRIVATE ZLIB::ZLIB zstd)
     # Seeds: a valid file and a few near misses; the run adds what it finds.
     set(inspect_corpus ${CMAKE_CURRENT_BINARY_DIR}/inspect_row_corpus)
     file(MAKE_DIRECTORY ${inspect_corpus})

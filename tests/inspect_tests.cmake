@@ -20,8 +20,9 @@ target_link_libraries(inspect_test PRIVATE acc_inspect_core acc_data_file ZLIB::
                                            GTest::gtest_main)
 gtest_discover_tests(inspect_test)
 add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
-target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file ZLIB::ZLIB
-                                               LibXml2::LibXml2 GTest::gtest_main)
+# acc_inspect_core for libzstd, to write the compressed parts of a run.
+target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file acc_inspect_core
+                                               ZLIB::ZLIB LibXml2::LibXml2 GTest::gtest_main)
 target_compile_definitions(inspect_cli_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
   FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
 add_dependencies(inspect_cli_test acc_inspect failure_shim)

@@ -45,11 +45,11 @@ source_error read_plain(byte_source* s, char* out, std::size_t size, std::size_t
     }
 }
 
-// One call of the decompressor over what input there is; a frame may be
-// followed by another, as a concatenation of .zst files is.
+// Fills `out` as far as the stream goes, for few and large hand-overs; a
+// frame may be followed by another, as a concatenation of .zst files is.
 source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
     ZSTD_outBuffer output{out, size, 0};
-    while (output.pos == 0) {
+    while (output.pos < output.size) {
         if (s->input_begin == s->input_end && !s->input_eof) {
             *err = fill_input(s);
             if (*err != 0) return source_error::io;
@@ -59,6 +59,7 @@ source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t*
         const bool drained = s->input_begin == s->input_end;
         if (drained && !s->frame_open) break;
         ZSTD_inBuffer input{s->input + s->input_begin, s->input_end - s->input_begin, 0};
+        const std::size_t before = output.pos;
         const std::size_t left = ZSTD_decompressStream(s->unpacker, &output, &input);
         s->input_begin += input.pos;
         if (ZSTD_isError(left)) {
@@ -66,7 +67,7 @@ source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t*
             return source_error::corrupt;
         }
         s->frame_open = left != 0;
-        if (drained && output.pos == 0) break;
+        if (drained && output.pos == before) break;
     }
     if (output.pos == 0 && s->frame_open) return source_error::cut_short;
     *got = output.pos;

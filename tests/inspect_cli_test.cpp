@@ -637,10 +637,13 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
         << run.out;
     EXPECT_TRUE(has_line(run.out, "start (UTC) 2026-12-08T02:00:00.000Z")) << run.out;
     // A directory stands for its run; a clock time picks the rows.
-    program_result hour =
-        inspect({"day", "--from", "2026-12-08T02:00:01Z", "--to", "2026-12-08T02:00:02Z"});
+    program_result hour = inspect({"day", "--from", "2026-12-08T02:00:01Z", "--to",
+                                   "2026-12-08T02:00:02Z", "--svg", "hour.svg"});
     ASSERT_EQ(hour.exit_status, 0) << hour.err;
     EXPECT_TRUE(has_line(hour.out, "rows 10000")) << hour.out;
+    const std::string picture = read_file(dir + "/hour.svg");  // its time axis on the clock
+    EXPECT_NE(picture.find(">time (UTC)</text>"), std::string::npos);
+    EXPECT_NE(picture.find(">02:00:01.6</text>"), std::string::npos) << picture.substr(0, 4000);
     // Nor any file of the run, nor its provenance, is ever written.
     program_result onto = inspect({"day", "--json", "day/ai0_accel_20261208_020002.json"});
     EXPECT_EQ(onto.exit_status, 2);

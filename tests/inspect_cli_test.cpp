@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include "data_file.h"
@@ -611,10 +612,16 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     put("one.csv", whole);
     const std::vector<std::string> names = {"ai0_accel_20261208_020000.csv",
                                             "ai0_accel_20261208_020001.csv.zst",
-                                            "ai0_accel_20261208_020002.csv"};
+                                            "ai0_accel_20261208_020002.csv.gz"};
     ASSERT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
     for (int f = 0; f < 3; ++f) {
         put("day/" + names[f], f == 1 ? zstd_of(parts[f]) : parts[f]);
+        if (f == 2) {  // gzip, as a user may have compressed it by hand
+            gzFile packed = gzopen((dir + "/day/" + names[f]).c_str(), "wb");
+            ASSERT_EQ(gzwrite(packed, parts[f].data(), static_cast<unsigned>(parts[f].size())),
+                      static_cast<int>(parts[f].size()));
+            ASSERT_EQ(gzclose(packed), Z_OK);
+        }
         const std::string stem = names[f].substr(0, names[f].find(".csv"));
         put("day/" + stem + ".json", provenance_of(run_a, f + 1, f ? names[f - 1] : ""));
     }
@@ -633,7 +640,7 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     EXPECT_TRUE(has_line(run.out,
                          "gap after 2.099900 s (2026-12-08T02:00:02.000Z) (at the join of "
                          "ai0_accel_20261208_020001.csv.zst and "
-                         "ai0_accel_20261208_020002.csv, line 2): 500.000 ms missing"))
+                         "ai0_accel_20261208_020002.csv.gz, line 2): 500.000 ms missing"))
         << run.out;
     EXPECT_TRUE(has_line(run.out, "start (UTC) 2026-12-08T02:00:00.000Z")) << run.out;
     // A directory stands for its run; a clock time picks the rows.

@@ -581,7 +581,7 @@ std::string zstd_of(const std::string& text) {
     std::string packed(ZSTD_compressBound(text.size()), '\0');
     ZSTD_CCtx* c = ZSTD_createCCtx();
     ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-    packed.resize(ZSTD_compress2(c, &packed[0], packed.size(), text.data(), text.size()));
+    packed.resize(ZSTD_compress2(c, packed.data(), packed.size(), text.data(), text.size()));
     ZSTD_freeCCtx(c);
     return packed;
 }

@@ -118,7 +118,7 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
         row_feed_finish(feed);
         part.rows = reader.rows;
         part.bytes = reader.bytes;
-        part.stored_bytes = reader.source.stored_bytes;
+        part.stored_bytes = byte_source_stored(&reader.source);
         part.compressed = reader.source.kind != source_kind::plain;
         result->bytes += reader.bytes;
         result->stored_bytes += part.stored_bytes;

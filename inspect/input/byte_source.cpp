@@ -1,5 +1,6 @@
 #include "byte_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -47,7 +48,7 @@ source_error read_plain(byte_source* s, char* out, std::size_t size, std::size_t
 
 // Fills `out` as far as the stream goes, for few and large hand-overs; a
 // frame may be followed by another, as a concatenation of .zst files is.
-source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
+source_error read_zstd(byte_source* s, void* out, std::size_t size, std::size_t* got, int* err) {
     ZSTD_outBuffer output{out, size, 0};
     while (output.pos < output.size) {
         if (s->input_begin == s->input_end && !s->input_eof) {
@@ -109,6 +110,109 @@ source_error read_gzip(byte_source* s, char* out, std::size_t size, std::size_t*
     return source_error::none;
 }
 
+constexpr std::size_t piece_size = std::size_t{1} << 18;
+
+source_error decompress(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
+    *got = 0;
+    *err = 0;
+    return s->kind == source_kind::zstd ? read_zstd(s, out, size, got, err)
+                                        : read_gzip(s, out, size, got, err);
+}
+
+// Fills the two pieces in turn until the stream ends or fails, or the
+// reader stops.
+void* decompress_pieces(void* argument) {
+    byte_source* s = static_cast<byte_source*>(argument);
+    for (int i = 0;; i ^= 1) {
+        pthread_mutex_lock(&s->lock);
+        while (s->piece_full[i] && !s->stopping) pthread_cond_wait(&s->changed, &s->lock);
+        const bool stopping = s->stopping;
+        pthread_mutex_unlock(&s->lock);
+        if (stopping) return nullptr;
+        std::size_t got = 0;
+        int err = 0;
+        const source_error error =
+            decompress(s, s->pieces + i * piece_size, piece_size, &got, &err);
+        pthread_mutex_lock(&s->lock);
+        s->piece_got[i] = got;
+        s->piece_error[i] = error;
+        s->piece_err[i] = err;
+        s->piece_full[i] = true;
+        pthread_cond_broadcast(&s->changed);
+        pthread_mutex_unlock(&s->lock);
+        if (error != source_error::none || got == 0) return nullptr;
+    }
+}
+
+bool start_thread(byte_source* s) {
+    s->pieces = static_cast<char*>(std::malloc(2 * piece_size));
+    if (!s->pieces) return false;
+    if (pthread_mutex_init(&s->lock, nullptr) != 0) {
+        std::free(s->pieces);
+        s->pieces = nullptr;
+        return false;
+    }
+    if (pthread_cond_init(&s->changed, nullptr) != 0) {
+        pthread_mutex_destroy(&s->lock);
+        std::free(s->pieces);
+        s->pieces = nullptr;
+        return false;
+    }
+    if (pthread_create(&s->thread, nullptr, decompress_pieces, s) != 0) {
+        pthread_cond_destroy(&s->changed);
+        pthread_mutex_destroy(&s->lock);
+        std::free(s->pieces);
+        s->pieces = nullptr;
+        return false;
+    }
+    s->threaded = true;
+    return true;
+}
+
+void stop_thread(byte_source* s) {
+    if (!s->threaded) return;
+    pthread_mutex_lock(&s->lock);
+    s->stopping = true;
+    pthread_cond_broadcast(&s->changed);
+    pthread_mutex_unlock(&s->lock);
+    pthread_join(s->thread, nullptr);
+    pthread_cond_destroy(&s->changed);
+    pthread_mutex_destroy(&s->lock);
+    s->threaded = false;
+}
+
+// The next bytes from the pieces, waiting for the next one when needed.
+source_error read_pieces(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
+    if (s->finished) {
+        *err = s->final_err;
+        return s->final_error;
+    }
+    const int i = s->next_piece;
+    pthread_mutex_lock(&s->lock);
+    while (!s->piece_full[i]) pthread_cond_wait(&s->changed, &s->lock);
+    pthread_mutex_unlock(&s->lock);
+    if (s->piece_error[i] != source_error::none || s->piece_got[i] == 0) {
+        s->finished = true;
+        s->final_error = s->piece_error[i];
+        s->final_err = s->piece_err[i];
+        *err = s->final_err;
+        return s->final_error;
+    }
+    const std::size_t n = std::min(size, s->piece_got[i] - s->piece_used);
+    std::memcpy(out, s->pieces + i * piece_size + s->piece_used, n);
+    *got = n;
+    s->piece_used += n;
+    if (s->piece_used == s->piece_got[i]) {
+        s->piece_used = 0;
+        s->next_piece ^= 1;
+        pthread_mutex_lock(&s->lock);
+        s->piece_full[i] = false;
+        pthread_cond_broadcast(&s->changed);
+        pthread_mutex_unlock(&s->lock);
+    }
+    return source_error::none;
+}
+
 }  // namespace
 
 source_kind source_kind_of(const unsigned char* bytes, std::size_t size) {
@@ -148,6 +252,8 @@ int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
         source->inflater_ready = true;
         source->frame_open = true;
     }
+    // Where no thread starts, the reader's own thread decompresses.
+    start_thread(source);
     return 0;
 }
 
@@ -159,14 +265,22 @@ source_error byte_source_read(byte_source* source, char* out, std::size_t size, 
         case source_kind::plain:
             return read_plain(source, out, size, got, err);
         case source_kind::zstd:
-            return read_zstd(source, out, size, got, err);
         case source_kind::gzip:
-            return read_gzip(source, out, size, got, err);
+            if (source->threaded) return read_pieces(source, out, size, got, err);
+            return decompress(source, out, size, got, err);
     }
     return source_error::io;
 }
 
+std::uint64_t byte_source_stored(byte_source* source) {
+    stop_thread(source);
+    return source->stored_bytes;
+}
+
 void byte_source_close(byte_source* source) {
+    stop_thread(source);
+    std::free(source->pieces);
+    source->pieces = nullptr;
     if (source->inflater_ready) inflateEnd(&source->inflater);
     source->inflater_ready = false;
     if (source->unpacker) ZSTD_freeDStream(source->unpacker);

@@ -88,20 +88,36 @@ void provenance_read(const char* path, provenance* out) {
 }
 
 bool parse_utc(const char* text, double* unix_s) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
-    if (std::sscanf(text, "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
-                    &used) != 6 ||
-        used != 19)
-        return false;
+    // YYYY-MM-DDTHH:MM:SS, then an optional fraction, then Z.
+    int fields[6] = {};
+    const int widths[6] = {4, 2, 2, 2, 2, 2};
+    const char separators[6] = {'-', '-', 'T', ':', ':', '\0'};
+    const char* at = text;
+    for (int f = 0; f < 6; ++f) {
+        for (int d = 0; d < widths[f]; ++d, ++at) {
+            if (*at < '0' || *at > '9') return false;
+            fields[f] = fields[f] * 10 + (*at - '0');
+        }
+        if (separators[f] != '\0' && *at++ != separators[f]) return false;
+    }
+    const int year = fields[0], month = fields[1], day = fields[2];
+    const int hour = fields[3], minute = fields[4], second = fields[5];
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
         return false;
-    const char* rest = text + used;
+    const char* rest = at;
     double fraction = 0.0;
     if (*rest == '.') {
-        double scale = 0.1;
         ++rest;
         if (*rest < '0' || *rest > '9') return false;
-        for (; *rest >= '0' && *rest <= '9'; ++rest, scale /= 10) fraction += (*rest - '0') * scale;
+        long long numerator = 0;
+        long long denominator = 1;
+        for (; *rest >= '0' && *rest <= '9'; ++rest) {
+            if (denominator < 1000000000LL) {  // nanoseconds are plenty
+                numerator = numerator * 10 + (*rest - '0');
+                denominator *= 10;
+            }
+        }
+        fraction = static_cast<double>(numerator) / static_cast<double>(denominator);
     }
     if (std::strcmp(rest, "Z") != 0) return false;
     std::tm tm{};

@@ -89,10 +89,10 @@ void draw_time_ticks(std::FILE* f, const inspect_result& r, const axis& time, in
     // The same spacing, at round instants of the clock.
     const double start = r.clock.start_unix_s;
     const int decimals = decimals_for(time.step);
-    const double first = std::ceil((start + time.low) / time.step - 1e-9);
-    const double last = std::floor((start + time.high) / time.step + 1e-9);
-    for (double i = first; i <= last; ++i) {
-        const double instant = i * time.step;
+    const long long first = std::llround(std::ceil((start + time.low) / time.step - 1e-9));
+    const long long last = std::llround(std::floor((start + time.high) / time.step + 1e-9));
+    for (long long i = first; i <= last; ++i) {
+        const double instant = static_cast<double>(i) * time.step;
         const double x = map(time, instant - start, plot_left, plot_right);
         const double day_s = std::fmod(instant, 86400.0);
         const long whole = static_cast<long>(std::floor(day_s + 1e-9));

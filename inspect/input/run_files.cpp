@@ -34,9 +34,13 @@ const char* base_name(const std::string& path) {
 int list_directory(const std::string& dir, std::vector<std::string>* names) {
     DIR* d = opendir(dir.c_str());
     if (!d) return errno;
-    errno = 0;
-    while (dirent* entry = readdir(d))
+    for (;;) {
+        errno = 0;
+        // cppcheck-suppress readdirCalled ; the stream is this function's alone
+        const dirent* entry = readdir(d);
+        if (!entry) break;
         if (is_data_file_name(entry->d_name)) names->push_back(entry->d_name);
+    }
     const int error = errno;
     closedir(d);
     std::sort(names->begin(), names->end());

@@ -638,7 +638,8 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
         has_line(run.out, "ai0_accel_20261208_020001.csv.zst 10000 1.100000 2.099900 valid"))
         << run.out;
     EXPECT_TRUE(has_line(run.out,
-                         "gap after 2.099900 s (2026-12-08T02:00:02.000Z) (at the join of "
+                         "gap after 2.099900 s (2026-12-08T02:00:02.000Z to "
+                         "2026-12-08T02:00:02.500Z) (at the join of "
                          "ai0_accel_20261208_020001.csv.zst and "
                          "ai0_accel_20261208_020002.csv.gz, line 2): 500.000 ms missing"))
         << run.out;

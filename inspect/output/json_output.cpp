@@ -175,6 +175,7 @@ void write_stats(json_writer* w, const inspect_result& r, const inspect_config& 
         count(w, "line", d.line);
         number(w, "excess_s", d.excess_s);
         instant(w, "after_utc", r.clock, d.at_s);
+        instant(w, "next_row_utc", r.clock, d.at_s + s.step_s + d.excess_s);
         if (r.part_count > 1) {
             string(w, "file", r.parts[d.part].path);
             if (d.at_join && d.part > 0) string(w, "previous_file", r.parts[d.part - 1].path);

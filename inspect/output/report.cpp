@@ -159,7 +159,12 @@ void write_continuity(std::FILE* out, const inspect_result& r) {
     for (std::size_t i = 0; i < listed; ++i) {
         const discontinuity& d = s.kept[i];
         std::fprintf(out, "    %-8s after %.6f s", d.excess_s > 0 ? "gap" : "overlap", d.at_s);
-        clock_note(out, r.clock, d.at_s);
+        if (r.clock.known) {  // from the row before it to the row after it
+            char before[40], after[40];
+            format_utc(r.clock.start_unix_s + d.at_s, before, sizeof before);
+            format_utc(r.clock.start_unix_s + d.at_s + s.step_s + d.excess_s, after, sizeof after);
+            std::fprintf(out, " (%s to %s)", before, after);
+        }
         std::fprintf(out, " (");
         place(out, r, d);
         std::fprintf(out, "): %.3f ms %s\n", std::fabs(d.excess_s) * 1e3,

@@ -1,19 +1,26 @@
 // acc_inspect's throughput on a generated file of ten million rows (about
 // 17 minutes of recording): the parse and statistics path alone, and the
 // whole pass with every figure (spectrum and density, bands, levels, trend,
-// spectrogram, envelope) and the picture, with the process's peak memory.
+// spectrogram, envelope) and the picture, with the process's peak memory;
+// and the whole pass over the same rows as one file, as a run of ten files
+// with provenance, and as those ten compressed with zstd level 9, each pass
+// in a child process of its own for its own peak memory.
 //
 // INSPECT_BENCH_FILE=path keeps the generated file there (made if missing),
 // for comparing other tools on the same rows.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <zstd.h>
 
 #include "csv_reader.h"
 #include "data_file.h"
@@ -126,5 +133,140 @@ void BM_WholeInspection(benchmark::State& state) {
     delete result;
 }
 BENCHMARK(BM_WholeInspection)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// ---- The same rows as a run of files --------------------------------------
+
+constexpr int run_files = 10;
+
+std::vector<std::string> plain_parts;
+std::vector<std::string> packed_parts;
+
+void remove_parts() {
+    for (const std::string& p : plain_parts) unlink(p.c_str());
+    for (const std::string& p : packed_parts) unlink(p.c_str());
+    for (const std::string& p : plain_parts) {
+        const std::string sidecar = p.substr(0, p.size() - 4) + ".json";
+        unlink(sidecar.c_str());
+    }
+    for (const std::string& p : packed_parts) {
+        const std::string sidecar = p.substr(0, p.size() - 8) + ".json";
+        unlink(sidecar.c_str());
+    }
+}
+
+bool write_sidecar(const std::string& path, int segment) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return false;
+    std::fprintf(f,
+                 "{\"format\": \"acc_recorder data file 1\", \"run_id\": "
+                 "\"00112233445566778899aabbccddeeff\", \"segment\": %d, \"start_utc\": "
+                 "\"2026-12-08T00:00:00.000000Z\", \"clock\": {\"synchronized\": true}}\n",
+                 segment);
+    return std::fclose(f) == 0;
+}
+
+bool compress_part(const std::string& from, const std::string& to) {
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    std::FILE* out = std::fopen(to.c_str(), "wb");
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    bool ok = in && out && c;
+    if (ok) {
+        ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, 9);
+        ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
+    }
+    std::vector<char> src(ZSTD_CStreamInSize()), dst(ZSTD_CStreamOutSize());
+    for (bool last = false; ok && !last;) {
+        const std::size_t n = std::fread(src.data(), 1, src.size(), in);
+        last = n < src.size();
+        ZSTD_inBuffer input{src.data(), n, 0};
+        for (bool done = false; ok && !done;) {
+            ZSTD_outBuffer output{dst.data(), dst.size(), 0};
+            const std::size_t left =
+                ZSTD_compressStream2(c, &output, &input, last ? ZSTD_e_end : ZSTD_e_continue);
+            ok = !ZSTD_isError(left) && std::fwrite(dst.data(), 1, output.pos, out) == output.pos;
+            done = last ? left == 0 : input.pos == input.size;
+        }
+    }
+    if (c) ZSTD_freeCCtx(c);
+    if (in) std::fclose(in);
+    if (out && std::fclose(out) != 0) ok = false;
+    return ok;
+}
+
+// The bench file cut at block boundaries into ten files of a run, each with
+// its header and provenance, and each of those compressed.
+bool make_parts() {
+    if (!plain_parts.empty()) return true;
+    const std::string& whole = bench_file();
+    if (whole.empty()) return false;
+    std::FILE* in = std::fopen(whole.c_str(), "rb");
+    if (!in) return false;
+    std::atexit(remove_parts);
+    char line[max_row_size + 2];
+    bool ok = std::fgets(line, sizeof line, in) != nullptr;  // the header
+    for (int f = 0; ok && f < run_files; ++f) {
+        char name[64];
+        std::snprintf(name, sizeof name, "_part_%02d", f + 1);
+        const std::string stem = whole + name;
+        plain_parts.push_back(stem + ".csv");
+        std::FILE* out = std::fopen(plain_parts.back().c_str(), "w");
+        ok = out &&
+             std::fwrite(data_file_header, 1, data_file_header_size, out) == data_file_header_size;
+        for (std::uint64_t n = 0; ok && n < bench_rows / run_files; ++n)
+            ok = std::fgets(line, sizeof line, in) && std::fputs(line, out) >= 0;
+        if (out && std::fclose(out) != 0) ok = false;
+        ok = ok && write_sidecar(stem + ".json", f + 1);
+        packed_parts.push_back(stem + ".csv.zst");
+        ok = ok && compress_part(plain_parts.back(), packed_parts.back());
+    }
+    std::fclose(in);
+    return ok;
+}
+
+// One whole pass over `paths` in a child, timed and with the child's peak
+// memory from wait4.
+void run_in_child(benchmark::State& state, const std::vector<std::string>& paths) {
+    std::vector<const char*> list;
+    for (const std::string& p : paths) list.push_back(p.c_str());
+    double peak_mib = 0.0;
+    for (auto _ : state) {
+        const pid_t child = fork();
+        if (child == 0) {
+            inspect_result* result = new inspect_result;
+            const bool valid =
+                inspect_files(list.data(), list.size(), default_inspect_config(), result);
+            inspect_result_free(result);
+            _exit(valid && result->stats.rows == bench_rows ? 0 : 1);
+        }
+        int status = 0;
+        struct rusage usage {};
+        if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the pass failed");
+            break;
+        }
+        peak_mib = std::max(peak_mib, static_cast<double>(usage.ru_maxrss) / 1024.0);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * bench_rows));
+    state.counters["peak_rss_mib"] = peak_mib;
+}
+
+void BM_RunOneFile(benchmark::State& state) {
+    if (!make_parts()) return state.SkipWithError("cannot write the generated files");
+    run_in_child(state, {bench_file()});
+}
+BENCHMARK(BM_RunOneFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_RunTenFiles(benchmark::State& state) {
+    if (!make_parts()) return state.SkipWithError("cannot write the generated files");
+    run_in_child(state, plain_parts);
+}
+BENCHMARK(BM_RunTenFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_RunTenFilesZstd9(benchmark::State& state) {
+    if (!make_parts()) return state.SkipWithError("cannot write the generated files");
+    run_in_child(state, packed_parts);
+}
+BENCHMARK(BM_RunTenFilesZstd9)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace

@@ -1,17 +1,22 @@
 // acc_inspect: checks a recording byte by byte and shows what it holds.
 //
-// Exit status: 0 a valid data file (its report on stdout); 1 a file that is
+// Exit status: 0 a valid recording (its report on stdout); 1 a file that is
 // missing, unreadable or not a valid data file, or a picture that cannot be
-// written (the reason on stderr); 2 a usage error, or an output that is the
-// data file itself.
+// written (the reason on stderr); 2 a usage error, files of different runs,
+// or an output that is a file of the recording itself.
 
 #include "csv_output.h"
 #include "csv_reader.h"
 #include "inspect_run.h"
 #include "json_output.h"
 #include "output_file.h"
+#include "provenance.h"
 #include "report.h"
+#include "run_files.h"
 #include "svg_plot.h"
+
+#include <string>
+#include <vector>
 
 #include <cmath>
 #include <csignal>
@@ -34,7 +39,8 @@ constexpr int exit_usage = 2;
 constexpr char usage_text[] =
     "usage: acc_inspect FILE.csv [--svg OUT.svg]\n"
     "       [--json OUT.json|-] [--csv DIR] [--from S] [--to S] [--segment N]\n"
-    "       [--band LO:HI] [--interval S] [--peaks N]\n";
+    "       [--band LO:HI] [--interval S] [--peaks N]\n"
+    "       acc_inspect FILE... | DIR [--run ID|FILE] [the same options]\n";
 
 constexpr std::size_t smallest_segment = 16;
 constexpr std::size_t largest_segment = 65536;
@@ -49,7 +55,12 @@ void print_help() {
         "columns follow from the voltage, the strongest vibration frequencies,\n"
         "the spectral density with overall, band, velocity and displacement RMS,\n"
         "one-third-octave bands, and the RMS, peak and dominant frequency over time.\n"
+        "Several files are one recording, read in the order of their provenance\n"
+        "files (else as given); .csv.zst and .csv.gz files are read as they are.\n"
+        "A directory stands for the most recent run in it.\n"
         "\n"
+        "  --run ID|FILE     with a directory: the run whose run_id starts with ID,\n"
+        "                    or that holds FILE\n"
         "  --svg OUT.svg     also draw the acceleration over time, its spectrum,\n"
         "                    the RMS and peak over time and a spectrogram\n"
         "  --json OUT.json   also write every figure as JSON; '-' writes it to\n"
@@ -57,7 +68,8 @@ void print_help() {
         "  --csv DIR         also write spectrum.csv, third_octave_bands.csv and\n"
         "                    trend.csv into DIR (made if missing)\n"
         "  --from S          only the rows timed at S seconds or later (the file's\n"
-        "  --to S            time column) and before S; the whole file is still checked\n"
+        "  --to S            time column) and before S; the whole file is still checked;\n"
+        "                    with provenance also a UTC time, 2026-12-08T02:00:00Z\n"
         "  --segment N       spectrum segment length, a power of two from %zu to %zu\n"
         "                    (default %zu)\n"
         "  --band LO:HI      band of the band, velocity and displacement RMS in Hz\n"
@@ -67,9 +79,10 @@ void print_help() {
         "  --help            show this help\n"
         "  --version         show the version\n"
         "\n"
-        "Exit status: 0 valid file, 1 invalid or unreadable file (the first fault\n"
-        "and its line on stderr) or an output that cannot be written, 2 usage error\n"
-        "or an output that is the data file itself (never written).\n",
+        "Exit status: 0 valid file, 1 invalid or unreadable file (the first fault,\n"
+        "its file and line on stderr) or an output that cannot be written, 2 usage\n"
+        "error, files of different runs, or an output that is a file of the\n"
+        "recording itself (never written).\n",
         usage_text, smallest_segment, largest_segment, default_segment_size, max_reported_peaks,
         default_reported_peaks);
 }
@@ -80,10 +93,16 @@ int usage_error(const char* message, const char* argument) {
 }
 
 struct arguments {
-    const char* data_path;
+    const char* data_path;  // the first file read, for the report's heading
     const char* svg_path;
     const char* json_path;
     const char* csv_dir;
+    const char* run_selector;
+    std::vector<std::string> inputs;  // files and directories as given
+    bool from_is_utc;                 // --from and --to given as clock times
+    double from_unix_s;
+    bool to_is_utc;
+    double to_unix_s;
 };
 
 bool parse_number(const char* text, double* value) {
@@ -113,6 +132,7 @@ enum option_id : int {
     opt_band,
     opt_interval,
     opt_peaks,
+    opt_run,
 };
 
 constexpr option long_options[] = {
@@ -125,6 +145,7 @@ constexpr option long_options[] = {
     {"band", required_argument, nullptr, opt_band},
     {"interval", required_argument, nullptr, opt_interval},
     {"peaks", required_argument, nullptr, opt_peaks},
+    {"run", required_argument, nullptr, opt_run},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -173,8 +194,13 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
         case opt_from:
         case opt_to: {
             double t = 0.0;
-            if (!parse_number(value, &t)) return bad("a time in seconds");
             const bool from = id == opt_from;
+            if (parse_utc(value, &t)) {
+                (from ? args->from_is_utc : args->to_is_utc) = true;
+                (from ? args->from_unix_s : args->to_unix_s) = t;
+            } else if (!parse_number(value, &t)) {
+                return bad("a time in seconds or a UTC time like 2026-12-08T02:00:00Z");
+            }
             (from ? config->have_from : config->have_to) = true;
             (from ? config->from_s : config->to_s) = t;
             break;
@@ -208,6 +234,12 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
             config->trend_interval_s = s;
             break;
         }
+        case opt_run:
+            if (args->run_selector) return usage_error("--run given twice", nullptr);
+            if (value[0] == '\0')
+                return usage_error("--run needs a run_id or a file name", nullptr);
+            args->run_selector = value;
+            break;
         default: {  // opt_peaks
             std::size_t n = 0;
             if (!parse_count(value, &n) || n > max_reported_peaks)
@@ -219,14 +251,13 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
 }
 
 int take_data_path(const char* path, arguments* args) {
-    if (args->data_path) return usage_error("more than one data file: ", path);
-    args->data_path = path;
+    args->inputs.push_back(path);
     return -1;
 }
 
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args, inspect_config* config) {
-    *args = arguments{nullptr, nullptr, nullptr, nullptr};
+    *args = arguments{};
     // Help and version win wherever they stand, even beside a mistake.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -264,30 +295,99 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
         int status = take_data_path(argv[i], args);
         if (status >= 0) return status;
     }
-    if (!args->data_path) return usage_error("no data file given", nullptr);
+    if (args->inputs.empty()) return usage_error("no data file given", nullptr);
+    return -1;
+}
+
+// The files of the run, in order; a run that cannot be told is reported.
+// Returns -1 to go on, else the exit status.
+int choose_files(arguments* args, run_plan* plan) {
+    plan_run(args->inputs, args->run_selector, plan);
+    if (plan->runs.size() > 1 || (plan->fault != run_fault::none && !plan->runs.empty())) {
+        for (std::size_t i = 0; i < plan->runs.size(); ++i) {
+            const run_seen& r = plan->runs[i];
+            std::fprintf(
+                stderr, "acc_inspect: run %s: %s, %zu file%s%s\n",
+                r.run_id.empty() ? "without provenance" : r.run_id.c_str(), r.first_file.c_str(),
+                r.files, r.files == 1 ? "" : "s",
+                plan->fault == run_fault::none && i == plan->chosen_run ? " (inspected)" : "");
+        }
+    }
+    switch (plan->fault) {
+        case run_fault::none:
+            break;
+        case run_fault::cannot_list:
+            std::fprintf(stderr, "acc_inspect: %s: cannot list: %s\n", plan->subject.c_str(),
+                         std::strerror(plan->err));
+            return exit_invalid;
+        case run_fault::no_recording:
+            std::fprintf(stderr, "acc_inspect: %s: no data file in it\n", plan->subject.c_str());
+            return exit_invalid;
+        case run_fault::two_runs:
+            std::fprintf(stderr, "acc_inspect: %s and %s are of different runs; nothing read\n",
+                         plan->subject.c_str(), plan->other.c_str());
+            return exit_usage;
+        case run_fault::segment_twice:
+            std::fprintf(stderr,
+                         "acc_inspect: %s and %s are the same segment of one run; nothing read\n",
+                         plan->subject.c_str(), plan->other.c_str());
+            return exit_usage;
+        case run_fault::run_not_found:
+            return usage_error("--run: no run matches ", plan->subject.c_str());
+        case run_fault::run_ambiguous:
+            return usage_error("--run: several runs match ", plan->subject.c_str());
+    }
+    if (args->run_selector && plan->runs.empty())
+        return usage_error("--run picks a run of a directory", nullptr);
+    args->data_path = plan->files[0].path.c_str();
+    return -1;
+}
+
+// Where row time 0 stands on the clock: the first file's provenance.
+run_clock clock_of(const run_plan& plan) {
+    run_clock clock{};
+    const provenance& p = plan.files[0].prov;
+    if (p.present && p.have_start) {
+        clock.known = true;
+        clock.start_unix_s = p.start_unix_s;
+        clock.synchronized = p.synchronized;
+        std::memcpy(clock.run_id, p.run_id, sizeof clock.run_id);
+    }
+    return clock;
+}
+
+// --from and --to given as clock times become row times. Returns -1 to go
+// on, else the exit status.
+int settle_window(const arguments& args, const run_clock& clock, inspect_config* config) {
+    if ((args.from_is_utc || args.to_is_utc) && !clock.known)
+        return usage_error("a UTC time for --from or --to needs the run's provenance file",
+                           nullptr);
+    if (args.from_is_utc) config->from_s = args.from_unix_s - clock.start_unix_s;
+    if (args.to_is_utc) config->to_s = args.to_unix_s - clock.start_unix_s;
     if (config->have_from && config->have_to && !(config->from_s < config->to_s))
         return usage_error("--to must be later than --from", nullptr);
     return -1;
 }
 
-// The inspector never writes to the file it reads: an output that is the
-// data file itself, by whatever name, is a usage error. Returns -1 to go on.
-int refuse_output_onto_data_file(const arguments& args) {
+// The inspector never writes to the files it reads: an output that is a
+// data file of the run or its provenance file, by whatever name, is a usage
+// error. Returns -1 to go on.
+int refuse_output_onto_file(const arguments& args, const char* data_path) {
     const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
     const char* option = nullptr;
     const char* output = nullptr;
     char csv_path[1024];
-    if (args.svg_path && is_same_file(args.data_path, args.svg_path)) {
+    if (args.svg_path && is_same_file(data_path, args.svg_path)) {
         option = "--svg";
         output = args.svg_path;
-    } else if (args.json_path && !json_to_stdout && is_same_file(args.data_path, args.json_path)) {
+    } else if (args.json_path && !json_to_stdout && is_same_file(data_path, args.json_path)) {
         option = "--json";
         output = args.json_path;
     } else if (args.csv_dir) {
         const char* const names[] = {spectrum_csv_name, octave_csv_name, trend_csv_name};
         for (const char* name : names) {
             std::snprintf(csv_path, sizeof csv_path, "%s/%s", args.csv_dir, name);
-            if (is_same_file(args.data_path, csv_path)) {
+            if (is_same_file(data_path, csv_path)) {
                 option = "--csv";
                 output = csv_path;
                 break;
@@ -297,20 +397,35 @@ int refuse_output_onto_data_file(const arguments& args) {
     if (option) {
         std::fprintf(stderr,
                      "acc_inspect: %s %s is the data file %s itself; it is never written\n%s",
-                     option, output, args.data_path, usage_text);
+                     option, output, data_path, usage_text);
         return exit_usage;
     }
-    if (is_same_file_as_descriptor(args.data_path, STDOUT_FILENO)) {
+    if (is_same_file_as_descriptor(data_path, STDOUT_FILENO)) {
         std::fprintf(
             stderr,
             "acc_inspect: standard output is the data file %s itself; it is never written\n%s",
-            args.data_path, usage_text);
+            data_path, usage_text);
         return exit_usage;
     }
     return -1;
 }
 
-void print_failure(const char* path, const inspect_result& result) {
+int refuse_output_onto_data_files(const arguments& args, const run_plan& plan) {
+    for (const run_file& f : plan.files) {
+        int status = refuse_output_onto_file(args, f.path.c_str());
+        char sidecar[4096];
+        if (status < 0 && provenance_path(f.path.c_str(), sidecar, sizeof sidecar) &&
+            access(sidecar, F_OK) == 0)
+            status = refuse_output_onto_file(args, sidecar);
+        if (status >= 0) return status;
+    }
+    return -1;
+}
+
+void print_failure(const inspect_result& result) {
+    const char* path = result.parts && result.failed_part < result.part_count
+                           ? result.parts[result.failed_part].path
+                           : "";
     if (result.open_error != 0) {
         std::fprintf(stderr, "acc_inspect: %s: cannot open: %s\n", path,
                      std::strerror(result.open_error));
@@ -391,16 +506,20 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
 }
 
 // Reads the file and writes what was asked for. Returns the exit status.
-int inspect_and_write(const arguments& args, const inspect_config& config, inspect_held* held) {
+int inspect_and_write(const arguments& args, const run_plan& plan, const inspect_config& config,
+                      inspect_held* held) {
     held->result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
     if (!held->result) {
         std::fprintf(stderr, "acc_inspect: out of memory\n");
         return exit_invalid;
     }
-    if (!inspect_file(args.data_path, config, held->result)) {
-        print_failure(args.data_path, *held->result);
+    std::vector<const char*> paths;
+    for (const run_file& f : plan.files) paths.push_back(f.path.c_str());
+    if (!inspect_files(paths.data(), paths.size(), config, held->result)) {
+        print_failure(*held->result);
         return exit_invalid;
     }
+    held->result->clock = clock_of(plan);
     return write_outputs(args, config, held);
 }
 
@@ -411,14 +530,19 @@ int main(int argc, char** argv) {
     inspect_config config = default_inspect_config();
     int status = parse_arguments(argc, argv, &args, &config);
     if (status >= 0) return status;
-    status = refuse_output_onto_data_file(args);
+    run_plan plan;
+    status = choose_files(&args, &plan);
+    if (status >= 0) return status;
+    status = settle_window(args, clock_of(plan), &config);
+    if (status >= 0) return status;
+    status = refuse_output_onto_data_files(args, plan);
     if (status >= 0) return status;
     // A file-size limit makes a write fail, reported, instead of ending the
     // inspector halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
 
     inspect_held held{};
-    status = inspect_and_write(args, config, &held);
+    status = inspect_and_write(args, plan, config, &held);
     release_held(&held);
     return status;
 }

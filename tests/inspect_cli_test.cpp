@@ -12,6 +12,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include "data_file.h"
 #include "picture.h"
@@ -165,7 +167,7 @@ TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
     ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
     program_result folder = inspect({"folder.csv"});
     EXPECT_EQ(folder.exit_status, 1);
-    EXPECT_EQ(folder.err, "acc_inspect: folder.csv: line 1: cannot read: Is a directory\n");
+    EXPECT_EQ(folder.err, "acc_inspect: folder.csv: no data file in it\n");
 }
 
 // ---- Usage ----------------------------------------------------------------
@@ -179,7 +181,8 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
     const std::vector<usage_case> wrong = {
         {{}, "no data file given"},
         {{"--bogus", file}, "unknown option --bogus"},
-        {{file, file}, "more than one data file"},
+        {{file, "--run", "ab"}, "--run picks a run of a directory"},
+        {{file, "--from", "2026-12-08T02:00:00Z"}, "a UTC time for --from or --to needs"},
         {{file, "--svg"}, "--svg needs a file name"},
         {{file, "--svg="}, "--svg needs a file name"},
         {{"-x"}, "unknown option -x"},
@@ -557,4 +560,138 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
     EXPECT_EQ(read_file(dir + "/plot.svg"), "earlier picture");
     EXPECT_EQ(list_dir(dir),
               (std::vector<std::string>{"hardlink.svg", "plot.svg", "rec.csv", "symlink.svg"}));
+}
+
+// ---- A run of files ---------------------------------------------------------
+
+namespace {
+
+constexpr char run_a[] = "0123456789abcdef0123456789abcdef";
+
+// The provenance the recorder writes beside each file of a run.
+std::string provenance_of(const char* run_id, int segment, const std::string& previous) {
+    return std::string("{\"format\": \"acc_recorder data file 1\", \"run_id\": \"") + run_id +
+           "\", \"segment\": " + std::to_string(segment) +
+           ", \"previous\": " + (previous.empty() ? "null" : "\"" + previous + "\"") +
+           ", \"start_utc\": \"2026-12-08T01:59:59.900000Z\", \"clock\": {\"synchronized\": true, "
+           "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": {}}\n";
+}
+
+std::string zstd_of(const std::string& text) {
+    std::string packed(ZSTD_compressBound(text.size()), '\0');
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
+    packed.resize(ZSTD_compress2(c, packed.data(), packed.size(), text.data(), text.size()));
+    ZSTD_freeCCtx(c);
+    return packed;
+}
+
+// The text of a report from its statistics on: what the rows show, whatever
+// files they came from.
+std::string figures_of(const std::string& report) {
+    return report.substr(report.find("\nAcceleration"));
+}
+
+}  // namespace
+
+TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
+    recording_shape shape;
+    shape.gap_before_block = 20;  // the join of the second and third file
+    shape.gap_s = 0.5;
+    const std::string whole = recording(shape);
+    // Split at block boundaries: 10 blocks of 1000 rows a file.
+    const std::string header = data_file_header;
+    std::vector<std::string> parts;
+    std::size_t at = header.size();
+    for (int f = 0; f < 3; ++f) {
+        std::size_t end = at;
+        for (int row = 0; row < 10000; ++row) end = whole.find('\n', end) + 1;
+        parts.push_back(header + whole.substr(at, end - at));
+        at = end;
+    }
+    put("one.csv", whole);
+    const std::vector<std::string> names = {"ai0_accel_20261208_020000.csv",
+                                            "ai0_accel_20261208_020001.csv.zst",
+                                            "ai0_accel_20261208_020002.csv.gz"};
+    ASSERT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
+    for (int f = 0; f < 3; ++f) {
+        put("day/" + names[f], f == 1 ? zstd_of(parts[f]) : parts[f]);
+        if (f == 2) {  // gzip, as a user may have compressed it by hand
+            gzFile packed = gzopen((dir + "/day/" + names[f]).c_str(), "wb");
+            ASSERT_EQ(gzwrite(packed, parts[f].data(), static_cast<unsigned>(parts[f].size())),
+                      static_cast<int>(parts[f].size()));
+            ASSERT_EQ(gzclose(packed), Z_OK);
+        }
+        const std::string stem = names[f].substr(0, names[f].find(".csv"));
+        put("day/" + stem + ".json", provenance_of(run_a, f + 1, f ? names[f - 1] : ""));
+    }
+
+    program_result single = inspect({"one.csv"});
+    ASSERT_EQ(single.exit_status, 0) << single.err;
+    // Given out of order, by a shell pattern that also names the provenance.
+    program_result run = inspect({"day/" + names[2], "day/" + names[0], "day/" + names[1],
+                                  "day/ai0_accel_20261208_020000.json"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(figures_of(run.out), figures_of(single.out));
+    EXPECT_EQ(split_lines(run.out)[1], split_lines(single.out)[1]) << "the verdict";
+    EXPECT_TRUE(
+        has_line(run.out, "ai0_accel_20261208_020001.csv.zst 10000 1.100000 2.099900 valid"))
+        << run.out;
+    EXPECT_TRUE(has_line(run.out,
+                         "gap after 2.099900 s (2026-12-08T02:00:02.000Z to "
+                         "2026-12-08T02:00:02.500Z) (at the join of "
+                         "ai0_accel_20261208_020001.csv.zst and "
+                         "ai0_accel_20261208_020002.csv.gz, line 2): 500.000 ms missing"))
+        << run.out;
+    EXPECT_TRUE(has_line(run.out, "start (UTC) 2026-12-08T02:00:00.000Z")) << run.out;
+    // A directory stands for its run; a clock time picks the rows.
+    program_result hour = inspect({"day", "--from", "2026-12-08T02:00:01Z", "--to",
+                                   "2026-12-08T02:00:02Z", "--svg", "hour.svg"});
+    ASSERT_EQ(hour.exit_status, 0) << hour.err;
+    EXPECT_TRUE(has_line(hour.out, "rows 10000")) << hour.out;
+    const std::string picture = read_file(dir + "/hour.svg");  // its time axis on the clock
+    EXPECT_NE(picture.find(">time (UTC)</text>"), std::string::npos);
+    EXPECT_NE(picture.find(">02:00:01.6</text>"), std::string::npos) << picture.substr(0, 4000);
+    // Nor any file of the run, nor its provenance, is ever written.
+    program_result onto = inspect({"day", "--json", "day/ai0_accel_20261208_020002.json"});
+    EXPECT_EQ(onto.exit_status, 2);
+    EXPECT_EQ(onto.err.rfind("acc_inspect: --json day/ai0_accel_20261208_020002.json is the data "
+                             "file day/ai0_accel_20261208_020002.json itself",
+                             0),
+              0u)
+        << onto.err;
+
+    // A file of another run is refused, and a directory of two runs says so.
+    put("day/ai0_accel_20261208_030000.csv", parts[0]);
+    put("day/ai0_accel_20261208_030000.json",
+        provenance_of("fedcba9876543210fedcba9876543210", 1, ""));
+    program_result mixed = inspect({"day/" + names[0], "day/ai0_accel_20261208_030000.csv"});
+    EXPECT_EQ(mixed.exit_status, 2);
+    EXPECT_EQ(mixed.err, "acc_inspect: day/" + names[0] +
+                             " and day/ai0_accel_20261208_030000.csv are of different runs; "
+                             "nothing read\n");
+    program_result two = inspect({"day", "--run", "0123"});
+    EXPECT_EQ(two.exit_status, 0) << two.err;
+    EXPECT_EQ(two.err, std::string("acc_inspect: run ") + run_a + ": day/" + names[0] +
+                           ", 3 files (inspected)\n"
+                           "acc_inspect: run fedcba9876543210fedcba9876543210: "
+                           "day/ai0_accel_20261208_030000.csv, 1 file\n");
+
+    // Damaged compression: each with its own words, and status 1.
+    const std::string packed = zstd_of(parts[1]);
+    std::string flipped = packed;
+    flipped[flipped.size() / 2] ^= 0x10;
+    const struct {
+        std::string content;
+        const char* words;
+    } damaged[] = {{packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
+                   {flipped, ": compressed data corrupt ("}};
+    for (const auto& d : damaged) {
+        put("day/" + names[1], d.content);
+        program_result bad = inspect({"day/" + names[0], "day/" + names[1]});
+        EXPECT_EQ(bad.exit_status, 1);
+        EXPECT_EQ(bad.err.rfind("acc_inspect: day/" + names[1] + ": line ", 0), 0u) << bad.err;
+        EXPECT_NE(bad.err.find(d.words), std::string::npos) << bad.err;
+        EXPECT_EQ(bad.out, "");
+    }
 }

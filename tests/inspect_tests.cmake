@@ -20,8 +20,9 @@ target_link_libraries(inspect_test PRIVATE acc_inspect_core acc_data_file ZLIB::
                                            GTest::gtest_main)
 gtest_discover_tests(inspect_test)
 add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
-target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file ZLIB::ZLIB
-                                               LibXml2::LibXml2 GTest::gtest_main)
+# acc_inspect_core for libzstd, to write the compressed parts of a run.
+target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file acc_inspect_core
+                                               ZLIB::ZLIB LibXml2::LibXml2 GTest::gtest_main)
 target_compile_definitions(inspect_cli_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
   FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
 add_dependencies(inspect_cli_test acc_inspect failure_shim)
@@ -51,11 +52,13 @@ if(ACC_BUILD_FUZZ)
   else()
     set(inspect_sanitizers -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     add_executable(inspect_row_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/inspect_row_fuzz.cpp
-                                    ${PROJECT_SOURCE_DIR}/inspect/input/csv_reader.cpp)
+                                    ${PROJECT_SOURCE_DIR}/inspect/input/csv_reader.cpp
+                                    ${PROJECT_SOURCE_DIR}/inspect/input/byte_source.cpp)
     target_include_directories(inspect_row_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/inspect/input
                                                         ${PROJECT_SOURCE_DIR}/include)
     target_compile_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers} -g -O1)
     target_link_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers})
+    target_link_libraries(inspect_row_fuzz PRIVATE ZLIB::ZLIB zstd)
     # Seeds: a valid file and a few near misses; the run adds what it finds.
     set(inspect_corpus ${CMAKE_CURRENT_BINARY_DIR}/inspect_row_corpus)
     file(MAKE_DIRECTORY ${inspect_corpus})

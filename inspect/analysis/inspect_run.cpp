@@ -19,7 +19,20 @@ bool in_window(const inspect_config& config, bool have_time, double time_s) {
     return true;
 }
 
-bool run(csv_reader* reader, const inspect_config& config, inspect_result* result) {
+// The files to read: `count` paths, or one descriptor when `paths` is null.
+struct run_input {
+    const char* const* paths;
+    std::size_t count;
+    int fd;
+};
+
+int open_part(const run_input& input, std::size_t part, const inspect_config& config,
+              csv_reader* reader) {
+    if (!input.paths) return csv_reader_attach(reader, input.fd, config.buffer_size);
+    return csv_reader_open(reader, input.paths[part], config.buffer_size);
+}
+
+bool run(const run_input& input, const inspect_config& config, inspect_result* result) {
     welch_state welch;
     int error = welch_init(&welch, config.segment_size);
     if (error == 0)
@@ -38,58 +51,90 @@ bool run(csv_reader* reader, const inspect_config& config, inspect_result* resul
     const double segment_span_s = static_cast<double>(welch.size - 1) / config.rate_hz;
 
     row_feed* feed = static_cast<row_feed*>(std::malloc(sizeof(row_feed)));
-    if (!feed) {
+    result->parts = static_cast<part_summary*>(std::calloc(input.count, sizeof(part_summary)));
+    if (!feed || !result->parts) {
         result->resource_error = ENOMEM;
+        std::free(feed);
         welch_free(&welch);
         return false;
     }
-    row_feed_start(feed, reader);
     double held_g = 0.0;  // stands in for a value that is not finite
     bool have_time = false;
     double time_s = 0.0;  // of the last row with a finite time
     std::uint64_t rows_to_second_break = 0;
-    for (bool last = false; !last;) {
-        const row_block* block = row_feed_next(feed);
-        last = block->last;
-        for (std::size_t i = 0; i < block->count; ++i) {
-            const csv_row& row = block->rows[i];
-            if (std::isfinite(row.time_s)) {
-                have_time = true;
-                time_s = row.time_s;
-            }
-            if (!in_window(config, have_time, time_s)) continue;
-            step_kind kind = stats_add(&result->stats, row, block->first_line + i);
-            // Samples may be missing across a gap; an overlap only shows that
-            // a block's time stamp came early, the samples themselves run on.
-            // A block read before a stall returns late and carries the gap in
-            // its time stamp while the samples are lost after it, so segments
-            // also start afresh one block later.
-            if (rows_to_second_break > 0 && --rows_to_second_break == 0) welch_break(&welch);
-            if (kind == step_kind::gap) {
-                welch_break(&welch);
-                rows_to_second_break = config.block_rows;
-            }
-            const bool finite_g = std::isfinite(row.accel_g);
-            if (finite_g) {
-                held_g = row.accel_g;
-                if (have_time) trend_add(&result->trend, time_s, row.accel_g);
-            }
-            if (welch_add(&welch, held_g)) {
-                trend_add_segment(&result->trend, welch.segment_power);
-                spectrogram_add(&result->spectro, welch.segment_power, time_s - segment_span_s,
-                                time_s);
-            }
-            if (std::isfinite(row.time_s) && finite_g)
-                envelope_add(&result->env, row.time_s, row.accel_g);
+    for (std::size_t p = 0; p < input.count; ++p) {
+        part_summary& part = result->parts[p];
+        part.path = input.paths ? input.paths[p] : nullptr;
+        result->part_count = p + 1;
+        result->failed_part = p;
+        csv_reader reader;
+        error = open_part(input, p, config, &reader);
+        if (error != 0) {
+            (input.paths ? result->open_error : result->resource_error) = error;
+            break;
         }
-        row_feed_release(feed);
+        result->stats.part = static_cast<std::uint32_t>(p);
+        result->stats.joining = p > 0;
+        row_feed_start(feed, &reader);
+        for (bool last = false; !last;) {
+            const row_block* block = row_feed_next(feed);
+            last = block->last;
+            for (std::size_t i = 0; i < block->count; ++i) {
+                const csv_row& row = block->rows[i];
+                if (std::isfinite(row.time_s)) {
+                    have_time = true;
+                    time_s = row.time_s;
+                    if (!part.have_time) part.first_time_s = time_s;
+                    part.have_time = true;
+                    part.last_time_s = time_s;
+                }
+                if (!in_window(config, have_time, time_s)) continue;
+                step_kind kind = stats_add(&result->stats, row, block->first_line + i);
+                // Samples may be missing across a gap; an overlap only shows
+                // that a block's time stamp came early, the samples themselves
+                // run on. A block read before a stall returns late and carries
+                // the gap in its time stamp while the samples are lost after
+                // it, so segments also start afresh one block later.
+                if (rows_to_second_break > 0 && --rows_to_second_break == 0) welch_break(&welch);
+                if (kind == step_kind::gap) {
+                    welch_break(&welch);
+                    rows_to_second_break = config.block_rows;
+                }
+                const bool finite_g = std::isfinite(row.accel_g);
+                if (finite_g) {
+                    held_g = row.accel_g;
+                    if (have_time) trend_add(&result->trend, time_s, row.accel_g);
+                }
+                if (welch_add(&welch, held_g)) {
+                    trend_add_segment(&result->trend, welch.segment_power);
+                    spectrogram_add(&result->spectro, welch.segment_power, time_s - segment_span_s,
+                                    time_s);
+                }
+                if (std::isfinite(row.time_s) && finite_g)
+                    envelope_add(&result->env, row.time_s, row.accel_g);
+            }
+            row_feed_release(feed);
+        }
+        row_feed_finish(feed);
+        part.rows = reader.rows;
+        part.bytes = reader.bytes;
+        part.stored_bytes = byte_source_stored(&reader.source);
+        part.compressed = reader.source.kind != source_kind::plain;
+        result->bytes += reader.bytes;
+        result->stored_bytes += part.stored_bytes;
+        result->compressed = result->compressed || part.compressed;
+        const bool failed = reader.failure.fault != read_fault::none;
+        if (failed) {
+            result->failure = reader.failure;
+            result->rows_before_failure = reader.rows;
+        }
+        part.valid = !failed;
+        csv_reader_close(&reader);
+        if (failed) break;
     }
-    row_feed_finish(feed);
     std::free(feed);
-    result->bytes = reader->bytes;
-    if (reader->failure.fault != read_fault::none) {
-        result->failure = reader->failure;
-        result->rows_before_failure = reader->rows;
+    if (result->open_error != 0 || result->resource_error != 0 ||
+        result->failure.fault != read_fault::none) {
         welch_free(&welch);
         return false;
     }
@@ -132,32 +177,23 @@ inspect_config default_inspect_config() {
 }
 
 bool inspect_file(const char* path, const inspect_config& config, inspect_result* result) {
+    return inspect_files(&path, 1, config, result);
+}
+
+bool inspect_files(const char* const* paths, std::size_t count, const inspect_config& config,
+                   inspect_result* result) {
     *result = inspect_result{};
-    csv_reader reader;
-    int error = csv_reader_open(&reader, path, config.buffer_size);
-    if (error != 0) {
-        result->open_error = error;
-        return false;
-    }
-    bool valid = run(&reader, config, result);
-    csv_reader_close(&reader);
-    return valid;
+    return run(run_input{paths, count, -1}, config, result);
 }
 
 bool inspect_fd(int fd, const inspect_config& config, inspect_result* result) {
     *result = inspect_result{};
-    csv_reader reader;
-    int error = csv_reader_attach(&reader, fd, config.buffer_size);
-    if (error != 0) {
-        result->resource_error = error;
-        return false;
-    }
-    bool valid = run(&reader, config, result);
-    csv_reader_close(&reader);
-    return valid;
+    return run(run_input{nullptr, 1, fd}, config, result);
 }
 
 void inspect_result_free(inspect_result* result) {
     trend_free(&result->trend);
     spectrum_free(&result->spectrum);
+    std::free(result->parts);
+    result->parts = nullptr;
 }

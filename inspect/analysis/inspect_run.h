@@ -44,12 +44,35 @@ constexpr std::size_t max_reported_peaks = 50;
 // (20 dB): the strongest bins of plain noise are not vibrations.
 constexpr double peak_over_floor = 10.0;
 
+// One file of a run as read: every row of it, whatever the window.
+struct part_summary {
+    const char* path;
+    std::uint64_t rows;
+    bool have_time;
+    double first_time_s;
+    double last_time_s;
+    std::uint64_t bytes;
+    std::uint64_t stored_bytes;
+    bool compressed;
+    bool valid;  // read to its end without a fault
+};
+
+// Where the row times stand on the clock: from the run's provenance.
+struct run_clock {
+    bool known;  // start_unix_s holds the instant of row time 0
+    double start_unix_s;
+    bool synchronized;
+    char run_id[33];
+};
+
 struct inspect_result {
     int open_error;        // errno of opening the file, else 0
     int resource_error;    // ENOMEM or EINVAL from the spectrum set-up, else 0
     read_failure failure;  // read_fault::none for a valid file
     std::uint64_t rows_before_failure;
-    std::uint64_t bytes;  // of whole lines read
+    std::uint64_t bytes;         // of whole lines read
+    std::uint64_t stored_bytes;  // read from the files: the compressed size of compressed parts
+    bool compressed;             // some part was zstd or gzip
     inspect_stats stats;
     level_figures levels;
     envelope env;
@@ -62,6 +85,10 @@ struct inspect_result {
     band_levels bands;      // when spectrum_error is 0
     trend_state trend;
     spectrogram spectro;
+    part_summary* parts;  // part_count of them, in the order read
+    std::size_t part_count;
+    std::size_t failed_part;  // with a failure or open_error
+    run_clock clock;
 };
 
 // Reads the whole file. Returns true when it is a valid data file; `result`
@@ -69,6 +96,10 @@ struct inspect_result {
 // with inspect_result_free on every path.
 bool inspect_file(const char* path, const inspect_config& config, inspect_result* result);
 bool inspect_fd(int fd, const inspect_config& config, inspect_result* result);
+// The files of one run, in order, as one recording: one file at a time, in
+// the memory of one. `paths` must outlive `result`.
+bool inspect_files(const char* const* paths, std::size_t count, const inspect_config& config,
+                   inspect_result* result);
 
 void inspect_result_free(inspect_result* result);
 

@@ -63,8 +63,11 @@ step_kind stats_add(inspect_stats* stats, const csv_row& row, std::uint64_t line
         stats->first_time_s = row.time_s;
         stats->last_time_s = row.time_s;
         stats->previous_time_s = row.time_s;
+        stats->joining = false;
         return step_kind::first;
     }
+    const bool at_join = stats->joining;
+    stats->joining = false;
     const double excess = (row.time_s - stats->previous_time_s) - stats->step_s;
     const double at = stats->previous_time_s;
     stats->previous_time_s = row.time_s;
@@ -86,7 +89,7 @@ step_kind stats_add(inspect_stats* stats, const csv_row& row, std::uint64_t line
         stats->jitter_early_s = std::max(stats->jitter_early_s, -excess);
     }
     if (kind != step_kind::regular && stats->kept_count < kept_discontinuities)
-        stats->kept[stats->kept_count++] = discontinuity{at, excess, line};
+        stats->kept[stats->kept_count++] = discontinuity{at, excess, line, stats->part, at_join};
     return kind;
 }
 

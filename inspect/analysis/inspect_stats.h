@@ -17,6 +17,8 @@ struct discontinuity {
     double at_s;         // time of the row before it
     double excess_s;     // step minus the sample step
     std::uint64_t line;  // line of the row after it
+    std::uint32_t part;  // the file of a run that row is in, from 0
+    bool at_join;        // the row after it is the first timed row of its file
 };
 
 constexpr std::size_t kept_discontinuities = 256;
@@ -25,6 +27,9 @@ struct inspect_stats {
     double step_s;
     double threshold_s;
     double sensitivity_v_per_g;
+
+    std::uint32_t part;  // of the rows added now
+    bool joining;        // the next timed row is the first of a file after another
 
     std::uint64_t rows;
     std::uint64_t nonfinite_rows;  // any field nan or inf

@@ -118,23 +118,34 @@ bool looks_binary(const char* bytes, std::size_t size) {
 }
 
 // Moves the unread bytes to the front and reads once more behind them.
-int fill(csv_reader* reader) {
+read_fault fill(csv_reader* reader) {
     if (reader->begin > 0) {
         std::memmove(reader->buffer, reader->buffer + reader->begin, reader->end - reader->begin);
         reader->end -= reader->begin;
         reader->begin = 0;
     }
-    for (;;) {
-        ssize_t got =
-            ::read(reader->fd, reader->buffer + reader->end, reader->capacity - reader->end);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (got == 0) reader->at_eof = true;
-        reader->end += static_cast<std::size_t>(got);
-        return 0;
+    std::size_t got = 0;
+    const source_error error =
+        byte_source_read(&reader->source, reader->buffer + reader->end,
+                         reader->capacity - reader->end, &got, &reader->failure.err);
+    switch (error) {
+        case source_error::none:
+            break;
+        case source_error::io:
+            return read_fault::io_error;
+        case source_error::no_memory:
+            reader->failure.err = ENOMEM;
+            return read_fault::io_error;
+        case source_error::cut_short:
+            return read_fault::compressed_cut_short;
+        case source_error::corrupt:
+            std::snprintf(reader->failure.excerpt, sizeof reader->failure.excerpt, "%s",
+                          reader->source.error_name);
+            return read_fault::compressed_corrupt;
     }
+    if (got == 0) reader->at_eof = true;
+    reader->end += got;
+    return read_fault::none;
 }
 
 read_status fail(csv_reader* reader, read_fault fault, std::uint64_t line) {
@@ -157,11 +168,8 @@ void keep_excerpt(csv_reader* reader, std::size_t size) {
 
 read_status take_header(csv_reader* reader) {
     while (reader->end - reader->begin < data_file_header_size && !reader->at_eof) {
-        int error = fill(reader);
-        if (error != 0) {
-            reader->failure.err = error;
-            return fail(reader, read_fault::io_error, 1);
-        }
+        const read_fault fault = fill(reader);
+        if (fault != read_fault::none) return fail(reader, fault, 1);
     }
     const std::size_t available = reader->end - reader->begin;
     if (available == 0) return fail(reader, read_fault::empty_file, 1);
@@ -323,32 +331,40 @@ bool parse_row(const char* line, std::size_t size, csv_row* row, row_problem* pr
     return true;
 }
 
-int csv_reader_attach(csv_reader* reader, int fd, std::size_t buffer_size) {
+namespace {
+
+int attach(csv_reader* reader, int fd, bool owns_fd, std::size_t buffer_size) {
     buffer_size = std::max(buffer_size, csv_reader_min_buffer);
     char* buffer = static_cast<char*>(std::malloc(buffer_size));
     if (!buffer) return ENOMEM;
     *reader = csv_reader{};
-    reader->fd = fd;
-    reader->owns_fd = false;
+    int error = byte_source_attach(&reader->source, fd, owns_fd);
+    if (error != 0) {
+        std::free(buffer);
+        return error;
+    }
     reader->buffer = buffer;
     reader->capacity = buffer_size;
     return 0;
 }
 
+}  // namespace
+
+int csv_reader_attach(csv_reader* reader, int fd, std::size_t buffer_size) {
+    return attach(reader, fd, false, buffer_size);
+}
+
 int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_size) {
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
-    int error = csv_reader_attach(reader, fd, buffer_size);
-    if (error != 0) {
-        ::close(fd);
-        return error;
-    }
-    reader->owns_fd = true;
-    return 0;
+    int error = attach(reader, fd, true, buffer_size);
+    if (error != 0) ::close(fd);
+    return error;
 }
 
-read_status csv_reader_next(csv_reader* reader, csv_row* row) {
-    if (reader->failure.fault != read_fault::none) return read_status::failed;
+namespace {
+
+read_status next_row(csv_reader* reader, csv_row* row) {
     if (!reader->header_done && take_header(reader) == read_status::failed)
         return read_status::failed;
     for (;;) {
@@ -372,17 +388,49 @@ read_status csv_reader_next(csv_reader* reader, csv_row* row) {
             if (available == 0) return read_status::end;
             return fail(reader, read_fault::cut_short, reader->line + 1);
         }
-        int error = fill(reader);
-        if (error != 0) {
-            reader->failure.err = error;
-            return fail(reader, read_fault::io_error, reader->line + 1);
-        }
+        const read_fault fault = fill(reader);
+        if (fault != read_fault::none) return fail(reader, fault, reader->line + 1);
     }
 }
 
+// A fault in decompressed text may only be the decompressor's output of a
+// damaged stream, which its checksum at the frame's end shows: that is
+// the fault to name, at the same line.
+void blame_damaged_stream(csv_reader* reader) {
+    if (reader->source.kind == source_kind::plain) return;
+    switch (reader->failure.fault) {
+        case read_fault::io_error:
+        case read_fault::compressed_cut_short:
+        case read_fault::compressed_corrupt:
+            return;
+        default:
+            break;
+    }
+    read_failure found = reader->failure;
+    for (;;) {
+        reader->begin = reader->end = 0;
+        const read_fault fault = fill(reader);
+        if (fault == read_fault::compressed_cut_short || fault == read_fault::compressed_corrupt) {
+            found.fault = fault;
+            std::memcpy(found.excerpt, reader->failure.excerpt, sizeof found.excerpt);
+            break;
+        }
+        if (fault != read_fault::none || reader->at_eof) break;
+    }
+    reader->failure = found;
+}
+
+}  // namespace
+
+read_status csv_reader_next(csv_reader* reader, csv_row* row) {
+    if (reader->failure.fault != read_fault::none) return read_status::failed;
+    const read_status status = next_row(reader, row);
+    if (status == read_status::failed) blame_damaged_stream(reader);
+    return status;
+}
+
 void csv_reader_close(csv_reader* reader) {
-    if (reader->owns_fd && reader->fd >= 0) ::close(reader->fd);
-    reader->fd = -1;
+    byte_source_close(&reader->source);
     std::free(reader->buffer);
     reader->buffer = nullptr;
 }
@@ -425,6 +473,16 @@ void describe_read_failure(const read_failure& failure, std::uint64_t rows_befor
                           "line %" PRIu64 ": last line cut short, it has no line end; %" PRIu64
                           " whole row%s before it",
                           failure.line, rows_before, rows_before == 1 ? "" : "s");
+            return;
+        case read_fault::compressed_cut_short:
+            std::snprintf(out, out_size,
+                          "line %" PRIu64 ": compressed data cut short; %" PRIu64
+                          " whole row%s before it",
+                          failure.line, rows_before, rows_before == 1 ? "" : "s");
+            return;
+        case read_fault::compressed_corrupt:
+            std::snprintf(out, out_size, "line %" PRIu64 ": compressed data corrupt (%s)",
+                          failure.line, failure.excerpt);
             return;
     }
     std::snprintf(out, out_size, "unknown failure");

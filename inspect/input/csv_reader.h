@@ -6,6 +6,8 @@
 #ifndef ACC_INSPECT_CSV_READER_H
 #define ACC_INSPECT_CSV_READER_H
 
+#include "byte_source.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -57,7 +59,9 @@ enum class read_fault {
     binary_data,  // line 1 holds bytes no text file has
     bad_row,
     line_too_long,
-    cut_short,  // the last line has no '\n'
+    cut_short,             // the last line has no '\n'
+    compressed_cut_short,  // the compressed stream ends inside a frame
+    compressed_corrupt,    // `excerpt` holds the decompressor's words
 };
 
 struct read_failure {
@@ -65,14 +69,13 @@ struct read_failure {
     int err;
     std::uint64_t line;   // 1-based; the header is line 1
     row_problem problem;  // with read_fault::bad_row
-    char excerpt[48];     // with read_fault::bad_header: the start of line 1
+    char excerpt[48];     // with bad_header: the start of line 1; with compressed_corrupt: why
 };
 
 enum class read_status { row, end, failed };
 
 struct csv_reader {
-    int fd;
-    bool owns_fd;
+    byte_source source;
     char* buffer;
     std::size_t capacity;
     std::size_t begin;  // first unread byte
@@ -90,8 +93,9 @@ struct csv_reader {
 constexpr std::size_t csv_reader_default_buffer = std::size_t{1} << 20;
 extern const std::size_t csv_reader_min_buffer;
 
-// Opens `path` for reading. Returns 0 or an errno value; on failure nothing
-// is left to close.
+// Opens `path` for reading, decompressing it when its first bytes say it is
+// zstd or gzip. Returns 0 or an errno value; on failure nothing is left to
+// close.
 int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_size);
 
 // Reads from an open descriptor that stays the caller's. Returns 0 or ENOMEM.

@@ -1,6 +1,7 @@
 #include "json_output.h"
 
 #include "data_format.h"
+#include "provenance.h"
 #include "text_escape.h"
 
 #include <cerrno>
@@ -99,10 +100,48 @@ void write_column(json_writer* w, const char* name, const moments& c) {
     json_close(w, '}');
 }
 
+// Row time t as a UTC instant, only when the run's provenance places it.
+void instant(json_writer* w, const char* name, const run_clock& clock, double t) {
+    if (!clock.known) return;
+    char utc[40];
+    format_utc(clock.start_unix_s + t, utc, sizeof utc);
+    string(w, name, utc);
+}
+
+void write_run(json_writer* w, const inspect_result& r) {
+    if (r.clock.known) {
+        json_open(w, "clock", '{');
+        string(w, "run_id", r.clock.run_id);
+        boolean(w, "synchronized", r.clock.synchronized);
+        instant(w, "row_time_0_utc", r.clock, 0.0);
+        if (r.stats.have_time) {
+            instant(w, "start_utc", r.clock, r.stats.first_time_s);
+            instant(w, "end_utc", r.clock, r.stats.last_time_s + r.stats.step_s);
+        }
+        json_close(w, '}');
+    }
+    if (r.part_count <= 1) return;
+    json_open(w, "files", '[');
+    for (std::size_t i = 0; i < r.part_count; ++i) {
+        const part_summary& p = r.parts[i];
+        json_open(w, nullptr, '{');
+        string(w, "file", p.path);
+        count(w, "rows", p.rows);
+        count(w, "size_bytes", p.bytes);
+        if (p.compressed) count(w, "compressed_size_bytes", p.stored_bytes);
+        number(w, "first_row_s", p.have_time ? p.first_time_s : NAN);
+        number(w, "last_row_s", p.have_time ? p.last_time_s : NAN);
+        boolean(w, "valid", p.valid);
+        json_close(w, '}');
+    }
+    json_close(w, ']');
+}
+
 void write_stats(json_writer* w, const inspect_result& r, const inspect_config& c) {
     const inspect_stats& s = r.stats;
     json_open(w, "time", '{');
     count(w, "size_bytes", r.bytes);
+    if (r.compressed) count(w, "compressed_size_bytes", r.stored_bytes);
     count(w, "rows", s.rows);
     count(w, "rows_nonfinite", s.nonfinite_rows);
     if (s.have_time) {
@@ -135,6 +174,12 @@ void write_stats(json_writer* w, const inspect_result& r, const inspect_config& 
         number(w, "after_s", d.at_s);
         count(w, "line", d.line);
         number(w, "excess_s", d.excess_s);
+        instant(w, "after_utc", r.clock, d.at_s);
+        instant(w, "next_row_utc", r.clock, d.at_s + s.step_s + d.excess_s);
+        if (r.part_count > 1) {
+            string(w, "file", r.parts[d.part].path);
+            if (d.at_join && d.part > 0) string(w, "previous_file", r.parts[d.part - 1].path);
+        }
         json_close(w, '}');
     }
     json_close(w, ']');
@@ -264,6 +309,7 @@ int write_json(std::FILE* out, const char* path, const inspect_result& result,
     count(&w, "format_version", 1);
     string(&w, "file", path);
     boolean(&w, "valid", true);
+    write_run(&w, result);
     write_stats(&w, result, config);
     write_spectrum(&w, result);
     write_trend(&w, result.trend);

@@ -1,15 +1,42 @@
 #include "report.h"
 
 #include "data_format.h"
+#include "provenance.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 constexpr int label_width = 28;
+
+// Row time t on the clock, when the run's provenance says where 0 stands.
+void clock_note(std::FILE* out, const run_clock& clock, double t) {
+    if (!clock.known) return;
+    char utc[40];
+    format_utc(clock.start_unix_s + t, utc, sizeof utc);
+    std::fprintf(out, " (%s)", utc);
+}
+
+const char* base_name(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+// Where a discontinuity is: its line, and its file when there are several.
+void place(std::FILE* out, const inspect_result& r, const discontinuity& d) {
+    if (r.part_count <= 1) {
+        std::fprintf(out, "line %" PRIu64, d.line);
+    } else if (d.at_join && d.part > 0) {
+        std::fprintf(out, "at the join of %s and %s, line %" PRIu64,
+                     base_name(r.parts[d.part - 1].path), base_name(r.parts[d.part].path), d.line);
+    } else {
+        std::fprintf(out, "%s line %" PRIu64, base_name(r.parts[d.part].path), d.line);
+    }
+}
 
 void heading(std::FILE* out, const char* title, const char* note) {
     std::fprintf(out, "\n%s\n", title);
@@ -46,6 +73,10 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
     const inspect_stats& s = r.stats;
     heading(out, "Rows and time", nullptr);
     std::fprintf(out, "  %-*s %14" PRIu64 " bytes\n", label_width, "size", r.bytes);
+    if (r.compressed)
+        std::fprintf(out, "  %-*s %14" PRIu64 " bytes (%.1f times smaller)\n", label_width,
+                     "size on disk", r.stored_bytes,
+                     r.stored_bytes > 0 ? static_cast<double>(r.bytes) / r.stored_bytes : 0.0);
     std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows", s.rows);
     if (c.have_from || c.have_to) {
         std::fprintf(out, "  %-*s", label_width, "window (--from, --to)");
@@ -55,8 +86,11 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
     }
     if (!s.have_time) return;
     double duration = stats_duration(s);
-    std::fprintf(out, "  %-*s %14.6f s\n", label_width, "first row time", s.first_time_s);
-    std::fprintf(out, "  %-*s %14.6f s\n", label_width, "last row time", s.last_time_s);
+    std::fprintf(out, "  %-*s %14.6f s", label_width, "first row time", s.first_time_s);
+    clock_note(out, r.clock, s.first_time_s);
+    std::fprintf(out, "\n  %-*s %14.6f s", label_width, "last row time", s.last_time_s);
+    clock_note(out, r.clock, s.last_time_s);
+    std::fprintf(out, "\n");
     std::fprintf(out, "  %-*s %14.6f s    (last - first + one %.3f ms step)\n", label_width,
                  "duration", duration, s.step_s * 1e3);
     if (duration > 0)
@@ -66,7 +100,44 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
                  s.nonfinite_rows);
 }
 
-void write_continuity(std::FILE* out, const inspect_stats& s) {
+void write_clock(std::FILE* out, const inspect_result& r) {
+    const run_clock& clock = r.clock;
+    if (!clock.known) return;
+    heading(out, "Clock", nullptr);
+    std::fprintf(out, "  %-*s %s\n", label_width, "run", clock.run_id);
+    char utc[40];
+    format_utc(clock.start_unix_s, utc, sizeof utc);
+    std::fprintf(out, "  %-*s %s\n", label_width, "row time 0 (UTC)", utc);
+    if (r.stats.have_time) {
+        format_utc(clock.start_unix_s + r.stats.first_time_s, utc, sizeof utc);
+        std::fprintf(out, "  %-*s %s\n", label_width, "start (UTC)", utc);
+        format_utc(clock.start_unix_s + r.stats.last_time_s + r.stats.step_s, utc, sizeof utc);
+        std::fprintf(out, "  %-*s %s\n", label_width, "end (UTC)", utc);
+    }
+    if (!clock.synchronized)
+        std::fprintf(out,
+                     "  the clock was not synchronised when the run started: these instants\n"
+                     "  rest on an unsynchronised clock\n");
+}
+
+void write_files(std::FILE* out, const inspect_result& r) {
+    if (r.part_count <= 1) return;
+    heading(out, "Files", nullptr);
+    std::fprintf(out, "  %-36s %10s %14s %14s  %s\n", "name", "rows", "first row s", "last row s",
+                 "verdict");
+    for (std::size_t i = 0; i < r.part_count; ++i) {
+        const part_summary& p = r.parts[i];
+        std::fprintf(out, "  %-36s %10" PRIu64, base_name(p.path), p.rows);
+        if (p.have_time)
+            std::fprintf(out, " %14.6f %14.6f", p.first_time_s, p.last_time_s);
+        else
+            std::fprintf(out, " %14s %14s", "-", "-");
+        std::fprintf(out, "  %s\n", p.valid ? "valid" : "invalid");
+    }
+}
+
+void write_continuity(std::FILE* out, const inspect_result& r) {
+    const inspect_stats& s = r.stats;
     char note[256];
     std::snprintf(
         note, sizeof note,
@@ -87,9 +158,17 @@ void write_continuity(std::FILE* out, const inspect_stats& s) {
     const std::size_t listed = std::min<std::size_t>(s.kept_count, 10);
     for (std::size_t i = 0; i < listed; ++i) {
         const discontinuity& d = s.kept[i];
-        std::fprintf(out, "    %-8s after %.6f s (line %" PRIu64 "): %.3f ms %s\n",
-                     d.excess_s > 0 ? "gap" : "overlap", d.at_s, d.line,
-                     std::fabs(d.excess_s) * 1e3, d.excess_s > 0 ? "missing" : "repeated");
+        std::fprintf(out, "    %-8s after %.6f s", d.excess_s > 0 ? "gap" : "overlap", d.at_s);
+        if (r.clock.known) {  // from the row before it to the row after it
+            char before[40], after[40];
+            format_utc(r.clock.start_unix_s + d.at_s, before, sizeof before);
+            format_utc(r.clock.start_unix_s + d.at_s + s.step_s + d.excess_s, after, sizeof after);
+            std::fprintf(out, " (%s to %s)", before, after);
+        }
+        std::fprintf(out, " (");
+        place(out, r, d);
+        std::fprintf(out, "): %.3f ms %s\n", std::fabs(d.excess_s) * 1e3,
+                     d.excess_s > 0 ? "missing" : "repeated");
     }
     if (s.gaps + s.overlaps > listed)
         std::fprintf(out, "    ... %" PRIu64 " more\n", s.gaps + s.overlaps - listed);
@@ -256,8 +335,10 @@ int write_report(std::FILE* out, const char* path, const inspect_result& result,
     std::fprintf(out, "Data file  %s\n", path);
     write_verdict(out, result.stats);
     write_time(out, result, config);
+    write_clock(out, result);
+    write_files(out, result);
     if (result.stats.rows > 0) {
-        write_continuity(out, result.stats);
+        write_continuity(out, result);
         write_acceleration(out, result.stats, result.levels);
         write_consistency(out, result.stats);
         write_spectrum(out, result);

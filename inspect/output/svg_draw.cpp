@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -72,6 +73,42 @@ void draw_linear_ticks(std::FILE* f, const axis& a, bool horizontal, int top, in
                          plot_left, y, plot_right, y, plot_left - 5, y, plot_left, y, plot_left - 8,
                          y + 4, decimals, v);
         }
+    }
+}
+
+const char* time_axis_label(const inspect_result& r) {
+    if (!r.clock.known) return "time (s)";
+    return r.clock.synchronized ? "time (UTC)" : "time (UTC, unsynchronised clock)";
+}
+
+void draw_time_ticks(std::FILE* f, const inspect_result& r, const axis& time, int top, int bottom) {
+    if (!r.clock.known) {
+        draw_linear_ticks(f, time, true, top, bottom);
+        return;
+    }
+    // The same spacing, at round instants of the clock.
+    const double start = r.clock.start_unix_s;
+    const int decimals = decimals_for(time.step);
+    const long long first = std::llround(std::ceil((start + time.low) / time.step - 1e-9));
+    const long long last = std::llround(std::floor((start + time.high) / time.step + 1e-9));
+    for (long long i = first; i <= last; ++i) {
+        const double instant = static_cast<double>(i) * time.step;
+        const double x = map(time, instant - start, plot_left, plot_right);
+        const double day_s = std::fmod(instant, 86400.0);
+        const long whole = static_cast<long>(std::floor(day_s + 1e-9));
+        char label[32];
+        std::snprintf(label, sizeof label, "%02ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
+        if (decimals > 0) {
+            char fraction[16];
+            std::snprintf(fraction, sizeof fraction, "%.*f", decimals, day_s - whole);
+            std::strncat(label, fraction + 1, sizeof label - std::strlen(label) - 1);
+        }
+        std::fprintf(f,
+                     "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#dddddd\"/>\n"
+                     "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#333333\"/>\n"
+                     "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n",
+                     x, top, x, bottom, x, bottom, x, bottom + 5, x, bottom + 19, label);
     }
 }
 

@@ -35,6 +35,11 @@ void draw_linear_ticks(std::FILE* f, const axis& a, bool horizontal, int top, in
 void draw_log_ticks(std::FILE* f, const axis& a, bool horizontal, int top, int bottom);
 void draw_axis_labels(std::FILE* f, int top, int bottom, const char* x_label, const char* y_label);
 
+// The x axis of a panel over time: row seconds, or with the run's
+// provenance the UTC clock time of day at round instants.
+const char* time_axis_label(const inspect_result& r);
+void draw_time_ticks(std::FILE* f, const inspect_result& r, const axis& time, int top, int bottom);
+
 // The time axis every panel over time shares: the recording edge to edge.
 // False when there are no timed rows.
 bool time_axis_of(const inspect_result& r, axis* out);

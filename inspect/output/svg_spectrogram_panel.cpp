@@ -124,7 +124,7 @@ void draw_legend(std::FILE* f, int y, double top_db) {
 int draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int bottom) {
     const spectrogram& s = r.spectro;
     draw_frame(f, top, bottom);
-    draw_axis_labels(f, top, bottom, "time (s)", "frequency (Hz)");
+    draw_axis_labels(f, top, bottom, time_axis_label(r), "frequency (Hz)");
     char title[160];
     std::snprintf(title, sizeof title, "Spectrogram (%zu-point segments, density in %.0f dB steps)",
                   r.spectrum.segment_size, level_db);
@@ -160,7 +160,7 @@ int draw_spectrogram_panel(std::FILE* f, const inspect_result& r, int top, int b
 
     // Ticks first: the image covers their grid, their labels stay.
     const axis f_axis{s.low_hz, s.high_hz, 1.0, true};
-    draw_linear_ticks(f, time_axis, true, top, bottom);
+    draw_time_ticks(f, r, time_axis, top, bottom);
     draw_log_ticks(f, f_axis, false, top, bottom);
 
     const int rows = static_cast<int>(spectrogram_rows);

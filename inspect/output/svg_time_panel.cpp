@@ -45,7 +45,7 @@ void draw_time_panel(std::FILE* f, const inspect_result& r, int top, int bottom)
     const envelope& env = r.env;
     draw_frame(f, top, bottom);
     draw_title(f, top, "Acceleration (min/max per pixel column)");
-    draw_axis_labels(f, top, bottom, "time (s)", "acceleration (g)");
+    draw_axis_labels(f, top, bottom, time_axis_label(r), "acceleration (g)");
     axis time_axis;
     if (!time_axis_of(r, &time_axis)) {
         draw_note(f, top, bottom, "no rows");
@@ -58,7 +58,7 @@ void draw_time_panel(std::FILE* f, const inspect_result& r, int top, int bottom)
         high = std::max(high, env.buckets.slots[i].max);
     }
     const axis g_axis = linear_axis(low, high, 6);
-    draw_linear_ticks(f, time_axis, true, top, bottom);
+    draw_time_ticks(f, r, time_axis, top, bottom);
     draw_linear_ticks(f, g_axis, false, top, bottom);
 
     // Buckets to pixel columns on the axis' own span. A bucket with a gap

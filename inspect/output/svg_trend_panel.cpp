@@ -43,7 +43,7 @@ void draw_trend_panel(std::FILE* f, const inspect_result& r, int top, int bottom
                   "RMS (blue) and peak (green) about the mean per %.3g s interval", t.interval_s);
     draw_frame(f, top, bottom);
     draw_title(f, top, title);
-    draw_axis_labels(f, top, bottom, "time (s)", "acceleration (g)");
+    draw_axis_labels(f, top, bottom, time_axis_label(r), "acceleration (g)");
     axis time_axis;
     if (t.intervals.count == 0 || !time_axis_of(r, &time_axis)) {
         draw_note(f, top, bottom, "no rows");
@@ -53,7 +53,7 @@ void draw_trend_panel(std::FILE* f, const inspect_result& r, int top, int bottom
     for (std::size_t i = 0; i < t.intervals.count; ++i)
         high = std::max(high, t.intervals.slots[i].peak_g);
     const axis g_axis = linear_axis(0.0, high, 5);
-    draw_linear_ticks(f, time_axis, true, top, bottom);
+    draw_time_ticks(f, r, time_axis, top, bottom);
     draw_linear_ticks(f, g_axis, false, top, bottom);
 
     pixel_column columns[plot_columns] = {};

@@ -1,0 +1,77 @@
+// The bytes of a data file as the recorder wrote them, from the file itself
+// or from its zstd or gzip compression, read in one pass with the
+// decompressor's state and one input buffer. A compressed file is
+// decompressed on a thread of its own, a piece ahead of the rows' check.
+#ifndef ACC_INSPECT_BYTE_SOURCE_H
+#define ACC_INSPECT_BYTE_SOURCE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include <pthread.h>
+#include <zlib.h>
+#include <zstd.h>
+
+enum class source_kind { plain, zstd, gzip };
+
+enum class source_error {
+    none,
+    io,         // read failed; the errno is returned beside it
+    cut_short,  // the compressed stream ends inside a frame
+    corrupt,    // the decompressor refused the data
+    no_memory,
+};
+
+struct byte_source {
+    source_kind kind;
+    int fd;
+    bool owns_fd;
+    unsigned char* input;  // compressed bytes read, not yet decompressed
+    std::size_t input_capacity;
+    std::size_t input_begin;
+    std::size_t input_end;
+    bool input_eof;
+    bool frame_open;         // inside a frame: the stream may not end here
+    ZSTD_DStream* unpacker;  // nullptr: not created
+    z_stream inflater;
+    bool inflater_ready;
+    std::uint64_t stored_bytes;  // bytes read from the file
+    const char* error_name;      // with source_error::corrupt: the decompressor's words
+
+    // Decompressed pieces handed over from the decompressing thread.
+    bool threaded;  // false: not started, or joined
+    bool stopping;  // the reader is done: the thread ends at its next piece
+    pthread_t thread;
+    pthread_mutex_t lock;
+    pthread_cond_t changed;
+    char* pieces;  // two of piece_size
+    std::size_t piece_got[2];
+    source_error piece_error[2];
+    int piece_err[2];
+    bool piece_full[2];
+    int next_piece;          // the piece the reader takes next
+    std::size_t piece_used;  // of it, already handed on
+    bool finished;           // the last piece was taken: every call returns it again
+    source_error final_error;
+    int final_err;
+};
+
+// What the first bytes say the file is; plain unless they are zstd's or
+// gzip's magic number.
+source_kind source_kind_of(const unsigned char* bytes, std::size_t size);
+
+// Reads from `fd`, which stays the caller's unless `owns_fd`; the kind is
+// taken from the first bytes of the file. Returns 0 or an errno value; on
+// failure nothing is left to release.
+int byte_source_attach(byte_source* source, int fd, bool owns_fd);
+
+// Up to `size` bytes of data into `out`; `*got` 0 means the end.
+source_error byte_source_read(byte_source* source, char* out, std::size_t size, std::size_t* got,
+                              int* err);
+
+// Bytes read from the file so far; ends the decompressing thread first.
+std::uint64_t byte_source_stored(byte_source* source);
+
+void byte_source_close(byte_source* source);
+
+#endif

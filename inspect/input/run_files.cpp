@@ -1,0 +1,191 @@
+#include "run_files.h"
+
+#include "data_format.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+
+// A data file's name: the recorder's prefix and .csv, compressed or not.
+bool is_data_file_name(const char* name) {
+    char sidecar[512];
+    return std::strncmp(name, data_file_name_prefix, std::strlen(data_file_name_prefix)) == 0 &&
+           provenance_path(name, sidecar, sizeof sidecar);
+}
+
+run_file file_of(const std::string& path) {
+    run_file file{path, provenance{}};
+    char sidecar[4096];
+    if (provenance_path(path.c_str(), sidecar, sizeof sidecar))
+        provenance_read(sidecar, &file.prov);
+    return file;
+}
+
+const char* base_name(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+int list_directory(const std::string& dir, std::vector<std::string>* names) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return errno;
+    for (;;) {
+        errno = 0;
+        // cppcheck-suppress readdirCalled ; the stream is this function's alone
+        const dirent* entry = readdir(d);
+        if (!entry) break;
+        if (is_data_file_name(entry->d_name)) names->push_back(entry->d_name);
+    }
+    const int error = errno;
+    closedir(d);
+    std::sort(names->begin(), names->end());
+    return error;
+}
+
+// Files with provenance of one run_id together, each file without it a run
+// of its own, as a recorder without a file span writes.
+void group_runs(const std::vector<run_file>& files, std::vector<std::vector<run_file>>* runs) {
+    for (const run_file& f : files) {
+        auto same = std::find_if(runs->begin(), runs->end(), [&](const std::vector<run_file>& r) {
+            return f.prov.present && r[0].prov.present &&
+                   std::strcmp(r[0].prov.run_id, f.prov.run_id) == 0;
+        });
+        if (same == runs->end())
+            runs->push_back({f});
+        else
+            same->push_back(f);
+    }
+}
+
+// With provenance for every file, segment order; two files of one segment
+// are refused.
+bool order_run(std::vector<run_file>* files, run_plan* plan) {
+    const bool all =
+        std::all_of(files->begin(), files->end(), [](const run_file& f) { return f.prov.present; });
+    if (!all) return true;
+    std::stable_sort(files->begin(), files->end(), [](const run_file& a, const run_file& b) {
+        return a.prov.segment < b.prov.segment;
+    });
+    for (std::size_t i = 1; i < files->size(); ++i)
+        if ((*files)[i].prov.segment == (*files)[i - 1].prov.segment) {
+            plan->fault = run_fault::segment_twice;
+            plan->subject = (*files)[i - 1].path;
+            plan->other = (*files)[i].path;
+            return false;
+        }
+    return true;
+}
+
+bool matches(const std::vector<run_file>& run, const char* selector) {
+    const std::size_t n = std::strlen(selector);
+    if (run[0].prov.present && n > 0 && std::strncmp(run[0].prov.run_id, selector, n) == 0)
+        return true;
+    return std::any_of(run.begin(), run.end(), [&](const run_file& f) {
+        return std::strcmp(base_name(f.path), base_name(selector)) == 0;
+    });
+}
+
+double start_of(const std::vector<run_file>& run) {
+    for (const run_file& f : run)
+        if (f.prov.have_start) return f.prov.start_unix_s;
+    return 0.0;
+}
+
+// A shell pattern such as ai0_accel_20261208_* names the provenance files
+// beside the data files: they describe the run, they are none of its rows.
+bool is_sidecar_of_another(const std::string& argument, const std::vector<std::string>& arguments) {
+    char sidecar[4096];
+    return std::any_of(arguments.begin(), arguments.end(), [&](const std::string& other) {
+        return &other != &argument && provenance_path(other.c_str(), sidecar, sizeof sidecar) &&
+               argument == sidecar;
+    });
+}
+
+}  // namespace
+
+bool is_directory(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void plan_run(const std::vector<std::string>& arguments, const char* run_selector, run_plan* plan) {
+    *plan = run_plan{};
+    std::vector<run_file> files;
+    bool from_directory = false;
+    for (const std::string& argument : arguments) {
+        if (is_sidecar_of_another(argument, arguments)) continue;
+        if (!is_directory(argument.c_str())) {
+            files.push_back(file_of(argument));
+            continue;
+        }
+        from_directory = true;
+        std::vector<std::string> names;
+        plan->err = list_directory(argument, &names);
+        if (plan->err != 0) {
+            plan->fault = run_fault::cannot_list;
+            plan->subject = argument;
+            return;
+        }
+        if (names.empty()) {
+            plan->fault = run_fault::no_recording;
+            plan->subject = argument;
+            return;
+        }
+        const std::string prefix = argument.back() == '/' ? argument : argument + "/";
+        for (const std::string& name : names) files.push_back(file_of(prefix + name));
+    }
+
+    std::vector<std::vector<run_file>> runs;
+    group_runs(files, &runs);
+    if (!from_directory) {
+        // Files named one by one are one run: those with provenance must agree.
+        const run_file* first = nullptr;
+        for (const run_file& f : files) {
+            if (!f.prov.present) continue;
+            if (first && std::strcmp(first->prov.run_id, f.prov.run_id) != 0) {
+                plan->fault = run_fault::two_runs;
+                plan->subject = first->path;
+                plan->other = f.path;
+                return;
+            }
+            if (!first) first = &f;
+        }
+        if (!order_run(&files, plan)) return;
+        plan->files = files;
+        return;
+    }
+
+    for (std::vector<run_file>& run : runs)
+        if (!order_run(&run, plan)) return;
+    // Oldest first: by the clock where the provenance says, else by name.
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const std::vector<run_file>& a, const std::vector<run_file>& b) {
+                         const double sa = start_of(a), sb = start_of(b);
+                         if (sa != sb && sa > 0 && sb > 0) return sa < sb;
+                         return std::strcmp(base_name(a[0].path), base_name(b[0].path)) < 0;
+                     });
+    std::size_t chosen = runs.size() - 1;
+    if (run_selector) {
+        std::size_t found = 0;
+        for (std::size_t i = 0; i < runs.size(); ++i)
+            if (matches(runs[i], run_selector)) {
+                chosen = i;
+                ++found;
+            }
+        if (found != 1) {
+            plan->fault = found == 0 ? run_fault::run_not_found : run_fault::run_ambiguous;
+            plan->subject = run_selector;
+            return;
+        }
+    }
+    for (const std::vector<run_file>& run : runs)
+        plan->runs.push_back(run_seen{
+            run[0].path, run.size(), run[0].prov.present ? run[0].prov.run_id : "", start_of(run)});
+    plan->chosen_run = chosen;
+    plan->files = runs[chosen];
+}

@@ -398,38 +398,27 @@ TEST_F(sim_test, fail_switch_fails_the_named_calls) {
 }
 
 TEST_F(sim_test, malformed_switches_are_named_and_ignored) {
-    const char* cases[][2] = {
-        {"ACTS2200_SIM_FAIL", "create,bogus"},
-        {"ACTS2200_SIM_FAIL", "init,"},
-        {"ACTS2200_SIM_FAIL_READS", "0"},
-        {"ACTS2200_SIM_FAIL_READS", "3-2"},
-        {"ACTS2200_SIM_FAIL_READS", "1,,2"},
-        {"ACTS2200_SIM_FAIL_READS", "-2"},
-        {"ACTS2200_SIM_FAIL_READS", "1x"},
-        {"ACTS2200_SIM_FAILED_READ_COUNT", "-1"},
-        {"ACTS2200_SIM_SHORT_READS", "1"},
-        {"ACTS2200_SIM_SHORT_READS", "0:5"},
-        {"ACTS2200_SIM_SHORT_READS", "1:4294967296"},
-        {"ACTS2200_SIM_OVER_REPORT", "1.5"},
-        {"ACTS2200_SIM_VALUES", "1,,2"},
-        {"ACTS2200_SIM_VALUES", "0.5V"},
-        {"ACTS2200_SIM_UNPACED", "yes"},
-        {"ACTS2200_SIM_FAIL_READ", "1"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c[0]) + "=" + c[1]);
-        setenv(c[0], c[1], 1);
+    std::istringstream cases(
+        "ACTS2200_SIM_FAIL=create,bogus ACTS2200_SIM_FAIL=init, ACTS2200_SIM_FAIL_READS=0 "
+        "ACTS2200_SIM_FAIL_READS=3-2 ACTS2200_SIM_FAIL_READS=1,,2 ACTS2200_SIM_FAIL_READS=-2 "
+        "ACTS2200_SIM_FAIL_READS=1x ACTS2200_SIM_FAILED_READ_COUNT=-1 ACTS2200_SIM_SHORT_READS=1 "
+        "ACTS2200_SIM_SHORT_READS=0:5 ACTS2200_SIM_SHORT_READS=1:4294967296 "
+        "ACTS2200_SIM_OVER_REPORT=1.5 ACTS2200_SIM_VALUES=1,,2 ACTS2200_SIM_VALUES=0.5V "
+        "ACTS2200_SIM_UNPACED=yes ACTS2200_SIM_FAIL_READ=1");
+    for (std::string c; cases >> c;) {
+        SCOPED_TRACE(c);
+        const std::string name = c.substr(0, c.find('='));
+        setenv(name.c_str(), c.substr(name.size() + 1).c_str(), 1);
         const dev_handle h = open_running(fast_rate);
         ASSERT_NE(h, no_device);
         const std::vector<std::string> lines = log_lines();
-        EXPECT_NE(lines[lines.size() - 3].find(std::string("error=bad switch ") + c[0]),
-                  std::string::npos);
+        EXPECT_NE(lines[lines.size() - 3].find("error=bad switch " + name), std::string::npos);
         const block b = read_block(h, 10);
         EXPECT_EQ(b.result, 1);
         EXPECT_EQ(b.delivered, 10u);
         EXPECT_EQ(b.volts[9], sim_sample_volts(9, fast_rate));
         close_device(h);
-        unsetenv(c[0]);
+        unsetenv(name.c_str());
     }
 }
 

@@ -69,17 +69,14 @@ void put(const std::string& path, const std::string& content) {
 
 }  // namespace
 
-TEST(CsvPath, FollowsTheNamePatternWithZeroPadding) {
+TEST(CsvPath, FollowsTheNamePatternWithZeroPaddingCutToTheBuffer) {
     char path[csv_path_size];
     format_csv_path(path, sizeof path, "/home/pi/acc_data", broken_down(2025, 3, 14, 9, 30, 5));
     EXPECT_STREQ(path, "/home/pi/acc_data/ai0_accel_20250314_093005.csv");
     format_csv_path(path, sizeof path, "/d", broken_down(12345, 12, 31, 23, 59, 60));
     EXPECT_STREQ(path, "/d/ai0_accel_123451231_235960.csv");
-}
-
-TEST(CsvPath, LongDirectoryIsCutShortToTheBuffer) {
+    // A long directory is cut short to the buffer.
     std::string dir(600, 'x');
-    char path[csv_path_size];
     format_csv_path(path, sizeof path, dir.c_str(), broken_down(2025, 1, 2, 3, 4, 5));
     EXPECT_EQ(std::strlen(path), csv_path_size - 1);
     EXPECT_EQ(std::string(path), dir.substr(0, csv_path_size - 1));

@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <random>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -60,47 +62,32 @@ std::string generate(const reference_case& c) {
 // A sine of 10 m/s^2 at 100 Hz: velocity RMS 10 / (2 pi 100 sqrt 2) m/s.
 constexpr double sine_ms2 = 10.0;
 
+std::vector<std::string> words(const char* text) {
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+reference_case make(const char* name, double seconds, std::vector<tone> tones, double noise_g,
+                    const char* options, const char* expected, double gap_at_s = 0,
+                    double gap_s = 0, int nonfinite_every = 0) {
+    return {name,  seconds,         std::move(tones), noise_g,        gap_at_s,
+            gap_s, nonfinite_every, words(options),   words(expected)};
+}
+
 std::vector<reference_case> cases() {
     return {
-        {"tones", 6.0, {{50.0, 0.5}, {160.0, 0.2}}, 0.01, 0, 0, 0, {}, {"--dominant-hz", "50"}},
-        {"noise",
-         5.0,
-         {},
-         0.1,
-         0,
-         0,
-         0,
-         // Band edges on bins 2 and 400: both are in the band.
-         {"--segment", "4096", "--band", "4.8828125:976.5625", "--interval", "0.5"},
-         {}},
-        {"gap", 4.0, {{80.0, 0.3}}, 0.005, 1.5, 1.5, 0, {}, {"--dominant-hz", "80"}},
-        {"nonfinite",
-         4.0,
-         {{120.0, 0.4}},
-         0.005,
-         0,
-         0,
-         997,
-         {"--segment", "2048"},
-         {"--dominant-hz", "120"}},
-        {"sine",
-         6.0,
-         {{100.0, sine_ms2 / standard_gravity}},
-         0,
-         0,
-         0,
-         0,
-         {},
-         {"--sine-ms2", "10", "--sine-hz", "100", "--dominant-hz", "100"}},
-        {"window",
-         6.0,
-         {{50.0, 0.5}, {300.0, 0.1}},
-         0.02,
-         0,
-         0,
-         0,
-         {"--from", "1.25", "--to", "4.5", "--interval", "0.25", "--band", "2:1000"},
-         {"--dominant-hz", "50"}},
+        make("tones", 6.0, {{50.0, 0.5}, {160.0, 0.2}}, 0.01, "", "--dominant-hz 50"),
+        // Band edges on bins 2 and 400: both are in the band.
+        make("noise", 5.0, {}, 0.1, "--segment 4096 --band 4.8828125:976.5625 --interval 0.5", ""),
+        make("gap", 4.0, {{80.0, 0.3}}, 0.005, "", "--dominant-hz 80", 1.5, 1.5),
+        make("nonfinite", 4.0, {{120.0, 0.4}}, 0.005, "--segment 2048", "--dominant-hz 120", 0, 0,
+             997),
+        make("sine", 6.0, {{100.0, sine_ms2 / standard_gravity}}, 0, "",
+             "--sine-ms2 10 --sine-hz 100 --dominant-hz 100"),
+        make("window", 6.0, {{50.0, 0.5}, {300.0, 0.1}}, 0.02,
+             "--from 1.25 --to 4.5 --interval 0.25 --band 2:1000", "--dominant-hz 50"),
     };
 }
 

@@ -9,77 +9,84 @@ namespace {
 using names = std::vector<std::string>;
 
 const char* const path_pattern = "recordings/ai0_accel_\\d{8}_\\d{6}\\.csv";
+const char* const header = "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n";
+
+names full_teardown() {
+    return {"DEV_Create",  "AI_InitTask",    "AI_StartTask",
+            "AI_StopTask", "AI_ReleaseTask", "DEV_Release"};
+}
+
+struct early_exit {
+    const char* name;
+    const char* env;  // "" for none
+    bool preload;     // the failure shim
+    bool no_output_directory;
+    int exit_status;
+    std::string out;  // a regular expression
+    const char* err;
+    names calls;
+    bool header_written;  // else no file at all
+};
+
+void PrintTo(const early_exit& e, std::ostream* os) { *os << e.name; }
+
+// The three runs without memory fail on the block of 1000 voltages, the text
+// of its rows, then the syncing thread.
+std::vector<early_exit> early_exits() {
+    const std::string opening = "Opening device\\.\\.\\.\n";
+    const names init_refused = {"DEV_Create", "AI_InitTask", "DEV_Release"};
+    const names start_refused = {"DEV_Create", "AI_InitTask", "AI_StartTask", "AI_ReleaseTask",
+                                 "DEV_Release"};
+    return {
+        {"LocalTimeUnavailableStopsBeforeAnyDeviceCall", "ACC_TEST_FAIL_LOCALTIME=1", true, false,
+         255, "", "localtime: Value too large for defined data type\n", names(), false},
+        {"DeviceAbsent", "ACTS2200_SIM_FAIL=create", false, false, 255,
+         opening + "Open device failed\n", "", names(1, "DEV_Create"), false},
+        {"TaskRejectedReleasesTheDeviceOnly", "ACTS2200_SIM_FAIL=init", false, false, 254,
+         opening + "AI_InitTask failed\n", "", init_refused, false},
+        {"TaskStartRefusedReleasesTaskThenDevice", "ACTS2200_SIM_FAIL=start", false, false, 253,
+         opening + "AI_StartTask failed\n", "", start_refused, false},
+        {"OutputDirectoryMissingIsNeverCreated", "", false, true, 252,
+         opening + "Cannot open " + path_pattern + "\n", "", full_teardown(), false},
+        {"NoMemoryForTheBlock", "ACC_TEST_FAIL_ALLOC_SIZE=8000", true, false, 251,
+         opening + "No memory\n", "", full_teardown(), true},
+        {"NoMemoryForTheRows", "ACC_TEST_FAIL_ALLOC_SIZE=65536", true, false, 251,
+         opening + "No memory\n", "", full_teardown(), true},
+        {"NoMemoryForTheThread", "ACC_TEST_FAIL_THREAD=1", true, false, 251,
+         opening + "No memory\n", "", full_teardown(), true},
+    };
+}
 
 }  // namespace
 
-TEST_F(RecorderTest, LocalTimeUnavailableStopsBeforeAnyDeviceCall) {
+class EarlyExitTest : public RecorderTest, public ::testing::WithParamInterface<early_exit> {};
+
+TEST_P(EarlyExitTest, ReportsAndReleasesInOrder) {
+    const early_exit& e = GetParam();
 #ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
+    if (e.preload) GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
 #endif
-    program_result run = run_program(
-        recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_LOCALTIME=1"}));
-    EXPECT_EQ(run.exit_status, 255);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "localtime: Value too large for defined data type\n");
-    EXPECT_TRUE(calls().empty());
+    std::vector<std::string> env;
+    if (*e.env != '\0') env.push_back(e.env);
+    if (e.preload) env.push_back(std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH);
+    if (e.no_output_directory) remove_tree(recordings);
+    program_result run = run_program(recorder(env));
+    EXPECT_EQ(run.exit_status, e.exit_status);
+    EXPECT_TRUE(std::regex_match(run.out, std::regex(e.out))) << run.out;
+    EXPECT_EQ(run.err, e.err);
+    EXPECT_EQ(calls(), e.calls);
+    if (e.header_written)
+        EXPECT_EQ(read_file(dir + "/" + only_recording()), header);
+    else
+        EXPECT_TRUE(list_dir(recordings).empty());
 }
 
-TEST_F(RecorderTest, DeviceAbsent) {
-    program_result run = run_program(recorder({"ACTS2200_SIM_FAIL=create"}));
-    EXPECT_EQ(run.exit_status, 255);
-    EXPECT_EQ(run.out, "Opening device...\nOpen device failed\n");
-    EXPECT_EQ(calls(), names({"DEV_Create"}));
-    EXPECT_TRUE(list_dir(recordings).empty());
-}
+INSTANTIATE_TEST_SUITE_P(Runs, EarlyExitTest, ::testing::ValuesIn(early_exits()),
+                         [](const ::testing::TestParamInfo<early_exit>& param_info) {
+                             return std::string(param_info.param.name);
+                         });
 
-TEST_F(RecorderTest, TaskRejectedReleasesTheDeviceOnly) {
-    program_result run = run_program(recorder({"ACTS2200_SIM_FAIL=init"}));
-    EXPECT_EQ(run.exit_status, 254);
-    EXPECT_EQ(run.out, "Opening device...\nAI_InitTask failed\n");
-    EXPECT_EQ(calls(), names({"DEV_Create", "AI_InitTask", "DEV_Release"}));
-}
-
-TEST_F(RecorderTest, TaskStartRefusedReleasesTaskThenDevice) {
-    program_result run = run_program(recorder({"ACTS2200_SIM_FAIL=start"}));
-    EXPECT_EQ(run.exit_status, 253);
-    EXPECT_EQ(run.out, "Opening device...\nAI_StartTask failed\n");
-    EXPECT_EQ(calls(), names({"DEV_Create", "AI_InitTask", "AI_StartTask", "AI_ReleaseTask",
-                              "DEV_Release"}));
-}
-
-TEST_F(RecorderTest, OutputDirectoryMissingIsNeverCreated) {
-    remove_tree(recordings);
-    program_result run = run_program(recorder());
-    EXPECT_EQ(run.exit_status, 252);
-    EXPECT_TRUE(std::regex_match(
-        run.out, std::regex(std::string("Opening device...\nCannot open ") + path_pattern + "\n")))
-        << run.out;
-    EXPECT_EQ(calls(), names({"DEV_Create", "AI_InitTask", "AI_StartTask", "AI_StopTask",
-                              "AI_ReleaseTask", "DEV_Release"}));
-    EXPECT_TRUE(list_dir(dir + "/recordings").empty());
-}
-
-class NoMemoryTest : public RecorderTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(NoMemoryTest, LeavesTheHeaderAloneAndReleasesInOrder) {
-#ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
-#endif
-    program_result run =
-        run_program(recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, GetParam()}));
-    EXPECT_EQ(run.exit_status, 251);
-    EXPECT_EQ(run.out, "Opening device...\nNo memory\n");
-    EXPECT_EQ(calls(), names({"DEV_Create", "AI_InitTask", "AI_StartTask", "AI_StopTask",
-                              "AI_ReleaseTask", "DEV_Release"}));
-    EXPECT_EQ(read_file(dir + "/" + only_recording()), "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n");
-}
-
-// The block of 1000 voltages, the text of its rows, then the syncing thread.
-INSTANTIATE_TEST_SUITE_P(Buffers, NoMemoryTest,
-                         ::testing::Values("ACC_TEST_FAIL_ALLOC_SIZE=8000",
-                                           "ACC_TEST_FAIL_ALLOC_SIZE=65536",
-                                           "ACC_TEST_FAIL_THREAD=1"));
-
+// The run also shows the parameter block the recorder hands the device.
 TEST_F(RecorderTest, KeyBeforeTheFirstReadRecordsNothingAndTearsDownInOrder) {
     write_file(dir + "/key", "q");
     program_options options = recorder();
@@ -107,29 +114,21 @@ TEST_F(RecorderTest, KeyBeforeTheFirstReadRecordsNothingAndTearsDownInOrder) {
                                  "Total time: 0.0xx seconds"),
               expected);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(calls(), names({"DEV_Create", "AI_InitTask", "AI_StartTask", "AI_StopTask",
-                              "AI_ReleaseTask", "DEV_Release"}));
-    EXPECT_EQ(read_file(dir + "/" + file), "Time(s),Volt(V),Accel(g),Accel(m/s^2)\n");
-}
+    EXPECT_EQ(calls(), full_teardown());
+    EXPECT_EQ(read_file(dir + "/" + file), header);
 
-TEST_F(RecorderTest, ParameterBlockCarriesTheDocumentedFields) {
-    write_file(dir + "/key", "q");
-    program_options options = recorder();
-    options.stdin_path = dir + "/key";
-    ASSERT_EQ(run_program(options).exit_status, 0);
-
-    unsigned char expected[944] = {};
+    unsigned char param[944] = {};
     auto put32 = [&](std::size_t offset, std::uint32_t value) {
         for (int i = 0; i < 4; ++i)
-            expected[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+            param[offset + i] = static_cast<unsigned char>(value >> (8 * i));
     };
     put32(0, 1);
     put32(784, 3);
     put32(788, 4096);
     const unsigned char rate_10000[8] = {0, 0, 0, 0, 0, 0x88, 0xc3, 0x40};  // 10000.0
-    std::copy(rate_10000, rate_10000 + 8, expected + 792);
+    std::copy(rate_10000, rate_10000 + 8, param + 792);
     std::string hex;
-    for (unsigned char byte : expected) {
+    for (unsigned char byte : param) {
         char pair[3];
         std::snprintf(pair, sizeof pair, "%02x", byte);
         hex += pair;

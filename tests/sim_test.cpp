@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -127,8 +128,42 @@ struct sim_test : testing::Test {
         const dev_handle h = ACTS2200_DEV_Create(0);
         ai_param p = valid_param(rate);
         EXPECT_EQ(ACTS2200_AI_InitTask(h, &p), 1);
+        p.sample_rate_hz = 1.0;  // the device keeps its own copy of the block
         EXPECT_EQ(ACTS2200_AI_StartTask(h), 1);
         return h;
+    }
+
+    struct expected_read {
+        std::int32_t result;
+        std::uint32_t delivered;  // 12345: left alone
+        std::uint32_t written;    // the signal from `first` on, nothing after
+        std::uint64_t first;
+    };
+
+    // With the switches ("NAME=value ..."), successive reads of `requested`
+    // deliver as expected; the switches are cleared again.
+    void expect_reads(const std::string& switches, double rate, double timeout_s,
+                      std::uint32_t requested, std::initializer_list<expected_read> reads) {
+        SCOPED_TRACE(switches);
+        std::istringstream in(switches);
+        for (std::string s; in >> s;)
+            setenv(s.substr(0, s.find('=')).c_str(), s.substr(s.find('=') + 1).c_str(), 1);
+        const dev_handle h = open_running(rate);
+        for (const expected_read& e : reads) {
+            const block b = read_block(h, requested, timeout_s);
+            EXPECT_EQ(b.result, e.result);
+            EXPECT_EQ(b.delivered, e.delivered);
+            if (e.result == 1) {
+                EXPECT_EQ(last_first(), e.first);
+            }
+            for (std::uint32_t i = 0; i < b.volts.size(); ++i) {
+                ASSERT_EQ(b.volts[i], i < e.written ? sim_sample_volts(e.first + i, rate) : -99.0)
+                    << i;
+            }
+        }
+        close_device(h);
+        clear_switches();
+        setenv("ACTS2200_SIM_LOG", log_path.c_str(), 1);
     }
 
     void close_device(dev_handle h) {
@@ -267,25 +302,6 @@ TEST_F(sim_test, rejects_each_bad_field_of_the_parameter_block) {
     EXPECT_EQ(ACTS2200_DEV_Release(h), 1);
 }
 
-// The device copies the block: changing it after InitTask changes nothing.
-TEST_F(sim_test, delivers_the_signal_at_the_rate_it_was_given) {
-    const dev_handle h = ACTS2200_DEV_Create(0);
-    ai_param p = valid_param(fast_rate);
-    ASSERT_EQ(ACTS2200_AI_InitTask(h, &p), 1);
-    p.sample_rate_hz = 1.0;
-    ASSERT_EQ(ACTS2200_AI_StartTask(h), 1);
-    for (std::uint64_t n = 0; n < 5; ++n) {
-        const block b = read_block(h, 100);
-        ASSERT_EQ(b.result, 1);
-        ASSERT_EQ(b.delivered, 100u);
-        ASSERT_EQ(last_first(), n * 100);
-        for (std::uint32_t i = 0; i < 100; ++i)
-            ASSERT_EQ(b.volts[i], sim_sample_volts(n * 100 + i, fast_rate));
-        EXPECT_EQ(b.volts[100], -99.0);
-    }
-    close_device(h);
-}
-
 TEST(sim_signal, is_gravity_plus_50_hz_vibration_plus_small_noise) {
     const double rate = 10000.0;  // 200 samples per vibration period
     EXPECT_NEAR(sim_sample_volts(0, rate), 0.5, sim_noise_volts);
@@ -308,65 +324,36 @@ TEST(sim_signal, is_gravity_plus_50_hz_vibration_plus_small_noise) {
     EXPECT_GT(highest - lowest, 1.9 * sim_noise_volts) << "noise spans its whole range";
 }
 
-TEST_F(sim_test, failed_reads_consume_nothing) {
-    setenv("ACTS2200_SIM_FAIL_READS", "2,4-5,7-", 1);
-    const dev_handle h = open_running(fast_rate);
-    const bool fails[] = {false, true, false, true, true, false, true, true};
-    std::uint64_t position = 0;
-    for (bool fail : fails) {
-        const block b = read_block(h, 100);
-        EXPECT_EQ(b.result, fail ? 0 : 1);
-        EXPECT_EQ(b.delivered, fail ? 12345u : 100u) << "a failed read leaves the count alone";
-        if (!fail) {
-            EXPECT_EQ(last_first(), position);
-            position += 100;
-        }
-    }
-    close_device(h);
-}
-
-TEST_F(sim_test, failed_read_can_leave_a_count) {
-    setenv("ACTS2200_SIM_FAIL_READS", "all", 1);
-    setenv("ACTS2200_SIM_FAILED_READ_COUNT", "7", 1);
-    const dev_handle h = open_running(fast_rate);
-    for (int i = 0; i < 3; ++i) {
-        const block b = read_block(h, 100);
-        EXPECT_EQ(b.result, 0);
-        EXPECT_EQ(b.delivered, 7u);
-        EXPECT_EQ(b.volts[0], -99.0);
-    }
-    EXPECT_NE(log_lines().back().find("-> 0 delivered=7 error=injected failure"),
-              std::string::npos);
-    close_device(h);
-}
-
-TEST_F(sim_test, short_reads_deliver_fewer_and_continue_after_them) {
-    setenv("ACTS2200_SIM_SHORT_READS", "2:10,3:0,4:5000", 1);
-    const dev_handle h = open_running(fast_rate);
-    const std::uint32_t counts[] = {100, 10, 0, 100, 100};
-    const std::uint64_t firsts[] = {0, 100, 110, 110, 210};
-    for (int i = 0; i < 5; ++i) {
-        const block b = read_block(h, 100);
-        EXPECT_EQ(b.result, 1);
-        EXPECT_EQ(b.delivered, counts[i]);
-        EXPECT_EQ(last_first(), firsts[i]);
-        EXPECT_EQ(b.volts[counts[i]], -99.0) << "nothing written past the count";
-        if (counts[i] > 0) {
-            EXPECT_EQ(b.volts[0], sim_sample_volts(firsts[i], fast_rate));
-        }
-    }
-    close_device(h);
-}
-
-TEST_F(sim_test, over_report_claims_more_than_it_writes) {
-    setenv("ACTS2200_SIM_OVER_REPORT", "5", 1);
-    const dev_handle h = open_running(fast_rate);
-    const block b = read_block(h, 100);
-    EXPECT_EQ(b.result, 1);
-    EXPECT_EQ(b.delivered, 105u);
-    EXPECT_EQ(b.volts[99], sim_sample_volts(99, fast_rate));
-    for (std::size_t i = 100; i < b.volts.size(); ++i) EXPECT_EQ(b.volts[i], -99.0) << i;
-    close_device(h);
+// Failed reads leave the count alone or set the injected one, and consume
+// nothing; short reads deliver fewer and continue after them; an over-report
+// claims more than it writes; unpaced reads never wait.
+TEST_F(sim_test, reads_deliver_the_signal_as_the_switches_say) {
+    expect_reads("", fast_rate, 2.0, 100,
+                 {{1, 100, 100, 0}, {1, 100, 100, 100}, {1, 100, 100, 200}, {1, 100, 100, 300}});
+    expect_reads("ACTS2200_SIM_FAIL_READS=2,4-5,7-", fast_rate, 2.0, 100,
+                 {{1, 100, 100, 0},
+                  {0, 12345, 0, 0},
+                  {1, 100, 100, 100},
+                  {0, 12345, 0, 0},
+                  {0, 12345, 0, 0},
+                  {1, 100, 100, 200},
+                  {0, 12345, 0, 0},
+                  {0, 12345, 0, 0}});
+    expect_reads("ACTS2200_SIM_FAIL_READS=all ACTS2200_SIM_FAILED_READ_COUNT=7", fast_rate, 2.0,
+                 100, {{0, 7, 0, 0}, {0, 7, 0, 0}, {0, 7, 0, 0}});
+    std::size_t injected = 0;
+    for (const std::string& line : log_lines())
+        injected += line.find("-> 0 delivered=7 error=injected failure") != std::string::npos;
+    EXPECT_EQ(injected, 3u);
+    expect_reads("ACTS2200_SIM_SHORT_READS=2:10,3:0,4:5000", fast_rate, 2.0, 100,
+                 {{1, 100, 100, 0},
+                  {1, 10, 10, 100},
+                  {1, 0, 0, 110},
+                  {1, 100, 100, 110},
+                  {1, 100, 100, 210}});
+    expect_reads("ACTS2200_SIM_OVER_REPORT=5", fast_rate, 2.0, 100, {{1, 105, 100, 0}});
+    expect_reads("ACTS2200_SIM_UNPACED=1", 1000.0, 0.0, 1000,
+                 {{1, 1000, 1000, 0}, {1, 1000, 1000, 1000}, {1, 1000, 1000, 2000}});
 }
 
 TEST_F(sim_test, values_replace_the_signal_bit_for_bit) {
@@ -411,38 +398,27 @@ TEST_F(sim_test, fail_switch_fails_the_named_calls) {
 }
 
 TEST_F(sim_test, malformed_switches_are_named_and_ignored) {
-    const char* cases[][2] = {
-        {"ACTS2200_SIM_FAIL", "create,bogus"},
-        {"ACTS2200_SIM_FAIL", "init,"},
-        {"ACTS2200_SIM_FAIL_READS", "0"},
-        {"ACTS2200_SIM_FAIL_READS", "3-2"},
-        {"ACTS2200_SIM_FAIL_READS", "1,,2"},
-        {"ACTS2200_SIM_FAIL_READS", "-2"},
-        {"ACTS2200_SIM_FAIL_READS", "1x"},
-        {"ACTS2200_SIM_FAILED_READ_COUNT", "-1"},
-        {"ACTS2200_SIM_SHORT_READS", "1"},
-        {"ACTS2200_SIM_SHORT_READS", "0:5"},
-        {"ACTS2200_SIM_SHORT_READS", "1:4294967296"},
-        {"ACTS2200_SIM_OVER_REPORT", "1.5"},
-        {"ACTS2200_SIM_VALUES", "1,,2"},
-        {"ACTS2200_SIM_VALUES", "0.5V"},
-        {"ACTS2200_SIM_UNPACED", "yes"},
-        {"ACTS2200_SIM_FAIL_READ", "1"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c[0]) + "=" + c[1]);
-        setenv(c[0], c[1], 1);
+    std::istringstream cases(
+        "ACTS2200_SIM_FAIL=create,bogus ACTS2200_SIM_FAIL=init, ACTS2200_SIM_FAIL_READS=0 "
+        "ACTS2200_SIM_FAIL_READS=3-2 ACTS2200_SIM_FAIL_READS=1,,2 ACTS2200_SIM_FAIL_READS=-2 "
+        "ACTS2200_SIM_FAIL_READS=1x ACTS2200_SIM_FAILED_READ_COUNT=-1 ACTS2200_SIM_SHORT_READS=1 "
+        "ACTS2200_SIM_SHORT_READS=0:5 ACTS2200_SIM_SHORT_READS=1:4294967296 "
+        "ACTS2200_SIM_OVER_REPORT=1.5 ACTS2200_SIM_VALUES=1,,2 ACTS2200_SIM_VALUES=0.5V "
+        "ACTS2200_SIM_UNPACED=yes ACTS2200_SIM_FAIL_READ=1");
+    for (std::string c; cases >> c;) {
+        SCOPED_TRACE(c);
+        const std::string name = c.substr(0, c.find('='));
+        setenv(name.c_str(), c.substr(name.size() + 1).c_str(), 1);
         const dev_handle h = open_running(fast_rate);
         ASSERT_NE(h, no_device);
         const std::vector<std::string> lines = log_lines();
-        EXPECT_NE(lines[lines.size() - 3].find(std::string("error=bad switch ") + c[0]),
-                  std::string::npos);
+        EXPECT_NE(lines[lines.size() - 3].find("error=bad switch " + name), std::string::npos);
         const block b = read_block(h, 10);
         EXPECT_EQ(b.result, 1);
         EXPECT_EQ(b.delivered, 10u);
         EXPECT_EQ(b.volts[9], sim_sample_volts(9, fast_rate));
         close_device(h);
-        unsetenv(c[0]);
+        unsetenv(name.c_str());
     }
 }
 
@@ -539,18 +515,6 @@ TEST_F(sim_test, read_that_cannot_finish_waits_out_its_timeout_and_consumes_noth
     EXPECT_NE(log_lines().back().find("-> 0 error=timeout"), std::string::npos);
     EXPECT_EQ(read_block(h, 10).result, 1);
     EXPECT_EQ(last_first(), 0u);
-    close_device(h);
-}
-
-TEST_F(sim_test, unpaced_reads_never_wait) {
-    setenv("ACTS2200_SIM_UNPACED", "1", 1);
-    const dev_handle h = open_running(1000.0);
-    for (std::uint64_t n = 0; n < 5; ++n) {
-        const block b = read_block(h, 1000, 0.0);
-        ASSERT_EQ(b.result, 1);
-        EXPECT_EQ(last_first(), n * 1000);
-        EXPECT_EQ(b.volts[999], sim_sample_volts(n * 1000 + 999, 1000.0));
-    }
     close_device(h);
 }
 

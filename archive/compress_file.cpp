@@ -71,35 +71,32 @@ int fail(compress_result* result, const char* step, int error) {
     return error != 0 ? error : EIO;
 }
 
-// The original through the compressor into the temporary.
+// The original through the compressor into the temporary, frame by frame.
 int compress_stream(compression* c, int level, std::uint64_t size,
                     const volatile std::sig_atomic_t* stop, compress_result* result) {
-    const std::size_t in_size = ZSTD_CStreamInSize();
-    const std::size_t out_size = ZSTD_CStreamOutSize();
+    const std::size_t out_size = ZSTD_compressBound(compressed_frame_content);
     if (ZSTD_isError(ZSTD_CCtx_setParameter(c->packer, ZSTD_c_compressionLevel, level)) ||
         ZSTD_isError(ZSTD_CCtx_setParameter(c->packer, ZSTD_c_checksumFlag, 1)) ||
-        ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(c->packer, size)))
+        ZSTD_isError(ZSTD_CCtx_setParameter(c->packer, ZSTD_c_contentSizeFlag, 1)))
         return fail(result, "compress", EINVAL);
     std::uint64_t read_total = 0;
     for (bool last = false; !last;) {
         if (*stop) return fail(result, "compress", EINTR);
-        ssize_t got = read_at(c->in_fd, c->in_buffer, in_size, static_cast<off_t>(read_total));
+        ssize_t got = read_at(c->in_fd, c->in_buffer, compressed_frame_content,
+                              static_cast<off_t>(read_total));
         if (got < 0) return fail(result, "read", errno);
         read_total += static_cast<std::uint64_t>(got);
-        last = static_cast<std::size_t>(got) < in_size;
-        ZSTD_inBuffer in{c->in_buffer, static_cast<std::size_t>(got), 0};
-        const ZSTD_EndDirective mode = last ? ZSTD_e_end : ZSTD_e_continue;
-        for (bool drained = false; !drained;) {
-            ZSTD_outBuffer out{c->out_buffer, out_size, 0};
-            const std::size_t left = ZSTD_compressStream2(c->packer, &out, &in, mode);
-            // A file that grew or shrank while read breaks the pledged size.
-            if (ZSTD_isError(left)) return fail(result, "compress", EIO);
-            int error = write_all(c->temp_fd, c->out_buffer, out.pos);
-            if (error != 0) return fail(result, "write", error);
-            result->compressed_bytes += out.pos;
-            drained = last ? left == 0 : in.pos == in.size;
-        }
+        last = static_cast<std::size_t>(got) < compressed_frame_content;
+        if (got == 0 && read_total > 0) break;
+        const std::size_t packed = ZSTD_compress2(c->packer, c->out_buffer, out_size, c->in_buffer,
+                                                  static_cast<std::size_t>(got));
+        if (ZSTD_isError(packed)) return fail(result, "compress", EIO);
+        int error = write_all(c->temp_fd, c->out_buffer, packed);
+        if (error != 0) return fail(result, "write", error);
+        result->compressed_bytes += packed;
     }
+    // A file that grew or shrank while read is not the recording it was.
+    if (read_total != size) return fail(result, "compress", EIO);
     result->original_bytes = read_total;
     return 0;
 }
@@ -120,11 +117,8 @@ int verify_stream(compression* c, const volatile std::sig_atomic_t* stop, compre
         packed_offset += static_cast<std::uint64_t>(got);
         ZSTD_inBuffer in{c->in_buffer, static_cast<std::size_t>(got), 0};
         for (;;) {
-            // One frame, and nothing after it.
-            if (frame_left == 0) {
-                if (in.pos < in.size) return fail(result, "verify", EBADMSG);
-                break;
-            }
+            // A frame ends; another may follow it.
+            if (frame_left == 0 && in.pos == in.size) break;
             ZSTD_outBuffer out{c->out_buffer, out_size, 0};
             frame_left = ZSTD_decompressStream(c->unpacker, &out, &in);
             if (ZSTD_isError(frame_left)) return fail(result, "verify", EBADMSG);
@@ -170,10 +164,10 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, int leve
 
     c->packer = ZSTD_createCCtx();
     c->unpacker = ZSTD_createDCtx();
-    const std::size_t largest = std::max(ZSTD_CStreamInSize(), ZSTD_DStreamInSize());
-    c->in_buffer = static_cast<char*>(std::malloc(largest));
-    c->out_buffer =
-        static_cast<char*>(std::malloc(std::max(ZSTD_CStreamOutSize(), ZSTD_DStreamOutSize())));
+    c->in_buffer =
+        static_cast<char*>(std::malloc(std::max(compressed_frame_content, ZSTD_DStreamInSize())));
+    c->out_buffer = static_cast<char*>(
+        std::malloc(std::max(ZSTD_compressBound(compressed_frame_content), ZSTD_DStreamOutSize())));
     c->check_buffer = static_cast<char*>(std::malloc(ZSTD_DStreamOutSize()));
     if (!c->packer || !c->unpacker || !c->in_buffer || !c->out_buffer || !c->check_buffer)
         return fail(result, "compress", ENOMEM);

@@ -5,7 +5,9 @@
 // is forced to storage and read back from it, decompressed and compared with
 // the original byte for byte; only then is it renamed to its final name, the
 // directory forced to storage, the original removed and the directory forced
-// again. Memory stays bounded: two stream buffers and the library's
+// again. The compressed file is a run of independent frames of at most
+// compressed_frame_content bytes each, one valid .zst file all the same.
+// Memory stays bounded: a frame's worth of buffers and the library's
 // contexts, whatever the file's size. Nothing here prints or exits.
 #ifndef ACC_COMPRESS_FILE_H
 #define ACC_COMPRESS_FILE_H

@@ -30,22 +30,29 @@ inline std::string recording_text(std::size_t rows, std::uint32_t seed) {
 }
 
 // The whole content a compressed file decompresses to; "<corrupt>" when it
-// is not one complete frame.
+// is not a run of complete frames of at most compressed_frame_content bytes,
+// each telling its size, as the archiver writes.
 inline std::string decompressed(const std::string& packed) {
     ZSTD_DCtx* unpacker = ZSTD_createDCtx();
     std::string plain;
-    std::vector<char> out(ZSTD_DStreamOutSize());
-    ZSTD_inBuffer in{packed.data(), packed.size(), 0};
-    std::size_t left = 1;
-    for (;;) {
-        ZSTD_outBuffer chunk{out.data(), out.size(), 0};
-        left = ZSTD_decompressStream(unpacker, &chunk, &in);
-        if (ZSTD_isError(left)) break;
-        plain.append(out.data(), chunk.pos);
-        if (left == 0 || (in.pos == in.size && chunk.pos < chunk.size)) break;
+    std::vector<char> out(compressed_frame_content);
+    for (std::size_t at = 0; at < packed.size();) {
+        const std::size_t frame = ZSTD_findFrameCompressedSize(&packed[at], packed.size() - at);
+        const unsigned long long content =
+            ZSTD_getFrameContentSize(&packed[at], packed.size() - at);
+        const std::size_t got =
+            ZSTD_isError(frame) || content > out.size()
+                ? frame
+                : ZSTD_decompressDCtx(unpacker, out.data(), out.size(), &packed[at], frame);
+        if (ZSTD_isError(frame) || content > out.size() || got != content) {
+            plain = "<corrupt>";
+            break;
+        }
+        plain.append(out.data(), got);
+        at += frame;
     }
     ZSTD_freeDCtx(unpacker);
-    return !ZSTD_isError(left) && left == 0 && in.pos == in.size ? plain : std::string("<corrupt>");
+    return plain;
 }
 
 inline program_options archiver(std::vector<std::string> args, std::vector<std::string> env = {}) {

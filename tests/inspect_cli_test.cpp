@@ -2,6 +2,7 @@
 // are not valid, its report on files that are, and the picture it draws.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -577,11 +578,18 @@ std::string provenance_of(const char* run_id, int segment, const std::string& pr
            "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": {}}\n";
 }
 
-std::string zstd_of(const std::string& text) {
-    std::string packed(ZSTD_compressBound(text.size()), '\0');
+// As the archiver writes it: frames of `frame` bytes of the text each; or
+// as the zstd command does, one frame for the whole text.
+std::string zstd_of(const std::string& text, std::size_t frame = compressed_frame_content) {
+    std::string packed;
     ZSTD_CCtx* c = ZSTD_createCCtx();
     ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-    packed.resize(ZSTD_compress2(c, packed.data(), packed.size(), text.data(), text.size()));
+    for (std::size_t at = 0; at < text.size(); at += frame) {
+        const std::size_t n = std::min(frame, text.size() - at);
+        std::string out(ZSTD_compressBound(n), '\0');
+        out.resize(ZSTD_compress2(c, out.data(), out.size(), text.data() + at, n));
+        packed += out;
+    }
     ZSTD_freeCCtx(c);
     return packed;
 }
@@ -677,14 +685,22 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                            "acc_inspect: run fedcba9876543210fedcba9876543210: "
                            "day/ai0_accel_20261208_030000.csv, 1 file\n");
 
+    // One frame for the whole file, as the zstd command writes it, is streamed.
+    put("day/" + names[1], zstd_of(parts[1], parts[1].size()));
+    program_result streamed = inspect({"day/" + names[0], "day/" + names[1], "day/" + names[2]});
+    ASSERT_EQ(streamed.exit_status, 0) << streamed.err;
+    EXPECT_EQ(figures_of(streamed.out), figures_of(single.out));
+
     // Damaged compression: each with its own words, and status 1.
     const std::string packed = zstd_of(parts[1]);
     std::string flipped = packed;
     flipped[flipped.size() / 2] ^= 0x10;
+    const std::string one_frame = zstd_of(parts[1], parts[1].size());
     const struct {
         std::string content;
         const char* words;
     } damaged[] = {{packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
+                   {one_frame.substr(0, one_frame.size() / 2), ": compressed data cut short; "},
                    {flipped, ": compressed data corrupt ("}};
     for (const auto& d : damaged) {
         put("day/" + names[1], d.content);

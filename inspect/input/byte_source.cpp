@@ -1,11 +1,14 @@
 #include "byte_source.h"
 
+#include "data_format.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include <unistd.h>
+#include <zstd_errors.h>
 
 namespace {
 
@@ -46,11 +49,61 @@ source_error read_plain(byte_source* s, char* out, std::size_t size, std::size_t
     }
 }
 
+constexpr std::size_t piece_size = compressed_frame_content;
+// Room before each piece for the start of a line the previous one ended in.
+constexpr std::size_t piece_lead = max_row_size;
+
+// Whether the input begins with a whole frame that tells its size and fits
+// in a piece: then `*frame` is its compressed size and `*content` its
+// decompressed size, else `*frame` is 0 and the frame is streamed. Reads
+// more input as far as needed. Returns 0 or an errno value.
+int whole_frame(byte_source* s, std::size_t* frame, std::size_t* content) {
+    *frame = 0;
+    for (;;) {
+        const unsigned char* at = s->input + s->input_begin;
+        const std::size_t available = s->input_end - s->input_begin;
+        const std::size_t size = ZSTD_findFrameCompressedSize(at, available);
+        if (!ZSTD_isError(size)) {
+            const unsigned long long n = ZSTD_getFrameContentSize(at, available);
+            if (n <= piece_size) {
+                *frame = size;
+                *content = static_cast<std::size_t>(n);
+            }
+            return 0;
+        }
+        const bool full = s->input_begin == 0 && s->input_end == s->input_capacity;
+        if (ZSTD_getErrorCode(size) != ZSTD_error_srcSize_wrong || s->input_eof || full) return 0;
+        const int err = fill_input(s);
+        if (err != 0) return err;
+    }
+}
+
 // Fills `out` as far as the stream goes, for few and large hand-overs; a
-// frame may be followed by another, as a concatenation of .zst files is.
-source_error read_zstd(byte_source* s, void* out, std::size_t size, std::size_t* got, int* err) {
+// frame may be followed by another, as a concatenation of .zst files is. A
+// frame that tells its size is decompressed in one call straight into
+// `out`; any other is streamed through the decompressor's window.
+source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
     ZSTD_outBuffer output{out, size, 0};
     while (output.pos < output.size) {
+        if (!s->frame_open) {
+            std::size_t frame = 0;
+            std::size_t content = 0;
+            *err = whole_frame(s, &frame, &content);
+            if (*err != 0) return source_error::io;
+            const bool fits = content <= output.size - output.pos;
+            if (frame > 0 && !fits && output.pos > 0) break;  // whole, in the next piece
+            if (frame > 0 && fits) {
+                const std::size_t n = ZSTD_decompressDCtx(s->unpacker, out + output.pos, content,
+                                                          s->input + s->input_begin, frame);
+                if (ZSTD_isError(n)) {
+                    s->error_name = ZSTD_getErrorName(n);
+                    return source_error::corrupt;
+                }
+                s->input_begin += frame;
+                output.pos += n;
+                continue;
+            }
+        }
         if (s->input_begin == s->input_end && !s->input_eof) {
             *err = fill_input(s);
             if (*err != 0) return source_error::io;
@@ -110,7 +163,9 @@ source_error read_gzip(byte_source* s, char* out, std::size_t size, std::size_t*
     return source_error::none;
 }
 
-constexpr std::size_t piece_size = std::size_t{1} << 18;
+char* piece_data(byte_source* s, int i) {
+    return s->pieces + static_cast<std::size_t>(i) * (piece_lead + piece_size) + piece_lead;
+}
 
 source_error decompress(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
     *got = 0;
@@ -131,8 +186,7 @@ void* decompress_pieces(void* argument) {
         if (stopping) return nullptr;
         std::size_t got = 0;
         int err = 0;
-        const source_error error =
-            decompress(s, s->pieces + i * piece_size, piece_size, &got, &err);
+        const source_error error = decompress(s, piece_data(s, i), piece_size, &got, &err);
         pthread_mutex_lock(&s->lock);
         s->piece_got[i] = got;
         s->piece_error[i] = error;
@@ -145,7 +199,7 @@ void* decompress_pieces(void* argument) {
 }
 
 bool start_thread(byte_source* s) {
-    s->pieces = static_cast<char*>(std::malloc(2 * piece_size));
+    s->pieces = static_cast<char*>(std::malloc(2 * (piece_lead + piece_size)));
     if (!s->pieces) return false;
     if (pthread_mutex_init(&s->lock, nullptr) != 0) {
         std::free(s->pieces);
@@ -181,38 +235,6 @@ void stop_thread(byte_source* s) {
     s->threaded = false;
 }
 
-// The next bytes from the pieces, waiting for the next one when needed.
-source_error read_pieces(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
-    if (s->finished) {
-        *err = s->final_err;
-        return s->final_error;
-    }
-    const int i = s->next_piece;
-    pthread_mutex_lock(&s->lock);
-    while (!s->piece_full[i]) pthread_cond_wait(&s->changed, &s->lock);
-    pthread_mutex_unlock(&s->lock);
-    if (s->piece_error[i] != source_error::none || s->piece_got[i] == 0) {
-        s->finished = true;
-        s->final_error = s->piece_error[i];
-        s->final_err = s->piece_err[i];
-        *err = s->final_err;
-        return s->final_error;
-    }
-    const std::size_t n = std::min(size, s->piece_got[i] - s->piece_used);
-    std::memcpy(out, s->pieces + i * piece_size + s->piece_used, n);
-    *got = n;
-    s->piece_used += n;
-    if (s->piece_used == s->piece_got[i]) {
-        s->piece_used = 0;
-        s->next_piece ^= 1;
-        pthread_mutex_lock(&s->lock);
-        s->piece_full[i] = false;
-        pthread_cond_broadcast(&s->changed);
-        pthread_mutex_unlock(&s->lock);
-    }
-    return source_error::none;
-}
-
 }  // namespace
 
 source_kind source_kind_of(const unsigned char* bytes, std::size_t size) {
@@ -225,6 +247,7 @@ source_kind source_kind_of(const unsigned char* bytes, std::size_t size) {
 
 int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
     *source = byte_source{};
+    source->piece_held = -1;
     source->fd = fd;
     source->owns_fd = owns_fd;
     unsigned char magic[4];
@@ -233,13 +256,14 @@ int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
     source->kind = n > 0 ? source_kind_of(magic, static_cast<std::size_t>(n)) : source_kind::plain;
     if (source->kind == source_kind::plain) return 0;
 
-    source->input_capacity = source->kind == source_kind::zstd ? ZSTD_DStreamInSize() : 1 << 17;
+    // For zstd, room for a whole frame of a piece's size.
+    source->input_capacity =
+        source->kind == source_kind::zstd ? ZSTD_compressBound(piece_size) : 1 << 17;
     source->input = static_cast<unsigned char*>(std::malloc(source->input_capacity));
     if (!source->input) return ENOMEM;
     if (source->kind == source_kind::zstd) {
-        source->unpacker = ZSTD_createDStream();
-        if (!source->unpacker || ZSTD_isError(ZSTD_initDStream(source->unpacker))) {
-            if (source->unpacker) ZSTD_freeDStream(source->unpacker);
+        source->unpacker = ZSTD_createDCtx();
+        if (!source->unpacker) {
             std::free(source->input);
             return ENOMEM;
         }
@@ -266,10 +290,45 @@ source_error byte_source_read(byte_source* source, char* out, std::size_t size, 
             return read_plain(source, out, size, got, err);
         case source_kind::zstd:
         case source_kind::gzip:
-            if (source->threaded) return read_pieces(source, out, size, got, err);
             return decompress(source, out, size, got, err);
     }
     return source_error::io;
+}
+
+source_error byte_source_next_piece(byte_source* source, const char* kept, std::size_t keep,
+                                    char** data, std::size_t* got, int* err) {
+    *got = 0;
+    *err = 0;
+    if (source->finished) {
+        *err = source->final_err;
+        return source->final_error;
+    }
+    if (keep > piece_lead) return source_error::no_memory;
+    const int i = source->next_piece;
+    pthread_mutex_lock(&source->lock);
+    while (!source->piece_full[i]) pthread_cond_wait(&source->changed, &source->lock);
+    pthread_mutex_unlock(&source->lock);
+    if (source->piece_error[i] != source_error::none || source->piece_got[i] == 0) {
+        source->finished = true;
+        source->final_error = source->piece_error[i];
+        source->final_err = source->piece_err[i];
+        *err = source->final_err;
+        return source->final_error;
+    }
+    char* start = piece_data(source, i) - keep;
+    if (keep > 0) std::memcpy(start, kept, keep);
+    // The piece the kept bytes came from goes back to the decompressor.
+    if (source->piece_held >= 0) {
+        pthread_mutex_lock(&source->lock);
+        source->piece_full[source->piece_held] = false;
+        pthread_cond_broadcast(&source->changed);
+        pthread_mutex_unlock(&source->lock);
+    }
+    source->piece_held = i;
+    source->next_piece = i ^ 1;
+    *data = start;
+    *got = keep + source->piece_got[i];
+    return source_error::none;
 }
 
 std::uint64_t byte_source_stored(byte_source* source) {
@@ -283,7 +342,7 @@ void byte_source_close(byte_source* source) {
     source->pieces = nullptr;
     if (source->inflater_ready) inflateEnd(&source->inflater);
     source->inflater_ready = false;
-    if (source->unpacker) ZSTD_freeDStream(source->unpacker);
+    ZSTD_freeDCtx(source->unpacker);
     source->unpacker = nullptr;
     std::free(source->input);
     source->input = nullptr;

@@ -1,7 +1,8 @@
 // The bytes of a data file as the recorder wrote them, from the file itself
 // or from its zstd or gzip compression, read in one pass with the
 // decompressor's state and one input buffer. A compressed file is
-// decompressed on a thread of its own, a piece ahead of the rows' check.
+// decompressed on a thread of its own, a piece ahead of the rows' check,
+// and read in place from its two pieces.
 #ifndef ACC_INSPECT_BYTE_SOURCE_H
 #define ACC_INSPECT_BYTE_SOURCE_H
 
@@ -31,8 +32,8 @@ struct byte_source {
     std::size_t input_begin;
     std::size_t input_end;
     bool input_eof;
-    bool frame_open;         // inside a frame: the stream may not end here
-    ZSTD_DStream* unpacker;  // nullptr: not created
+    bool frame_open;      // inside a frame: the stream may not end here
+    ZSTD_DCtx* unpacker;  // nullptr: not created
     z_stream inflater;
     bool inflater_ready;
     std::uint64_t stored_bytes;  // bytes read from the file
@@ -44,14 +45,14 @@ struct byte_source {
     pthread_t thread;
     pthread_mutex_t lock;
     pthread_cond_t changed;
-    char* pieces;  // two of piece_size
+    char* pieces;  // two, each with room before it for a line begun in the other
     std::size_t piece_got[2];
     source_error piece_error[2];
     int piece_err[2];
     bool piece_full[2];
-    int next_piece;          // the piece the reader takes next
-    std::size_t piece_used;  // of it, already handed on
-    bool finished;           // the last piece was taken: every call returns it again
+    int next_piece;  // the piece the reader takes next
+    int piece_held;  // the piece the reader is on, -1 for none
+    bool finished;   // the last piece was taken: every call returns it again
     source_error final_error;
     int final_err;
 };
@@ -65,9 +66,19 @@ source_kind source_kind_of(const unsigned char* bytes, std::size_t size);
 // failure nothing is left to release.
 int byte_source_attach(byte_source* source, int fd, bool owns_fd);
 
-// Up to `size` bytes of data into `out`; `*got` 0 means the end.
+// Without the decompressing thread (`threaded` false): up to `size` bytes
+// of data into `out`; `*got` 0 means the end.
 source_error byte_source_read(byte_source* source, char* out, std::size_t size, std::size_t* got,
                               int* err);
+
+// With the decompressing thread: the next piece, read where it was
+// decompressed, with the `keep` bytes at `kept` (the start of a line, at most
+// max_row_size, from the piece before or from nowhere else) copied in front
+// of it; `*data` and `*got` are then the kept and the new bytes together,
+// and the piece before goes back to the decompressor. `*got` 0 means the
+// end; then, as on failure, the piece before stays as it was.
+source_error byte_source_next_piece(byte_source* source, const char* kept, std::size_t keep,
+                                    char** data, std::size_t* got, int* err);
 
 // Bytes read from the file so far; ends the decompressing thread first.
 std::uint64_t byte_source_stored(byte_source* source);

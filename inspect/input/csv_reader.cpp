@@ -117,17 +117,32 @@ bool looks_binary(const char* bytes, std::size_t size) {
     return false;
 }
 
-// Moves the unread bytes to the front and reads once more behind them.
+// Moves the unread bytes to the front and reads once more behind them; or,
+// reading a decompressed piece in place, takes the next one with the unread
+// bytes in front of it.
 read_fault fill(csv_reader* reader) {
-    if (reader->begin > 0) {
-        std::memmove(reader->buffer, reader->buffer + reader->begin, reader->end - reader->begin);
-        reader->end -= reader->begin;
-        reader->begin = 0;
-    }
     std::size_t got = 0;
-    const source_error error =
-        byte_source_read(&reader->source, reader->buffer + reader->end,
-                         reader->capacity - reader->end, &got, &reader->failure.err);
+    source_error error = source_error::none;
+    if (!reader->owned) {
+        char* data = nullptr;
+        error =
+            byte_source_next_piece(&reader->source, reader->buffer + reader->begin,
+                                   reader->end - reader->begin, &data, &got, &reader->failure.err);
+        if (error == source_error::none && got > 0) {
+            reader->buffer = data;
+            reader->begin = 0;
+            reader->end = 0;
+        }
+    } else {
+        if (reader->begin > 0) {
+            std::memmove(reader->buffer, reader->buffer + reader->begin,
+                         reader->end - reader->begin);
+            reader->end -= reader->begin;
+            reader->begin = 0;
+        }
+        error = byte_source_read(&reader->source, reader->buffer + reader->end,
+                                 reader->capacity - reader->end, &got, &reader->failure.err);
+    }
     switch (error) {
         case source_error::none:
             break;
@@ -334,16 +349,19 @@ bool parse_row(const char* line, std::size_t size, csv_row* row, row_problem* pr
 namespace {
 
 int attach(csv_reader* reader, int fd, bool owns_fd, std::size_t buffer_size) {
-    buffer_size = std::max(buffer_size, csv_reader_min_buffer);
-    char* buffer = static_cast<char*>(std::malloc(buffer_size));
-    if (!buffer) return ENOMEM;
     *reader = csv_reader{};
     int error = byte_source_attach(&reader->source, fd, owns_fd);
-    if (error != 0) {
-        std::free(buffer);
-        return error;
+    if (error != 0) return error;
+    // Decompressed on a thread of its own, the file is read where it lands.
+    if (reader->source.threaded) return 0;
+    buffer_size = std::max(buffer_size, csv_reader_min_buffer);
+    reader->owned = static_cast<char*>(std::malloc(buffer_size));
+    if (!reader->owned) {
+        reader->source.owns_fd = false;  // the caller's to close, as on any failure
+        byte_source_close(&reader->source);
+        return ENOMEM;
     }
-    reader->buffer = buffer;
+    reader->buffer = reader->owned;
     reader->capacity = buffer_size;
     return 0;
 }
@@ -431,7 +449,8 @@ read_status csv_reader_next(csv_reader* reader, csv_row* row) {
 
 void csv_reader_close(csv_reader* reader) {
     byte_source_close(&reader->source);
-    std::free(reader->buffer);
+    std::free(reader->owned);
+    reader->owned = nullptr;
     reader->buffer = nullptr;
 }
 

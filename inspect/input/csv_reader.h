@@ -76,7 +76,8 @@ enum class read_status { row, end, failed };
 
 struct csv_reader {
     byte_source source;
-    char* buffer;
+    char* owned;   // the reader's own buffer; nullptr when it reads the pieces in place
+    char* buffer;  // the owned buffer, or where the piece being read begins
     std::size_t capacity;
     std::size_t begin;  // first unread byte
     std::size_t end;    // one past the last byte read

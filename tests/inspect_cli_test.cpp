@@ -16,6 +16,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "byte_source.h"
 #include "data_file.h"
 #include "picture.h"
 #include "program_runner.h"
@@ -594,6 +595,22 @@ std::string zstd_of(const std::string& text, std::size_t frame = compressed_fram
     return packed;
 }
 
+// One frame of unknown size with a window of 2^`window_log` bytes, as a
+// compressor fed through a pipe writes it.
+std::string zstd_streamed(const std::string& text, int window_log) {
+    std::string packed(ZSTD_compressBound(text.size()) + 64, '\0');
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, window_log);
+    ZSTD_outBuffer out{packed.data(), packed.size(), 0};
+    ZSTD_inBuffer in{text.data(), text.size(), 0};
+    ZSTD_compressStream2(c, &out, &in, ZSTD_e_continue);
+    while (ZSTD_compressStream2(c, &out, &in, ZSTD_e_end) > 0) {
+    }
+    ZSTD_freeCCtx(c);
+    packed.resize(out.pos);
+    return packed;
+}
+
 // The text of a report from its statistics on: what the rows show, whatever
 // files they came from.
 std::string figures_of(const std::string& report) {
@@ -701,7 +718,8 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
         const char* words;
     } damaged[] = {{packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
                    {one_frame.substr(0, one_frame.size() / 2), ": compressed data cut short; "},
-                   {flipped, ": compressed data corrupt ("}};
+                   {flipped, ": compressed data corrupt ("},
+                   {zstd_streamed(parts[1], max_window_log + 1), " MiB, more memory than is"}};
     for (const auto& d : damaged) {
         put("day/" + names[1], d.content);
         program_result bad = inspect({"day/" + names[0], "day/" + names[1]});

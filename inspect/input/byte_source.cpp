@@ -116,6 +116,8 @@ source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t*
         const std::size_t before = output.pos;
         const std::size_t left = ZSTD_decompressStream(s->unpacker, &output, &input);
         s->input_begin += input.pos;
+        if (ZSTD_getErrorCode(left) == ZSTD_error_frameParameter_windowTooLarge)
+            return source_error::window;
         if (ZSTD_isError(left)) {
             s->error_name = ZSTD_getErrorName(left);
             return source_error::corrupt;
@@ -263,7 +265,9 @@ int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
     if (!source->input) return ENOMEM;
     if (source->kind == source_kind::zstd) {
         source->unpacker = ZSTD_createDCtx();
-        if (!source->unpacker) {
+        if (!source->unpacker || ZSTD_isError(ZSTD_DCtx_setParameter(
+                                     source->unpacker, ZSTD_d_windowLogMax, max_window_log))) {
+            ZSTD_freeDCtx(source->unpacker);
             std::free(source->input);
             return ENOMEM;
         }

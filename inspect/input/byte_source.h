@@ -15,11 +15,16 @@
 
 enum class source_kind { plain, zstd, gzip };
 
+// The largest window a streamed zstd frame may need, 8 MiB: that of the zstd
+// command's levels 1 to 19; the archiver's frames need none.
+constexpr int max_window_log = 23;
+
 enum class source_error {
     none,
     io,         // read failed; the errno is returned beside it
     cut_short,  // the compressed stream ends inside a frame
     corrupt,    // the decompressor refused the data
+    window,     // a frame needs a window over max_window_log, more memory than is taken
     no_memory,
 };
 

@@ -153,6 +153,8 @@ read_fault fill(csv_reader* reader) {
             return read_fault::io_error;
         case source_error::cut_short:
             return read_fault::compressed_cut_short;
+        case source_error::window:
+            return read_fault::compressed_window;
         case source_error::corrupt:
             std::snprintf(reader->failure.excerpt, sizeof reader->failure.excerpt, "%s",
                           reader->source.error_name);
@@ -420,6 +422,7 @@ void blame_damaged_stream(csv_reader* reader) {
         case read_fault::io_error:
         case read_fault::compressed_cut_short:
         case read_fault::compressed_corrupt:
+        case read_fault::compressed_window:
             return;
         default:
             break;
@@ -502,6 +505,13 @@ void describe_read_failure(const read_failure& failure, std::uint64_t rows_befor
         case read_fault::compressed_corrupt:
             std::snprintf(out, out_size, "line %" PRIu64 ": compressed data corrupt (%s)",
                           failure.line, failure.excerpt);
+            return;
+        case read_fault::compressed_window:
+            std::snprintf(out, out_size,
+                          "line %" PRIu64
+                          ": compressed with a window over %d MiB, more memory than is taken "
+                          "here; decompress it with zstd -d first",
+                          failure.line, 1 << (max_window_log - 20));
             return;
     }
     std::snprintf(out, out_size, "unknown failure");

@@ -62,6 +62,7 @@ enum class read_fault {
     cut_short,             // the last line has no '\n'
     compressed_cut_short,  // the compressed stream ends inside a frame
     compressed_corrupt,    // `excerpt` holds the decompressor's words
+    compressed_window,     // a frame needs more memory than is taken
 };
 
 struct read_failure {

@@ -29,7 +29,7 @@ constexpr std::size_t max_row_size = 4 * max_field_size + 4;
 // most this many bytes each, every frame header telling its size: the
 // inspector decompresses each in one call straight into the buffer it
 // checks, without a window to keep.
-constexpr std::size_t compressed_frame_content = std::size_t{1} << 18;
+constexpr std::size_t compressed_frame_content = std::size_t{1} << 20;
 
 // Metres per second squared per g.
 constexpr double standard_gravity = 9.80665;

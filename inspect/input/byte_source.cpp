@@ -15,15 +15,18 @@ namespace {
 constexpr unsigned char zstd_magic[] = {0x28, 0xb5, 0x2f, 0xfd};
 constexpr unsigned char gzip_magic[] = {0x1f, 0x8b};
 
-// Reads once more behind the unread compressed bytes.
+// Reads once more behind the unread compressed bytes, in chunks: the
+// buffer holds a whole frame, but only as much of it is used as the frame
+// takes.
 int fill_input(byte_source* s) {
     if (s->input_begin > 0) {
         std::memmove(s->input, s->input + s->input_begin, s->input_end - s->input_begin);
         s->input_end -= s->input_begin;
         s->input_begin = 0;
     }
+    const std::size_t room = std::min(s->input_capacity - s->input_end, std::size_t{1} << 16);
     for (;;) {
-        ssize_t got = ::read(s->fd, s->input + s->input_end, s->input_capacity - s->input_end);
+        ssize_t got = ::read(s->fd, s->input + s->input_end, room);
         if (got < 0) {
             if (errno == EINTR) continue;
             return errno;

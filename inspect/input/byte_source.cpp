@@ -55,6 +55,7 @@ source_error read_plain(byte_source* s, char* out, std::size_t size, std::size_t
 constexpr std::size_t piece_size = compressed_frame_content;
 // Room before each piece for the start of a line the previous one ended in.
 constexpr std::size_t piece_lead = max_row_size;
+constexpr std::size_t streamed_piece = std::size_t{1} << 18;
 
 // Whether the input begins with a whole frame that tells its size and fits
 // in a piece: then `*frame` is its compressed size and `*content` its
@@ -115,9 +116,14 @@ source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t*
         // With no input left the decompressor may still hold output.
         const bool drained = s->input_begin == s->input_end;
         if (drained && !s->frame_open) break;
+        // Streamed, a piece is filled only in part: the window already
+        // takes the memory, the rest of the piece's pages stay untouched.
+        ZSTD_outBuffer part{out, std::max(output.pos, std::min(size, streamed_piece)), output.pos};
+        if (part.pos == part.size) break;
         ZSTD_inBuffer input{s->input + s->input_begin, s->input_end - s->input_begin, 0};
         const std::size_t before = output.pos;
-        const std::size_t left = ZSTD_decompressStream(s->unpacker, &output, &input);
+        const std::size_t left = ZSTD_decompressStream(s->unpacker, &part, &input);
+        output.pos = part.pos;
         s->input_begin += input.pos;
         if (ZSTD_getErrorCode(left) == ZSTD_error_frameParameter_windowTooLarge)
             return source_error::window;

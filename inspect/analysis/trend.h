@@ -75,4 +75,9 @@ void trend_add_segment(trend_state* trend, const double* power);
 void trend_finish(trend_state* trend);
 void trend_free(trend_state* trend);
 
+// Where the interval starts, in row time.
+inline double trend_start_s(const trend_state& trend, const trend_interval& v) {
+    return trend.origin_s + static_cast<double>(v.index) * trend.interval_s;
+}
+
 #endif

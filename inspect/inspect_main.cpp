@@ -45,9 +45,7 @@ constexpr char usage_text[] =
     "usage: acc_inspect FILE.csv [--svg OUT.svg]\n"
     "       [--json OUT.json|-] [--csv DIR] [--from S] [--to S] [--segment N]\n"
     "       [--band LO:HI] [--interval S] [--peaks N]\n"
-    "       acc_inspect FILE... | DIR [--run ID|FILE] [the same options]\n"
-    "       acc_inspect --follow FILE|DIR [--json -] [--prom FILE.prom]\n"
-    "       [--alarm MM_S] [--run ID|FILE] [--band LO:HI] [--interval S] [--segment N]\n";
+    "       acc_inspect FILE... | DIR [--run ID|FILE] [the same options]\n";
 
 constexpr std::size_t smallest_segment = 16;
 constexpr std::size_t largest_segment = 65536;
@@ -55,6 +53,8 @@ constexpr std::size_t largest_segment = 65536;
 void print_help() {
     std::printf(
         "%s"
+        "       acc_inspect --follow FILE|DIR [--json -] [--prom FILE.prom]\n"
+        "       [--alarm MM_S] [--run ID|FILE] [--band LO:HI] [--interval S] [--segment N]\n"
         "\n"
         "Checks a data file written by acc_recorder and reports what it holds:\n"
         "rows, duration and sample rate, gaps and overlaps in time, the range,\n"
@@ -667,7 +667,7 @@ int follow_and_write(const arguments& args, const run_plan& plan, const inspect_
     const follow_state& f = *held->follow;
     const bool json_lines = args.json_path != nullptr;
     std::FILE* notes = json_lines ? stderr : stdout;  // the JSON Lines stay JSON
-    std::fprintf(notes, "acc_inspect: following %s\n", f.path);
+    if (f.open_error == 0) std::fprintf(notes, "acc_inspect: following %s\n", f.path);
     follow_tally tally{};
     for (;;) {
         const follow_report r = follow_next(held->follow);

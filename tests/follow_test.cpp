@@ -51,22 +51,40 @@ bool still_running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
 class FollowTest : public RecorderTest {
 protected:
-    child_process start_span_recorder() const {
+    std::vector<pid_t> started;
+
+    // A test that stops early leaves nothing running.
+    void TearDown() override {
+        for (pid_t pid : started)
+            if (still_running(pid)) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        RecorderTest::TearDown();
+    }
+
+    child_process start(const program_options& options) {
+        child_process child = start_program(options);
+        started.push_back(child.pid);
+        return child;
+    }
+
+    child_process start_span_recorder() {
         program_options options = recorder();
         options.path = SPAN_RECORDER_PATH;
-        child_process child = start_program(options);
+        child_process child = start(options);
         EXPECT_GT(child.pid, 0);
         for (int i = 0; i < 2500 && list_data_files(recordings).empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return child;
     }
 
-    child_process start_follower(std::vector<std::string> args) const {
+    child_process start_follower(std::vector<std::string> args) {
         program_options options;
         options.path = INSPECT_PATH;
         options.cwd = dir;
         options.args = std::move(args);
-        return start_program(options);
+        return start(options);
     }
 };
 
@@ -190,7 +208,7 @@ TEST_F(FollowTest, TheNodeExporterServesTheGaugesAndTheyChange) {
     options.path = exporter;
     options.args = {"--web.listen-address=127.0.0.1:" + port, "--collector.disable-defaults",
                     "--collector.textfile", "--collector.textfile.directory=" + textfiles};
-    child_process node = start_program(options);
+    child_process node = start(options);
     ASSERT_GT(node.pid, 0);
     child_process rec = start_span_recorder();
     child_process follower =

@@ -80,6 +80,7 @@ int open_file(follow_state* f) {
 // The file after the one being read among the run's files in the
 // directory, once it has appeared with its provenance.
 void find_next(follow_state* f) {
+    if (!f->clock.known) read_clock(f, f->path);
     if (!f->clock.known) return;
     run_plan plan;
     plan_run(std::vector<std::string>{f->dir}, f->clock.run_id, &plan);
@@ -151,7 +152,11 @@ bool look_around(follow_state* f, follow_report* out) {
     const double now = now_s();
     if (held_by_recorder(f->reader.source.fd)) {
         f->released_s = -1.0;
-        if (!f->stall_reported && now - f->last_growth_s >= follow_stall_s) {
+        // At a switch the recorder writes the next file while the file
+        // before it is still being stored and closed: no stall.
+        const bool quiet = !f->stall_reported && now - f->last_growth_s >= follow_stall_s;
+        if (quiet && f->next_path[0] == '\0') find_next(f);
+        if (quiet && f->next_path[0] == '\0') {
             f->stall_reported = true;
             *out = report(follow_event::stalled, f);
             return true;
@@ -248,10 +253,10 @@ follow_report follow_next(follow_state* f) {
 }
 
 void follow_free(follow_state* f) {
-    if (f->notify_fd >= 0) close(f->notify_fd);
-    f->notify_fd = -1;
     if (f->reader_open) csv_reader_close(&f->reader);
     f->reader_open = false;
+    if (f->notify_fd >= 0) close(f->notify_fd);
+    f->notify_fd = -1;
     if (f->pass_ready) row_pass_free(&f->pass);
     f->pass_ready = false;
     if (f->result) inspect_result_free(f->result);

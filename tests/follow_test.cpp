@@ -131,8 +131,10 @@ TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThe
     }
     ASSERT_EQ(got.size(), entries.size());
     std::vector<std::string> paths;
-    for (const std::string& f : files) paths.push_back(dir + "/recordings/" + f);
     std::vector<const char*> path_list;
+    paths.reserve(files.size());
+    path_list.reserve(files.size());
+    for (const std::string& f : files) paths.push_back(dir + "/recordings/" + f);
     for (const std::string& p : paths) path_list.push_back(p.c_str());
     inspect_result* result = new inspect_result;
     ASSERT_TRUE(

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <regex>
 #include <set>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -167,7 +168,7 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
     for (int i = 0; i < 2000; ++i)
         rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5 + 0.25 * (i % 7 - 3) / 3.0, 0.5));
     ASSERT_EQ(write(fd, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
-    child_process follower = start_follower({"--follow", path});
+    child_process follower = start_follower({"--follow", path, "--interval", "0.1"});
     std::string out;
     EXPECT_TRUE(read_until(
         follower.out_fd, &out,
@@ -176,6 +177,13 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
     EXPECT_NE(out.find(": stalled, no row for 3 s while the recorder holds it\n"),
               std::string::npos)
         << out;
+    // Without provenance the time is the row time; no spectrum segment fits in 0.1 s.
+    const std::vector<std::string> shown = split_lines(out);
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_TRUE(
+        std::regex_match(shown[1], std::regex(R"(0\.100 s  rms 0\.\d{6} g  peak 0\.\d{6} g  )"
+                                              R"(velocity -  dominant -  gaps 0  overlaps 0)")))
+        << shown[1];
     const std::string bad = "0.300000,0.5000,1.000000,9.806650\n";
     ASSERT_EQ(write(fd, bad.data(), bad.size()), static_cast<ssize_t>(bad.size()));
     program_result followed = finish_program(follower);
@@ -239,7 +247,19 @@ TEST_F(FollowTest, TheNodeExporterServesTheGaugesAndTheyChange) {
     kill(rec.pid, SIGTERM);
     finish_program(rec);
     kill(follower.pid, SIGTERM);
-    EXPECT_EQ(finish_program(follower).exit_status, 0);
+    const program_result followed = finish_program(follower);
+    EXPECT_EQ(followed.exit_status, 0);
+    std::size_t intervals = 0;
+    for (const std::string& line : split_lines(followed.out)) {
+        if (line.rfind("acc_inspect: ", 0) == 0) continue;
+        ++intervals;
+        EXPECT_TRUE(std::regex_match(
+            line, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z  rms 0\.35\d{4} g  )"
+                             R"(peak 0\.50\d{4} g  velocity 11\.0\d\d mm/s  dominant 50\.00 Hz  )"
+                             R"(gaps 0  overlaps 0)")))
+            << line;
+    }
+    EXPECT_GE(intervals, 2u);
     kill(node.pid, SIGTERM);
     finish_program(node);
 }

@@ -260,6 +260,8 @@ TEST_F(FollowTest, TheNodeExporterServesTheGaugesAndTheyChange) {
             << line;
     }
     EXPECT_GE(intervals, 2u);
+    EXPECT_EQ(lines_starting_with(followed.out, "acc_inspect: stopped: ").size(), 1u)
+        << followed.out;
     kill(node.pid, SIGTERM);
     finish_program(node);
 }

@@ -3,10 +3,13 @@
 // Exit status: 0 a valid recording (its report on stdout); 1 a file that is
 // missing, unreadable or not a valid data file, or a picture that cannot be
 // written (the reason on stderr); 2 a usage error, files of different runs,
-// or an output that is a file of the recording itself.
+// or an output that is a file of the recording itself; with --follow also 3
+// when some interval's velocity RMS was above --alarm.
 
 #include "csv_output.h"
 #include "csv_reader.h"
+#include "follow.h"
+#include "follow_output.h"
 #include "inspect_run.h"
 #include "json_output.h"
 #include "output_file.h"
@@ -18,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include <cinttypes>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -35,6 +39,7 @@ namespace {
 constexpr int exit_valid = 0;
 constexpr int exit_invalid = 1;
 constexpr int exit_usage = 2;
+constexpr int exit_alarm = 3;  // --follow: some interval above --alarm
 
 constexpr char usage_text[] =
     "usage: acc_inspect FILE.csv [--svg OUT.svg]\n"
@@ -48,6 +53,8 @@ constexpr std::size_t largest_segment = 65536;
 void print_help() {
     std::printf(
         "%s"
+        "       acc_inspect --follow FILE|DIR [--json -] [--prom FILE.prom]\n"
+        "       [--alarm MM_S] [--run ID|FILE] [--band LO:HI] [--interval S] [--segment N]\n"
         "\n"
         "Checks a data file written by acc_recorder and reports what it holds:\n"
         "rows, duration and sample rate, gaps and overlaps in time, the range,\n"
@@ -76,13 +83,22 @@ void print_help() {
         "                    (default 10:1000; 2:1000 for slow machines)\n"
         "  --interval S      trend interval in seconds, at least 0.001 (default 1)\n"
         "  --peaks N         list up to N spectrum peaks, 0 to %zu (default %zu)\n"
+        "  --follow FILE|DIR a recording being made: one line per interval as the\n"
+        "                    rows come, into the run's next files, until the\n"
+        "                    recorder lets go of its last file, or Ctrl-C\n"
+        "  --json -          with --follow: one JSON object per interval per line\n"
+        "  --prom FILE       with --follow: keep FILE, for the node exporter's\n"
+        "                    textfile collector, with the latest interval's levels\n"
+        "  --alarm MM_S      with --follow: mark the intervals whose velocity RMS is\n"
+        "                    above MM_S mm/s, and exit with status 3 if any was\n"
         "  --help            show this help\n"
         "  --version         show the version\n"
         "\n"
         "Exit status: 0 valid file, 1 invalid or unreadable file (the first fault,\n"
         "its file and line on stderr) or an output that cannot be written, 2 usage\n"
         "error, files of different runs, or an output that is a file of the\n"
-        "recording itself (never written).\n",
+        "recording itself (never written); with --follow 3 when an interval was\n"
+        "above --alarm.\n",
         usage_text, smallest_segment, largest_segment, default_segment_size, max_reported_peaks,
         default_reported_peaks);
 }
@@ -98,6 +114,10 @@ struct arguments {
     const char* json_path;
     const char* csv_dir;
     const char* run_selector;
+    const char* follow_path;  // --follow: the file or directory
+    const char* prom_path;
+    bool have_alarm;
+    double alarm_mm_s;
     std::vector<std::string> inputs;  // files and directories as given
     bool from_is_utc;                 // --from and --to given as clock times
     double from_unix_s;
@@ -133,6 +153,9 @@ enum option_id : int {
     opt_interval,
     opt_peaks,
     opt_run,
+    opt_follow,
+    opt_prom,
+    opt_alarm,
 };
 
 constexpr option long_options[] = {
@@ -146,6 +169,9 @@ constexpr option long_options[] = {
     {"interval", required_argument, nullptr, opt_interval},
     {"peaks", required_argument, nullptr, opt_peaks},
     {"run", required_argument, nullptr, opt_run},
+    {"follow", required_argument, nullptr, opt_follow},
+    {"prom", required_argument, nullptr, opt_prom},
+    {"alarm", required_argument, nullptr, opt_alarm},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -153,7 +179,10 @@ const char* option_name(int id) { return long_options[id - opt_svg].name; }
 
 // What a missing or empty value of the option should have been.
 const char* value_noun(int id) {
-    return id == opt_svg || id == opt_json ? "file name" : id == opt_csv ? "directory" : "value";
+    return id == opt_svg || id == opt_json || id == opt_prom ? "file name"
+           : id == opt_csv                                   ? "directory"
+           : id == opt_follow                                ? "file or directory"
+                                                             : "value";
 }
 
 // getopt_long takes a unique prefix for the whole name; the inspector has
@@ -175,10 +204,14 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
     switch (id) {
         case opt_svg:
         case opt_json:
-        case opt_csv: {
-            const char** slot = id == opt_svg    ? &args->svg_path
-                                : id == opt_json ? &args->json_path
-                                                 : &args->csv_dir;
+        case opt_csv:
+        case opt_follow:
+        case opt_prom: {
+            const char** slot = id == opt_svg      ? &args->svg_path
+                                : id == opt_json   ? &args->json_path
+                                : id == opt_csv    ? &args->csv_dir
+                                : id == opt_follow ? &args->follow_path
+                                                   : &args->prom_path;
             if (*slot) {
                 std::snprintf(message, sizeof message, "--%s given twice", option_name(id));
                 return usage_error(message, nullptr);
@@ -234,6 +267,11 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
             config->trend_interval_s = s;
             break;
         }
+        case opt_alarm:
+            if (!parse_number(value, &args->alarm_mm_s) || !(args->alarm_mm_s > 0.0))
+                return bad("a velocity RMS in mm/s above 0");
+            args->have_alarm = true;
+            break;
         case opt_run:
             if (args->run_selector) return usage_error("--run given twice", nullptr);
             if (value[0] == '\0')
@@ -252,6 +290,26 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
 
 int take_data_path(const char* path, arguments* args) {
     args->inputs.push_back(path);
+    return -1;
+}
+
+// A follower reads one file or directory and writes lines, JSON Lines and
+// the .prom file only. Returns -1 to go on, else the exit status.
+int settle_follow(arguments* args, const inspect_config& config) {
+    if (!args->follow_path)
+        return usage_error(args->prom_path ? "--prom needs --follow" : "--alarm needs --follow",
+                           nullptr);
+    if (!args->inputs.empty())
+        return usage_error("--follow reads one file or directory; also given: ",
+                           args->inputs[0].c_str());
+    const char* alone = args->svg_path                       ? "--svg"
+                        : args->csv_dir                      ? "--csv"
+                        : config.have_from || config.have_to ? "--from or --to"
+                                                             : nullptr;
+    if (alone) return usage_error(alone, " is not for --follow");
+    if (args->json_path && std::strcmp(args->json_path, "-") != 0)
+        return usage_error("with --follow the JSON Lines go to standard output: --json -", nullptr);
+    args->inputs.push_back(args->follow_path);
     return -1;
 }
 
@@ -295,6 +353,8 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
         int status = take_data_path(argv[i], args);
         if (status >= 0) return status;
     }
+    if (args->follow_path || args->prom_path || args->have_alarm)
+        return settle_follow(args, *config);
     if (args->inputs.empty()) return usage_error("no data file given", nullptr);
     return -1;
 }
@@ -383,6 +443,9 @@ int refuse_output_onto_file(const arguments& args, const char* data_path) {
     } else if (args.json_path && !json_to_stdout && is_same_file(data_path, args.json_path)) {
         option = "--json";
         output = args.json_path;
+    } else if (args.prom_path && is_same_file(data_path, args.prom_path)) {
+        option = "--prom";
+        output = args.prom_path;
     } else if (args.csv_dir) {
         const char* const names[] = {spectrum_csv_name, octave_csv_name, trend_csv_name};
         for (const char* name : names) {
@@ -422,21 +485,26 @@ int refuse_output_onto_data_files(const arguments& args, const run_plan& plan) {
     return -1;
 }
 
+void print_fault(const char* path, int open_error, int resource_error, const read_failure& failure,
+                 std::uint64_t rows_before) {
+    if (open_error != 0) {
+        std::fprintf(stderr, "acc_inspect: %s: cannot open: %s\n", path, std::strerror(open_error));
+    } else if (resource_error != 0) {
+        std::fprintf(stderr, "acc_inspect: %s: cannot analyse: %s\n", path,
+                     std::strerror(resource_error));
+    } else {
+        char message[512];
+        describe_read_failure(failure, rows_before, message, sizeof message);
+        std::fprintf(stderr, "acc_inspect: %s: %s\n", path, message);
+    }
+}
+
 void print_failure(const inspect_result& result) {
     const char* path = result.parts && result.failed_part < result.part_count
                            ? result.parts[result.failed_part].path
                            : "";
-    if (result.open_error != 0) {
-        std::fprintf(stderr, "acc_inspect: %s: cannot open: %s\n", path,
-                     std::strerror(result.open_error));
-    } else if (result.resource_error != 0) {
-        std::fprintf(stderr, "acc_inspect: %s: cannot analyse: %s\n", path,
-                     std::strerror(result.resource_error));
-    } else {
-        char message[512];
-        describe_read_failure(result.failure, result.rows_before_failure, message, sizeof message);
-        std::fprintf(stderr, "acc_inspect: %s: %s\n", path, message);
-    }
+    print_fault(path, result.open_error, result.resource_error, result.failure,
+                result.rows_before_failure);
 }
 
 // Everything the inspector acquires, each with its "not acquired" value, so
@@ -445,12 +513,19 @@ struct inspect_held {
     inspect_result* result;  // nullptr: not allocated
     output_file json;        // stream nullptr: not open, or put in place
     output_file svg;
+    follow_state* follow;  // nullptr: not allocated
+    output_file prom;
 };
 
-// Releases what is held, in the one fixed order: the picture, the JSON, the
-// result. An output still open is one whose write failed: it is abandoned,
-// its temporary file removed and its target left as it was.
+// Releases what is held, in the one fixed order: the .prom file, the
+// follower, the picture, the JSON, the result. An output still open is one
+// whose write failed: it is abandoned, its temporary file removed and its
+// target left as it was.
 void release_held(inspect_held* held) {
+    output_file_discard(&held->prom);
+    if (held->follow) follow_free(held->follow);
+    std::free(held->follow);
+    held->follow = nullptr;
     output_file_discard(&held->svg);
     output_file_discard(&held->json);
     if (held->result) inspect_result_free(held->result);
@@ -523,6 +598,140 @@ int inspect_and_write(const arguments& args, const run_plan& plan, const inspect
     return write_outputs(args, config, held);
 }
 
+volatile std::sig_atomic_t stop_signal = 0;
+
+void on_stop_signal(int sig) { stop_signal = sig; }
+
+// Ctrl-C and SIGTERM end a follower with its summary: the wait is cut short
+// (no SA_RESTART) and the flag read.
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);  // a reader gone is a write error, reported
+}
+
+// What a follower has shown so far, for its summary.
+struct follow_tally {
+    std::uint64_t intervals;
+    std::uint64_t above_alarm;
+    trend_interval latest;
+    bool have_latest;
+    bool prom_due;  // an interval since the .prom file was last written
+    bool stalled;
+    int status;
+};
+
+void write_prom_file(const arguments& args, const follow_state& f, follow_tally* tally,
+                     inspect_held* held) {
+    if (!args.prom_path || !tally->have_latest) return;
+    const bool above = args.have_alarm && tally->latest.velocity_rms_mm_s > args.alarm_mm_s;
+    const followed_interval latest{
+        &f.result->trend,     &tally->latest,           &f.clock,        f.path,
+        f.result->stats.gaps, f.result->stats.overlaps, args.have_alarm, above};
+    tally->prom_due = false;
+    if (write_output(&held->prom, args.prom_path, [&](std::FILE* out) {
+            return write_prom(out, latest, tally->stalled);
+        }) != exit_valid) {
+        output_file_discard(&held->prom);
+        tally->status = exit_invalid;
+    }
+}
+
+void print_summary(std::FILE* notes, const char* how, const arguments& args, const follow_state& f,
+                   const follow_tally& tally) {
+    std::fprintf(notes,
+                 "acc_inspect: %s: %" PRIu64 " rows in %" PRIu32 " file%s, %" PRIu64
+                 " interval%s, %" PRIu64 " gaps, %" PRIu64 " overlaps",
+                 how, f.result->stats.rows, f.files, f.files == 1 ? "" : "s", tally.intervals,
+                 tally.intervals == 1 ? "" : "s", f.result->stats.gaps, f.result->stats.overlaps);
+    if (args.have_alarm)
+        std::fprintf(notes, ", %" PRIu64 " above %g mm/s", tally.above_alarm, args.alarm_mm_s);
+    std::fputc('\n', notes);
+}
+
+// Follows the run from its first file, writing as the intervals close.
+// Returns the exit status.
+int follow_and_write(const arguments& args, const run_plan& plan, const inspect_config& config,
+                     inspect_held* held) {
+    held->follow = static_cast<follow_state*>(std::calloc(1, sizeof(follow_state)));
+    int error =
+        held->follow ? follow_start(held->follow, plan.files[0], config, &stop_signal) : ENOMEM;
+    if (error != 0) {
+        std::fprintf(stderr, "acc_inspect: cannot follow: %s\n", std::strerror(error));
+        return exit_invalid;
+    }
+    catch_stop_signals();
+    const follow_state& f = *held->follow;
+    const bool json_lines = args.json_path != nullptr;
+    std::FILE* notes = json_lines ? stderr : stdout;  // the JSON Lines stay JSON
+    if (f.open_error == 0) std::fprintf(notes, "acc_inspect: following %s\n", f.path);
+    follow_tally tally{};
+    for (;;) {
+        const follow_report r = follow_next(held->follow);
+        switch (r.event) {
+            case follow_event::interval: {
+                const trend_interval& v = *r.interval;
+                const bool above = args.have_alarm && v.velocity_rms_mm_s > args.alarm_mm_s;
+                const followed_interval line{&f.result->trend,
+                                             &v,
+                                             &f.clock,
+                                             f.path,
+                                             f.result->stats.gaps,
+                                             f.result->stats.overlaps,
+                                             args.have_alarm,
+                                             above};
+                error = json_lines ? write_json_line(stdout, line)
+                                   : write_follow_line(stdout, line, args.alarm_mm_s);
+                ++tally.intervals;
+                tally.above_alarm += above ? 1 : 0;
+                tally.latest = v;
+                tally.have_latest = true;
+                tally.prom_due = true;
+                tally.stalled = false;
+                break;
+            }
+            case follow_event::caught_up:
+                if (tally.prom_due) write_prom_file(args, f, &tally, held);
+                break;
+            case follow_event::stalled:
+                std::fprintf(notes,
+                             "acc_inspect: %s: stalled, no row for %.0f s while the recorder "
+                             "holds it\n",
+                             r.path, follow_stall_s);
+                tally.stalled = true;
+                write_prom_file(args, f, &tally, held);
+                break;
+            case follow_event::next_file:
+                std::fprintf(notes, "acc_inspect: following %s\n", r.path);
+                break;
+            case follow_event::failed:
+                std::fflush(stdout);
+                print_fault(r.path, f.open_error, 0, f.reader.failure, f.reader.rows);
+                return exit_invalid;
+            case follow_event::ended:
+            case follow_event::stopped:
+                if (tally.prom_due) write_prom_file(args, f, &tally, held);
+                print_summary(
+                    notes,
+                    r.event == follow_event::ended ? "the recorder let go of the run" : "stopped",
+                    args, f, tally);
+                break;
+        }
+        if (error == 0 && std::fflush(stdout) != 0) error = errno ? errno : EIO;
+        if (error != 0) {
+            std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n",
+                         std::strerror(error));
+            return exit_invalid;
+        }
+        if (r.event == follow_event::ended || r.event == follow_event::stopped) break;
+    }
+    if (tally.status != exit_valid) return tally.status;
+    return tally.above_alarm > 0 ? exit_alarm : exit_valid;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -542,7 +751,8 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     inspect_held held{};
-    status = inspect_and_write(args, plan, config, &held);
+    status = args.follow_path ? follow_and_write(args, plan, config, &held)
+                              : inspect_and_write(args, plan, config, &held);
     release_held(&held);
     return status;
 }

@@ -165,6 +165,9 @@ TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
     EXPECT_EQ(missing.exit_status, 1);
     EXPECT_EQ(missing.err,
               "acc_inspect: no_such_file.csv: cannot open: No such file or directory\n");
+    program_result followed = inspect({"--follow", "no_such_file.csv"});
+    EXPECT_EQ(followed.exit_status, 1);
+    EXPECT_EQ(followed.err, missing.err);
 
     ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
     program_result folder = inspect({"folder.csv"});
@@ -178,7 +181,7 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
     std::string file = put("ok.csv", recording({}));
     struct usage_case {
         std::vector<std::string> args;
-        const char* named;  // what the message must name
+        std::string named;  // what the message must name
     };
     const std::vector<usage_case> wrong = {
         {{}, "no data file given"},
@@ -202,7 +205,12 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{file, "--interval", "0"}, "--interval: seconds"},
         {{file, "--peaks", "51"}, "--peaks: a count"},
         {{file, "--from", "x"}, "--from: a time"},
-        {{file, "--from", "2", "--to", "1"}, "--to must be later than --from"}};
+        {{file, "--from", "2", "--to", "1"}, "--to must be later than --from"},
+        {{file, "--alarm", "3"}, "--alarm needs --follow"},
+        {{"--follow", file, file}, "--follow reads one file or directory; also given: "},
+        {{"--follow", file, "--svg", "a.svg"}, "--svg is not for --follow"},
+        {{"--follow", file, "--json", "a.json"}, "with --follow the JSON Lines go to standard"},
+        {{"--follow", file, "--prom", file}, "--prom " + file + " is the data file"}};
     for (const usage_case& c : wrong) {
         program_result run = inspect(c.args);
         std::string shown;

@@ -36,6 +36,18 @@ target_compile_definitions(inspect_e2e_test PRIVATE
 add_dependencies(inspect_e2e_test acc_inspect acc_recorder_for_tests)
 gtest_discover_tests(inspect_e2e_test PROPERTIES TIMEOUT 60)
 
+# --follow on the real recorder with a file span, and its .prom file read by
+# the real node exporter where it is installed.
+add_executable(follow_test ${CMAKE_CURRENT_LIST_DIR}/follow_test.cpp)
+target_link_libraries(follow_test PRIVATE acc_inspect_core recording_check acc_data_file
+                                          GTest::gtest_main)
+target_compile_definitions(follow_test PRIVATE
+  INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
+  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
+  SPAN_RECORDER_PATH="$<TARGET_FILE:acc_recorder_span_for_tests>")
+add_dependencies(follow_test acc_inspect acc_recorder_for_tests acc_recorder_span_for_tests)
+gtest_discover_tests(follow_test PROPERTIES TIMEOUT 60)
+
 # The figures against NumPy and SciPy; skipped where they are not installed.
 add_executable(inspect_reference_test ${CMAKE_CURRENT_LIST_DIR}/inspect_reference_test.cpp)
 target_link_libraries(inspect_reference_test PRIVATE program_runner acc_data_file GTest::gtest_main)

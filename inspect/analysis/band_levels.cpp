@@ -13,6 +13,19 @@ constexpr double nominal_decade[10] = {1.0, 1.25, 1.6, 2.0, 2.5, 3.15, 4.0, 5.0,
 
 }  // namespace
 
+double band_velocity_rms_mm_s(const double* power, std::size_t bins, double bin_hz, double scale,
+                              double band_low_hz, double band_high_hz) {
+    const double g2 = standard_gravity * standard_gravity;
+    double velocity = 0.0;  // (m/s)^2
+    for (std::size_t k = 1; k < bins; ++k) {
+        const double f = static_cast<double>(k) * bin_hz;
+        if (f < band_low_hz || f > band_high_hz) continue;
+        const double w2 = (2.0 * pi * f) * (2.0 * pi * f);
+        velocity += power[k] * scale * bin_hz * g2 / w2;
+    }
+    return std::sqrt(velocity) * 1e3;
+}
+
 double velocity_mm_s_of(double amplitude_g, double hz) {
     return amplitude_g * standard_gravity / (2.0 * pi * hz) * 1e3;
 }
@@ -26,7 +39,6 @@ void compute_band_levels(const amplitude_spectrum& s, double band_low_hz, double
     const double g2 = standard_gravity * standard_gravity;
     double total = 0.0;
     double band = 0.0;
-    double velocity = 0.0;      // (m/s)^2
     double displacement = 0.0;  // m^2
     for (std::size_t k = 1; k < s.bins; ++k) {
         const double f = static_cast<double>(k) * df;
@@ -36,12 +48,12 @@ void compute_band_levels(const amplitude_spectrum& s, double band_low_hz, double
         ++out->band_bins;
         band += power;
         const double w2 = (2.0 * pi * f) * (2.0 * pi * f);
-        velocity += power * g2 / w2;
         displacement += power * g2 / (w2 * w2);
     }
     out->grms_g = std::sqrt(total);
     out->band_rms_g = std::sqrt(band);
-    out->velocity_rms_mm_s = std::sqrt(velocity) * 1e3;
+    out->velocity_rms_mm_s =
+        band_velocity_rms_mm_s(s.psd, s.bins, df, 1.0, band_low_hz, band_high_hz);
     out->displacement_rms_um = std::sqrt(displacement) * 1e6;
 
     const double nyquist = static_cast<double>(s.bins - 1) * df;

@@ -35,6 +35,11 @@ struct band_levels {
 void compute_band_levels(const amplitude_spectrum& spectrum, double band_low_hz,
                          double band_high_hz, band_levels* out);
 
+// The velocity RMS in mm/s in [low, high] Hz of a density `scale` times
+// `power` (bins from 0 Hz, `bin_hz` apart) in g^2/Hz.
+double band_velocity_rms_mm_s(const double* power, std::size_t bins, double bin_hz, double scale,
+                              double band_low_hz, double band_high_hz);
+
 // The velocity amplitude in mm/s of an acceleration amplitude in g at `hz` > 0.
 double velocity_mm_s_of(double amplitude_g, double hz);
 

@@ -33,35 +33,20 @@ int open_part(const run_input& input, std::size_t part, const inspect_config& co
 }
 
 bool run(const run_input& input, const inspect_config& config, inspect_result* result) {
-    welch_state welch;
-    int error = welch_init(&welch, config.segment_size);
-    if (error == 0)
-        error = trend_init(&result->trend, config.trend_interval_s, welch.size / 2 + 1,
-                           config.rate_hz / static_cast<double>(welch.size));
+    row_pass pass;
+    int error = row_pass_init(&pass, config, result);
     if (error != 0) {
         result->resource_error = error;
-        welch_free(&welch);
         return false;
     }
-    stats_init(&result->stats, config.rate_hz, config.sensitivity_v_per_g, config.threshold_s);
-    envelope_init(&result->env);
-    spectrogram_init(&result->spectro, welch.size / 2 + 1,
-                     config.rate_hz / static_cast<double>(welch.size),
-                     welch_density_scale(welch, config.rate_hz));
-    const double segment_span_s = static_cast<double>(welch.size - 1) / config.rate_hz;
-
     row_feed* feed = static_cast<row_feed*>(std::malloc(sizeof(row_feed)));
     result->parts = static_cast<part_summary*>(std::calloc(input.count, sizeof(part_summary)));
     if (!feed || !result->parts) {
         result->resource_error = ENOMEM;
         std::free(feed);
-        welch_free(&welch);
+        row_pass_free(&pass);
         return false;
     }
-    double held_g = 0.0;  // stands in for a value that is not finite
-    bool have_time = false;
-    double time_s = 0.0;  // of the last row with a finite time
-    std::uint64_t rows_to_second_break = 0;
     for (std::size_t p = 0; p < input.count; ++p) {
         part_summary& part = result->parts[p];
         part.path = input.paths ? input.paths[p] : nullptr;
@@ -79,40 +64,8 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
         for (bool last = false; !last;) {
             const row_block* block = row_feed_next(feed);
             last = block->last;
-            for (std::size_t i = 0; i < block->count; ++i) {
-                const csv_row& row = block->rows[i];
-                if (std::isfinite(row.time_s)) {
-                    have_time = true;
-                    time_s = row.time_s;
-                    if (!part.have_time) part.first_time_s = time_s;
-                    part.have_time = true;
-                    part.last_time_s = time_s;
-                }
-                if (!in_window(config, have_time, time_s)) continue;
-                step_kind kind = stats_add(&result->stats, row, block->first_line + i);
-                // Samples may be missing across a gap; an overlap only shows
-                // that a block's time stamp came early, the samples themselves
-                // run on. A block read before a stall returns late and carries
-                // the gap in its time stamp while the samples are lost after
-                // it, so segments also start afresh one block later.
-                if (rows_to_second_break > 0 && --rows_to_second_break == 0) welch_break(&welch);
-                if (kind == step_kind::gap) {
-                    welch_break(&welch);
-                    rows_to_second_break = config.block_rows;
-                }
-                const bool finite_g = std::isfinite(row.accel_g);
-                if (finite_g) {
-                    held_g = row.accel_g;
-                    if (have_time) trend_add(&result->trend, time_s, row.accel_g);
-                }
-                if (welch_add(&welch, held_g)) {
-                    trend_add_segment(&result->trend, welch.segment_power);
-                    spectrogram_add(&result->spectro, welch.segment_power, time_s - segment_span_s,
-                                    time_s);
-                }
-                if (std::isfinite(row.time_s) && finite_g)
-                    envelope_add(&result->env, row.time_s, row.accel_g);
-            }
+            for (std::size_t i = 0; i < block->count; ++i)
+                row_pass_add(&pass, config, result, &part, block->rows[i], block->first_line + i);
             row_feed_release(feed);
         }
         row_feed_finish(feed);
@@ -135,14 +88,14 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
     std::free(feed);
     if (result->open_error != 0 || result->resource_error != 0 ||
         result->failure.fault != read_fault::none) {
-        welch_free(&welch);
+        row_pass_free(&pass);
         return false;
     }
     trend_finish(&result->trend);
     result->levels = level_figures_of(result->stats);
 
-    result->spectrum_error = welch_finish(&welch, config.rate_hz, &result->spectrum);
-    welch_free(&welch);
+    result->spectrum_error = welch_finish(&pass.welch, config.rate_hz, &result->spectrum);
+    row_pass_free(&pass);
     if (result->spectrum_error == ENOMEM) {
         result->resource_error = ENOMEM;
         return false;
@@ -159,6 +112,65 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
 }
 
 }  // namespace
+
+int row_pass_init(row_pass* pass, const inspect_config& config, inspect_result* result) {
+    *pass = row_pass{};
+    welch_state& welch = pass->welch;
+    int error = welch_init(&welch, config.segment_size);
+    if (error == 0)
+        error = trend_init(&result->trend, config.trend_interval_s, welch.size / 2 + 1,
+                           config.rate_hz / static_cast<double>(welch.size));
+    if (error != 0) {
+        welch_free(&welch);
+        return error;
+    }
+    const double density_scale = welch_density_scale(welch, config.rate_hz);
+    trend_set_band(&result->trend, config.band_low_hz, config.band_high_hz, density_scale);
+    stats_init(&result->stats, config.rate_hz, config.sensitivity_v_per_g, config.threshold_s);
+    envelope_init(&result->env);
+    spectrogram_init(&result->spectro, welch.size / 2 + 1,
+                     config.rate_hz / static_cast<double>(welch.size), density_scale);
+    pass->segment_span_s = static_cast<double>(welch.size - 1) / config.rate_hz;
+    return 0;
+}
+
+void row_pass_add(row_pass* pass, const inspect_config& config, inspect_result* result,
+                  part_summary* part, const csv_row& row, std::uint64_t line) {
+    welch_state* welch = &pass->welch;
+    if (std::isfinite(row.time_s)) {
+        pass->have_time = true;
+        pass->time_s = row.time_s;
+        if (!part->have_time) part->first_time_s = row.time_s;
+        part->have_time = true;
+        part->last_time_s = row.time_s;
+    }
+    const double time_s = pass->time_s;
+    if (!in_window(config, pass->have_time, time_s)) return;
+    step_kind kind = stats_add(&result->stats, row, line);
+    // Samples may be missing across a gap; an overlap only shows that a
+    // block's time stamp came early, the samples themselves run on. A block
+    // read before a stall returns late and carries the gap in its time stamp
+    // while the samples are lost after it, so segments also start afresh one
+    // block later.
+    if (pass->rows_to_second_break > 0 && --pass->rows_to_second_break == 0) welch_break(welch);
+    if (kind == step_kind::gap) {
+        welch_break(welch);
+        pass->rows_to_second_break = config.block_rows;
+    }
+    const bool finite_g = std::isfinite(row.accel_g);
+    if (finite_g) {
+        pass->held_g = row.accel_g;
+        if (pass->have_time) trend_add(&result->trend, time_s, row.accel_g);
+    }
+    if (welch_add(welch, pass->held_g)) {
+        trend_add_segment(&result->trend, welch->segment_power);
+        spectrogram_add(&result->spectro, welch->segment_power, time_s - pass->segment_span_s,
+                        time_s);
+    }
+    if (std::isfinite(row.time_s) && finite_g) envelope_add(&result->env, row.time_s, row.accel_g);
+}
+
+void row_pass_free(row_pass* pass) { welch_free(&pass->welch); }
 
 inspect_config default_inspect_config() {
     const run_settings& s = compiled_run_settings;

@@ -103,4 +103,25 @@ bool inspect_files(const char* const* paths, std::size_t count, const inspect_co
 
 void inspect_result_free(inspect_result* result);
 
+// What the pass over the rows carries from one row to the next beside the
+// result it fills, so that a follower of a growing file learns from each row
+// exactly what a later inspection of the finished files does.
+struct row_pass {
+    welch_state welch;
+    double segment_span_s;
+    double held_g;  // stands in for a value that is not finite
+    bool have_time;
+    double time_s;  // of the last row with a finite time
+    std::uint64_t rows_to_second_break;
+};
+
+// Sets up the analyses of a zeroed `result`. Returns 0, ENOMEM or EINVAL; on
+// failure nothing is left to free. Free with row_pass_free and
+// inspect_result_free.
+int row_pass_init(row_pass* pass, const inspect_config& config, inspect_result* result);
+// One row, read from `line` of `part`.
+void row_pass_add(row_pass* pass, const inspect_config& config, inspect_result* result,
+                  part_summary* part, const csv_row& row, std::uint64_t line);
+void row_pass_free(row_pass* pass);
+
 #endif

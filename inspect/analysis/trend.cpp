@@ -1,5 +1,7 @@
 #include "trend.h"
 
+#include "band_levels.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -34,6 +36,13 @@ void close_open(trend_state* trend) {
     t.m2 = std::max(t.m2, 0.0);  // rounding can leave it just below zero
     t.dominant_hz = std::numeric_limits<double>::quiet_NaN();
     t.dominant_amplitude_g = 0.0;
+    t.segments = trend->open_segments;
+    t.velocity_rms_mm_s = std::numeric_limits<double>::quiet_NaN();
+    if (trend->open_segments > 0 && trend->density_scale > 0.0)
+        t.velocity_rms_mm_s =
+            band_velocity_rms_mm_s(trend->open_power, trend->bins, trend->bin_hz,
+                                   trend->density_scale / static_cast<double>(trend->open_segments),
+                                   trend->band_low_hz, trend->band_high_hz);
     if (trend->open_segments > 0) {
         // The refinement only needs amplitudes in proportion.
         double* a = trend->open_power;
@@ -75,6 +84,18 @@ void merge_slots(trend_interval* a, const trend_interval& b) {
     a->last_s = b.last_s;
     a->min_g = std::min(a->min_g, b.min_g);
     a->max_g = std::max(a->max_g, b.max_g);
+    // Mean squares weighted by their segments.
+    const double segments = static_cast<double>(a->segments + b.segments);
+    if (std::isnan(a->velocity_rms_mm_s)) {
+        a->velocity_rms_mm_s = b.velocity_rms_mm_s;
+    } else if (!std::isnan(b.velocity_rms_mm_s)) {
+        const double va = a->velocity_rms_mm_s;
+        const double vb = b.velocity_rms_mm_s;
+        a->velocity_rms_mm_s = std::sqrt((va * va * static_cast<double>(a->segments) +
+                                          vb * vb * static_cast<double>(b.segments)) /
+                                         segments);
+    }
+    a->segments += b.segments;
     if (std::isnan(a->dominant_hz) ||
         (!std::isnan(b.dominant_hz) && b.dominant_amplitude_g > a->dominant_amplitude_g)) {
         a->dominant_hz = b.dominant_hz;
@@ -90,6 +111,7 @@ int trend_init(trend_state* trend, double interval_s, std::size_t bins, double b
     trend->intervals.count = 0;
     trend->bins = bins;
     trend->bin_hz = bin_hz;
+    trend->band_low_hz = trend->band_high_hz = trend->density_scale = 0.0;
     trend->open_power = nullptr;
     if (bins > 0) {
         trend->open_power = static_cast<double*>(std::malloc(bins * sizeof(double)));
@@ -97,6 +119,12 @@ int trend_init(trend_state* trend, double interval_s, std::size_t bins, double b
     }
     open_interval(trend, 0);
     return 0;
+}
+
+void trend_set_band(trend_state* trend, double low_hz, double high_hz, double density_scale) {
+    trend->band_low_hz = low_hz;
+    trend->band_high_hz = high_hz;
+    trend->density_scale = density_scale;
 }
 
 void trend_add(trend_state* trend, double time_s, double value_g) {

@@ -189,9 +189,15 @@ read_status take_header(csv_reader* reader) {
         if (fault != read_fault::none) return fail(reader, fault, 1);
     }
     const std::size_t available = reader->end - reader->begin;
-    if (available == 0) return fail(reader, read_fault::empty_file, 1);
     const char* start = reader->buffer + reader->begin;
     const std::size_t compared = std::min(available, data_file_header_size);
+    // A file being written may not hold its whole header yet.
+    if (reader->growing && available < data_file_header_size &&
+        std::memcmp(start, data_file_header, compared) == 0) {
+        reader->at_eof = false;
+        return read_status::more;
+    }
+    if (available == 0) return fail(reader, read_fault::empty_file, 1);
     if (std::memcmp(start, data_file_header, compared) != 0) {
         if (looks_binary(start, compared)) return fail(reader, read_fault::binary_data, 1);
         keep_excerpt(reader, available);
@@ -385,8 +391,10 @@ int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_siz
 namespace {
 
 read_status next_row(csv_reader* reader, csv_row* row) {
-    if (!reader->header_done && take_header(reader) == read_status::failed)
-        return read_status::failed;
+    if (!reader->header_done) {
+        const read_status header = take_header(reader);
+        if (header != read_status::row) return header;
+    }
     for (;;) {
         char* start = reader->buffer + reader->begin;
         const std::size_t available = reader->end - reader->begin;
@@ -404,6 +412,10 @@ read_status next_row(csv_reader* reader, csv_row* row) {
         }
         if (available >= max_row_size)
             return fail(reader, read_fault::line_too_long, reader->line + 1);
+        if (reader->at_eof && reader->growing) {
+            reader->at_eof = false;  // the rest of the line is still to be written
+            return read_status::more;
+        }
         if (reader->at_eof) {
             if (available == 0) return read_status::end;
             return fail(reader, read_fault::cut_short, reader->line + 1);

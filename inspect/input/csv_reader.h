@@ -73,7 +73,9 @@ struct read_failure {
     char excerpt[48];     // with bad_header: the start of line 1; with compressed_corrupt: why
 };
 
-enum class read_status { row, end, failed };
+// `more`: only for a reader that is `growing`, at the end of what has been
+// written so far; call again once the file has grown.
+enum class read_status { row, end, failed, more };
 
 struct csv_reader {
     byte_source source;
@@ -83,6 +85,7 @@ struct csv_reader {
     std::size_t begin;  // first unread byte
     std::size_t end;    // one past the last byte read
     bool at_eof;
+    bool growing;  // set by the caller: the file's end is not yet its last
     bool header_done;
     std::uint64_t line;   // number of the last line taken
     std::uint64_t rows;   // whole rows returned so far

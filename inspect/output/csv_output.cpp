@@ -48,7 +48,7 @@ void write_trend(std::FILE* f, const inspect_result& r) {
     std::fputs("start_s,first_row_s,last_row_s,rows,rms_g,peak_g,dominant_hz\n", f);
     for (std::size_t i = 0; i < t.intervals.count; ++i) {
         const trend_interval& v = t.intervals.slots[i];
-        field(f, t.origin_s + static_cast<double>(v.index) * t.interval_s, ',');
+        field(f, trend_start_s(t, v), ',');
         field(f, v.first_s, ',');
         field(f, v.last_s, ',');
         std::fprintf(f, "%" PRIu64 ",", v.rows);

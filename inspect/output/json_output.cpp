@@ -17,6 +17,7 @@ struct json_writer {
     std::FILE* out;
     bool first;  // no member yet at this level
     int depth;
+    bool one_line;  // JSON Lines: members apart by a space, not on lines of their own
 };
 
 void indent(json_writer* w) {
@@ -25,9 +26,13 @@ void indent(json_writer* w) {
 }
 
 void key(json_writer* w, const char* name) {
-    if (!w->first) std::fputc(',', w->out);
+    const bool after = !w->first;
+    if (after) std::fputc(',', w->out);
     w->first = false;
-    indent(w);
+    if (!w->one_line)
+        indent(w);
+    else if (after)
+        std::fputc(' ', w->out);
     if (name) std::fprintf(w->out, "\"%s\": ", name);
 }
 
@@ -40,7 +45,7 @@ void json_open(json_writer* w, const char* name, char bracket) {
 
 void json_close(json_writer* w, char bracket) {
     --w->depth;
-    if (!w->first) indent(w);
+    if (!w->first && !w->one_line) indent(w);
     std::fputc(bracket, w->out);
     w->first = false;
 }
@@ -251,6 +256,17 @@ void write_spectrum(json_writer* w, const inspect_result& r) {
     json_close(w, '}');
 }
 
+// The keys of one interval, in the trend and in each line of a follower.
+void trend_entry(json_writer* w, const trend_state& t, const trend_interval& v) {
+    number(w, "start_s", trend_start_s(t, v));
+    number(w, "first_row_s", v.first_s);
+    number(w, "last_row_s", v.last_s);
+    count(w, "rows", v.rows);
+    number(w, "rms_g", v.rms_g);
+    number(w, "peak_g", v.peak_g);
+    number(w, "dominant_hz", v.dominant_hz);
+}
+
 void write_trend(json_writer* w, const trend_state& t) {
     json_open(w, "trend", '{');
     number(w, "interval_s", t.interval_s);
@@ -269,15 +285,8 @@ void write_trend(json_writer* w, const trend_state& t) {
     }
     json_open(w, "intervals", '[');
     for (std::size_t i = 0; i < t.intervals.count; ++i) {
-        const trend_interval& v = t.intervals.slots[i];
         json_open(w, nullptr, '{');
-        number(w, "start_s", t.origin_s + static_cast<double>(v.index) * t.interval_s);
-        number(w, "first_row_s", v.first_s);
-        number(w, "last_row_s", v.last_s);
-        count(w, "rows", v.rows);
-        number(w, "rms_g", v.rms_g);
-        number(w, "peak_g", v.peak_g);
-        number(w, "dominant_hz", v.dominant_hz);
+        trend_entry(w, t, t.intervals.slots[i]);
         json_close(w, '}');
     }
     json_close(w, ']');
@@ -303,7 +312,7 @@ const char* format_json_number(double v, char (&out)[json_number_size]) {
 
 int write_json(std::FILE* out, const char* path, const inspect_result& result,
                const inspect_config& config) {
-    json_writer w{out, true, 0};
+    json_writer w{out, true, 0, false};
     std::fputc('{', out);
     ++w.depth;
     count(&w, "format_version", 1);
@@ -316,5 +325,23 @@ int write_json(std::FILE* out, const char* path, const inspect_result& result,
     json_close(&w, '}');
     std::fputc('\n', out);
     if (std::fflush(out) != 0 || std::ferror(out)) return errno ? errno : EIO;
+    return 0;
+}
+
+int write_json_line(std::FILE* out, const followed_interval& f) {
+    json_writer w{out, true, 0, true};
+    std::fputc('{', out);
+    ++w.depth;
+    trend_entry(&w, *f.trend, *f.interval);
+    instant(&w, "start_utc", *f.clock, trend_start_s(*f.trend, *f.interval));
+    number(&w, "velocity_rms_mm_s", f.interval->velocity_rms_mm_s);
+    count(&w, "gaps", f.gaps);
+    count(&w, "overlaps", f.overlaps);
+    if (f.alarm_given) boolean(&w, "above_alarm", f.above_alarm);
+    string(&w, "file", f.file);
+    if (f.clock->known) string(&w, "run_id", f.clock->run_id);
+    json_close(&w, '}');
+    std::fputc('\n', out);
+    if (std::ferror(out)) return errno ? errno : EIO;
     return 0;
 }

@@ -1,0 +1,95 @@
+#include "follow_output.h"
+
+#include "provenance.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+int stream_error(std::FILE* out) { return std::ferror(out) ? (errno ? errno : EIO) : 0; }
+
+// A label value: backslash, double quote and line end escaped.
+void label_value(std::FILE* out, const char* text) {
+    std::fputc('"', out);
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\\' || *c == '"')
+            std::fputc('\\', out);
+        else if (*c == '\n') {
+            std::fputs("\\n", out);
+            continue;
+        }
+        std::fputc(*c, out);
+    }
+    std::fputc('"', out);
+}
+
+void gauge(std::FILE* out, const char* name, const char* help, const followed_interval& f,
+           double value) {
+    std::fprintf(out, "# HELP %s %s\n# TYPE %s gauge\n%s{run=", name, help, name, name);
+    label_value(out, f.clock->known ? f.clock->run_id : "");
+    std::fputs(",file=", out);
+    const char* slash = std::strrchr(f.file, '/');
+    label_value(out, slash ? slash + 1 : f.file);
+    char text[json_number_size];
+    std::fprintf(out, "} %s\n",
+                 std::isnan(value)   ? "NaN"
+                 : std::isinf(value) ? (value > 0 ? "+Inf" : "-Inf")
+                                     : format_json_number(value, text));
+}
+
+}  // namespace
+
+int write_follow_line(std::FILE* out, const followed_interval& f, double alarm_mm_s) {
+    const trend_interval& v = *f.interval;
+    const double start_s = trend_start_s(*f.trend, v);
+    if (f.clock->known) {
+        char utc[40];
+        format_utc(f.clock->start_unix_s + start_s, utc, sizeof utc);
+        std::fputs(utc, out);
+    } else {
+        std::fprintf(out, "%.3f s", start_s);
+    }
+    // Without a spectrum segment ended in it, an interval has neither.
+    std::fprintf(out, "  rms %.6f g  peak %.6f g  velocity ", v.rms_g, v.peak_g);
+    if (std::isnan(v.velocity_rms_mm_s))
+        std::fputs("-", out);
+    else
+        std::fprintf(out, "%.3f mm/s", v.velocity_rms_mm_s);
+    if (std::isnan(v.dominant_hz))
+        std::fputs("  dominant -", out);
+    else
+        std::fprintf(out, "  dominant %.2f Hz", v.dominant_hz);
+    std::fprintf(out, "  gaps %" PRIu64 "  overlaps %" PRIu64, f.gaps, f.overlaps);
+    if (f.above_alarm) std::fprintf(out, "  ALARM above %g mm/s", alarm_mm_s);
+    std::fputc('\n', out);
+    return stream_error(out);
+}
+
+int write_prom(std::FILE* out, const followed_interval& f, bool stalled) {
+    const trend_interval& v = *f.interval;
+    const double start_s = trend_start_s(*f.trend, v);
+    gauge(out, "acc_rms_g", "RMS acceleration about the mean over the latest interval, in g.", f,
+          v.rms_g);
+    gauge(out, "acc_peak_g", "Largest departure from the mean in the latest interval, in g.", f,
+          v.peak_g);
+    gauge(out, "acc_velocity_rms_mm_s",
+          "Velocity RMS in the band over the latest interval, in mm/s.", f, v.velocity_rms_mm_s);
+    gauge(out, "acc_dominant_hz", "Dominant frequency of the latest interval, in Hz.", f,
+          v.dominant_hz);
+    gauge(out, "acc_interval_rows", "Rows in the latest interval.", f, static_cast<double>(v.rows));
+    gauge(out, "acc_interval_start_seconds",
+          "Start of the latest interval: Unix time with provenance, else row time.", f,
+          f.clock->known ? f.clock->start_unix_s + start_s : start_s);
+    gauge(out, "acc_gaps", "Gaps in time found in the run so far.", f, static_cast<double>(f.gaps));
+    gauge(out, "acc_overlaps", "Overlaps in time found in the run so far.", f,
+          static_cast<double>(f.overlaps));
+    gauge(out, "acc_stalled", "1 while the file being written has stopped growing.", f,
+          stalled ? 1.0 : 0.0);
+    if (f.alarm_given)
+        gauge(out, "acc_above_alarm", "1 when the latest velocity RMS is above the alarm level.", f,
+              f.above_alarm ? 1.0 : 0.0);
+    return stream_error(out);
+}

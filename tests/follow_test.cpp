@@ -1,0 +1,267 @@
+// acc_inspect --follow on a recording being made by the real recorder with
+// a file span of 2 s: its lines come while the recorder runs, equal the
+// trend of the finished files, cross the switches and end by themselves; a
+// file that stops growing while held is called stalled; the .prom file is
+// read by the real node exporter.
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <set>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "data_file.h"
+#include "inspect_run.h"
+#include "json_output.h"
+#include "recorder_fixture.h"
+
+namespace {
+
+// The text after "key": up to the end of its value, in a JSON line or in
+// one interval of the pretty-printed trend.
+std::string value_of(const std::string& json, const std::string& key) {
+    std::size_t at = json.find("\"" + key + "\": ");
+    if (at == std::string::npos) return "missing";
+    at += key.size() + 4;
+    return json.substr(at, json.find_first_of(",}\n", at) - at);
+}
+
+// Reads what the child writes to `fd` into `text` until `done` holds or
+// `timeout_s` passes.
+template <typename predicate>
+bool read_until(int fd, std::string* text, predicate done, double timeout_s) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (!done(*text) && std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text->append(buffer, static_cast<std::size_t>(n));
+    }
+    return done(*text);
+}
+
+bool still_running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
+
+class FollowTest : public RecorderTest {
+protected:
+    std::vector<pid_t> started;
+
+    // A test that stops early leaves nothing running.
+    void TearDown() override {
+        for (pid_t pid : started)
+            if (still_running(pid)) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        RecorderTest::TearDown();
+    }
+
+    child_process start(const program_options& options) {
+        child_process child = start_program(options);
+        started.push_back(child.pid);
+        return child;
+    }
+
+    child_process start_span_recorder() {
+        program_options options = recorder();
+        options.path = SPAN_RECORDER_PATH;
+        child_process child = start(options);
+        EXPECT_GT(child.pid, 0);
+        for (int i = 0; i < 2500 && list_data_files(recordings).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return child;
+    }
+
+    child_process start_follower(std::vector<std::string> args) {
+        program_options options;
+        options.path = INSPECT_PATH;
+        options.cwd = dir;
+        options.args = std::move(args);
+        return start(options);
+    }
+};
+
+}  // namespace
+
+TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThemselves) {
+    child_process rec = start_span_recorder();
+    child_process follower = start_follower({"--follow", "recordings", "--json", "-"});
+    std::string early;
+    const auto lines = [](const std::string& t) { return std::count(t.begin(), t.end(), '\n'); };
+    ASSERT_TRUE(read_until(
+        follower.out_fd, &early, [&](const std::string& t) { return lines(t) >= 3; }, 20.0))
+        << early;
+    EXPECT_TRUE(still_running(rec.pid)) << "the lines come while the recorder runs";
+    signal_after_reads(rec, SIGTERM, 50);
+    EXPECT_EQ(finish_program(rec).exit_status, 0);
+    program_result followed = finish_program(follower);  // never signalled: it ends by itself
+    EXPECT_EQ(followed.exit_status, 0) << followed.err;
+    const std::vector<std::string> got = split_lines(early + followed.out);
+
+    // Each file of the run announced as the follower went into it.
+    const std::vector<std::string> files = list_data_files(recordings);
+    ASSERT_GE(files.size(), 3u);
+    EXPECT_EQ(lines_starting_with(followed.err, "acc_inspect: following recordings/").size(),
+              files.size())
+        << followed.err;
+    std::set<std::string> files_in_lines;
+    for (const std::string& line : got) files_in_lines.insert(value_of(line, "file"));
+    EXPECT_GE(files_in_lines.size(), 2u);
+
+    // The trend of the finished files, interval by interval, to the last bit.
+    program_options inspect;
+    inspect.path = INSPECT_PATH;
+    inspect.cwd = dir;
+    inspect.args = {"recordings", "--json", "-"};
+    const std::string trend = run_program(inspect).out;
+    std::size_t at = trend.find("\"intervals\": [");
+    ASSERT_NE(at, std::string::npos);
+    std::vector<std::string> entries;
+    while ((at = trend.find('{', at)) != std::string::npos) {
+        const std::size_t end = trend.find('}', at);
+        entries.push_back(trend.substr(at, end - at + 1));
+        at = end;
+    }
+    ASSERT_EQ(got.size(), entries.size());
+    std::vector<std::string> paths;
+    std::vector<const char*> path_list;
+    paths.reserve(files.size());
+    path_list.reserve(files.size());
+    for (const std::string& f : files) paths.push_back(dir + "/recordings/" + f);
+    for (const std::string& p : paths) path_list.push_back(p.c_str());
+    inspect_result* result = new inspect_result;
+    ASSERT_TRUE(
+        inspect_files(path_list.data(), path_list.size(), default_inspect_config(), result));
+    ASSERT_EQ(result->trend.intervals.count, got.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(got[i]);
+        for (const char* key :
+             {"start_s", "first_row_s", "last_row_s", "rows", "rms_g", "peak_g", "dominant_hz"})
+            EXPECT_EQ(value_of(got[i], key), value_of(entries[i], key)) << key;
+        char velocity[json_number_size];
+        EXPECT_EQ(value_of(got[i], "velocity_rms_mm_s"),
+                  format_json_number(result->trend.intervals.slots[i].velocity_rms_mm_s, velocity));
+        EXPECT_EQ(value_of(got[i], "gaps"), "0");
+    }
+    inspect_result_free(result);
+    delete result;
+}
+
+// A file that stops growing while its writer holds the lock is called
+// stalled; a bad row written after it is reported as the inspector reports
+// it.
+TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFault) {
+    const std::string path = recordings + "/ai0_accel_20261209_101500.csv";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    std::string rows = data_file_header;
+    char row[max_row_size];
+    for (int i = 0; i < 2000; ++i)
+        rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5 + 0.25 * (i % 7 - 3) / 3.0, 0.5));
+    ASSERT_EQ(write(fd, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+    child_process follower = start_follower({"--follow", path, "--interval", "0.1"});
+    std::string out;
+    EXPECT_TRUE(read_until(
+        follower.out_fd, &out,
+        [](const std::string& t) { return t.find("stalled") != std::string::npos; }, 10.0))
+        << out;
+    EXPECT_NE(out.find(": stalled, no row for 3 s while the recorder holds it\n"),
+              std::string::npos)
+        << out;
+    // Without provenance the time is the row time; no spectrum segment fits in 0.1 s.
+    const std::vector<std::string> shown = split_lines(out);
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_TRUE(
+        std::regex_match(shown[1], std::regex(R"(0\.100 s  rms 0\.\d{6} g  peak 0\.\d{6} g  )"
+                                              R"(velocity -  dominant -  gaps 0  overlaps 0)")))
+        << shown[1];
+    const std::string bad = "0.300000,0.5000,1.000000,9.806650\n";
+    ASSERT_EQ(write(fd, bad.data(), bad.size()), static_cast<ssize_t>(bad.size()));
+    program_result followed = finish_program(follower);
+    close(fd);
+    program_options inspect;
+    inspect.path = INSPECT_PATH;
+    inspect.args = {path};
+    const program_result later = run_program(inspect);
+    EXPECT_EQ(followed.exit_status, 1);
+    EXPECT_EQ(later.exit_status, 1);
+    EXPECT_EQ(followed.err, later.err);
+}
+
+// The real node exporter serves the gauges of the .prom file, and they change.
+TEST_F(FollowTest, TheNodeExporterServesTheGaugesAndTheyChange) {
+    const char* exporter = "/usr/bin/prometheus-node-exporter";
+    if (access(exporter, X_OK) != 0)
+        GTEST_SKIP() << exporter << " is missing (Debian: prometheus-node-exporter)";
+    const std::string textfiles = dir + "/textfiles";
+    ASSERT_EQ(mkdir(textfiles.c_str(), 0755), 0);
+    // A port free a moment ago.
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    close(s);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    program_options options;
+    options.path = exporter;
+    options.args = {"--web.listen-address=127.0.0.1:" + port, "--collector.disable-defaults",
+                    "--collector.textfile", "--collector.textfile.directory=" + textfiles};
+    child_process node = start(options);
+    ASSERT_GT(node.pid, 0);
+    child_process rec = start_span_recorder();
+    child_process follower =
+        start_follower({"--follow", "recordings", "--prom", textfiles + "/acc.prom"});
+
+    program_options fetch;
+    fetch.path = "/usr/bin/python3";
+    fetch.args = {"-c",
+                  "import urllib.request; print(urllib.request.urlopen("
+                  "'http://127.0.0.1:" +
+                      port + "/metrics', timeout=2).read().decode())"};
+    std::vector<std::string> starts;  // acc_interval_start_seconds, as served
+    for (int i = 0; i < 100 && starts.size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const std::string metrics = run_program(fetch).out;
+        const std::vector<std::string> gauge =
+            lines_starting_with(metrics, "acc_interval_start_seconds{");
+        if (gauge.empty() || (!starts.empty() && starts.back() == gauge[0])) continue;
+        starts.push_back(gauge[0]);
+        for (const char* name : {"# TYPE acc_rms_g gauge", "acc_rms_g{", "acc_peak_g{",
+                                 "acc_velocity_rms_mm_s{", "acc_dominant_hz{", "acc_gaps{"})
+            EXPECT_NE(metrics.find(name), std::string::npos) << name << " in\n" << metrics;
+        EXPECT_NE(gauge[0].find("file=\"ai0_accel_"), std::string::npos) << gauge[0];
+    }
+    EXPECT_EQ(starts.size(), 2u) << "the gauges change";
+    kill(rec.pid, SIGTERM);
+    finish_program(rec);
+    kill(follower.pid, SIGTERM);
+    const program_result followed = finish_program(follower);
+    EXPECT_EQ(followed.exit_status, 0);
+    std::size_t intervals = 0;
+    for (const std::string& line : split_lines(followed.out)) {
+        if (line.rfind("acc_inspect: ", 0) == 0) continue;
+        ++intervals;
+        EXPECT_TRUE(std::regex_match(
+            line, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z  rms 0\.35\d{4} g  )"
+                             R"(peak 0\.50\d{4} g  velocity 11\.0\d\d mm/s  dominant 50\.00 Hz  )"
+                             R"(gaps 0  overlaps 0)")))
+            << line;
+    }
+    EXPECT_GE(intervals, 2u);
+    EXPECT_EQ(lines_starting_with(followed.out, "acc_inspect: stopped: ").size(), 1u)
+        << followed.out;
+    kill(node.pid, SIGTERM);
+    finish_program(node);
+}

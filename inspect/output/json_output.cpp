@@ -265,6 +265,7 @@ void trend_entry(json_writer* w, const trend_state& t, const trend_interval& v) 
     number(w, "rms_g", v.rms_g);
     number(w, "peak_g", v.peak_g);
     number(w, "dominant_hz", v.dominant_hz);
+    number(w, "velocity_rms_mm_s", v.velocity_rms_mm_s);
 }
 
 void write_trend(json_writer* w, const trend_state& t) {
@@ -334,7 +335,6 @@ int write_json_line(std::FILE* out, const followed_interval& f) {
     ++w.depth;
     trend_entry(&w, *f.trend, *f.interval);
     instant(&w, "start_utc", *f.clock, trend_start_s(*f.trend, *f.interval));
-    number(&w, "velocity_rms_mm_s", f.interval->velocity_rms_mm_s);
     count(&w, "gaps", f.gaps);
     count(&w, "overlaps", f.overlaps);
     if (f.alarm_given) boolean(&w, "above_alarm", f.above_alarm);

@@ -290,7 +290,8 @@ std::vector<report_case> report_cases() {
          {"  mean                               1.000000       9.806650",
           "  RMS                                1.000000       9.806650",
           "  largest departure from mean        0.000000       0.000000",
-          "  too few rows between discontinuities for a spectrum"},
+          "  too few rows between discontinuities for a spectrum",
+          "       0.100 s          1     0.000000 g     0.000000 g              -"},
          {}},
         {"sixteen_rows", intact.substr(0, sixteen_rows), {}, {"  too few rows"}},
     };
@@ -437,16 +438,19 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
         const char* name;
         const char* header;
         std::size_t rows;
+        const char* first;  // how the first row begins
     };
     for (const table& t :
          {table{"spectrum.csv", "frequency_hz,amplitude_g,psd_g2_per_hz,velocity_amplitude_mm_s",
-                4097},
-          table{"third_octave_bands.csv", "centre_hz,low_hz,high_hz,bins,rms_g", 36},
-          table{"trend.csv", "start_s,first_row_s,last_row_s,rows,rms_g,peak_g,dominant_hz", 6}}) {
+                4097, "0,0.000229"},
+          table{"third_octave_bands.csv", "centre_hz,low_hz,high_hz,bins,rms_g", 36,
+                "1.25,1.12201845,1.41253754,1,0.000132"},
+          table{"trend.csv", "start_s,first_row_s,last_row_s,rows,rms_g,peak_g,dominant_hz", 6,
+                "0.1,0.1,0.5999,5000,0.35355"}}) {
         std::vector<std::string> lines = split_lines(read_file(dir + "/tables/" + t.name));
-        ASSERT_FALSE(lines.empty()) << t.name;
+        ASSERT_EQ(lines.size(), t.rows + 1) << t.name;
         EXPECT_EQ(lines[0], t.header) << t.name;
-        EXPECT_EQ(lines.size(), t.rows + 1) << t.name;
+        EXPECT_EQ(lines[1].rfind(t.first, 0), 0u) << lines[1];
     }
     recording_shape gap;
     gap.gap_before_block = 10;
@@ -462,8 +466,12 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     EXPECT_EQ(blocked.err, "acc_inspect: ok.csv/spectrum.csv: cannot write: Not a directory\n");
     blocked = inspect({file, "--csv", "no/such"});
     EXPECT_EQ(blocked.err, "acc_inspect: no/such: cannot write: No such file or directory\n");
-    // Into the same directory again; then with one table's name taken by a directory.
+    // Into the same directory again, a table keeping its mode; then with one
+    // table's name taken by a directory.
+    ASSERT_EQ(chmod((dir + "/tables/trend.csv").c_str(), 0604), 0);
     EXPECT_EQ(inspect({file, "--csv", "tables"}).exit_status, 0);
+    struct stat st {};
+    EXPECT_EQ(stat((dir + "/tables/trend.csv").c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0604u);
     ASSERT_EQ(mkdir((dir + "/more").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((dir + "/more/third_octave_bands.csv").c_str(), 0755), 0);
     blocked = inspect({file, "--csv", "more"});

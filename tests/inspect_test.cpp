@@ -31,6 +31,7 @@
 #include "row_feed.h"
 #include "spectrogram.h"
 #include "spectrum.h"
+#include "svg_draw.h"
 #include "svg_plot.h"
 #include "text_escape.h"
 #include "trend.h"
@@ -723,11 +724,16 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
 }
 
 TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
-    double a[8] = {0, 0, 0, 0, 0, 0, 1.0, 0.8};
+    double a[9] = {0, 0, 0, 0, 0, 0, 1.0, 0.8, 1e6};  // a[8]: beyond the last bin
     amplitude_spectrum view{};
     view.amplitude = a;
+    view.psd = a;
     view.bins = 8;
     view.bin_hz = 1.0;
+    band_levels levels;
+    compute_band_levels(view, 1.0, 100.0, &levels);
+    EXPECT_EQ(levels.band_bins, 7u);
+    EXPECT_NEAR(levels.grms_g, std::sqrt(1.8), 1e-12);
     spectral_peak peak;
     ASSERT_EQ(find_peaks(view, 0.0, &peak, 1), 1u);
     EXPECT_NEAR(peak.frequency_hz, 6.0 + 0.6 / 1.8, 1e-9);
@@ -854,7 +860,9 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
         const double top = number_of(frame, "y");
         const double bottom = top + number_of(frame, "height");
         std::vector<std::string> lines;
+        int gap_marks = 0;
         for (const svg_element* e : elements_of(svg, p, "")) {
+            gap_marks += e->name == "rect" && attribute_of(*e, "fill") == gap_colour;
             if (e->name == "text" && attribute_of(*e, "text-anchor") == "end" &&
                 !e->attributes.count("fill"))
                 value_labels[p].push_back(std::strtod(e->text.c_str(), nullptr));
@@ -878,6 +886,7 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
                             attribute_of(*e, "x2") + "," + attribute_of(*e, "y2"));
         }
         EXPECT_EQ(xs[p].empty(), p == 3) << "panel " << p << ": only the spectrogram has no trace";
+        EXPECT_EQ(gap_marks, p == 1 ? 0 : 2) << "panel " << p << ": the gap's band and tick";
         std::sort(lines.begin(), lines.end());
         EXPECT_EQ(std::adjacent_find(lines.begin(), lines.end()), lines.end()) << "panel " << p;
     }
@@ -889,6 +898,8 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     EXPECT_GE(value_labels[0].size(), 3u);
     EXPECT_GE(value_labels[1].size(), 3u);
     for (double v : value_labels[1]) EXPECT_NEAR(std::log10(v), std::round(std::log10(v)), 1e-9);
+    EXPECT_EQ(*std::max_element(value_labels[1].begin(), value_labels[1].end()), 10.0)
+        << "the decade above the 1.2 g peak";
     // The signal resumes where the gap ends; the trend breaks there: peak and RMS, before
     // and after it, each its own line.
     ASSERT_EQ(elements_of(svg, 0, "path").size(), 2u);
@@ -943,8 +954,14 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     int first_column_top = 0;
     for (std::size_t y = 0; y < image.height; ++y) {
         const unsigned char* row = &image.rows[y * image.stride];
-        for (std::size_t x = 0; x < image.width; ++x)
-            top_level = std::max(top_level, x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15);
+        int blank_runs = 0;
+        for (std::size_t x = 0, previous = 1; x < image.width; ++x) {
+            const int level = x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15;
+            top_level = std::max(top_level, level);
+            blank_runs += level == 0 && previous != 0;
+            previous = level;
+        }
+        EXPECT_EQ(blank_runs, 2) << "blank across the gap and after the last segment only";
         first_column_top = std::max(first_column_top, row[0] >> 4);
         EXPECT_GT(row[0] >> 4, 0) << "every band covered";
     }

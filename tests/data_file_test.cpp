@@ -261,9 +261,10 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     EXPECT_EQ(bytes, 0u);
     std::fclose(full);
     int sealed = memfd_create("sealed", MFD_ALLOW_SEALING);
-    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE), 0);
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW), 0);
     std::FILE* refused = fdopen(sealed, "w");
     EXPECT_EQ(write_header(refused), EPERM) << "the failure's own errno, whatever it is";
+    EXPECT_EQ(cut_back_data_file(refused, 1), EPERM);
     std::fclose(refused);
 
     temp_dir dir;

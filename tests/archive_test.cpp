@@ -125,6 +125,10 @@ TEST_F(ArchiveTest, UsageErrorsNameTheOption) {
         {{"--keep-days", "0", "DIR"}, "--keep-days: a whole number of days from 1 to 36500"},
         {{"--keep-days", "3.5", "DIR"}, "--keep-days: a whole number"},
         {{"--level", "20", "DIR"}, "--level: a level from 1 to 19, not '20'"},
+        // The bounds themselves are taken.
+        {{"--level", "19", "--keep-days", "36500", "--keep-days", "1", "DIR"},
+         "--keep-days given twice"},
+        {{"--keep-days", "1", "--level", "1", "--level", "19", "DIR"}, "--level given twice"},
         {{"DIR", "--keep-days"}, "--keep-days needs a value"},
         {{"--keep", "1G", "DIR"}, "unknown option --keep"},
         {{}, "no directory given"},

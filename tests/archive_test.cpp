@@ -1,6 +1,7 @@
 // acc_archive end to end on a data directory as a board has it: finished
 // hourly files, the one being recorded, files that are not recordings, and
 // what an interrupted run left behind.
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -8,6 +9,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -109,6 +111,35 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     EXPECT_NE(run.out.find("\nSummary: 2 compressed ("), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(", 0 deleted, 0 failed, 1 being recorded; "), std::string::npos)
         << run.out;
+}
+
+TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
+#ifdef ACC_NO_PRELOAD
+    GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
+#endif
+    // Two old recordings to delete, by age or for room; stopped at the first
+    // one's directory sync, the signal comes in.
+    const timespec old[2] = {{1735689600, 0}, {1735689600, 0}};
+    const std::string text = recording_text(10, 1);
+    std::string packed(ZSTD_compressBound(text.size()), '\0');
+    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    for (const char* option : {"--keep-days=1", "--keep-free=99%"}) {
+        for (const char* stem : {"ai0_accel_20250101_000000", "ai0_accel_20250102_000000"}) {
+            write_file(at(std::string(stem) + ".csv.zst"), packed);
+            ASSERT_EQ(utimensat(AT_FDCWD, at(std::string(stem) + ".csv.zst").c_str(), old, 0), 0);
+        }
+        child_process child = start_program(
+            archiver({option, dir}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_SYNC_STOP=1"}));
+        ASSERT_GT(child.pid, 0);
+        siginfo_t info{};
+        ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.pid), &info, WSTOPPED | WEXITED), 0);
+        ASSERT_EQ(info.si_code, CLD_STOPPED) << option;
+        kill(child.pid, SIGTERM);
+        kill(child.pid, SIGCONT);
+        program_result run = finish_program(child);
+        EXPECT_EQ(run.exit_status, 5) << option << run.out << run.err;
+        EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ai0_accel_20250102_000000.csv.zst"});
+    }
 }
 
 struct usage_case {

@@ -186,7 +186,11 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{file, "--svg"}, "--svg needs a file name"},
         {{file, "--svg="}, "--svg needs a file name"},
         {{"-x"}, "unknown option -x"},
-        {{file, "--svg", "a.svg", "--svg", "b.svg"}, "--svg given twice"},
+        // After values at the bounds, which are taken.
+        {{file, "--segment=16", "--peaks=50", "--interval=0.001", "--svg=a.svg", "--svg=b.svg"},
+         "--svg given twice"},
+        {{file, "--segment=65536", "--peaks=0", "--json", "-", "--json", "-"},
+         "--json given twice"},
         {{file, "--sv", "a.svg"}, "unknown option --sv\n"},  // no abbreviations
         {{file, "--sv"}, "unknown option --sv\n"},
         {{file, "--peaks"}, "--peaks needs a value"},

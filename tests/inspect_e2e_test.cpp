@@ -43,6 +43,7 @@ protected:
     std::string record(std::size_t reads, std::size_t stall_after = 0, double stall_s = 0.0) {
         child_process child = start_program(recorder());  // stdin is /dev/null: no key ever
         EXPECT_GT(child.pid, 0);
+        if (child.pid <= 0) return "";  // never kill(-1, ...)
         if (stall_after > 0) {
             EXPECT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", stall_after, 30.0));
             const auto stopped = std::chrono::steady_clock::now();

@@ -978,6 +978,14 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     EXPECT_EQ(elements_of(few, 1, "text", "too few rows for a spectrum").size(), 1u);
     EXPECT_EQ(numbers_in(attribute_of(*elements_of(few, 0, "path").at(0), "d")).at(0), left + 0.5);
     inspect_result_free(result);
+    // A signal that never moves: its spectrum, all zero, lies on the axis's floor.
+    std::string flat = data_file_header;
+    for (int n = 0; n < 20000; ++n) flat += row_text(0.1 + n * 1e-4, 0.5);
+    ASSERT_TRUE(inspect_content(flat, result));
+    const std::vector<svg_element> still = picture_of(*result);
+    EXPECT_EQ(attribute_of(*elements_of(still, 1, "polyline").at(0), "points").find("nan"),
+              std::string::npos);
+    inspect_result_free(result);
     delete result;
 }
 

@@ -256,6 +256,9 @@ std::vector<report_case> report_cases() {
     std::size_t sixteen_rows = 0;
     for (int line = 0; line < 17; ++line) sixteen_rows = intact.find('\n', sixteen_rows) + 1;
     const std::string header = data_file_header;
+    std::string gaps = header;  // a row every 0.1 s: 11 gaps, 10 listed
+    char row[max_row_size];
+    for (int i = 1; i <= 12; ++i) gaps.append(row, format_row(row, 0.1 * i, 0.5, 0.5));
     return {
         {"intact",
          intact,
@@ -298,6 +301,7 @@ std::vector<report_case> report_cases() {
           "       0.100 s          1     0.000000 g     0.000000 g              -"},
          {}},
         {"sixteen_rows", intact.substr(0, sixteen_rows), {}, {"  too few rows"}},
+        {"eleven_gaps", gaps, {"    ... 1 more"}, {}},
     };
 }
 

@@ -326,6 +326,7 @@ TEST(OutputFile, AFailedRenameIsReportedAndLeavesNoTemporaryFile) {
     ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
     std::fputs("picture", out.stream);
     EXPECT_EQ(output_file_commit(&out), EISDIR);
+    EXPECT_EQ(output_file_open(&out, (target + std::string(4096, 'x')).c_str()), ENAMETOOLONG);
     EXPECT_EQ(rmdir(target.c_str()), 0);
     EXPECT_EQ(rmdir(dir), 0) << "the temporary file is removed";
 }

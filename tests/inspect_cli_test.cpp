@@ -270,7 +270,7 @@ std::vector<report_case> report_cases() {
           "  max                                1.500000      14.709975",
           "  peak-to-peak                       1.000000       9.806650",
           "  1         50.000 Hz       0.500000 g"},
-         {"    ..."}},
+         {"    ...", "  no peak"}},
         {"gap",
          recording(gap),
          {"Verdict  valid data file, 30000 rows; 1 gap, 0.500 s missing",

@@ -955,8 +955,8 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     int first_column_top = 0;
     for (std::size_t y = 0; y < image.height; ++y) {
         const unsigned char* row = &image.rows[y * image.stride];
-        int blank_runs = 0;
-        for (std::size_t x = 0, previous = 1; x < image.width; ++x) {
+        int blank_runs = 0, previous = 1;
+        for (std::size_t x = 0; x < image.width; ++x) {
             const int level = x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15;
             top_level = std::max(top_level, level);
             blank_runs += level == 0 && previous != 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive_fixture.h"
+#include "compress_file.h"
 
 namespace {
 
@@ -140,6 +141,25 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
         EXPECT_EQ(run.exit_status, 5) << option << run.out << run.err;
         EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ai0_accel_20250102_000000.csv.zst"});
     }
+}
+
+TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
+    write_file(at("live.csv"), recording_text(10, 1));
+    write_file(at("other.csv"), std::string(data_file_header_size, 'x'));
+    const int held = open(at("live.csv").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::size_t open_before = list_dir("/proc/self/fd").size();
+    for (const char* name : {"live.csv", "other.csv"}) {
+        data_state state = data_state::finished;
+        int fd = 0;
+        EXPECT_EQ(open_data_file(dir_fd, name, &state, &fd), 0);
+        EXPECT_EQ(fd, -1) << name;
+        EXPECT_NE(state, data_state::finished) << name;
+    }
+    EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
+    close(dir_fd);
+    close(held);
 }
 
 struct usage_case {

@@ -182,7 +182,7 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{}, "no data file given"},
         {{"--bogus", file}, "unknown option --bogus"},
         {{file, "--run", "ab"}, "--run picks a run of a directory"},
-        {{file, "--from", "2026-12-08T02:00:00Z"}, "a UTC time for --from or --to needs"},
+        {{file, "--from", "2026-12-08T02:00:00.9Z"}, "a UTC time for --from or --to needs"},
         {{file, "--svg"}, "--svg needs a file name"},
         {{file, "--svg="}, "--svg needs a file name"},
         {{"-x"}, "unknown option -x"},

@@ -273,7 +273,8 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(write_header(stream), 0);
     std::fputs("0.000000,0.1", stream);  // a block cut short, still buffered
-    errno = EIO;  // left by some earlier call: success is 0 all the same
+    // errno as some earlier call left it: success is 0 all the same.
+    errno = EIO;
     ASSERT_EQ(cut_back_data_file(stream, static_cast<off_t>(data_file_header_size)), 0);
     EXPECT_EQ(sync_data_file(stream), 0);
     EXPECT_EQ(close_data_file(stream), 0);

@@ -1,6 +1,7 @@
 // acc_archive end to end on a data directory as a board has it: finished
 // hourly files, the one being recorded, files that are not recordings, and
 // what an interrupted run left behind.
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -8,10 +9,12 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "archive_fixture.h"
+#include "compress_file.h"
 
 namespace {
 
@@ -111,6 +114,54 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
         << run.out;
 }
 
+TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
+#ifdef ACC_NO_PRELOAD
+    GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
+#endif
+    // Two old recordings to delete, by age or for room; stopped at the first
+    // one's directory sync, the signal comes in.
+    const timespec old[2] = {{1735689600, 0}, {1735689600, 0}};
+    const std::string text = recording_text(10, 1);
+    std::string packed(ZSTD_compressBound(text.size()), '\0');
+    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    for (const char* option : {"--keep-days=1", "--keep-free=99%"}) {
+        for (const char* stem : {"ai0_accel_20250101_000000", "ai0_accel_20250102_000000"}) {
+            write_file(at(std::string(stem) + ".csv.zst"), packed);
+            ASSERT_EQ(utimensat(AT_FDCWD, at(std::string(stem) + ".csv.zst").c_str(), old, 0), 0);
+        }
+        child_process child = start_program(
+            archiver({option, dir}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_SYNC_STOP=1"}));
+        ASSERT_GT(child.pid, 0);
+        siginfo_t info{};
+        ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.pid), &info, WSTOPPED | WEXITED), 0);
+        ASSERT_EQ(info.si_code, CLD_STOPPED) << option;
+        kill(child.pid, SIGTERM);
+        kill(child.pid, SIGCONT);
+        program_result run = finish_program(child);
+        EXPECT_EQ(run.exit_status, 5) << option << run.out << run.err;
+        EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ai0_accel_20250102_000000.csv.zst"});
+    }
+}
+
+TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
+    write_file(at("live.csv"), recording_text(10, 1));
+    write_file(at("other.csv"), std::string(data_file_header_size, 'x'));
+    const int held = open(at("live.csv").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::size_t open_before = list_dir("/proc/self/fd").size();
+    for (const char* name : {"live.csv", "other.csv"}) {
+        data_state state = data_state::finished;
+        int fd = 0;
+        EXPECT_EQ(open_data_file(dir_fd, name, &state, &fd), 0);
+        EXPECT_EQ(fd, -1) << name;
+        EXPECT_NE(state, data_state::finished) << name;
+    }
+    EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
+    close(dir_fd);
+    close(held);
+}
+
 struct usage_case {
     std::vector<std::string> args;
     const char* message;
@@ -125,6 +176,10 @@ TEST_F(ArchiveTest, UsageErrorsNameTheOption) {
         {{"--keep-days", "0", "DIR"}, "--keep-days: a whole number of days from 1 to 36500"},
         {{"--keep-days", "3.5", "DIR"}, "--keep-days: a whole number"},
         {{"--level", "20", "DIR"}, "--level: a level from 1 to 19, not '20'"},
+        // The bounds themselves are taken.
+        {{"--level", "19", "--keep-days", "36500", "--keep-days", "1", "DIR"},
+         "--keep-days given twice"},
+        {{"--keep-days", "1", "--level", "1", "--level", "19", "DIR"}, "--level given twice"},
         {{"DIR", "--keep-days"}, "--keep-days needs a value"},
         {{"--keep", "1G", "DIR"}, "unknown option --keep"},
         {{}, "no directory given"},

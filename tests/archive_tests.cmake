@@ -10,8 +10,9 @@ endif()
 add_executable(archive_test ${CMAKE_CURRENT_LIST_DIR}/archive_test.cpp)
 target_link_libraries(archive_test PRIVATE program_runner acc_data_file acc_archive_core
                                            GTest::gtest_main)
-target_compile_definitions(archive_test PRIVATE ARCHIVE_PATH="$<TARGET_FILE:acc_archive>")
-add_dependencies(archive_test acc_archive)
+target_compile_definitions(archive_test PRIVATE ARCHIVE_PATH="$<TARGET_FILE:acc_archive>"
+  FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
+add_dependencies(archive_test acc_archive failure_shim)
 gtest_discover_tests(archive_test PROPERTIES TIMEOUT 60)
 
 add_executable(archive_loop_test ${CMAKE_CURRENT_LIST_DIR}/archive_loop_test.cpp)

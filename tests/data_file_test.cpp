@@ -261,9 +261,10 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     EXPECT_EQ(bytes, 0u);
     std::fclose(full);
     int sealed = memfd_create("sealed", MFD_ALLOW_SEALING);
-    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE), 0);
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW), 0);
     std::FILE* refused = fdopen(sealed, "w");
     EXPECT_EQ(write_header(refused), EPERM) << "the failure's own errno, whatever it is";
+    EXPECT_EQ(cut_back_data_file(refused, 1), EPERM);
     std::fclose(refused);
 
     temp_dir dir;
@@ -272,7 +273,10 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(write_header(stream), 0);
     std::fputs("0.000000,0.1", stream);  // a block cut short, still buffered
+    // errno as some earlier call left it: success is 0 all the same.
+    errno = EIO;
     ASSERT_EQ(cut_back_data_file(stream, static_cast<off_t>(data_file_header_size)), 0);
+    EXPECT_EQ(sync_data_file(stream), 0);
     EXPECT_EQ(close_data_file(stream), 0);
     EXPECT_EQ(slurp(path), data_file_header) << "nothing buffered reaches the file after the cut";
 }

@@ -84,6 +84,9 @@ TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
             at = json.find(std::string("\"") + key + "\": ", at);
             EXPECT_NE(at, std::string::npos) << key << " in order";
         }
+        // Each member after "{" or a comma, and a key after each comma.
+        EXPECT_FALSE(std::regex_search(json, std::regex(R"([^{,\s]\s*"\w+": |,\s*[^"\s])")))
+            << json;
         EXPECT_EQ(json_value(json, "segment"), std::to_string(i + 1));
         EXPECT_EQ(json_value(json, "previous"),
                   i == 0 ? "null" : "\"" + files.files[i - 1].substr(11) + "\"");

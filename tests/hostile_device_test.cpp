@@ -54,6 +54,7 @@ protected:
         options.env.back() = "ACTS2200_SIM_LOG=";
         child_process child = start_program(options);
         EXPECT_GT(child.pid, 0);
+        if (child.pid <= 0) return {};  // never kill(-1, ...)
         const pid_t pid = child.pid;
         // The output is drained while the spell lasts, or the recorder would
         // block on a full pipe instead of spinning through reads.

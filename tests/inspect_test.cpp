@@ -31,6 +31,7 @@
 #include "row_feed.h"
 #include "spectrogram.h"
 #include "spectrum.h"
+#include "svg_draw.h"
 #include "svg_plot.h"
 #include "text_escape.h"
 #include "trend.h"
@@ -325,6 +326,7 @@ TEST(OutputFile, AFailedRenameIsReportedAndLeavesNoTemporaryFile) {
     ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
     std::fputs("picture", out.stream);
     EXPECT_EQ(output_file_commit(&out), EISDIR);
+    EXPECT_EQ(output_file_open(&out, (target + std::string(4096, 'x')).c_str()), ENAMETOOLONG);
     EXPECT_EQ(rmdir(target.c_str()), 0);
     EXPECT_EQ(rmdir(dir), 0) << "the temporary file is removed";
 }
@@ -723,11 +725,17 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
 }
 
 TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
-    double a[8] = {0, 0, 0, 0, 0, 0, 1.0, 0.8};
+    double a[9] = {0, 0, 0, 0, 0, 0, 1.0, 0.8, 1e6};  // a[8]: beyond the last bin
     amplitude_spectrum view{};
     view.amplitude = a;
+    view.psd = a;
     view.bins = 8;
     view.bin_hz = 1.0;
+    band_levels levels;
+    compute_band_levels(view, 1.0, 100.0, &levels);
+    EXPECT_EQ(levels.band_bins, 7u);
+    EXPECT_EQ(levels.octave_count, 7u) << "bands whose upper edge is at most 7 Hz";
+    EXPECT_NEAR(levels.grms_g, std::sqrt(1.8), 1e-12);
     spectral_peak peak;
     ASSERT_EQ(find_peaks(view, 0.0, &peak, 1), 1u);
     EXPECT_NEAR(peak.frequency_hz, 6.0 + 0.6 / 1.8, 1e-9);
@@ -854,7 +862,9 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
         const double top = number_of(frame, "y");
         const double bottom = top + number_of(frame, "height");
         std::vector<std::string> lines;
+        int gap_marks = 0;
         for (const svg_element* e : elements_of(svg, p, "")) {
+            gap_marks += e->name == "rect" && attribute_of(*e, "fill") == gap_colour;
             if (e->name == "text" && attribute_of(*e, "text-anchor") == "end" &&
                 !e->attributes.count("fill"))
                 value_labels[p].push_back(std::strtod(e->text.c_str(), nullptr));
@@ -878,17 +888,18 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
                             attribute_of(*e, "x2") + "," + attribute_of(*e, "y2"));
         }
         EXPECT_EQ(xs[p].empty(), p == 3) << "panel " << p << ": only the spectrogram has no trace";
+        EXPECT_EQ(gap_marks, p == 1 ? 0 : 2) << "panel " << p << ": the gap's band and tick";
         std::sort(lines.begin(), lines.end());
         EXPECT_EQ(std::adjacent_find(lines.begin(), lines.end()), lines.end()) << "panel " << p;
     }
-    // The signal edge to edge, the spectrum from the left edge; their value axes labelled,
+    // The signal edge to edge, the spectrum and trend from the left edge; the value axes labelled,
     // the spectrum's at decades only.
-    EXPECT_EQ(*std::min_element(xs[0].begin(), xs[0].end()), left + 0.5);
+    for (int p : {0, 1, 2}) EXPECT_EQ(*std::min_element(xs[p].begin(), xs[p].end()), left + 0.5);
     EXPECT_EQ(*std::max_element(xs[0].begin(), xs[0].end()), right - 0.5);
-    EXPECT_EQ(*std::min_element(xs[1].begin(), xs[1].end()), left + 0.5);
-    EXPECT_GE(value_labels[0].size(), 3u);
-    EXPECT_GE(value_labels[1].size(), 3u);
+    for (int p : {0, 1, 2}) EXPECT_GE(value_labels[p].size(), 3u) << "panel " << p;
     for (double v : value_labels[1]) EXPECT_NEAR(std::log10(v), std::round(std::log10(v)), 1e-9);
+    EXPECT_EQ(*std::max_element(value_labels[1].begin(), value_labels[1].end()), 10.0)
+        << "the decade above the 1.2 g peak";
     // The signal resumes where the gap ends; the trend breaks there: peak and RMS, before
     // and after it, each its own line.
     ASSERT_EQ(elements_of(svg, 0, "path").size(), 2u);
@@ -904,7 +915,8 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     EXPECT_EQ(std::adjacent_find(trend_lines.begin(), trend_lines.end()), trend_lines.end());
 
     for (const char* part : {"noise floor (median bin)", "peak threshold",
-                             "Amplitude spectrum (Hann, 8192 points, 50% overlap"})
+                             "Amplitude spectrum (Hann, 8192 points, 50% overlap",
+                             "40000 rows, 4.500 s, 1 gap (red, 0.500 s missing), 0 overlaps"})
         EXPECT_TRUE(std::any_of(svg.begin(), svg.end(), [&](const svg_element& e) {
             return e.text.find(part) != std::string::npos;
         })) << part;
@@ -943,8 +955,14 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     int first_column_top = 0;
     for (std::size_t y = 0; y < image.height; ++y) {
         const unsigned char* row = &image.rows[y * image.stride];
-        for (std::size_t x = 0; x < image.width; ++x)
-            top_level = std::max(top_level, x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15);
+        int blank_runs = 0, previous = 1;
+        for (std::size_t x = 0; x < image.width; ++x) {
+            const int level = x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15;
+            top_level = std::max(top_level, level);
+            blank_runs += level == 0 && previous != 0;
+            previous = level;
+        }
+        EXPECT_EQ(blank_runs, 2) << "blank across the gap and after the last segment only";
         first_column_top = std::max(first_column_top, row[0] >> 4);
         EXPECT_GT(row[0] >> 4, 0) << "every band covered";
     }
@@ -959,6 +977,14 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     const std::vector<svg_element> few = picture_of(*result);
     EXPECT_EQ(elements_of(few, 1, "text", "too few rows for a spectrum").size(), 1u);
     EXPECT_EQ(numbers_in(attribute_of(*elements_of(few, 0, "path").at(0), "d")).at(0), left + 0.5);
+    inspect_result_free(result);
+    // A signal that never moves: its spectrum, all zero, lies on the axis's floor.
+    std::string flat = data_file_header;
+    for (int n = 0; n < 20000; ++n) flat += row_text(0.1 + n * 1e-4, 0.5);
+    ASSERT_TRUE(inspect_content(flat, result));
+    const std::vector<svg_element> still = picture_of(*result);
+    EXPECT_EQ(attribute_of(*elements_of(still, 1, "polyline").at(0), "points").find("nan"),
+              std::string::npos);
     inspect_result_free(result);
     delete result;
 }

@@ -67,6 +67,8 @@ struct cut {
 class PowerCutTest : public ::testing::Test {
 protected:
     std::string dir;
+    std::string image;  // a fresh ext4 image, mounted on `disk`
+    std::string disk;
     std::string mkfs, e2fsck, mount, umount, cp;
     std::vector<std::string> mounted;
     pid_t recorder_pid = -1;
@@ -85,6 +87,12 @@ protected:
         if (unshare(CLONE_NEWNS) == 0) ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
         dir = make_temp_dir();
         ASSERT_FALSE(dir.empty());
+        image = dir + "/disk.img";
+        disk = dir + "/disk";
+        std::string refused;
+        make_disk(&refused);
+        if (HasFatalFailure()) return;
+        if (!refused.empty()) GTEST_SKIP() << "cannot mount a loop image here: " << refused;
     }
 
     void TearDown() override {
@@ -101,11 +109,11 @@ protected:
             std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
     }
 
-    // Mounts `image` on a new directory `where`; the mount's complaint, if any.
-    std::string mount_image(const std::string& image, const std::string& where,
+    // Mounts the image `file` on a new directory `where`; the mount's complaint, if any.
+    std::string mount_image(const std::string& file, const std::string& where,
                             const std::string& options) {
         if (mkdir(where.c_str(), 0755) != 0) return "cannot make " + where;
-        program_result run = run_tool(mount, {"-o", options, image, where});
+        program_result run = run_tool(mount, {"-o", options, file, where});
         if (run.exit_status != 0) return run.err.empty() ? "mount failed" : run.err;
         mounted.push_back(where);
         return {};
@@ -113,7 +121,7 @@ protected:
 
     // A fresh ext4 image file mounted on `disk`, with recordings/ on it.
     // `refused` tells why it could not be mounted.
-    void make_disk(const std::string& image, const std::string& disk, std::string* refused) {
+    void make_disk(std::string* refused) {
         int fd = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, off_t{64} << 20), 0);
@@ -126,6 +134,15 @@ protected:
         }
     }
 
+    // The recorder at `path`, recording onto the disk.
+    program_options recorder_on_disk(const char* path) const {
+        program_options options;
+        options.path = path;
+        options.cwd = disk;
+        options.env = {"ACTS2200_SIM_LOG=" + dir + "/device.log"};
+        return options;
+    }
+
     bool unmount_last() {
         program_result run = run_tool(umount, {mounted.back()});
         EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -135,17 +152,7 @@ protected:
 };
 
 TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
-    const std::string image = dir + "/disk.img";
-    const std::string disk = dir + "/disk";
-    std::string refused;
-    make_disk(image, disk, &refused);
-    if (HasFatalFailure()) return;
-    if (!refused.empty()) GTEST_SKIP() << "cannot mount a loop image here: " << refused;
-
-    program_options options;
-    options.path = RECORDER_PATH;
-    options.cwd = disk;
-    options.env = {"ACTS2200_SIM_LOG=" + dir + "/device.log"};
+    program_options options = recorder_on_disk(RECORDER_PATH);
     auto started = std::chrono::steady_clock::now();
     child_process child = start_program(options);
     ASSERT_GT(child.pid, 0);
@@ -217,16 +224,7 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
 }
 
 TEST_F(PowerCutTest, RightAfterAFileSwitchTheOldFileIsWholeAndTheNewOneStarted) {
-    const std::string image = dir + "/disk.img";
-    const std::string disk = dir + "/disk";
-    std::string refused;
-    make_disk(image, disk, &refused);
-    if (HasFatalFailure()) return;
-    if (!refused.empty()) GTEST_SKIP() << "cannot mount a loop image here: " << refused;
-    program_options options;
-    options.path = SPAN_RECORDER_PATH;  // a new file every 2 s
-    options.cwd = disk;
-    options.env = {"ACTS2200_SIM_LOG=" + dir + "/device.log"};
+    program_options options = recorder_on_disk(SPAN_RECORDER_PATH);  // a new file every 2 s
     child_process child = start_program(options);
     ASSERT_GT(child.pid, 0);
     recorder_pid = child.pid;

@@ -172,6 +172,7 @@ TEST_F(ArchiveTest, UsageErrorsNameTheOption) {
         {{"--keep-free", "lots", "DIR"}, "--keep-free: a size such as 500M, 4G or 10%, not 'lots'"},
         {{"--keep-free", "100%", "DIR"}, "--keep-free: a size such as"},
         {{"--keep-free", "1X", "DIR"}, "--keep-free: a size such as"},
+        {{"--keep-free", "4GB", "DIR"}, "--keep-free: a size such as"},
         {{"--keep-free", "1G", "--keep-free", "2G", "DIR"}, "--keep-free given twice"},
         {{"--keep-days", "0", "DIR"}, "--keep-days: a whole number of days from 1 to 36500"},
         {{"--keep-days", "3.5", "DIR"}, "--keep-days: a whole number"},

@@ -768,6 +768,22 @@ TEST(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
     delete trend;
 }
 
+// With interval 1 empty the slot that fills the trend is an even one, and
+// the interval after it shares that slot's index once the interval doubles.
+TEST(Trend, AnIntervalThatSharesTheLastSlotAfterDoublingJoinsIt) {
+    trend_state* trend = new trend_state;
+    ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0);
+    for (std::size_t i = 0; i <= trend_capacity + 1; ++i)
+        if (i != 1) trend_add(trend, static_cast<double>(i), i == trend_capacity + 1 ? 5.0 : 0.0);
+    trend_finish(trend);
+    EXPECT_EQ(trend->interval_s, 2.0);
+    const trend_interval& last = trend->intervals.slots[trend->intervals.count - 1];
+    EXPECT_EQ(last.rows, 2u);
+    EXPECT_EQ(last.max_g, 5.0);
+    trend_free(trend);
+    delete trend;
+}
+
 // Intervals of RMS 3, 1, 1 and 3 g, the first dominated by 3 Hz, the last
 // by 9 Hz: the first of equal ones is named, and every interval counts.
 TEST(Trend, ExtremesAreFoundInEveryIntervalTheFirstOfEqualOnes) {

@@ -586,11 +586,13 @@ namespace {
 constexpr char run_a[] = "0123456789abcdef0123456789abcdef";
 
 // The provenance the recorder writes beside each file of a run.
-std::string provenance_of(const char* run_id, int segment, const std::string& previous) {
+std::string provenance_of(const char* run_id, int segment, const std::string& previous,
+                          const char* start_utc = "2026-12-08T01:59:59.900000Z") {
     return std::string("{\"format\": \"acc_recorder data file 1\", \"run_id\": \"") + run_id +
            "\", \"segment\": " + std::to_string(segment) +
            ", \"previous\": " + (previous.empty() ? "null" : "\"" + previous + "\"") +
-           ", \"start_utc\": \"2026-12-08T01:59:59.900000Z\", \"clock\": {\"synchronized\": true, "
+           ", \"start_utc\": \"" + start_utc +
+           "\", \"clock\": {\"synchronized\": true, "
            "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": {}}\n";
 }
 
@@ -701,10 +703,11 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
               0u)
         << onto.err;
 
-    // A file of another run is refused, and a directory of two runs says so.
+    // A file of another run is refused, and a directory of two runs says so,
+    // in the order they started whatever their names (the clock was set back).
     put("day/ai0_accel_20261208_030000.csv", parts[0]);
     put("day/ai0_accel_20261208_030000.json",
-        provenance_of("fedcba9876543210fedcba9876543210", 1, ""));
+        provenance_of("fedcba9876543210fedcba9876543210", 1, "", "2026-12-08T00:59:59.9Z"));
     program_result mixed = inspect({"day/" + names[0], "day/ai0_accel_20261208_030000.csv"});
     EXPECT_EQ(mixed.exit_status, 2);
     EXPECT_EQ(mixed.err, "acc_inspect: day/" + names[0] +
@@ -712,10 +715,10 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                              "nothing read\n");
     program_result two = inspect({"day", "--run", "0123"});
     EXPECT_EQ(two.exit_status, 0) << two.err;
-    EXPECT_EQ(two.err, std::string("acc_inspect: run ") + run_a + ": day/" + names[0] +
-                           ", 3 files (inspected)\n"
-                           "acc_inspect: run fedcba9876543210fedcba9876543210: "
-                           "day/ai0_accel_20261208_030000.csv, 1 file\n");
+    EXPECT_EQ(two.err, std::string("acc_inspect: run fedcba9876543210fedcba9876543210: "
+                                   "day/ai0_accel_20261208_030000.csv, 1 file\n"
+                                   "acc_inspect: run ") +
+                           run_a + ": day/" + names[0] + ", 3 files (inspected)\n");
 
     // Longer than a piece, a line across the join: as the archiver writes
     // it, and as one frame for the whole file, streamed, as the zstd command does.

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <regex>
 #include <sys/file.h>
+#include <sys/timex.h>
 #include <thread>
 #include <unistd.h>
 
@@ -90,8 +91,20 @@ TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
         EXPECT_EQ(json_value(json, "segment"), std::to_string(i + 1));
         EXPECT_EQ(json_value(json, "previous"),
                   i == 0 ? "null" : "\"" + files.files[i - 1].substr(11) + "\"");
-        EXPECT_EQ(json_value(json, "file_span_s"), "2");
+        for (const auto& [key, value] : {std::pair<const char*, const char*>{"file_span_s", "2"},
+                                         {"ai_option", "0"},
+                                         {"chunk_points", "1000"},
+                                         {"sample_rate_hz", "10000.0"}})
+            EXPECT_EQ(json_value(json, key), value) << key;
         EXPECT_EQ(json_value(json, "simulator"), "true");
+        // What the kernel says of its clock, synchronised or not.
+        timex tx{};
+        const int clock_state = adjtimex(&tx);
+        if (clock_state != -1) {
+            EXPECT_EQ(
+                json_value(json, "synchronized"),
+                clock_state != TIME_ERROR && (tx.status & STA_UNSYNC) == 0 ? "true" : "false");
+        }
         EXPECT_TRUE(
             std::regex_search(json_value(json, "path"), std::regex(R"(/libACTS2200\.so"$)")));
         if (i == 0) run_id = json_value(json, "run_id");

@@ -1069,6 +1069,8 @@ TEST(TextEscape, ValidatesUtf8AndEscapesForXmlAndJson) {
     char out[5];
     EXPECT_FALSE(escape_text(text_syntax::xml, "x&y", out, sizeof out));  // no half entity
     EXPECT_STREQ(out, "x");
+    EXPECT_FALSE(escape_text(text_syntax::json, "x", out, 1));  // room for the end alone
+    EXPECT_STREQ(out, "");
 }
 #undef FFFD
 

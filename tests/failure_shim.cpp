@@ -7,6 +7,7 @@
 //   ACC_TEST_FAIL_SYNC=1           fsync and fdatasync fail with EIO, every
 //                                  call (ACC_TEST_FAIL_SYNC_FROM=1)
 //   ACC_TEST_FAIL_THREAD=1         pthread_create fails with EAGAIN
+//   ACC_TEST_FAIL_COND=1           pthread_condattr_init fails with ENOMEM
 // or to step the wall clock as an administrator or a time daemon would:
 //   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
 //                                  n-th call on (calls counted from 1)
@@ -158,4 +159,11 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
     using create_fn = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     static const auto real = reinterpret_cast<create_fn>(dlsym(RTLD_NEXT, "pthread_create"));
     return real(thread, attr, start, arg);
+}
+
+extern "C" int pthread_condattr_init(pthread_condattr_t* attr) {
+    if (std::getenv("ACC_TEST_FAIL_COND")) return ENOMEM;
+    using init_fn = int (*)(pthread_condattr_t*);
+    static const auto real = reinterpret_cast<init_fn>(dlsym(RTLD_NEXT, "pthread_condattr_init"));
+    return real(attr);
 }

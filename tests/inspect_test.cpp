@@ -1001,6 +1001,11 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     const std::vector<svg_element> still = picture_of(*result);
     EXPECT_EQ(attribute_of(*elements_of(still, 1, "polyline").at(0), "points").find("nan"),
               std::string::npos);
+    // A peak on the lowest frequency drawn is marked.
+    result->peak_count = 1;
+    result->peaks[0].frequency_hz = 2 * result->spectrum.bin_hz;
+    result->peaks[0].amplitude = 0.5;
+    EXPECT_EQ(elements_of(picture_of(*result), 1, "circle").size(), 1u);
     inspect_result_free(result);
     delete result;
 }

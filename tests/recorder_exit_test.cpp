@@ -31,7 +31,7 @@ struct early_exit {
 void PrintTo(const early_exit& e, std::ostream* os) { *os << e.name; }
 
 // The three runs without memory fail on the block of 1000 voltages, the text
-// of its rows, then the syncing thread.
+// of its rows, then the syncing thread and its wait.
 std::vector<early_exit> early_exits() {
     const std::string opening = "Opening device\\.\\.\\.\n";
     const names init_refused = {"DEV_Create", "AI_InitTask", "DEV_Release"};
@@ -53,6 +53,8 @@ std::vector<early_exit> early_exits() {
         {"NoMemoryForTheRows", "ACC_TEST_FAIL_ALLOC_SIZE=65536", true, false, 251,
          opening + "No memory\n", "", full_teardown(), true},
         {"NoMemoryForTheThread", "ACC_TEST_FAIL_THREAD=1", true, false, 251,
+         opening + "No memory\n", "", full_teardown(), true},
+        {"NoMemoryForTheSyncingThreadsWait", "ACC_TEST_FAIL_COND=1", true, false, 251,
          opening + "No memory\n", "", full_teardown(), true},
     };
 }

@@ -19,14 +19,6 @@
 
 namespace {
 
-std::string find_tool(const std::string& name) {
-    for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
-        std::string path = std::string(dir) + "/" + name;
-        if (access(path.c_str(), X_OK) == 0) return path;
-    }
-    return {};
-}
-
 program_result run_tool(const std::string& name, std::vector<std::string> args) {
     program_options options;
     options.path = find_tool(name);

@@ -25,7 +25,7 @@ TEST_P(ClockStepTest, RowsCarryTheSteppedTimeAndTheSummaryFollowsIt) {
     // Call 1 is the start of the run, call 2 the first block: from the
     // second block on, the clock is off by the step.
     program_result run =
-        record_reads(5, recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
+        record_reads(5, recorder({"LD_PRELOAD=" FAILURE_SHIM_PATH,
                                   "ACC_TEST_CLOCK_STEP=3:" + std::to_string(step_s)}));
     const file_check check = expect_clean_stop(run);
     const std::vector<std::int64_t>& blocks = check.block_times_us;

@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "program_runner.h"
+
 namespace {
 
 std::tm broken_down(int year, int month, int day, int hour, int minute, int second) {
@@ -40,25 +42,9 @@ std::string printf_row(double time_s, double volt, double sensitivity = 0.5) {
 }
 
 struct temp_dir {
-    std::string path;
-    temp_dir() {
-        char pattern[] = "/tmp/acc_data_file_XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    // NOLINTNEXTLINE(cert-env33-c): a fixed command on a directory the test made
-    ~temp_dir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string path = make_temp_dir();
+    ~temp_dir() { remove_tree(path); }
 };
-
-std::string slurp(const std::string& path) {
-    std::string content;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, got);
-        std::fclose(f);
-    }
-    return content;
-}
 
 void put(const std::string& path, const std::string& content) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -148,9 +134,9 @@ TEST(CreateDataFile, NeverTouchesAnExistingRecording) {
     EXPECT_EQ(close_data_file(stream), 0);
     EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), 0) << "and free once closed";
     close(other);
-    EXPECT_EQ(slurp(base + ".csv"), "earlier run\n");
-    EXPECT_EQ(slurp(base + "_3.csv"), "third earlier run\n");
-    EXPECT_EQ(slurp(base + "_2.csv"), data_file_header);
+    EXPECT_EQ(read_file(base + ".csv"), "earlier run\n");
+    EXPECT_EQ(read_file(base + "_3.csv"), "third earlier run\n");
+    EXPECT_EQ(read_file(base + "_2.csv"), data_file_header);
 }
 
 TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
@@ -210,7 +196,7 @@ TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {
         "2.000100,0.000000,0.000000,0.000000\n"
         "2.000200,-0.500000,-1.000000,-9.806650\n";
     EXPECT_EQ(bytes, expected.size());
-    EXPECT_EQ(slurp(path), data_file_header + expected) << "flushed before close";
+    EXPECT_EQ(read_file(path), data_file_header + expected) << "flushed before close";
     ASSERT_EQ(write_block(stream, text.data(), volts, 0, 3.0, 0.0001, 0.5, &bytes), 0);
     EXPECT_EQ(bytes, expected.size());
     EXPECT_EQ(close_data_file(stream), 0);
@@ -244,7 +230,7 @@ TEST(WriteBlock, HugeValuesOverflowNoBufferAndCutNoRow) {
             expected += printf_row(rel + i * 0.0001, volts[i]);
         EXPECT_GT(expected.size(), 4 * row_text_size);
         EXPECT_EQ(bytes, expected.size());
-        EXPECT_TRUE(slurp(path) == expected);
+        EXPECT_TRUE(read_file(path) == expected);
     }
 }
 
@@ -278,5 +264,6 @@ TEST(WriteBlock, FailuresAreReportedAndTheFileIsCutBackToWholeRows) {
     ASSERT_EQ(cut_back_data_file(stream, static_cast<off_t>(data_file_header_size)), 0);
     EXPECT_EQ(sync_data_file(stream), 0);
     EXPECT_EQ(close_data_file(stream), 0);
-    EXPECT_EQ(slurp(path), data_file_header) << "nothing buffered reaches the file after the cut";
+    EXPECT_EQ(read_file(path), data_file_header)
+        << "nothing buffered reaches the file after the cut";
 }

@@ -74,6 +74,14 @@ protected:
         return run_program(options);
     }
 
+    program_result shell(const std::string& command) const {
+        program_options options;
+        options.path = "/bin/sh";
+        options.args = {"-c", command};
+        options.cwd = dir;
+        return run_program(options);
+    }
+
     std::string put(const std::string& name, const std::string& content) const {
         write_file(dir + "/" + name, content);
         return name;
@@ -339,7 +347,7 @@ TEST_F(InspectProgram, WhereNoSecondThreadStartsTheRowsAreReadOnTheFirst) {
     std::string file = put("intact.csv", recording({}));
     program_result run = inspect({file});
     program_result one_thread =
-        inspect({file}, {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_THREAD=1"});
+        inspect({file}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_THREAD=1"});
     EXPECT_EQ(one_thread.exit_status, 0);
     EXPECT_EQ(one_thread.out, run.out);
 }
@@ -380,8 +388,8 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     // No memory for zlib's state of a stream (5952 bytes in Debian's zlib on
     // 64-bit machines; the window's 64 KiB are asked for by FFTW too): a note
     // takes the spectrogram's image's place.
-    run = inspect({file, "--svg", "oom.svg"}, {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
-                                               "ACC_TEST_FAIL_ALLOC_SIZE=5952"});
+    run = inspect({file, "--svg", "oom.svg"},
+                  {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_ALLOC_SIZE=5952"});
     EXPECT_EQ(run.exit_status, 0) << run.err;
     std::vector<svg_element> oom;
     ASSERT_TRUE(read_svg(read_file(dir + "/oom.svg"), &oom));
@@ -389,11 +397,7 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     EXPECT_TRUE(elements_of(oom, 3, "image").empty());
 #endif
 
-    program_options render;
-    render.path = "/bin/sh";
-    render.args = {"-c", "exec rsvg-convert -o plot.png plot.svg"};
-    render.cwd = dir;
-    program_result rendered = run_program(render);
+    program_result rendered = shell("exec rsvg-convert -o plot.png plot.svg");
     if (rendered.exit_status == 127) GTEST_SKIP() << "no rsvg-convert (Debian: librsvg2-bin)";
     ASSERT_EQ(rendered.exit_status, 0) << rendered.err;
     png_image image;
@@ -501,11 +505,7 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     EXPECT_NE(json.find("null,null"), std::string::npos);
     for (const char* not_json : {"inf", ": nan", ",nan", "[nan", ",,", "[,", ",]"})
         EXPECT_EQ(json.find(not_json), std::string::npos) << not_json;
-    program_options check;
-    check.path = "/bin/sh";
-    check.args = {"-c", "exec python3 -m json.tool huge.json"};
-    check.cwd = dir;
-    program_result parsed = run_program(check);
+    program_result parsed = shell("exec python3 -m json.tool huge.json");
     if (parsed.exit_status == 127)
         GTEST_SKIP() << "python3 is not installed: the JSON is not parsed";
     EXPECT_EQ(parsed.exit_status, 0) << parsed.err;
@@ -521,13 +521,13 @@ TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
 #ifndef ACC_NO_PRELOAD
     // Storage that cannot store it: reported, and no half picture or temporary file left.
     run = inspect({file, "--svg", "plot.svg"},
-                  {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC=1"});
+                  {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC=1"});
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: Input/output error\n");
     EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"});
     // No memory for the stream once its temporary file is made: that file goes too.
     run = inspect({file, "--svg", "plot.svg"},
-                  {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, "ACC_TEST_FAIL_ALLOC_SIZE=472"});
+                  {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_ALLOC_SIZE=472"});
     if (run.exit_status == 0) GTEST_SKIP() << "this C library's streams are not 472 bytes";
     EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: Cannot allocate memory\n");
     EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"});
@@ -550,11 +550,7 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
         EXPECT_EQ(run.err.rfind(refusal, 0), 0u) << run.err;
     }
     // Nor the report, through standard output appended to the recording.
-    program_options appending;
-    appending.path = "/bin/sh";
-    appending.args = {"-c", shell_command(INSPECT_PATH) + " rec.csv >> rec.csv"};
-    appending.cwd = dir;
-    program_result appended = run_program(appending);
+    program_result appended = shell(shell_command(INSPECT_PATH) + " rec.csv >> rec.csv");
     EXPECT_EQ(appended.exit_status, 2);
     EXPECT_EQ(appended.err.rfind("acc_inspect: standard output is the data file rec.csv itself", 0),
               0u)

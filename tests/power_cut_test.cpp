@@ -32,14 +32,6 @@ constexpr double most_lost_s = 1.2;
 // data back by itself (~30 s).
 constexpr double cut_moments_s[] = {0.6, 1.5, 2.9, 4.1, 5.7, 7.95};
 
-std::string find_tool(const std::string& name) {
-    for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
-        std::string path = std::string(dir) + "/" + name;
-        if (access(path.c_str(), X_OK) == 0) return path;
-    }
-    return {};
-}
-
 program_result run_tool(const std::string& path, std::vector<std::string> args) {
     program_options options;
     options.path = path;

@@ -86,36 +86,29 @@ child_process start_program(const program_options& options) {
             close(master);
             setsid();
             if (options.controlling_terminal) ioctl(slave, TIOCSCTTY, 0);
-            if (options.own_process_group) {
-                // The terminal's foreground group stays this session leader,
-                // which waits; the program runs in a background group.
-                pid_t program = fork();
-                if (program == 0) {
-                    setpgid(0, 0);
-                    dup2(slave, 0);
-                    dup2(slave, 1);
-                    dup2(slave, 2);
-                    close(slave);
-                    exec_child(options);
-                }
-                // A program stopped by job control would never exit by
-                // itself: give it time to run, then ask it to stop.
-                sleep(1);
-                kill(program, SIGTERM);
-                int status = 0;
-                while (waitpid(program, &status, WUNTRACED) < 0 && errno == EINTR) {
-                }
-                if (WIFSTOPPED(status)) {
-                    kill(program, SIGKILL);
-                    _exit(99);
-                }
-                _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+            // In a group of its own, the program runs in the background while
+            // the terminal's foreground group stays this session leader, which waits.
+            pid_t program = options.own_process_group ? fork() : 0;
+            if (program == 0) {
+                if (options.own_process_group) setpgid(0, 0);
+                dup2(slave, 0);
+                dup2(slave, 1);
+                dup2(slave, 2);
+                close(slave);
+                exec_child(options);
             }
-            dup2(slave, 0);
-            dup2(slave, 1);
-            dup2(slave, 2);
-            close(slave);
-            exec_child(options);
+            // A program stopped by job control would never exit by
+            // itself: give it time to run, then ask it to stop.
+            sleep(1);
+            kill(program, SIGTERM);
+            int status = 0;
+            while (waitpid(program, &status, WUNTRACED) < 0 && errno == EINTR) {
+            }
+            if (WIFSTOPPED(status)) {
+                kill(program, SIGKILL);
+                _exit(99);
+            }
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
         }
         child.pid = pid;
         child.out_fd = master;
@@ -229,6 +222,14 @@ std::string shell_command(const std::string& path) {
 void type_keys(const child_process& child, const std::string& keys) {
     ssize_t written = write(child.out_fd, keys.data(), keys.size());
     (void)written;
+}
+
+std::string find_tool(const std::string& name) {
+    for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
+        std::string path = std::string(dir) + "/" + name;
+        if (access(path.c_str(), X_OK) == 0) return path;
+    }
+    return {};
 }
 
 std::string read_file(const std::string& path) {

@@ -54,6 +54,9 @@ std::string shell_command(const std::string& path);
 // Sends the characters to a child started with use_pty.
 void type_keys(const child_process& child, const std::string& keys);
 
+// A system tool in the usual directories; empty when there is none.
+std::string find_tool(const std::string& name);
+
 // Reads a whole file; empty when missing.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);

@@ -70,7 +70,7 @@ TEST_P(EarlyExitTest, ReportsAndReleasesInOrder) {
 #endif
     std::vector<std::string> env;
     if (*e.env != '\0') env.push_back(e.env);
-    if (e.preload) env.push_back(std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH);
+    if (e.preload) env.push_back("LD_PRELOAD=" FAILURE_SHIM_PATH);
     if (e.no_output_directory) remove_tree(recordings);
     program_result run = run_program(recorder(env));
     EXPECT_EQ(run.exit_status, e.exit_status);

@@ -148,8 +148,7 @@ TEST_P(StorageFailureTest, AFailedFinalSyncOrCloseIsAWriteErrorAndNotDone) {
     GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
 #endif
     write_file(dir + "/key", "q");
-    program_options options =
-        recorder({std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, GetParam()});
+    program_options options = recorder({"LD_PRELOAD=" FAILURE_SHIM_PATH, GetParam()});
     options.stdin_path = dir + "/key";
     program_result run = run_program(options);
     EXPECT_EQ(run.exit_status, 250);

@@ -17,7 +17,7 @@ protected:
     }
 
     static std::vector<std::string> sick_storage(const std::string& setting) {
-        return {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH, setting};
+        return {"LD_PRELOAD=" FAILURE_SHIM_PATH, setting};
     }
 };
 

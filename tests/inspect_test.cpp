@@ -116,10 +116,8 @@ TEST(ParseRow, AcceptsWhatTheRecorderWritesAndReadsItBackExactly) {
         ASSERT_EQ(std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf", &expected[0], &expected[1],
                               &expected[2], &expected[3]),
                   4);
-        EXPECT_EQ(row.time_s, expected[0]);
-        EXPECT_EQ(row.volt, expected[1]);
-        EXPECT_EQ(row.accel_g, expected[2]);
-        EXPECT_EQ(row.accel_ms2, expected[3]);
+        const double read[] = {row.time_s, row.volt, row.accel_g, row.accel_ms2};
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(read[k], expected[k]) << text;
         EXPECT_TRUE(row_consistent(row, sensitivity)) << text;
     }
 }
@@ -349,11 +347,9 @@ TEST(InspectStats, TellsGapsAndOverlapsFromJitter) {
             if (kind != step_kind::regular) kinds.push_back(kind);
         }
     }
-    ASSERT_EQ(kinds.size(), 4u);
-    EXPECT_EQ(kinds[0], step_kind::first);
-    EXPECT_EQ(kinds[1], step_kind::gap);
-    EXPECT_EQ(kinds[2], step_kind::overlap);
-    EXPECT_EQ(kinds[3], step_kind::gap);  // back from -0.1 to +0.001
+    // The last gap: back from -0.1 to +0.001.
+    EXPECT_EQ(kinds, (std::vector<step_kind>{step_kind::first, step_kind::gap, step_kind::overlap,
+                                             step_kind::gap}));
     EXPECT_EQ(stats->gaps, 2u);
     EXPECT_EQ(stats->overlaps, 1u);
     EXPECT_NEAR(stats->largest_gap_s, 0.102, 1e-9);
@@ -604,16 +600,22 @@ bool inspect_content(const std::string& content, inspect_result* result) {
 
 }  // namespace
 
+// The result of a pass, deleted whether or not the test got to free its buffers.
+class InspectPass : public ::testing::Test {
+protected:
+    inspect_result* result = new inspect_result;
+    ~InspectPass() override { delete result; }
+};
+
 // Freed blocks that wait in a thread's cache still count as in use, and the
 // reader thread's timing decides a few of those: hence a margin far below the
 // size of any buffer of the pass.
-TEST(InspectPass, ReturnsEveryBufferItTook) {
+TEST_F(InspectPass, ReturnsEveryBufferItTook) {
     std::string content = data_file_header;
     for (int n = 0; n < 20000; ++n) {
         const int block = n / 1000;
         content += row_text(0.1 + block * 0.1 + (n % 1000) * 1e-4, 0.5 + 0.1 * std::sin(n * 0.03));
     }
-    inspect_result* result = new inspect_result;
     for (int pass = 0; pass < 2; ++pass) {  // the first pass also plans the transforms
         const std::size_t held = mallinfo2().uordblks;
         ASSERT_TRUE(inspect_content(content, result));
@@ -623,25 +625,22 @@ TEST(InspectPass, ReturnsEveryBufferItTook) {
             EXPECT_LT(std::fabs(change), 16384.0);
         }
     }
-    delete result;
 }
 
-TEST(InspectPass, AWindowLeavesOutARowWithoutATimeBeforeIt) {
+TEST_F(InspectPass, AWindowLeavesOutARowWithoutATimeBeforeIt) {
     std::string content = std::string(data_file_header) + "nan,0.500000,1.000000,9.806650\n";
     for (int n = 0; n < 100; ++n) content += row_text(0.1 + n * 1e-4, 0.5);
     inspect_config config = default_inspect_config();
     config.have_from = true;
     config.from_s = 0.0;
-    inspect_result* result = new inspect_result;
     const int fd = memory_file(content);
     ASSERT_TRUE(inspect_fd(fd, config, result));
     close(fd);
     EXPECT_EQ(result->stats.rows, 100u);
     inspect_result_free(result);
-    delete result;
 }
 
-TEST(InspectPass, TheTrendSeesUpToHalfTheRate) {
+TEST_F(InspectPass, TheTrendSeesUpToHalfTheRate) {
     const double hz = 4095 * 10000.0 / 8192;  // the last bin but one
     std::string content = data_file_header;
     for (int n = 0; n < 20000; ++n) {
@@ -649,7 +648,6 @@ TEST(InspectPass, TheTrendSeesUpToHalfTheRate) {
         content += row_text(0.1 + block * 0.1 + (n % 1000) * 1e-4,
                             0.5 + 0.1 * std::sin(2 * pi * hz * n / 10000.0));
     }
-    inspect_result* result = new inspect_result;
     ASSERT_TRUE(inspect_content(content, result));
     ASSERT_GT(result->trend.intervals.count, 0u);
     std::size_t found = 0;
@@ -660,10 +658,9 @@ TEST(InspectPass, TheTrendSeesUpToHalfTheRate) {
     }
     EXPECT_GT(found, 0u);
     inspect_result_free(result);
-    delete result;
 }
 
-TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
+TEST_F(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
     // The recorder stalls inside a read: that block returns 1.5 s late and
     // carries the gap in its time stamp, while the device overruns and the
     // samples jump only after it, under regular time stamps.
@@ -679,7 +676,6 @@ TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
         }
         start += 0.1;
     }
-    inspect_result* result = new inspect_result;
     ASSERT_TRUE(inspect_content(content, result));
     EXPECT_EQ(result->stats.gaps, 1u);
     ASSERT_GE(result->peak_count, 1u);
@@ -689,10 +685,9 @@ TEST(InspectPass, SegmentsSkipTheBlockAfterAGapWhereTheSamplesWereLost) {
     for (std::size_t i = 1; i < result->peak_count; ++i)
         EXPECT_LT(result->peaks[i].amplitude, 1e-4) << result->peaks[i].frequency_hz << " Hz";
     inspect_result_free(result);
-    delete result;
 }
 
-TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite) {
+TEST_F(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite) {
     // Blocks 40 ms late from block 10 on (jitter), 60 ms later still from
     // block 20 on (a gap), and three samples that are not finite.
     std::string content = data_file_header;
@@ -704,7 +699,6 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
             volt = n < 10000 ? NAN : n < 20000 ? INFINITY : -INFINITY;
         content += row_text(start + (n % 1000) * 1e-4, volt);
     }
-    inspect_result* result = new inspect_result;
     ASSERT_TRUE(inspect_content(content, result));
     EXPECT_EQ(result->stats.gaps, 1u);
     EXPECT_EQ(result->stats.overlaps, 0u);
@@ -721,7 +715,6 @@ TEST(InspectPass, HalfABlockTellsAGapFromJitterAndNanOrInfLeaveTheSpectrumFinite
     ASSERT_GE(result->peak_count, 1u);
     EXPECT_NEAR(result->peaks[0].frequency_hz, 50.0, 0.01);
     inspect_result_free(result);
-    delete result;
 }
 
 TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {

@@ -82,6 +82,12 @@ protected:
         return run_program(options);
     }
 
+    // The run ended with `status`, its standard error only "acc_inspect: " and `message`.
+    static void expect_error(const program_result& run, int status, const std::string& message) {
+        EXPECT_EQ(run.exit_status, status);
+        EXPECT_EQ(run.err, "acc_inspect: " + message + "\n");
+    }
+
     std::string put(const std::string& name, const std::string& content) const {
         write_file(dir + "/" + name, content);
         return name;
@@ -91,11 +97,6 @@ protected:
     static bool has_line(const std::string& text, const std::string& words) {
         for (const std::string& l : split_lines(text))
             if (words_of(l) == words_of(words)) return true;
-        return false;
-    }
-    static bool has_line_starting(const std::string& text, const std::string& word) {
-        for (const std::string& l : split_lines(text))
-            if (!words_of(l).empty() && words_of(l)[0] == word) return true;
         return false;
     }
     static std::vector<std::string> words_of(const std::string& line) {
@@ -158,9 +159,8 @@ TEST_P(InspectInvalidFile, ExitsOneNamingTheLineAndTheReason) {
     const invalid_file& c = GetParam();
     std::string name = put(std::string(c.name) + ".csv", c.content);
     program_result run = inspect({name});
-    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "acc_inspect: " + name + ": " + c.message + "\n");
+    expect_error(run, 1, name + ": " + c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, InspectInvalidFile, ::testing::ValuesIn(invalid_files()),
@@ -169,18 +169,13 @@ INSTANTIATE_TEST_SUITE_P(Files, InspectInvalidFile, ::testing::ValuesIn(invalid_
                          });
 
 TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
-    program_result missing = inspect({"no_such_file.csv"});
-    EXPECT_EQ(missing.exit_status, 1);
-    EXPECT_EQ(missing.err,
-              "acc_inspect: no_such_file.csv: cannot open: No such file or directory\n");
-    program_result followed = inspect({"--follow", "no_such_file.csv"});
-    EXPECT_EQ(followed.exit_status, 1);
-    EXPECT_EQ(followed.err, missing.err);
+    expect_error(inspect({"no_such_file.csv"}), 1,
+                 "no_such_file.csv: cannot open: No such file or directory");
+    expect_error(inspect({"--follow", "no_such_file.csv"}), 1,
+                 "no_such_file.csv: cannot open: No such file or directory");
 
     ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
-    program_result folder = inspect({"folder.csv"});
-    EXPECT_EQ(folder.exit_status, 1);
-    EXPECT_EQ(folder.err, "acc_inspect: folder.csv: no data file in it\n");
+    expect_error(inspect({"folder.csv"}), 1, "folder.csv: no data file in it");
 }
 
 // ---- Usage ----------------------------------------------------------------
@@ -475,8 +470,7 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     for (const char* key : {"\"largest_departure_g\": null", "\"largest_departure_m_s2\": null"})
         EXPECT_NE(run.out.find(key), std::string::npos) << run.out;
     program_result blocked = inspect({file, "--csv", "ok.csv"});
-    EXPECT_EQ(blocked.exit_status, 1);
-    EXPECT_EQ(blocked.err, "acc_inspect: ok.csv/spectrum.csv: cannot write: Not a directory\n");
+    expect_error(blocked, 1, "ok.csv/spectrum.csv: cannot write: Not a directory");
     blocked = inspect({file, "--csv", "no/such"});
     EXPECT_EQ(blocked.err, "acc_inspect: no/such: cannot write: No such file or directory\n");
     // Into the same directory again, a table keeping its mode; then with one
@@ -488,9 +482,7 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     ASSERT_EQ(mkdir((dir + "/more").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((dir + "/more/third_octave_bands.csv").c_str(), 0755), 0);
     blocked = inspect({file, "--csv", "more"});
-    EXPECT_EQ(blocked.exit_status, 1);
-    EXPECT_EQ(blocked.err,
-              "acc_inspect: more/third_octave_bands.csv: cannot write: Is a directory\n");
+    expect_error(blocked, 1, "more/third_octave_bands.csv: cannot write: Is a directory");
 
     // Rows of +-1e300 V overflow the spectrum's power: no number there, and
     // still JSON, from a path that is not UTF-8 too.
@@ -514,16 +506,13 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
 TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
     std::string file = put("ok.csv", recording({}));
     program_result run = inspect({file, "--svg", "no/such/dir/plot.svg"});
-    EXPECT_EQ(run.exit_status, 1);
     EXPECT_NE(run.out.find("Verdict  valid data file"), std::string::npos);
-    EXPECT_EQ(run.err,
-              "acc_inspect: no/such/dir/plot.svg: cannot write: No such file or directory\n");
+    expect_error(run, 1, "no/such/dir/plot.svg: cannot write: No such file or directory");
 #ifndef ACC_NO_PRELOAD
     // Storage that cannot store it: reported, and no half picture or temporary file left.
     run = inspect({file, "--svg", "plot.svg"},
                   {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC=1"});
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err, "acc_inspect: plot.svg: cannot write: Input/output error\n");
+    expect_error(run, 1, "plot.svg: cannot write: Input/output error");
     EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"});
     // No memory for the stream once its temporary file is made: that file goes too.
     run = inspect({file, "--svg", "plot.svg"},
@@ -566,10 +555,9 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
     options.cwd = dir;
     options.file_size_limit = 4096;
     program_result run = run_program(options);
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err,
-              "acc_inspect: new.json: cannot write: File too large\n"
-              "acc_inspect: plot.svg: cannot write: File too large\n");
+    expect_error(run, 1,
+                 "new.json: cannot write: File too large\n"
+                 "acc_inspect: plot.svg: cannot write: File too large");
     EXPECT_EQ(read_file(dir + "/plot.svg"), "earlier picture");
     EXPECT_EQ(list_dir(dir),
               (std::vector<std::string>{"hardlink.svg", "plot.svg", "rec.csv", "symlink.svg"}));
@@ -705,10 +693,9 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     put("day/ai0_accel_20261208_030000.json",
         provenance_of("fedcba9876543210fedcba9876543210", 1, "", "2026-12-08T00:59:59.9Z"));
     program_result mixed = inspect({"day/" + names[0], "day/ai0_accel_20261208_030000.csv"});
-    EXPECT_EQ(mixed.exit_status, 2);
-    EXPECT_EQ(mixed.err, "acc_inspect: day/" + names[0] +
-                             " and day/ai0_accel_20261208_030000.csv are of different runs; "
-                             "nothing read\n");
+    expect_error(mixed, 2,
+                 "day/" + names[0] +
+                     " and day/ai0_accel_20261208_030000.csv are of different runs; nothing read");
     program_result two = inspect({"day", "--run", "0123"});
     EXPECT_EQ(two.exit_status, 0) << two.err;
     EXPECT_EQ(two.err, std::string("acc_inspect: run fedcba9876543210fedcba9876543210: "

@@ -70,17 +70,15 @@ def largest_relative(case, figure, ours, ref, tolerance, floor):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("csv")
-    p.add_argument("report")
-    p.add_argument("case")
+    for name in ("csv", "report", "case"):
+        p.add_argument(name)
     p.add_argument("--segment", type=int, default=8192)
     p.add_argument("--band", default="10:1000")
     p.add_argument("--interval", type=float, default=1.0)
     p.add_argument("--from", dest="start", type=float)
     p.add_argument("--to", dest="stop", type=float)
-    p.add_argument("--sine-ms2", type=float)
-    p.add_argument("--sine-hz", type=float)
-    p.add_argument("--dominant-hz", type=float)
+    for name in ("--sine-ms2", "--sine-hz", "--dominant-hz"):
+        p.add_argument(name, type=float)
     a = p.parse_args()
     case = a.case
     with open(a.report) as f:

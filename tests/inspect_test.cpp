@@ -742,10 +742,19 @@ TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
     }
 }
 
-// Intervals 0 and 1 merge when the trend is full: the stronger one's frequency stays.
-TEST(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
+// Each test's trend, made the same way and freed once made.
+class Trend : public ::testing::Test {
+protected:
     trend_state* trend = new trend_state;
-    ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0);
+    void SetUp() override { ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0); }
+    void TearDown() override {
+        if (!HasFatalFailure()) trend_free(trend);
+    }
+    ~Trend() override { delete trend; }
+};
+
+// Intervals 0 and 1 merge when the trend is full: the stronger one's frequency stays.
+TEST_F(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
     std::vector<double> strong(16, 0.0);
     std::vector<double> weak(16, 0.0);
     strong[4] = 100.0;
@@ -757,15 +766,11 @@ TEST(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
     trend_finish(trend);
     EXPECT_EQ(trend->interval_s, 2.0);
     EXPECT_EQ(trend->intervals.slots[0].dominant_hz, 4.0);
-    trend_free(trend);
-    delete trend;
 }
 
 // With interval 1 empty the slot that fills the trend is an even one, and
 // the interval after it shares that slot's index once the interval doubles.
-TEST(Trend, AnIntervalThatSharesTheLastSlotAfterDoublingJoinsIt) {
-    trend_state* trend = new trend_state;
-    ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0);
+TEST_F(Trend, AnIntervalThatSharesTheLastSlotAfterDoublingJoinsIt) {
     for (std::size_t i = 0; i <= trend_capacity + 1; ++i)
         if (i != 1) trend_add(trend, static_cast<double>(i), i == trend_capacity + 1 ? 5.0 : 0.0);
     trend_finish(trend);
@@ -773,15 +778,11 @@ TEST(Trend, AnIntervalThatSharesTheLastSlotAfterDoublingJoinsIt) {
     const trend_interval& last = trend->intervals.slots[trend->intervals.count - 1];
     EXPECT_EQ(last.rows, 2u);
     EXPECT_EQ(last.max_g, 5.0);
-    trend_free(trend);
-    delete trend;
 }
 
 // Intervals of RMS 3, 1, 1 and 3 g, the first dominated by 3 Hz, the last
 // by 9 Hz: the first of equal ones is named, and every interval counts.
-TEST(Trend, ExtremesAreFoundInEveryIntervalTheFirstOfEqualOnes) {
-    trend_state* trend = new trend_state;
-    ASSERT_EQ(trend_init(trend, 1.0, 16, 1.0), 0);
+TEST_F(Trend, ExtremesAreFoundInEveryIntervalTheFirstOfEqualOnes) {
     const double rms[] = {3.0, 1.0, 1.0, 3.0};
     std::vector<double> power(16, 0.0);
     for (int n = 0; n < 400; ++n) {
@@ -799,8 +800,6 @@ TEST(Trend, ExtremesAreFoundInEveryIntervalTheFirstOfEqualOnes) {
     EXPECT_EQ(trend->lowest_rms, 1u);
     EXPECT_EQ(trend->highest_rms, 0u);
     EXPECT_EQ(trend->highest_peak, 0u);
-    trend_free(trend);
-    delete trend;
 }
 
 // ---- Picture --------------------------------------------------------------

@@ -98,12 +98,8 @@ TEST_F(RecorderTest, KeyBeforeTheFirstReadRecordsNothingAndTearsDownInOrder) {
     std::string file = only_recording();
     EXPECT_TRUE(std::regex_match(file, std::regex(path_pattern))) << file;
     std::string expected =
-        "Opening device...\n"
-        "Start continuous acquisition...\n"
-        "Output file: " +
-        file +
-        "\n"
-        "Sampling rate = 10000.0 Hz, chunk = 1000 points\n"
+        "Opening device...\nStart continuous acquisition...\nOutput file: " + file +
+        "\nSampling rate = 10000.0 Hz, chunk = 1000 points\n"
         "Press any key to stop.\n"
         "\nStopping...\n"
         "Total points: 0\n"

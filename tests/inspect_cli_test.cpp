@@ -260,13 +260,8 @@ std::vector<report_case> report_cases() {
     const std::string intact = recording({});
     char size[64];
     std::snprintf(size, sizeof size, "  %-28s %14zu bytes", "size", intact.size());
-    recording_shape gap;
-    gap.gap_before_block = 10;
-    gap.gap_s = 0.5;
-    recording_shape overlap = gap;
-    overlap.gap_s = -0.3;  // the block starts early instead
-    recording_shape other;
-    other.sensitivity_v_per_g = 0.1;
+    const recording_shape gap{30, 0.5, 10, 0.5};
+    const recording_shape overlap{30, 0.5, 10, -0.3};  // the block starts early instead
     std::size_t sixteen_rows = 0;
     for (int line = 0; line < 17; ++line) sixteen_rows = intact.find('\n', sixteen_rows) + 1;
     const std::string header = data_file_header;
@@ -295,7 +290,7 @@ std::vector<report_case> report_cases() {
          {}},
         {"overlap", recording(overlap), {"Verdict  valid data file, 30000 rows; 1 overlap"}, {}},
         {"other_sensitivity",
-         recording(other),
+         recording({30, 0.1}),
          {"Verdict  valid data file, 30000 rows; 30000 rows not converted as this build converts",
           "  mismatching rows                      30000    first at line 2",
           "  sensitivity the rows imply          100.000 mV/g (this build: 500.000 mV/g)"},
@@ -351,10 +346,7 @@ TEST_F(InspectProgram, WhereNoSecondThreadStartsTheRowsAreReadOnTheFirst) {
 // ---- Picture --------------------------------------------------------------
 
 TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
-    recording_shape shape;
-    shape.gap_before_block = 12;
-    shape.gap_s = 0.7;
-    std::string file = put("a&b<c>'.csv", recording(shape));
+    std::string file = put("a&b<c>'.csv", recording({30, 0.5, 12, 0.7}));
     program_result run = inspect({file, "--svg", "plot.svg"});
     ASSERT_EQ(run.exit_status, 0) << run.err;
     const std::string text = read_file(dir + "/plot.svg");
@@ -460,10 +452,7 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
         EXPECT_EQ(lines[0], t.header) << t.name;
         EXPECT_EQ(lines[1].rfind(t.first, 0), 0u) << lines[1];
     }
-    recording_shape gap;
-    gap.gap_before_block = 10;
-    gap.gap_s = 0.5;
-    run = inspect({put("gap.csv", recording(gap)), "--json", "-"});
+    run = inspect({put("gap.csv", recording({30, 0.5, 10, 0.5})), "--json", "-"});
     EXPECT_NE(run.out.find("\"kind\": \"gap\",\n        \"after_s\": 1.0999,"), std::string::npos);
     // Figures that rows do not define are null.
     run = inspect({put("header.csv", data_file_header), "--json", "-"});
@@ -621,10 +610,7 @@ std::string figures_of(const std::string& report) {
 }  // namespace
 
 TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
-    recording_shape shape;
-    shape.gap_before_block = 20;  // the join of the second and third file
-    shape.gap_s = 0.5;
-    const std::string whole = recording(shape);
+    const std::string whole = recording({30, 0.5, 20, 0.5});  // a gap where files 2 and 3 join
     // Split at block boundaries: 10 blocks of 1000 rows a file.
     const std::string header = data_file_header;
     std::vector<std::string> parts;

@@ -39,12 +39,9 @@ program_result run_tool(const std::string& path, std::vector<std::string> args) 
     return run_program(options);
 }
 
-std::size_t line_ends(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
+// The rows of a data file's text: its lines but the header.
 std::size_t rows_of(const std::string& text) {
-    std::size_t lines = line_ends(text);
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     return lines > 0 ? lines - 1 : 0;
 }
 
@@ -161,9 +158,7 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         std::vector<std::string> files = list_data_files(disk + "/recordings");
         ASSERT_EQ(files.size(), 1u);
         name = "/recordings/" + files.front();
-        const std::string live = read_file(disk + name);
-        const auto lines = static_cast<std::size_t>(std::count(live.begin(), live.end(), '\n'));
-        taken.live_rows = lines > 0 ? lines - 1 : 0;
+        taken.live_rows = rows_of(read_file(disk + name));
         cuts.push_back(taken);
     }
     kill(child.pid, SIGTERM);
@@ -202,10 +197,7 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         EXPECT_LE(lost_s, most_lost_s) << moment;
 
 #ifdef INSPECT_PATH
-        program_options inspect;
-        inspect.path = INSPECT_PATH;
-        inspect.args = {recording};
-        program_result checked = run_program(inspect);
+        program_result checked = run_tool(INSPECT_PATH, {recording});
         EXPECT_TRUE(checked.exit_status == 0 ||
                     (checked.exit_status == 1 &&
                      checked.err.find("last line cut short") != std::string::npos))

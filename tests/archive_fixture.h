@@ -56,11 +56,7 @@ inline std::string decompressed(const std::string& packed) {
 }
 
 inline program_options archiver(std::vector<std::string> args, std::vector<std::string> env = {}) {
-    program_options options;
-    options.path = ARCHIVE_PATH;
-    options.args = std::move(args);
-    options.env = std::move(env);
-    return options;
+    return {ARCHIVE_PATH, std::move(args), {}, std::move(env)};
 }
 
 #endif

@@ -20,10 +20,7 @@
 namespace {
 
 program_result run_tool(const std::string& name, std::vector<std::string> args) {
-    program_options options;
-    options.path = find_tool(name);
-    options.args = std::move(args);
-    return run_program(options);
+    return run_program({find_tool(name), std::move(args), {}, {}});
 }
 
 double free_bytes(const std::string& path) {

@@ -66,20 +66,11 @@ protected:
     }
 
     program_result inspect(std::vector<std::string> args, std::vector<std::string> env = {}) const {
-        program_options options;
-        options.path = INSPECT_PATH;
-        options.args = std::move(args);
-        options.env = std::move(env);
-        options.cwd = dir;
-        return run_program(options);
+        return run_program({INSPECT_PATH, std::move(args), dir, std::move(env)});
     }
 
     program_result shell(const std::string& command) const {
-        program_options options;
-        options.path = "/bin/sh";
-        options.args = {"-c", command};
-        options.cwd = dir;
-        return run_program(options);
+        return run_program({"/bin/sh", {"-c", command}, dir, {}});
     }
 
     // The run ended with `status`, its standard error only "acc_inspect: " and `message`.

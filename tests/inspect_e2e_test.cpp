@@ -68,10 +68,7 @@ protected:
     }
 
     program_result inspect_program(const std::string& path) const {
-        program_options options;
-        options.path = INSPECT_PATH;
-        options.args = {path};
-        return run_program(options);
+        return run_program({INSPECT_PATH, {path}, {}, {}});
     }
 
     void expect_the_simulated_vibration() const {

@@ -96,10 +96,8 @@ std::vector<reference_case> cases() {
 std::string find_python() {
     for (const char* candidate : {"/usr/bin/python3", "/usr/local/bin/python3"}) {
         if (access(candidate, X_OK) != 0) continue;
-        program_options check;
-        check.path = candidate;
-        check.args = {"-c", "import numpy, scipy.signal, scipy.stats"};
-        if (run_program(check).exit_status == 0) return candidate;
+        const char* modules = "import numpy, scipy.signal, scipy.stats";
+        if (run_program({candidate, {"-c", modules}, {}, {}}).exit_status == 0) return candidate;
     }
     return "";
 }

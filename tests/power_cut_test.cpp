@@ -33,10 +33,7 @@ constexpr double most_lost_s = 1.2;
 constexpr double cut_moments_s[] = {0.6, 1.5, 2.9, 4.1, 5.7, 7.95};
 
 program_result run_tool(const std::string& path, std::vector<std::string> args) {
-    program_options options;
-    options.path = path;
-    options.args = std::move(args);
-    return run_program(options);
+    return run_program({path, std::move(args), {}, {}});
 }
 
 // The rows of a data file's text: its lines but the header.
@@ -125,11 +122,7 @@ protected:
 
     // The recorder at `path`, recording onto the disk.
     program_options recorder_on_disk(const char* path) const {
-        program_options options;
-        options.path = path;
-        options.cwd = disk;
-        options.env = {"ACTS2200_SIM_LOG=" + dir + "/device.log"};
-        return options;
+        return {path, {}, disk, {"ACTS2200_SIM_LOG=" + dir + "/device.log"}};
     }
 
     bool unmount_last() {

@@ -33,10 +33,7 @@ protected:
     }
 
     program_options recorder(std::vector<std::string> env = {}) const {
-        program_options options;
-        options.path = RECORDER_PATH;
-        options.cwd = dir;
-        options.env = std::move(env);
+        program_options options{RECORDER_PATH, {}, dir, std::move(env)};
         options.env.push_back("ACTS2200_SIM_LOG=" + log_path);
         return options;
     }

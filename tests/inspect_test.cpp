@@ -198,10 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
         bad_line{"0.000100,0.512345,1.024690,10.04869\x01", row_fault::bad_character, 4, 36}));
 
 TEST(DescribeReadFailure, NamesTheLineTheFieldAndTheReason) {
-    read_failure failure{};
-    failure.fault = read_fault::bad_row;
-    failure.line = 7;
-    failure.problem = row_problem{row_fault::decimals, 2, 12, 0, 5, 0};
+    read_failure failure{read_fault::bad_row, 0, 7, {row_fault::decimals, 2, 12, 0, 5, 0}, {}};
     EXPECT_EQ(message_of(failure), "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)");
     failure.problem = row_problem{row_fault::field_count, 0, 0, 3, 0, 0};
     EXPECT_EQ(message_of(failure), "line 7: 3 fields, expected 4 separated by commas");

@@ -46,13 +46,10 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
 TEST_F(SickStorageTest, StallingSyncsDelayNoReadWhenTheRecordingGoesOnIntoANewFile) {
     program_options options = recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400"));
     options.path = SPAN_RECORDER_PATH;
-    child_process child = start_program(options);
-    ASSERT_GT(child.pid, 0);
     // Five seconds, two switches or more: at each the storage thread has
     // four stalling syncs to do (the last rows, the entry, the provenance,
     // the header) besides the periodic ones.
-    signal_after_reads(child, SIGTERM, 50);
-    program_result run = finish_program(child);
+    program_result run = record_reads(50, options);
     EXPECT_EQ(run.exit_status, 0) << run.out;
 
     std::vector<read_call> calls_made = reads();

@@ -529,10 +529,8 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
     // A write that fails halfway, here at a file-size limit as on a full
     // disk, leaves the earlier picture as it was and no partial file.
     put("plot.svg", "earlier picture");
-    program_options options;
-    options.path = INSPECT_PATH;
-    options.args = {file, "--json", "new.json", "--svg", "plot.svg"};
-    options.cwd = dir;
+    program_options options{
+        INSPECT_PATH, {file, "--json", "new.json", "--svg", "plot.svg"}, dir, {}};
     options.file_size_limit = 4096;
     program_result run = run_program(options);
     expect_error(run, 1,

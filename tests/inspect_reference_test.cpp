@@ -115,16 +115,12 @@ TEST_P(InspectReference, FiguresAgreeWithNumPyAndSciPy) {
     const std::string json = dir + "/" + c.name + ".json";
     write_file(csv, generate(c));
 
-    program_options inspect;
-    inspect.path = INSPECT_PATH;
-    inspect.args = {csv, "--json", json};
+    program_options inspect{INSPECT_PATH, {csv, "--json", json}, {}, {}};
     inspect.args.insert(inspect.args.end(), c.options.begin(), c.options.end());
     program_result ran = run_program(inspect);
     ASSERT_EQ(ran.exit_status, 0) << ran.err;
 
-    program_options reference;
-    reference.path = python;
-    reference.args = {REFERENCE_SCRIPT, csv, json, c.name};
+    program_options reference{python, {REFERENCE_SCRIPT, csv, json, c.name}, {}, {}};
     reference.args.insert(reference.args.end(), c.options.begin(), c.options.end());
     reference.args.insert(reference.args.end(), c.expected.begin(), c.expected.end());
     program_result compared = run_program(reference);

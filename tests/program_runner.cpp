@@ -110,10 +110,7 @@ child_process start_program(const program_options& options) {
             }
             _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
         }
-        child.pid = pid;
-        child.out_fd = master;
-        child.pty_slave_fd = slave;
-        return child;
+        return {pid, master, -1, slave};
     }
 
     int out_pipe[2];
@@ -135,10 +132,7 @@ child_process start_program(const program_options& options) {
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
-    child.pid = pid;
-    child.out_fd = out_pipe[0];
-    child.err_fd = err_pipe[0];
-    return child;
+    return {pid, out_pipe[0], err_pipe[0], -1};
 }
 
 program_result finish_program(child_process& child) {

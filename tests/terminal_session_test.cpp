@@ -29,11 +29,10 @@ protected:
 
     void SetUp() override {
         RecorderTest::SetUp();
-        program_options options;
-        options.path = "/bin/bash";
-        options.args = {"--norc", "--noprofile", "-i"};
-        options.cwd = dir;
-        options.env = {"ACTS2200_SIM_LOG=" + log_path, "HISTFILE=/dev/null", "PS1=$ "};
+        program_options options{"/bin/bash",
+                                {"--norc", "--noprofile", "-i"},
+                                dir,
+                                {"ACTS2200_SIM_LOG=" + log_path, "HISTFILE=/dev/null", "PS1=$ "}};
         options.use_pty = true;
         shell = start_program(options);
         ASSERT_GT(shell.pid, 0);

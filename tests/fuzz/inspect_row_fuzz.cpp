@@ -46,10 +46,7 @@ void check_row(const char* line, std::size_t size) {
         problem.column > size + 1)
         __builtin_trap();
     char message[256];
-    read_failure failure{};
-    failure.fault = read_fault::bad_row;
-    failure.line = 2;
-    failure.problem = problem;
+    read_failure failure{read_fault::bad_row, 0, 2, problem, {}};
     describe_read_failure(failure, 0, message, sizeof message);
 }
 

@@ -89,8 +89,7 @@ TEST_F(KbhitTest, NothingWaitingLeavesNothingThatHidesTheNextKey) {
 // for which the pseudo-terminal is that, in a session of its own.
 void poll_own_terminal() {
     ASSERT_NE(setsid(), -1);
-    int master = -1;
-    int slave = -1;
+    int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     ASSERT_EQ(ioctl(slave, TIOCSCTTY, 0), 0);
     dup2(slave, STDIN_FILENO);

@@ -128,10 +128,7 @@ TEST_F(HostileDeviceTest, EveryReadFailingAKeyOnTheTerminalStillStops) {
 
 TEST_F(HostileDeviceTest, EveryReadFailingForLongerTakesNoMoreMemory) {
     if (memory_is_sanitized) GTEST_SKIP() << "the sanitizer's own memory grows with a run";
-    long brief_kib = -1;
-    long longer_kib = -1;
-    long brief_anon_kib = -1;
-    long longer_anon_kib = -1;
+    long brief_kib = -1, longer_kib = -1, brief_anon_kib = -1, longer_anon_kib = -1;
     program_result brief = fail_every_read_for(0.3, &brief_kib, &brief_anon_kib);
     program_result longer = fail_every_read_for(3.0, &longer_kib, &longer_anon_kib);
     EXPECT_EQ(brief.exit_status, 0);

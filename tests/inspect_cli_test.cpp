@@ -58,12 +58,7 @@ protected:
         dir = make_temp_dir();
         ASSERT_FALSE(dir.empty());
     }
-    void TearDown() override {
-        if (!HasFailure())
-            remove_tree(dir);
-        else
-            std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
-    }
+    void TearDown() override { remove_unless_failed(dir, HasFailure()); }
 
     program_result inspect(std::vector<std::string> args, std::vector<std::string> env = {}) const {
         return run_program({INSPECT_PATH, std::move(args), dir, std::move(env)});
@@ -385,8 +380,7 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     ASSERT_EQ(image.bit_depth, 8);
     const std::size_t channels = image.colour_type == 6 ? 4 : 3;
     // The trace is blue: count its pixels, and the gap's pinkish red ones.
-    std::size_t blue = 0;
-    std::size_t red = 0;
+    std::size_t blue = 0, red = 0;
     for (std::size_t i = 0; i + 2 < image.rows.size(); i += channels) {
         int r = image.rows[i], g = image.rows[i + 1], b = image.rows[i + 2];
         if (b > r + 60 && b > g + 30) ++blue;

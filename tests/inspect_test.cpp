@@ -956,8 +956,7 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
                       big_endian_at(image.palette, 3 * i - 1) << 8 >> 8);
         EXPECT_EQ(colours[i - 1], colour) << "colour " << i;
     }
-    int top_level = 0;
-    int first_column_top = 0;
+    int top_level = 0, first_column_top = 0;
     for (std::size_t y = 0; y < image.height; ++y) {
         const unsigned char* row = &image.rows[y * image.stride];
         int blank_runs = 0, previous = 1;
@@ -1010,8 +1009,7 @@ TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
     ASSERT_GE(env->buckets.count, envelope_capacity / 2);
     ASSERT_LE(env->buckets.count, envelope_capacity);
     std::uint64_t total = 0;
-    double low = 1e9;
-    double high = -1e9;
+    double low = 1e9, high = -1e9;
     for (std::size_t i = 0; i < env->buckets.count; ++i) {
         const envelope_bucket& b = env->buckets.slots[i];
         total += b.rows;

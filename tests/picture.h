@@ -133,8 +133,7 @@ struct png_image {
 
 // A PNG without interlacing, in any colour type and with any of the filters.
 inline bool decode_png(const std::string& png, png_image* image) {
-    std::string header;
-    std::string data;
+    std::string header, data;
     for (std::size_t at = 8, length = 0; at + 12 <= png.size(); at += 12 + length) {
         length = big_endian_at(png, at);
         if (at + 12 + length > png.size() ||

@@ -88,11 +88,7 @@ protected:
         }
         bool all_unmounted = true;
         while (!mounted.empty()) all_unmounted &= unmount_last();
-        if (dir.empty() || !all_unmounted) return;
-        if (!HasFailure())
-            remove_tree(dir);
-        else
-            std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
+        if (!dir.empty() && all_unmounted) remove_unless_failed(dir, HasFailure());
     }
 
     // Mounts the image `file` on a new directory `where`; the mount's complaint, if any.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -78,8 +79,7 @@ namespace {
 child_process start_program(const program_options& options) {
     child_process child;
     if (options.use_pty) {
-        int master = -1;
-        int slave = -1;
+        int master = -1, slave = -1;
         if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return child;
         pid_t pid = fork();
         if (pid == 0) {
@@ -113,8 +113,7 @@ child_process start_program(const program_options& options) {
         return {pid, master, -1, slave};
     }
 
-    int out_pipe[2];
-    int err_pipe[2];
+    int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0) return child;
     if (pipe2(err_pipe, O_CLOEXEC) != 0) {
         close(out_pipe[0]);
@@ -284,6 +283,13 @@ void remove_tree(const std::string& path) {
         path.c_str(),
         [](const char* entry, const struct stat*, int, FTW*) { return remove(entry); }, 16,
         FTW_DEPTH | FTW_PHYS);
+}
+
+void remove_unless_failed(const std::string& dir, bool failed) {
+    if (failed)
+        std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
+    else
+        remove_tree(dir);
 }
 
 std::vector<std::string> list_dir(const std::string& path) {

@@ -72,6 +72,8 @@ bool wait_for_lines(const std::string& path, const std::string& prefix, std::siz
 // A fresh, empty directory below the system's temporary directory.
 std::string make_temp_dir();
 void remove_tree(const std::string& path);
+// Removes a test's directory, or after a failure keeps it and says where.
+void remove_unless_failed(const std::string& dir, bool failed);
 
 // Names of the entries of a directory, sorted.
 std::vector<std::string> list_dir(const std::string& path);

@@ -25,12 +25,7 @@ protected:
         ASSERT_EQ(mkdir(recordings.c_str(), 0755), 0);
         log_path = dir + "/device.log";
     }
-    void TearDown() override {
-        if (!HasFailure())
-            remove_tree(dir);
-        else
-            std::fprintf(stderr, "kept %s for inspection\n", dir.c_str());
-    }
+    void TearDown() override { remove_unless_failed(dir, HasFailure()); }
 
     program_options recorder(std::vector<std::string> env = {}) const {
         program_options options{RECORDER_PATH, {}, dir, std::move(env)};

@@ -32,8 +32,7 @@ struct child_process {
 };
 
 struct program_result {
-    std::string out;
-    std::string err;
+    std::string out, err;
     int exit_status = -1;  // -1 when killed by a signal
     int term_signal = 0;
     bool stopped = false;  // the child was stopped by job control

@@ -14,9 +14,7 @@
 
 class RecorderTest : public ::testing::Test {
 protected:
-    std::string dir;
-    std::string recordings;
-    std::string log_path;
+    std::string dir, recordings, log_path;
 
     void SetUp() override {
         dir = make_temp_dir();

@@ -170,7 +170,23 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
         std::regex_match(shown[1], std::regex(R"(0\.100 s  rms 0\.\d{6} g  peak 0\.\d{6} g  )"
                                               R"(velocity -  dominant -  gaps 0  overlaps 0)")))
         << shown[1];
-    const std::string bad = "0.300000,0.5000,1.000000,9.806650\n";
+    // Provenance that comes late still dates the lines after it.
+    const std::string provenance =
+        "{\"format\": \"acc_recorder data file 1\", \"run_id\": "
+        "\"0123456789abcdef0123456789abcdef\", \"segment\": 1, \"previous\": null, "
+        "\"start_utc\": \"2026-12-09T10:14:59.900000Z\", \"clock\": {\"synchronized\": "
+        "true, \"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": {}}\n";
+    const std::string sidecar = path.substr(0, path.size() - 4) + ".json";
+    std::FILE* json = std::fopen(sidecar.c_str(), "w");
+    ASSERT_TRUE(json && std::fputs(provenance.c_str(), json) >= 0 && std::fclose(json) == 0);
+    rows.clear();
+    for (int i = 2000; i < 3000; ++i) rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));
+    ASSERT_EQ(write(fd, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+    EXPECT_TRUE(read_until(
+        follower.out_fd, &out,
+        [](const std::string& t) { return t.find("Z  rms") != std::string::npos; }, 10.0))
+        << out;
+    const std::string bad = "0.400000,0.5000,1.000000,9.806650\n";
     ASSERT_EQ(write(fd, bad.data(), bad.size()), static_cast<ssize_t>(bad.size()));
     program_result followed = finish_program(follower);
     close(fd);

@@ -855,6 +855,14 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     inspect_result* result = new inspect_result;
     ASSERT_TRUE(inspect_content(content, result));
     const std::vector<svg_element> svg = picture_of(*result);
+    // The spectrogram's row that holds the shaking's 80 Hz.
+    const std::size_t shake_bin =
+        static_cast<std::size_t>(std::lround(80.0 / result->spectrum.bin_hz));
+    std::size_t shake_row = 0;
+    for (std::size_t r = 0; r < spectrogram_rows; ++r)
+        if (result->spectro.row_first_bin[r] <= shake_bin &&
+            shake_bin < result->spectro.row_first_bin[r] + result->spectro.row_bins[r])
+            shake_row = r;
     inspect_result_free(result);
 
     ASSERT_EQ(svg.back().panel, 3) << "four panels";
@@ -957,11 +965,16 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
         EXPECT_EQ(colours[i - 1], colour) << "colour " << i;
     }
     int top_level = 0, first_column_top = 0;
+    // A column while it shakes: brightest on the shaking's row, high frequencies at the top.
+    const std::size_t shaking = image.width * 2 / 5;
+    int shaking_top = 0, shaking_on_its_row = 0;
     for (std::size_t y = 0; y < image.height; ++y) {
         const unsigned char* row = &image.rows[y * image.stride];
         int blank_runs = 0, previous = 1;
         for (std::size_t x = 0; x < image.width; ++x) {
             const int level = x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 15;
+            if (x == shaking) shaking_top = std::max(shaking_top, level);
+            if (x == shaking && y == spectrogram_rows - 1 - shake_row) shaking_on_its_row = level;
             top_level = std::max(top_level, level);
             blank_runs += level == 0 && previous != 0;
             previous = level;
@@ -972,6 +985,7 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     }
     EXPECT_EQ(top_level, 15);
     EXPECT_LT(first_column_top, 15);
+    EXPECT_EQ(shaking_on_its_row, shaking_top);
 
     // A few rows, no gap: their signal drawn from the left edge; no spectrum, and the
     // picture says so.

@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zstd.h>
+
+#include "recording_lock.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ int verify_stream(compression* c, const volatile std::sig_atomic_t* stop, compre
 int compress_steps(compression* c, int dir_fd, const std::string& stem, int level,
                    const volatile std::sig_atomic_t* stop, compress_result* result) {
     const std::string name = stem + data_file_name_suffix;
-    const std::string final_name = name + compressed_suffix;
+    const std::string final_name = name + compressed_zst_suffix;
     const std::string temp_name = temporary_prefix + name + temporary_suffix;
     data_state state = data_state::absent;
     int error = open_data_file(dir_fd, name.c_str(), &state, &c->in_fd);
@@ -208,8 +209,7 @@ int open_data_file(int dir_fd, const char* name, data_state* state, int* fd) {
         return 0;
     int opened = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0) return errno;
-    if (flock(opened, LOCK_SH | LOCK_NB) != 0) {
-        int error = errno;
+    if (int error = lock_unless_recorded(opened); error != 0) {
         close(opened);
         if (error != EWOULDBLOCK) return error;
         *state = data_state::being_recorded;

@@ -13,7 +13,7 @@
 #include "inspect_run.h"
 #include "json_output.h"
 #include "output_file.h"
-#include "provenance.h"
+#include "provenance_file.h"
 #include "report.h"
 #include "run_files.h"
 #include "svg_plot.h"

@@ -149,13 +149,14 @@ enum file_start {
 // the file before it, `previous` at `previous_path`, when there is one.
 file_start start_file(run_state& run, std::FILE* stream, const char* path, std::uint32_t segment,
                       std::FILE* previous, const char* previous_path) {
-    char provenance_path[provenance_path_size];
-    format_provenance_path(provenance_path, sizeof provenance_path, path);
-    int error = write_provenance(provenance_path, run.provenance, segment, previous_path,
-                                 read_clock_state(), &run.provenance_fd);
+    char sidecar[provenance_path_size];
+    int error = provenance_path(path, sidecar, sizeof sidecar)
+                    ? write_provenance(sidecar, run.provenance, segment, previous_path,
+                                       read_clock_state(), &run.provenance_fd)
+                    : ENAMETOOLONG;
     if (error != 0) {
         run.provenance_fd = -1;
-        report_write_error(provenance_path, error);
+        report_write_error(sidecar, error);
         return file_failed;
     }
     if (start_storage_file(&run.sync, previous, fileno(stream), run.provenance_fd, path,

@@ -1,28 +1,28 @@
 #include "run_files.h"
 
-#include "data_format.h"
+#include "data_file_name.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
 
-// A data file's name: the recorder's prefix and .csv, compressed or not.
+// A data file's name as the recorder forms it, compressed or not.
 bool is_data_file_name(const char* name) {
-    char sidecar[512];
-    return std::strncmp(name, data_file_name_prefix, std::strlen(data_file_name_prefix)) == 0 &&
-           provenance_path(name, sidecar, sizeof sidecar);
+    std::size_t stem = 0;
+    std::tm local{};
+    const name_kind kind = parse_data_file_name(name, &stem, &local);
+    return kind != name_kind::none && kind != name_kind::provenance;
 }
 
 run_file file_of(const std::string& path) {
     run_file file{path, provenance{}};
-    char sidecar[4096];
-    if (provenance_path(path.c_str(), sidecar, sizeof sidecar))
-        provenance_read(sidecar, &file.prov);
+    provenance_of(path.c_str(), &file.prov);
     return file;
 }
 

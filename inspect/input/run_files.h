@@ -4,7 +4,7 @@
 #ifndef ACC_INSPECT_RUN_FILES_H
 #define ACC_INSPECT_RUN_FILES_H
 
-#include "provenance.h"
+#include "provenance_file.h"
 
 #include <string>
 #include <vector>

@@ -1,12 +1,11 @@
 #include "json_output.h"
 
 #include "data_format.h"
-#include "provenance.h"
+#include "provenance_file.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
@@ -296,21 +295,6 @@ void write_trend(json_writer* w, const trend_state& t) {
 }
 
 }  // namespace
-
-const char* format_json_number(double v, char (&out)[json_number_size]) {
-    if (!std::isfinite(v)) return std::strcpy(out, "null");
-    // to_chars and from_chars spell numbers as printf and strtod do in the
-    // C locale, whatever locale the process has.
-    for (int digits = 15; digits <= 17; ++digits) {
-        const std::to_chars_result end =
-            std::to_chars(out, out + json_number_size - 1, v, std::chars_format::general, digits);
-        *end.ptr = '\0';
-        double back = 0.0;
-        std::from_chars(out, end.ptr, back);
-        if (back == v) break;
-    }
-    return out;
-}
 
 int write_json(std::FILE* out, const char* path, const inspect_result& result,
                const inspect_config& config) {

@@ -1,7 +1,7 @@
 #include "report.h"
 
 #include "data_format.h"
-#include "provenance.h"
+#include "provenance_file.h"
 #include "utc_time.h"
 
 #include <algorithm>

@@ -30,12 +30,18 @@ enum class run_fault {
     segment_twice,  // `subject` and `other` are the same segment of the run
     run_not_found,  // --run matches no run; `subject`
     run_ambiguous,  // --run matches several; `subject`
+    settings_differ,  // `subject` and `other` were recorded at different settings
 };
 
 struct run_plan {
     std::vector<run_file> files;  // in the order to read
     std::vector<run_seen> runs;   // with a directory: every run it holds, oldest first
     std::size_t chosen_run;       // index into `runs` when it is not empty
+    // What the files were recorded at: their provenance's settings, this
+    // build's for a file without them.
+    double sample_rate_hz;
+    double sensitivity_mv_per_g;
+    bool settings_from_provenance;  // some file's provenance gave them
     run_fault fault;
     int err;
     std::string subject;

@@ -2,6 +2,7 @@
 
 #include "data_format.h"
 #include "provenance_file.h"
+#include "run_settings.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
@@ -206,7 +207,10 @@ void write_stats(json_writer* w, const inspect_result& r, const inspect_config& 
     if (s.mismatched_rows > 0) count(w, "first_mismatch_line", s.first_mismatch_line);
     const double implied = stats_implied_sensitivity(s);
     number(w, "implied_sensitivity_mv_per_g", implied != 0.0 ? implied * 1e3 : NAN);
-    number(w, "build_sensitivity_mv_per_g", s.sensitivity_v_per_g * 1e3);
+    number(w, "build_sensitivity_mv_per_g", compiled_run_settings.sensitivity_mv_per_g);
+    number(w, "sensitivity_mv_per_g", s.sensitivity_v_per_g * 1e3);
+    number(w, "sample_rate_hz", c.rate_hz);
+    string(w, "settings_from", c.settings_from_provenance ? "provenance" : "compiled-in");
     json_close(w, '}');
 }
 

@@ -9,11 +9,11 @@
 #include "csv_output.h"
 #include "follow_driver.h"
 #include "inspect_options.h"
-#include "inspect_run.h"
 #include "json_output.h"
 #include "output_file.h"
 #include "output_refusal.h"
 #include "program_status.h"
+#include "read_run.h"
 #include "report.h"
 #include "run_choice.h"
 #include "svg_plot.h"
@@ -27,119 +27,107 @@
 
 namespace {
 
-void print_failure(const inspect_result &result) {
-  const char *path = result.parts && result.failed_part < result.part_count
-                         ? result.parts[result.failed_part].path
-                         : "";
-  print_fault(path, result.open_error, result.resource_error, result.failure,
-              result.rows_before_failure);
+void print_failure(const inspect_result& result) {
+    const char* path = result.parts && result.failed_part < result.part_count
+                           ? result.parts[result.failed_part].path
+                           : "";
+    print_fault(path, result.open_error, result.resource_error, result.failure,
+                result.rows_before_failure);
 }
 
 // Everything the inspector acquires, each with its "not acquired" value, so
 // that one release frees exactly what is held.
 struct inspect_held {
-  inspect_result *result; // nullptr: not allocated
-  output_file json;       // stream nullptr: not open, or put in place
-  output_file svg;
+    inspect_result* result;  // nullptr: not allocated
+    output_file json;        // stream nullptr: not open, or put in place
+    output_file svg;
 };
 
 // Releases what is held, in the one fixed order: the picture, the JSON,
 // the result. An output still open is one
 // whose write failed: it is abandoned, its temporary file removed and its
 // target left as it was.
-void release_held(inspect_held *held) {
-  output_file_discard(&held->svg);
-  output_file_discard(&held->json);
-  if (held->result)
-    inspect_result_free(held->result);
-  std::free(held->result);
-  held->result = nullptr;
+void release_held(inspect_held* held) {
+    output_file_discard(&held->svg);
+    output_file_discard(&held->json);
+    if (held->result) inspect_result_free(held->result);
+    std::free(held->result);
+    held->result = nullptr;
 }
 
-int write_outputs(const arguments &args, const inspect_config &config,
-                  inspect_held *held) {
-  const inspect_result &result = *held->result;
-  int status = exit_valid;
-  const bool json_to_stdout =
-      args.json_path && std::strcmp(args.json_path, "-") == 0;
-  int error = json_to_stdout
-                  ? write_json(stdout, args.data_path, result, config)
-                  : write_report(stdout, args.data_path, result, config);
-  if (error != 0) {
-    std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n",
-                 std::strerror(error));
-    status = exit_invalid;
-  }
-  if (args.json_path && !json_to_stdout &&
-      write_output(&held->json, args.json_path, [&](std::FILE *f) {
-        return write_json(f, args.data_path, result, config);
-      }) != exit_valid)
-    status = exit_invalid;
-  if (args.csv_dir) {
-    char failed[1024];
-    error = write_csv_files(args.csv_dir, result, failed, sizeof failed);
+int write_outputs(const arguments& args, const inspect_config& config, inspect_held* held) {
+    const inspect_result& result = *held->result;
+    int status = exit_valid;
+    const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
+    int error = json_to_stdout ? write_json(stdout, args.data_path, result, config)
+                               : write_report(stdout, args.data_path, result, config);
     if (error != 0) {
-      std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", failed,
-                   std::strerror(error));
-      status = exit_invalid;
+        std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n", std::strerror(error));
+        status = exit_invalid;
     }
-  }
-  if (args.svg_path) {
-    char title[700];
-    std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
-    if (write_output(&held->svg, args.svg_path, [&](std::FILE *f) {
-          return write_svg(f, title, result);
+    if (args.json_path && !json_to_stdout &&
+        write_output(&held->json, args.json_path, [&](std::FILE* f) {
+            return write_json(f, args.data_path, result, config);
         }) != exit_valid)
-      status = exit_invalid;
-  }
-  return status;
+        status = exit_invalid;
+    if (args.csv_dir) {
+        char failed[1024];
+        error = write_csv_files(args.csv_dir, result, failed, sizeof failed);
+        if (error != 0) {
+            std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", failed,
+                         std::strerror(error));
+            status = exit_invalid;
+        }
+    }
+    if (args.svg_path) {
+        char title[700];
+        std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
+        if (write_output(&held->svg, args.svg_path,
+                         [&](std::FILE* f) { return write_svg(f, title, result); }) != exit_valid)
+            status = exit_invalid;
+    }
+    return status;
 }
 
 // Reads the file and writes what was asked for. Returns the exit status.
-int inspect_and_write(const arguments &args, const run_plan &plan,
-                      const inspect_config &config, inspect_held *held) {
-  held->result =
-      static_cast<inspect_result *>(std::calloc(1, sizeof(inspect_result)));
-  if (!held->result) {
-    std::fprintf(stderr, "acc_inspect: out of memory\n");
-    return exit_invalid;
-  }
-  std::vector<const char *> paths;
-  for (const run_file &f : plan.files)
-    paths.push_back(f.path.c_str());
-  if (!inspect_files(paths.data(), paths.size(), config, held->result)) {
-    print_failure(*held->result);
-    return exit_invalid;
-  }
-  held->result->clock = clock_of(plan);
-  return write_outputs(args, config, held);
+int inspect_and_write(const arguments& args, const run_plan& plan, const inspect_config& config,
+                      inspect_held* held) {
+    held->result = static_cast<inspect_result*>(std::calloc(1, sizeof(inspect_result)));
+    if (!held->result) {
+        std::fprintf(stderr, "acc_inspect: out of memory\n");
+        return exit_invalid;
+    }
+    std::vector<const char*> paths;
+    for (const run_file& f : plan.files) paths.push_back(f.path.c_str());
+    if (!inspect_files(paths.data(), paths.size(), config, held->result)) {
+        print_failure(*held->result);
+        return exit_invalid;
+    }
+    held->result->clock = clock_of(plan);
+    return write_outputs(args, config, held);
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv) {
-  arguments args;
-  inspect_config config = default_inspect_config();
-  int status = parse_arguments(argc, argv, &args, &config);
-  if (status >= 0)
-    return status;
-  run_plan plan;
-  status = choose_files(&args, &plan);
-  if (status >= 0)
-    return status;
-  status = settle_window(args, clock_of(plan), &config);
-  if (status >= 0)
-    return status;
-  status = refuse_output_onto_data_files(args, plan);
-  if (status >= 0)
-    return status;
-  // A file-size limit makes a write fail, reported, instead of ending the
-  // inspector halfway through a file.
-  std::signal(SIGXFSZ, SIG_IGN);
+int main(int argc, char** argv) {
+    arguments args;
+    inspect_config config = default_inspect_config();
+    int status = parse_arguments(argc, argv, &args, &config);
+    if (status >= 0) return status;
+    run_plan plan;
+    status = choose_files(&args, &plan);
+    if (status >= 0) return status;
+    status = settle_window(args, clock_of(plan), &config);
+    if (status >= 0) return status;
+    status = refuse_output_onto_data_files(args, plan);
+    if (status >= 0) return status;
+    // A file-size limit makes a write fail, reported, instead of ending the
+    // inspector halfway through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
 
-  inspect_held held{};
-  status = args.follow_path ? follow_and_write(args, plan, config)
-                            : inspect_and_write(args, plan, config, &held);
-  release_held(&held);
-  return status;
+    inspect_held held{};
+    status = args.follow_path ? follow_and_write(args, plan, config)
+                              : inspect_and_write(args, plan, config, &held);
+    release_held(&held);
+    return status;
 }

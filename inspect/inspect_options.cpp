@@ -1,7 +1,7 @@
 #include "inspect_options.h"
 
 #include "program_status.h"
-#include "provenance.h"
+#include "utc_time.h"
 
 #include <cmath>
 #include <cstdio>

@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "compress_file.h"
 #include "provenance_file.h"
+#include "recorded_file.h"
 
 namespace {
 

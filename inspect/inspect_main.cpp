@@ -4,7 +4,8 @@
 // missing, unreadable or not a valid data file, or a picture that cannot be
 // written (the reason on stderr); 2 a usage error, files of different runs,
 // or an output that is a file of the recording itself; with --follow also 3
-// when some interval's velocity RMS was above --alarm.
+// when some interval's velocity RMS was above --alarm; 4 a valid recording
+// of which --from and --to leave out every row (nothing written).
 
 #include "csv_output.h"
 #include "csv_reader.h"
@@ -39,7 +40,8 @@ namespace {
 constexpr int exit_valid = 0;
 constexpr int exit_invalid = 1;
 constexpr int exit_usage = 2;
-constexpr int exit_alarm = 3;  // --follow: some interval above --alarm
+constexpr int exit_alarm = 3;   // --follow: some interval above --alarm
+constexpr int exit_window = 4;  // --from and --to leave out every row
 
 constexpr char usage_text[] =
     "usage: acc_inspect FILE.csv [--svg OUT.svg]\n"
@@ -98,7 +100,7 @@ void print_help() {
         "its file and line on stderr) or an output that cannot be written, 2 usage\n"
         "error, files of different runs, or an output that is a file of the\n"
         "recording itself (never written); with --follow 3 when an interval was\n"
-        "above --alarm.\n",
+        "above --alarm; 4 when --from and --to leave out every row.\n",
         usage_text, smallest_segment, largest_segment, default_segment_size, max_reported_peaks,
         default_reported_peaks);
 }
@@ -571,10 +573,10 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
         }
     }
     if (args.svg_path) {
-        char title[700];
-        std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
-        if (write_output(&held->svg, args.svg_path,
-                         [&](std::FILE* f) { return write_svg(f, title, result); }) != exit_valid)
+        const std::string title = "acc_inspect: " + files_named(args.data_path, result);
+        if (write_output(&held->svg, args.svg_path, [&](std::FILE* f) {
+                return write_svg(f, title.c_str(), result);
+            }) != exit_valid)
             status = exit_invalid;
     }
     return status;
@@ -595,6 +597,22 @@ int inspect_and_write(const arguments& args, const run_plan& plan, const inspect
         return exit_invalid;
     }
     held->result->clock = clock_of(plan);
+    double first_s = 0.0, last_s = 0.0;
+    if (window_missed(*held->result, config, &first_s, &last_s)) {
+        std::fprintf(stderr,
+                     "acc_inspect: no row lies in the window (--from, --to): the rows run from "
+                     "%.6f s to %.6f s",
+                     first_s, last_s);
+        const run_clock& clock = held->result->clock;
+        if (clock.known) {
+            char first_utc[40], last_utc[40];
+            format_utc(clock.start_unix_s + first_s, first_utc, sizeof first_utc);
+            format_utc(clock.start_unix_s + last_s, last_utc, sizeof last_utc);
+            std::fprintf(stderr, " (%s to %s)", first_utc, last_utc);
+        }
+        std::fputc('\n', stderr);
+        return exit_window;
+    }
     return write_outputs(args, config, held);
 }
 
@@ -644,9 +662,11 @@ void print_summary(std::FILE* notes, const char* how, const arguments& args, con
                    const follow_tally& tally) {
     std::fprintf(notes,
                  "acc_inspect: %s: %" PRIu64 " rows in %" PRIu32 " file%s, %" PRIu64
-                 " interval%s, %" PRIu64 " gaps, %" PRIu64 " overlaps",
+                 " interval%s, %" PRIu64 " gap%s, %" PRIu64 " overlap%s",
                  how, f.result->stats.rows, f.files, f.files == 1 ? "" : "s", tally.intervals,
-                 tally.intervals == 1 ? "" : "s", f.result->stats.gaps, f.result->stats.overlaps);
+                 tally.intervals == 1 ? "" : "s", f.result->stats.gaps,
+                 f.result->stats.gaps == 1 ? "" : "s", f.result->stats.overlaps,
+                 f.result->stats.overlaps == 1 ? "" : "s");
     if (args.have_alarm)
         std::fprintf(notes, ", %" PRIu64 " above %g mm/s", tally.above_alarm, args.alarm_mm_s);
     std::fputc('\n', notes);

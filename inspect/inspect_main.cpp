@@ -606,9 +606,9 @@ int inspect_and_write(const arguments& args, const run_plan& plan, const inspect
                      first_s, last_s);
         const run_clock& clock = held->result->clock;
         if (clock.known) {
-            char first_utc[40], last_utc[40];
-            format_utc(clock.start_unix_s + first_s, first_utc, sizeof first_utc);
-            format_utc(clock.start_unix_s + last_s, last_utc, sizeof last_utc);
+            char first_utc[utc_text_size], last_utc[utc_text_size];
+            format_utc(clock.start_unix_s + first_s, 3, first_utc, sizeof first_utc);
+            format_utc(clock.start_unix_s + last_s, 3, last_utc, sizeof last_utc);
             std::fprintf(stderr, " (%s to %s)", first_utc, last_utc);
         }
         std::fputc('\n', stderr);

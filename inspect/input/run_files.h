@@ -24,12 +24,12 @@ struct run_seen {
 
 enum class run_fault {
     none,
-    cannot_list,    // a directory that cannot be read; `err`
-    no_recording,   // a directory without data files; `subject`
-    two_runs,       // `subject` and `other` are of different runs
-    segment_twice,  // `subject` and `other` are the same segment of the run
-    run_not_found,  // --run matches no run; `subject`
-    run_ambiguous,  // --run matches several; `subject`
+    cannot_list,      // a directory that cannot be read; `err`
+    no_recording,     // a directory without data files; `subject`
+    two_runs,         // `subject` and `other` are of different runs
+    segment_twice,    // `subject` and `other` are the same segment of the run
+    run_not_found,    // --run matches no run; `subject`
+    run_ambiguous,    // --run matches several; `subject`
     settings_differ,  // `subject` and `other` were recorded at different settings
 };
 

@@ -48,8 +48,8 @@ struct run_state {
     storage_sync sync;     // forces the files to storage; started after the first exists
     int provenance_fd;     // a provenance file written, until the storage thread takes it
     run_provenance provenance;
-    std::FILE* next_stream;    // a file begun at a switch, until it takes the place of `stream`
-    std::time_t file_start;    // when the file being written started
+    std::FILE* next_stream;    // a file begun, until it takes the place of `stream`
+    std::time_t file_start;    // when the run's first file started
     std::uint32_t file_count;  // files of the run so far
     char first_path[csv_path_size];
     double* block_buf;
@@ -138,82 +138,65 @@ const char* loaded_device_library() {
     return info.dli_fname;
 }
 
-enum file_start {
-    file_started,
-    file_failed,     // reported
-    storage_failed,  // nothing handed over: the storage thread had failed
-};
+// Not an exit status: a file not handed over, as the storage thread had
+// failed; the loop ends at once and reports that failure.
+constexpr int status_storage_failed = 1;
 
-// Writes the provenance of the data file `stream` at `path`, the run's
-// `segment`-th, and hands both to the storage thread, with the stream of
-// the file before it, `previous` at `previous_path`, when there is one.
-file_start start_file(run_state& run, std::FILE* stream, const char* path, std::uint32_t segment,
-                      std::FILE* previous, const char* previous_path) {
-    char provenance_path[provenance_path_size];
-    format_provenance_path(provenance_path, sizeof provenance_path, path);
-    int error = write_provenance(provenance_path, run.provenance, segment, previous_path,
-                                 read_clock_state(), &run.provenance_fd);
-    if (error != 0) {
-        run.provenance_fd = -1;
-        report_write_error(provenance_path, error);
-        return file_failed;
-    }
-    if (start_storage_file(&run.sync, previous, fileno(stream), run.provenance_fd, path,
-                           static_cast<off_t>(data_file_header_size)) != 0)
-        return storage_failed;
-    run.provenance_fd = -1;
-    return file_started;
-}
-
-// Goes on into a new data file, named after the local time of the block
-// that reached the boundary; the file before it goes to the storage thread.
-// Everything is in the kernel's hands when it returns: the loop never waits
-// for storage here. Sets the next boundary.
-file_start switch_file(run_state& run, const run_settings& settings, double t_block,
-                       std::time_t* next_switch) {
-    const auto now = static_cast<std::time_t>(std::floor(t_block));
+// Starts the run's next data file, named after `local`: created exclusively
+// under its lock, its header, its provenance, then handed to the storage
+// thread, which the first file starts, with the file before it. It becomes
+// run.stream. Reports a failure; returns status_ok, the failure's status or
+// status_storage_failed.
+int start_data_file(run_state& run, const run_settings& settings, const std::tm& local) {
     char path[csv_path_size];
-    std::tm local{};
-    if (!localtime_r(&now, &local)) {
-        report_write_error(settings.out_dir, EOVERFLOW);
-        return file_failed;
-    }
     format_csv_path(path, sizeof path, settings.out_dir, local);
     int error = create_data_file(path, sizeof path, &run.next_stream);
     if (error != 0) {
         run.next_stream = nullptr;
-        report_write_error(path, error);
-        return file_failed;
+        if (run.file_count > 0) {
+            report_write_error(path, error);
+            return status_write_failed;
+        }
+        std::printf("Cannot open %s\n", path);
+        return status_file_not_opened;
     }
     error = write_header(run.next_stream);
     if (error != 0) {
         report_write_error(path, error);
         cut_back_data_file(run.next_stream, 0);
-        return file_failed;
+        return status_write_failed;
     }
-    file_start started =
-        start_file(run, run.next_stream, path, run.file_count + 1, run.stream, run.csv_path);
-    if (started != file_started) return started;
+    if (run.file_count == 0 && start_storage_sync(&run.sync, path, settings.sync_interval_s) != 0) {
+        std::puts("No memory");
+        return status_no_memory;
+    }
+    char provenance_path[provenance_path_size];
+    format_provenance_path(provenance_path, sizeof provenance_path, path);
+    error = write_provenance(provenance_path, run.provenance, run.file_count + 1,
+                             run.stream ? run.csv_path : nullptr, read_clock_state(),
+                             &run.provenance_fd);
+    if (error != 0) {
+        run.provenance_fd = -1;
+        report_write_error(provenance_path, error);
+        return status_write_failed;
+    }
+    if (start_storage_file(&run.sync, run.stream, fileno(run.next_stream), run.provenance_fd, path,
+                           static_cast<off_t>(data_file_header_size)) != 0)
+        return status_storage_failed;
+    run.provenance_fd = -1;
     run.stream = run.next_stream;
     run.next_stream = nullptr;
     std::memcpy(run.csv_path, path, sizeof path);
+    if (run.file_count++ == 0) std::memcpy(run.first_path, path, sizeof path);
     run.file_good_size = static_cast<off_t>(data_file_header_size);
-    ++run.file_count;
-    std::printf("Output file: %s\n", run.csv_path);
-    // From the new file's own start: a clock stepped back switches no
-    // sooner than the boundary, one stepped far ahead switches once.
-    *next_switch = next_file_start(now, settings.file_span_s);
-    return file_started;
+    return status_ok;
 }
 
 // The recording loop: poll, read a block, write its rows, until a key or a
 // stop signal. Returns status_ok or status_write_failed.
 int record(run_state& run, const run_settings& settings, double sensitivity_v_per_g) {
     int status = status_ok;
-    double t_start = now_sec();
-    run.provenance.start_s = t_start;
-    if (start_file(run, run.stream, run.csv_path, 1, nullptr, nullptr) == file_failed)
-        status = status_write_failed;
+    const double t_start = run.provenance.start_s;
     bool file_whole = true;  // no write to the file being written has failed
     std::time_t next_switch = next_file_start(run.file_start, settings.file_span_s);
     // A failed sync ends the loop like a failed write; reported after it.
@@ -232,9 +215,21 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         // A block is never split: the whole of it goes into the new file.
         if (next_switch != -1 && t_block >= static_cast<double>(next_switch) &&
             storage_ready_for_file(&run.sync)) {
-            file_start started = switch_file(run, settings, t_block, &next_switch);
-            if (started == file_failed) status = status_write_failed;
-            if (started != file_started) break;
+            // Named after the local time of the block that reached the boundary;
+            // the loop never waits for storage here.
+            const auto now = static_cast<std::time_t>(std::floor(t_block));
+            std::tm local{};
+            int started = status_write_failed;
+            if (localtime_r(&now, &local))
+                started = start_data_file(run, settings, local);
+            else
+                report_write_error(settings.out_dir, EOVERFLOW);
+            if (started != status_storage_failed) status = started;
+            if (started != status_ok) break;
+            std::printf("Output file: %s\n", run.csv_path);
+            // From the new file's own start: a clock stepped back switches no
+            // sooner than the boundary, one stepped far ahead switches once.
+            next_switch = next_file_start(now, settings.file_span_s);
         }
         double rel = t_block - t_start;
         double dt = 1.0 / settings.sample_rate_hz;
@@ -257,20 +252,20 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
     double elapsed = now_sec() - t_start;
 
     // Joined first, so that a sync that failed at the end is not missed.
-    int sync_error = stop_storage_sync(&run.sync);
-    if (status == status_ok && sync_error != 0) {
+    const storage_result stored = stop_storage_sync(&run.sync);
+    if (status == status_ok && stored.error != 0) {
         // What the failed sync should have covered may not be on storage:
         // keep only what the last good ones did.
-        report_write_error(run.sync.failed_path, sync_error);
-        run.file_good_size = run.sync.files[run.sync.current].stored_size;
-        run.total_points = run.sync.stored_points;
+        report_write_error(stored.failed_path, stored.error);
+        run.file_good_size = stored.stored_size;
+        run.total_points = stored.stored_points;
         cut_back_data_file(run.stream, run.file_good_size);
         status = status_write_failed;
     }
 
     // After a file that could not be started the last one is still whole:
     // stored like any other, a second failure left unreported.
-    if (sync_error == 0 && file_whole) {
+    if (stored.error == 0 && file_whole) {
         int error = sync_data_file(run.stream);
         if (error != 0 && status == status_ok) {
             report_write_error(run.csv_path, error);
@@ -296,7 +291,7 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
         std::perror("localtime");
         return status_device;
     }
-    format_csv_path(run.csv_path, sizeof run.csv_path, settings.out_dir, *local);
+    const std::tm local_time = *local;
     init_run_provenance(&run.provenance, &settings, ACC_VERSION, loaded_device_library(),
                         ACC_DEVICE_SIMULATOR != 0);
 
@@ -320,25 +315,12 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
     }
     run.task_running = true;
 
-    if (create_data_file(run.csv_path, sizeof run.csv_path, &run.stream) != 0) {
-        run.stream = nullptr;
-        std::printf("Cannot open %s\n", run.csv_path);
-        return status_file_not_opened;
-    }
     run.file_start = now;
-    run.file_count = 1;
-    std::memcpy(run.first_path, run.csv_path, sizeof run.first_path);
-    int error = write_header(run.stream);
-    if (error != 0) {
-        report_write_error(run.csv_path, error);
-        cut_back_data_file(run.stream, 0);
-        return status_write_failed;
-    }
-    run.file_good_size = static_cast<off_t>(data_file_header_size);
-    if (start_storage_sync(&run.sync, run.csv_path, settings.sync_interval_s) != 0) {
-        std::puts("No memory");
-        return status_no_memory;
-    }
+    // The run's time 0, which the first file's provenance dates.
+    run.provenance.start_s = now_sec();
+    // A storage thread that failed at once ends the loop before its first block.
+    int status = start_data_file(run, settings, local_time);
+    if (status != status_ok && status != status_storage_failed) return status;
 
     double sensitivity_v_per_g = settings.sensitivity_mv_per_g / 1000.0;
 
@@ -360,7 +342,7 @@ int acquire_and_record(run_state& run, const run_settings& settings) {
 }
 
 // Releases what is held, in the one fixed order: sync thread, provenance,
-// file begun at a failed switch, file, buffer, task, device. A failed close
+// file begun but not started, file, buffer, task, device. A failed close
 // of the data file turns a clean run into a write failure.
 int release_run(run_state& run, int status) {
     // Any failure of these has been reported by now, or comes after another.

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "compress_file.h"
+#include "recorded_file.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "data_format.h"
+#include "recorded_file.h"
 
 constexpr char compressed_suffix[] = ".zst";     // after ".csv"
 constexpr char sidecar_suffix[] = ".json";       // in place of ".csv"
@@ -33,14 +34,6 @@ struct parsed_name {
 // False for every name that is not one of the four kinds of a recording's
 // file.
 bool parse_file_name(const char* name, parsed_name* parsed);
-
-// Where a data file stands.
-enum class data_state {
-    absent,
-    not_recording,   // not a regular file, or not the recorder's header
-    being_recorded,  // a recorder holds its lock
-    finished,
-};
 
 // A recording: its data file and/or compressed file, and its provenance.
 struct recording {

@@ -23,11 +23,11 @@
 
 #include "csv_reader.h"
 #include "data_file.h"
-#include "inspect_run.h"
 #include "inspect_stats.h"
 #include "json_output.h"
 #include "output_file.h"
 #include "picture.h"
+#include "read_run.h"
 #include "row_feed.h"
 #include "spectrogram.h"
 #include "spectrum.h"

@@ -14,13 +14,10 @@ set(board_nested -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DGENERATOR=${CMAKE_GENERATO
                  "-DEXE_LINKER_FLAGS=${CMAKE_EXE_LINKER_FLAGS}")
 
 # The simulator less one function, for the configure to refuse.
-add_library(acts2200_sim_without_stop SHARED ${PROJECT_SOURCE_DIR}/sim/acts2200_sim.cpp
-                                             ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
-set_target_properties(acts2200_sim_without_stop PROPERTIES
-  OUTPUT_NAME ACTS2200 CXX_VISIBILITY_PRESET hidden
+add_library(acts2200_sim_without_stop SHARED $<TARGET_OBJECTS:acts2200_sim_objects>)
+set_target_properties(acts2200_sim_without_stop PROPERTIES OUTPUT_NAME ACTS2200
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/without_stop)
-target_include_directories(acts2200_sim_without_stop PRIVATE ${PROJECT_SOURCE_DIR}/sim)
-target_link_libraries(acts2200_sim_without_stop PRIVATE acc_common)
+target_link_libraries(acts2200_sim_without_stop PRIVATE acc_sim_signal)
 target_link_options(acts2200_sim_without_stop PRIVATE
                     "LINKER:--version-script=${board_dir}/without_stop_task.map")
 
@@ -122,13 +119,10 @@ set_tests_properties(board.recorder_imports_only_the_device_functions
                      board.service_unit_verifies PROPERTIES LABELS board)
 
 # The unit's stop path on the real recorder.
-add_executable(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp)
-target_link_libraries(service_stop_test PRIVATE recording_check GTest::gtest_main)
+acc_test(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp LINK recording_check
+         PROGRAMS RECORDER_PATH acc_recorder_for_tests DISCOVER PROPERTIES TIMEOUT 60)
 target_compile_definitions(service_stop_test PRIVATE
-  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
   UNIT_PATH="${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service")
-add_dependencies(service_stop_test acc_recorder_for_tests)
-gtest_discover_tests(service_stop_test PROPERTIES TIMEOUT 60)
 
 add_test(NAME board.out_dir_refused_unless_it_fits_as_written
          COMMAND ${CMAKE_COMMAND} ${board_nested}

@@ -17,6 +17,7 @@
 #include "report.h"
 #include "run_files.h"
 #include "svg_plot.h"
+#include "utc_time.h"
 
 #include <string>
 #include <vector>

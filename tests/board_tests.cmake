@@ -19,8 +19,8 @@ add_library(acts2200_sim_without_stop SHARED ${PROJECT_SOURCE_DIR}/sim/acts2200_
 set_target_properties(acts2200_sim_without_stop PROPERTIES
   OUTPUT_NAME ACTS2200 CXX_VISIBILITY_PRESET hidden
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/without_stop)
-target_include_directories(acts2200_sim_without_stop PRIVATE ${PROJECT_SOURCE_DIR}/sim
-                                                             ${PROJECT_SOURCE_DIR}/include)
+target_include_directories(acts2200_sim_without_stop PRIVATE ${PROJECT_SOURCE_DIR}/sim)
+target_link_libraries(acts2200_sim_without_stop PRIVATE acc_common)
 target_link_options(acts2200_sim_without_stop PRIVATE
                     "LINKER:--version-script=${board_dir}/without_stop_task.map")
 

@@ -2,6 +2,7 @@
 
 #include "data_format.h"
 #include "provenance.h"
+#include "utc_time.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +18,7 @@ constexpr int label_width = 28;
 void clock_note(std::FILE* out, const run_clock& clock, double t) {
     if (!clock.known) return;
     char utc[40];
-    format_utc(clock.start_unix_s + t, utc, sizeof utc);
+    format_utc(clock.start_unix_s + t, 3, utc, sizeof utc);
     std::fprintf(out, " (%s)", utc);
 }
 
@@ -106,12 +107,12 @@ void write_clock(std::FILE* out, const inspect_result& r) {
     heading(out, "Clock", nullptr);
     std::fprintf(out, "  %-*s %s\n", label_width, "run", clock.run_id);
     char utc[40];
-    format_utc(clock.start_unix_s, utc, sizeof utc);
+    format_utc(clock.start_unix_s, 3, utc, sizeof utc);
     std::fprintf(out, "  %-*s %s\n", label_width, "row time 0 (UTC)", utc);
     if (r.stats.have_time) {
-        format_utc(clock.start_unix_s + r.stats.first_time_s, utc, sizeof utc);
+        format_utc(clock.start_unix_s + r.stats.first_time_s, 3, utc, sizeof utc);
         std::fprintf(out, "  %-*s %s\n", label_width, "start (UTC)", utc);
-        format_utc(clock.start_unix_s + r.stats.last_time_s + r.stats.step_s, utc, sizeof utc);
+        format_utc(clock.start_unix_s + r.stats.last_time_s + r.stats.step_s, 3, utc, sizeof utc);
         std::fprintf(out, "  %-*s %s\n", label_width, "end (UTC)", utc);
     }
     if (!clock.synchronized)
@@ -161,8 +162,9 @@ void write_continuity(std::FILE* out, const inspect_result& r) {
         std::fprintf(out, "    %-8s after %.6f s", d.excess_s > 0 ? "gap" : "overlap", d.at_s);
         if (r.clock.known) {  // from the row before it to the row after it
             char before[40], after[40];
-            format_utc(r.clock.start_unix_s + d.at_s, before, sizeof before);
-            format_utc(r.clock.start_unix_s + d.at_s + s.step_s + d.excess_s, after, sizeof after);
+            format_utc(r.clock.start_unix_s + d.at_s, 3, before, sizeof before);
+            format_utc(r.clock.start_unix_s + d.at_s + s.step_s + d.excess_s, 3, after,
+                       sizeof after);
             std::fprintf(out, " (%s to %s)", before, after);
         }
         std::fprintf(out, " (");

@@ -19,7 +19,8 @@ add_executable(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp)
 target_link_libraries(inspect_test PRIVATE acc_inspect_core acc_data_file ZLIB::ZLIB LibXml2::LibXml2
                                            GTest::gtest_main)
 gtest_discover_tests(inspect_test)
-add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
+add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/run_plan_test.cpp)
 # acc_inspect_core for libzstd, to write the compressed parts of a run.
 target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file acc_inspect_core
                                                ZLIB::ZLIB LibXml2::LibXml2 GTest::gtest_main)

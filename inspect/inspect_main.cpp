@@ -4,7 +4,8 @@
 // missing, unreadable or not a valid data file, or a picture that cannot be
 // written (the reason on stderr); 2 a usage error, files of different runs,
 // or an output that is a file of the recording itself; with --follow also 3
-// when some interval's velocity RMS was above --alarm.
+// when some interval's velocity RMS was above --alarm; 4 a valid recording
+// of which --from and --to leave out every row (nothing written).
 
 #include "csv_output.h"
 #include "follow_driver.h"
@@ -17,7 +18,9 @@
 #include "report.h"
 #include "run_choice.h"
 #include "svg_plot.h"
+#include "utc_time.h"
 
+#include <string>
 #include <vector>
 
 #include <csignal>
@@ -80,10 +83,10 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
         }
     }
     if (args.svg_path) {
-        char title[700];
-        std::snprintf(title, sizeof title, "acc_inspect: %s", args.data_path);
-        if (write_output(&held->svg, args.svg_path,
-                         [&](std::FILE* f) { return write_svg(f, title, result); }) != exit_valid)
+        const std::string title = "acc_inspect: " + files_named(args.data_path, result);
+        if (write_output(&held->svg, args.svg_path, [&](std::FILE* f) {
+                return write_svg(f, title.c_str(), result);
+            }) != exit_valid)
             status = exit_invalid;
     }
     return status;
@@ -104,6 +107,22 @@ int inspect_and_write(const arguments& args, const run_plan& plan, const inspect
         return exit_invalid;
     }
     held->result->clock = clock_of(plan);
+    double first_s = 0.0, last_s = 0.0;
+    if (window_missed(*held->result, config, &first_s, &last_s)) {
+        std::fprintf(stderr,
+                     "acc_inspect: no row lies in the window (--from, --to): the rows run from "
+                     "%.6f s to %.6f s",
+                     first_s, last_s);
+        const run_clock& clock = held->result->clock;
+        if (clock.known) {
+            char first_utc[utc_text_size], last_utc[utc_text_size];
+            format_utc(clock.start_unix_s + first_s, 3, first_utc, sizeof first_utc);
+            format_utc(clock.start_unix_s + last_s, 3, last_utc, sizeof last_utc);
+            std::fprintf(stderr, " (%s to %s)", first_utc, last_utc);
+        }
+        std::fputc('\n', stderr);
+        return exit_window;
+    }
     return write_outputs(args, config, held);
 }
 

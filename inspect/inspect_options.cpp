@@ -72,7 +72,7 @@ void print_help() {
         "its file and line on stderr) or an output that cannot be written, 2 usage\n"
         "error, files of different runs, or an output that is a file of the\n"
         "recording itself (never written); with --follow 3 when an interval was\n"
-        "above --alarm.\n",
+        "above --alarm; 4 when --from and --to leave out every row.\n",
         usage_text, smallest_segment, largest_segment, default_segment_size, max_reported_peaks,
         default_reported_peaks);
 }

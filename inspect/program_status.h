@@ -14,7 +14,8 @@
 constexpr int exit_valid = 0;
 constexpr int exit_invalid = 1;
 constexpr int exit_usage = 2;
-constexpr int exit_alarm = 3;  // --follow: some interval above --alarm
+constexpr int exit_alarm = 3;   // --follow: some interval above --alarm
+constexpr int exit_window = 4;  // --from and --to leave out every row
 
 // "acc_inspect: PATH: " and why it could not be read: `open_error`, else
 // `resource_error`, else the reader's `failure` after `rows_before` rows.

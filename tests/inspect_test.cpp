@@ -724,6 +724,7 @@ TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
     band_levels levels;
     compute_band_levels(view, 1.0, 100.0, &levels);
     EXPECT_EQ(levels.band_bins, 7u);
+    EXPECT_EQ(levels.band_high_hz, 7.0) << "the band as far as Nyquist, not to 100 Hz";
     EXPECT_EQ(levels.octave_count, 7u) << "bands whose upper edge is at most 7 Hz";
     EXPECT_NEAR(levels.grms_g, std::sqrt(1.8), 1e-12);
     spectral_peak peak;

@@ -125,7 +125,17 @@ TEST(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
         int status;
         std::string said;  // the start of what is on stderr, `dir/` left out
     } rows[] = {
-        {{"day"}, "fedcba", 2, "acc_inspect: --run: no run matches fedcba\n" + usage},
+        // A --run that matches none lists the runs there are.
+        {{"day"},
+         "fedcba",
+         2,
+         "acc_inspect: run " + run_b +
+             ": day/ai0_accel_20261208_030000.csv, 1 file\n"
+             "acc_inspect: run " +
+             run_a +
+             ": day/ai0_accel_20261208_020000.csv, 2 files\n"
+             "acc_inspect: --run: no run matches fedcba\n" +
+             usage},
         {{"day/ai0_accel_20261208_020000.csv", "day/ai0_accel_20261208_030000.csv"},
          nullptr,
          2,

@@ -121,3 +121,17 @@ void inspect_result_free(inspect_result* result) {
     std::free(result->parts);
     result->parts = nullptr;
 }
+
+bool window_missed(const inspect_result& result, const inspect_config& config, double* first_s,
+                   double* last_s) {
+    if ((!config.have_from && !config.have_to) || result.stats.rows > 0) return false;
+    bool have_time = false;
+    for (std::size_t i = 0; i < result.part_count; ++i) {
+        const part_summary& p = result.parts[i];
+        if (!p.have_time) continue;
+        if (!have_time) *first_s = p.first_time_s;
+        *last_s = p.last_time_s;
+        have_time = true;
+    }
+    return have_time;
+}

@@ -95,6 +95,12 @@ struct inspect_result {
 // Releases what the pass left in `result`.
 void inspect_result_free(inspect_result* result);
 
+// Whether --from or --to left out every row of a recording whose rows have
+// times; `first_s` and `last_s` then hold the first and last row time of
+// the whole recording.
+bool window_missed(const inspect_result& result, const inspect_config& config, double* first_s,
+                   double* last_s);
+
 // What the pass over the rows carries from one row to the next beside the
 // result it fills, so that a follower of a growing file learns from each row
 // exactly what a later inspection of the finished files does.

@@ -75,9 +75,11 @@ void print_summary(std::FILE* notes, const char* how, const arguments& args, con
                    const follow_tally& tally) {
     std::fprintf(notes,
                  "acc_inspect: %s: %" PRIu64 " rows in %" PRIu32 " file%s, %" PRIu64
-                 " interval%s, %" PRIu64 " gaps, %" PRIu64 " overlaps",
+                 " interval%s, %" PRIu64 " gap%s, %" PRIu64 " overlap%s",
                  how, f.result->stats.rows, f.files, f.files == 1 ? "" : "s", tally.intervals,
-                 tally.intervals == 1 ? "" : "s", f.result->stats.gaps, f.result->stats.overlaps);
+                 tally.intervals == 1 ? "" : "s", f.result->stats.gaps,
+                 f.result->stats.gaps == 1 ? "" : "s", f.result->stats.overlaps,
+                 f.result->stats.overlaps == 1 ? "" : "s");
     if (args.have_alarm)
         std::fprintf(notes, ", %" PRIu64 " above %g mm/s", tally.above_alarm, args.alarm_mm_s);
     std::fputc('\n', notes);

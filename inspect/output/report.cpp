@@ -332,9 +332,17 @@ void write_trend(std::FILE* out, const trend_state& t) {
 
 }  // namespace
 
+std::string files_named(const char* path, const inspect_result& result) {
+    if (result.part_count <= 1) return path;
+    return std::string(result.parts[0].path) + " through " +
+           result.parts[result.part_count - 1].path + " (" + std::to_string(result.part_count) +
+           " files)";
+}
+
 int write_report(std::FILE* out, const char* path, const inspect_result& result,
                  const inspect_config& config) {
-    std::fprintf(out, "Data file  %s\n", path);
+    std::fprintf(out, "Data file%s  %s\n", result.part_count > 1 ? "s" : "",
+                 files_named(path, result).c_str());
     write_verdict(out, result.stats);
     write_time(out, result, config);
     write_clock(out, result);

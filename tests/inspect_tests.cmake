@@ -15,6 +15,7 @@ acc_test(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp
          LINK acc_inspect_core acc_data_file ZLIB::ZLIB LibXml2::LibXml2)
 # acc_inspect_core for libzstd, to write the compressed parts of a run.
 acc_test(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp
+         ${CMAKE_CURRENT_LIST_DIR}/run_plan_test.cpp
          LINK program_runner acc_data_file acc_inspect_core ZLIB::ZLIB LibXml2::LibXml2
          PROGRAMS INSPECT_PATH acc_inspect FAILURE_SHIM_PATH failure_shim
          DISCOVER PROPERTIES TIMEOUT 60)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fails when a C++ file under src/ inspect/ archive/ include/ sim/ tests/ bench/ is not
+# Fails when a C++ file under src/ inspect/ archive/ common/ sim/ tests/ bench/ is not
 # formatted as .clang-format says; lists each such file and the change.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ while IFS= read -r -d '' file; do
         status=1
     fi
 done < <(git ls-files -z --cached --others --exclude-standard -- \
-    'src/*.cpp' 'src/*.h' 'inspect/*.cpp' 'inspect/*.h' 'archive/*.cpp' 'archive/*.h' 'include/*.h' 'sim/*.cpp' 'sim/*.h' \
+    'src/*.cpp' 'src/*.h' 'inspect/*.cpp' 'inspect/*.h' 'archive/*.cpp' 'archive/*.h' 'common/*.cpp' 'common/*.h' 'sim/*.cpp' 'sim/*.h' \
     'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
 [ "$status" -eq 0 ] && echo "format: all files formatted"
 exit "$status"

@@ -18,7 +18,7 @@ status=0
 
 echo "== clang-tidy"
 run-clang-tidy -quiet -j "$(nproc)" -p "$build" \
-    -header-filter="^$root/(src|inspect|archive|sim|include|tests)/" "^$root/(src|inspect|archive|sim|tests)/" \
+    -header-filter="^$root/(src|inspect|archive|common|sim|tests)/" "^$root/(src|inspect|archive|common|sim|tests)/" \
     >"$build/clang-tidy.log" 2>&1 || status=1
 # Only the findings: the log also lists each command and clang's counts.
 sed -r 's/\x1b\[[0-9;]*m//g' "$build/clang-tidy.log" | grep -E '^/.*: (warning|error): ' | sort -u || true
@@ -28,7 +28,7 @@ echo "== cppcheck"
 cppcheck --project="$database" --std=c++17 -j "$(nproc)" --quiet \
     --enable=warning,performance,portability --library=googletest --library=posix \
     --inline-suppr --suppressions-list=.cppcheck-suppressions --error-exitcode=1 \
-    "--file-filter=$root/src/*" "--file-filter=$root/inspect/*" "--file-filter=$root/archive/*" "--file-filter=$root/sim/*" "--file-filter=$root/tests/*" \
+    "--file-filter=$root/src/*" "--file-filter=$root/inspect/*" "--file-filter=$root/archive/*" "--file-filter=$root/common/*" "--file-filter=$root/sim/*" "--file-filter=$root/tests/*" \
     && echo "cppcheck: no findings" || status=1
 
 exit "$status"

@@ -23,6 +23,7 @@
 
 #include "compress_file.h"
 #include "recording_files.h"
+#include "retention.h"
 
 #ifndef ACC_ARCHIVE_VERSION
 #define ACC_ARCHIVE_VERSION "0"
@@ -38,7 +39,6 @@ constexpr int exit_still_full = 4;
 constexpr int exit_stopped = 5;
 
 constexpr int most_days = 36500;
-constexpr double seconds_per_day = 86400.0;
 
 constexpr char usage_text[] =
     "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--level N] DIR\n";
@@ -319,13 +319,11 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
         char reason[64];
         std::snprintf(reason, sizeof reason, "older than %d day%s", args.keep_days,
                       args.keep_days == 1 ? "" : "s");
-        const double oldest_end =
-            static_cast<double>(std::time(nullptr)) - args.keep_days * seconds_per_day;
-        for (std::size_t i = 0; i < recordings->size(); ++i) {
+        const double now_s = static_cast<double>(std::time(nullptr));
+        for (std::size_t i : expired_recordings(*recordings, args.keep_days, now_s)) {
             if (stop_requested) return exit_stopped;
             const recording& rec = (*recordings)[i];
-            if (static_cast<double>(rec.end_s) >= oldest_end || !is_deletable(dir_fd, rec))
-                continue;
+            if (!compressed_is_recorders(dir_fd, rec)) continue;
             const int failed_before = counts->failed;
             delete_one(dir_fd, rec, reason, counts);
             gone[i] = counts->failed == failed_before;
@@ -339,26 +337,23 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
         ++counts->failed;
         return exit_done;
     }
-    const double wanted = args.keep_free_percent > 0.0
-                              ? total_bytes * args.keep_free_percent / 100.0
-                              : args.keep_free_bytes;
+    const double wanted =
+        wanted_free_bytes(args.keep_free_bytes, args.keep_free_percent, total_bytes);
     const std::string reason = std::string("free space below ") + args.keep_free_text;
-    // Space a deleted file still holds (someone has it open, or the
-    // filesystem frees it later) is counted as freed, so that it does not
-    // cost another recording.
     const double free_at_start = free_bytes;
     double freed = 0.0;
-    for (std::size_t i = 0; i < recordings->size() && free_bytes < wanted; ++i) {
+    for (std::size_t i = next_for_room(*recordings, gone, 0, free_bytes, wanted);
+         i < recordings->size(); i = next_for_room(*recordings, gone, i + 1, free_bytes, wanted)) {
         if (stop_requested) return exit_stopped;
         const recording& rec = (*recordings)[i];
-        if (gone[i] || !is_deletable(dir_fd, rec)) continue;
+        if (!compressed_is_recorders(dir_fd, rec)) continue;
         const int failed_before = counts->failed;
         delete_one(dir_fd, rec, reason.c_str(), counts);
         if (counts->failed != failed_before) continue;
         freed += static_cast<double>(rec.bytes_on_disk);
         double measured = 0.0;
         if (!free_space(dir_fd, &measured, &total_bytes)) measured = 0.0;
-        free_bytes = std::max(measured, free_at_start + freed);
+        free_bytes = free_after(measured, free_at_start, freed);
     }
     if (free_bytes >= wanted) return exit_done;
     std::fprintf(stderr,

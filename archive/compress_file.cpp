@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zstd.h>
+
+#include "recorded_file.h"
+#include "recording_files.h"
 
 namespace {
 
@@ -39,20 +41,6 @@ void release(compression* c, int dir_fd, const std::string& temp_name) {
         posix_fadvise(c->in_fd, 0, 0, POSIX_FADV_DONTNEED);
         close(c->in_fd);
     }
-}
-
-// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
-// Returns the count, or -1 with errno set.
-ssize_t read_at(int fd, char* buffer, std::size_t size, off_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t got = pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 int write_all(int fd, const char* data, std::size_t size) {
@@ -196,61 +184,6 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, int leve
 }
 
 }  // namespace
-
-int open_data_file(int dir_fd, const char* name, data_state* state, int* fd) {
-    *fd = -1;
-    *state = data_state::not_recording;
-    struct stat status {};
-    if (fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-    // Not yet holding its header, a file is no recording, or one that a
-    // recorder has only just created: it is not even locked for a look.
-    if (!S_ISREG(status.st_mode) || status.st_size < static_cast<off_t>(data_file_header_size))
-        return 0;
-    int opened = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (opened < 0) return errno;
-    if (flock(opened, LOCK_SH | LOCK_NB) != 0) {
-        int error = errno;
-        close(opened);
-        if (error != EWOULDBLOCK) return error;
-        *state = data_state::being_recorded;
-        return 0;
-    }
-    char header[data_file_header_size];
-    if (fstat(opened, &status) != 0 || !S_ISREG(status.st_mode) ||
-        read_at(opened, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-        std::memcmp(header, data_file_header, sizeof header) != 0) {
-        close(opened);
-        return 0;
-    }
-    *state = data_state::finished;
-    *fd = opened;
-    return 0;
-}
-
-bool compressed_starts_with_header(int fd) {
-    // The header comes out of the first block, which may take up to about
-    // 128 KiB of input to complete.
-    constexpr std::size_t chunk = std::size_t{16} * 1024;
-    constexpr off_t most = off_t{256} * 1024;
-    char packed[chunk];
-    char plain[data_file_header_size];
-    ZSTD_DCtx* unpacker = ZSTD_createDCtx();
-    ZSTD_outBuffer out{plain, sizeof plain, 0};
-    for (off_t offset = 0; unpacker && out.pos < out.size && offset < most;) {
-        ssize_t got = read_at(fd, packed, sizeof packed, offset);
-        if (got <= 0) break;
-        offset += got;
-        ZSTD_inBuffer in{packed, static_cast<std::size_t>(got), 0};
-        while (in.pos < in.size && out.pos < out.size) {
-            if (ZSTD_isError(ZSTD_decompressStream(unpacker, &out, &in))) {
-                offset = most;  // not a compressed stream
-                break;
-            }
-        }
-    }
-    ZSTD_freeDCtx(unpacker);
-    return out.pos == out.size && std::memcmp(plain, data_file_header, sizeof plain) == 0;
-}
 
 int compress_recording(int dir_fd, const std::string& stem, int level,
                        const volatile std::sig_atomic_t* stop, compress_result* result) {

@@ -16,8 +16,6 @@
 #include <cstdint>
 #include <string>
 
-#include "recording_files.h"
-
 // The level the archiver compresses at unless told otherwise: the best
 // ratio that stays within about a minute of CPU per hour of recording (see
 // bench/archive_bench.cpp).
@@ -32,15 +30,6 @@ struct compress_result {
     // "compress", "write", "sync", "verify", "rename", "remove the original".
     const char* failed_step;
 };
-
-// Opens `name` and tells what it is. A finished data file is left open in
-// *fd with a shared lock held, which keeps any recorder off it; otherwise
-// *fd is -1. Returns 0 or an errno value (the file could not be opened).
-int open_data_file(int dir_fd, const char* name, data_state* state, int* fd);
-
-// True when the file at `fd` is a compressed stream that begins with the
-// data file's header.
-bool compressed_starts_with_header(int fd);
 
 // Compresses `<stem>.csv` into `<stem>.csv.zst` at `level` as above; the
 // compressed file gets the original's mode, owner and times. Gives up with

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "compress_file.h"
+#include "recorded_file.h"
 
 namespace {
 
@@ -241,11 +241,8 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
     return 0;
 }
 
-bool is_deletable(int dir_fd, const recording& rec) {
-    if (rec.data == data_state::absent && !rec.compressed) return false;  // a lone sidecar
-    if (rec.data != data_state::absent && rec.data != data_state::finished) return false;
+bool compressed_is_recorders(int dir_fd, const recording& rec) {
     if (!rec.compressed) return true;
-    // Read only for a recording about to go: the scan stays cheap.
     const std::string name = rec.stem + data_file_name_suffix + compressed_suffix;
     int fd = openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     const bool recorded = fd >= 0 && compressed_starts_with_header(fd);

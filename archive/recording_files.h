@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "data_format.h"
+#include "recorded_file.h"
 
 constexpr char compressed_suffix[] = ".zst";     // after ".csv"
 constexpr char sidecar_suffix[] = ".json";       // in place of ".csv"
@@ -34,14 +35,6 @@ struct parsed_name {
 // file.
 bool parse_file_name(const char* name, parsed_name* parsed);
 
-// Where a data file stands.
-enum class data_state {
-    absent,
-    not_recording,   // not a regular file, or not the recorder's header
-    being_recorded,  // a recorder holds its lock
-    finished,
-};
-
 // A recording: its data file and/or compressed file, and its provenance.
 struct recording {
     std::string stem;
@@ -59,10 +52,10 @@ struct recording {
 int scan_directory(int dir_fd, std::vector<recording>* recordings,
                    std::vector<std::string>* temporaries);
 
-// True when every file of the recording is the recorder's (a compressed
-// file is read far enough to see the header) and none is being recorded:
-// only then may it be deleted.
-bool is_deletable(int dir_fd, const recording& rec);
+// False when the recording has a compressed file that, read far enough to
+// see the header, is not the recorder's: read only for a recording about
+// to go, so that the scan stays cheap.
+bool compressed_is_recorders(int dir_fd, const recording& rec);
 
 // Deletes the recording's data file, compressed file and then provenance
 // file, and forces the directory to storage. On failure the rest is kept.

@@ -6,7 +6,6 @@ endif()
 if(NOT TARGET benchmark::benchmark)
   find_package(benchmark REQUIRED)
 endif()
-add_executable(archive_bench ${CMAKE_CURRENT_LIST_DIR}/archive_bench.cpp
-                             ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
-target_include_directories(archive_bench PRIVATE ${PROJECT_SOURCE_DIR}/sim)
-target_link_libraries(archive_bench PRIVATE acc_archive_core acc_data_file benchmark::benchmark)
+add_executable(archive_bench ${CMAKE_CURRENT_LIST_DIR}/archive_bench.cpp)
+target_link_libraries(archive_bench PRIVATE acc_archive_core acc_data_file acc_sim_signal
+                                            benchmark::benchmark)

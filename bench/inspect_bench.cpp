@@ -26,8 +26,8 @@
 #include "compress_file.h"
 #include "csv_reader.h"
 #include "data_file.h"
-#include "inspect_run.h"
 #include "inspect_stats.h"
+#include "read_run.h"
 #include "svg_plot.h"
 
 namespace {

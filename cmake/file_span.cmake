@@ -2,12 +2,16 @@
 # run; any other value starts a new file at every multiple of that many
 # seconds from local midnight, so it must be whole seconds that divide a day.
 # Sets ACC_FILE_SPAN_S_CLEAN, the value without leading zeros.
-set(acc_span_refused "ACC_FILE_SPAN_S must be 0 (one file per run) or a whole number of seconds "
-                     "that divides a day (86400 s), such as 600, 3600 or 86400")
+# One string: set() with several would join them with ";".
+string(CONCAT acc_span_refused "ACC_FILE_SPAN_S must be 0 (one file per run) or a whole number of "
+                               "seconds that divides a day (86400 s), such as 600, 3600 or 86400")
 if(NOT ACC_FILE_SPAN_S MATCHES "^[0-9]+$")
   message(FATAL_ERROR "${acc_span_refused}; \"${ACC_FILE_SPAN_S}\" is not a whole number")
 endif()
-string(REGEX REPLACE "^0+([0-9])" "\\1" ACC_FILE_SPAN_S_CLEAN "${ACC_FILE_SPAN_S}")
+# A match, not a replace: REGEX REPLACE applies "^" again after each match
+# and would make 0600 into 60.
+string(REGEX MATCH "^0*([0-9]+)$" acc_span_match "${ACC_FILE_SPAN_S}")
+set(ACC_FILE_SPAN_S_CLEAN "${CMAKE_MATCH_1}")
 string(LENGTH "${ACC_FILE_SPAN_S_CLEAN}" acc_span_digits)
 if(acc_span_digits GREATER 5 OR ACC_FILE_SPAN_S_CLEAN GREATER 86400)
   message(FATAL_ERROR "${acc_span_refused}; ${ACC_FILE_SPAN_S} is longer than a day")

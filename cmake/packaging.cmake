@@ -121,7 +121,8 @@ else()
 endif()
 set(recorder_text
     "acc_recorder records one analog input of the data-acquisition device at\n"
-    "10000 Hz into CSV files, ${recorder_files}, until it is stopped.\n\n"
+    "10000 Hz into CSV files, ${recorder_files}, until it is stopped. It is\n"
+    "built for a sensor of ${ACC_SENSITIVITY_MV_PER_G_CLEAN} mV/g.\n\n"
     "The systemd service acc-recorder records into ${ACC_PACKAGE_DATA_DIR}\n"
     "as the system user acc-recorder. Installing the package makes the user and\n"
     "the directory, and neither enables nor starts the service.\n\n")

@@ -256,7 +256,7 @@ void note_written(storage_sync* sync, off_t size, std::uint64_t points) {
     pthread_mutex_unlock(&sync->lock);
 }
 
-int stop_storage_sync(storage_sync* sync) {
+storage_result stop_storage_sync(storage_sync* sync) {
     if (sync->started) {
         pthread_mutex_lock(&sync->lock);
         sync->stop_requested = true;
@@ -280,5 +280,10 @@ int stop_storage_sync(storage_sync* sync) {
             sync->retiring = false;
         }
     }
-    return storage_sync_error(sync);
+    storage_result result{};
+    result.error = storage_sync_error(sync);
+    std::memcpy(result.failed_path, sync->failed_path, sizeof result.failed_path);
+    if (sync->current >= 0) result.stored_size = sync->files[sync->current].stored_size;
+    result.stored_points = sync->stored_points;
+    return result;
 }

@@ -76,12 +76,18 @@ inline int storage_sync_error(const storage_sync* sync) {
     return sync->error.load(std::memory_order_acquire);
 }
 
+// What the thread hands back once stopped.
+struct storage_result {
+    int error;                        // 0, or the errno of the failure after which it gave up
+    char failed_path[csv_path_size];  // the data file whose storage failed
+    off_t stored_size;                // of the file being written, covered by its last good sync
+    std::uint64_t stored_points;      // rows of the run known to be on storage
+};
+
 // Stops and joins the thread, when started; waits for a sync in progress.
 // What a failure left unfinished is released: a file still to be retired is
-// cut back to what its last sync stored and closed. Afterwards
-// `stored_points`, and `stored_size` of files[current], tell what is known
-// to be on storage. Returns storage_sync_error.
-int stop_storage_sync(storage_sync* sync);
+// cut back to what its last sync stored and closed.
+storage_result stop_storage_sync(storage_sync* sync);
 
 // Forces a directory's entries to storage. Returns 0 or an errno value.
 int sync_directory(const char* dir_path);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "archive_fixture.h"
-#include "compress_file.h"
+#include "recorded_file.h"
 
 namespace {
 

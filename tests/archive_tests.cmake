@@ -7,7 +7,8 @@ if(NOT TARGET acc_archive)
   return()
 endif()
 
-add_executable(archive_test ${CMAKE_CURRENT_LIST_DIR}/archive_test.cpp)
+add_executable(archive_test ${CMAKE_CURRENT_LIST_DIR}/archive_test.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/retention_test.cpp)
 target_link_libraries(archive_test PRIVATE program_runner acc_data_file acc_archive_core
                                            GTest::gtest_main)
 target_compile_definitions(archive_test PRIVATE ARCHIVE_PATH="$<TARGET_FILE:acc_archive>"

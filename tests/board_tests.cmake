@@ -14,13 +14,10 @@ set(board_nested -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DGENERATOR=${CMAKE_GENERATO
                  "-DEXE_LINKER_FLAGS=${CMAKE_EXE_LINKER_FLAGS}")
 
 # The simulator less one function, for the configure to refuse.
-add_library(acts2200_sim_without_stop SHARED ${PROJECT_SOURCE_DIR}/sim/acts2200_sim.cpp
-                                             ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
-set_target_properties(acts2200_sim_without_stop PROPERTIES
-  OUTPUT_NAME ACTS2200 CXX_VISIBILITY_PRESET hidden
+add_library(acts2200_sim_without_stop SHARED $<TARGET_OBJECTS:acts2200_sim_objects>)
+set_target_properties(acts2200_sim_without_stop PROPERTIES OUTPUT_NAME ACTS2200
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/without_stop)
-target_include_directories(acts2200_sim_without_stop PRIVATE ${PROJECT_SOURCE_DIR}/sim
-                                                             ${PROJECT_SOURCE_DIR}/include)
+target_link_libraries(acts2200_sim_without_stop PRIVATE acc_sim_signal)
 target_link_options(acts2200_sim_without_stop PRIVATE
                     "LINKER:--version-script=${board_dir}/without_stop_task.map")
 

@@ -657,10 +657,21 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
 
     program_result single = inspect({"one.csv"});
     ASSERT_EQ(single.exit_status, 0) << single.err;
+    // Followed once finished, it ends by itself with its one gap counted.
+    program_result followed = inspect({"--follow", "one.csv"});
+    EXPECT_EQ(followed.exit_status, 0) << followed.err;
+    EXPECT_EQ(lines_starting_with(followed.out,
+                                  "acc_inspect: the recorder let go of the run: 30000 "
+                                  "rows in 1 file, 4 intervals, 1 gap, 0 overlaps")
+                  .size(),
+              1u)
+        << followed.out;
     // Given out of order, by a shell pattern that also names the provenance.
     program_result run = inspect({"day/" + names[2], "day/" + names[0], "day/" + names[1],
                                   "day/ai0_accel_20261208_020000.json"});
     ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(split_lines(run.out)[0],
+              "Data files  day/" + names[0] + " through day/" + names[2] + " (3 files)");
     EXPECT_EQ(figures_of(run.out), figures_of(single.out));
     EXPECT_EQ(split_lines(run.out)[1], split_lines(single.out)[1]) << "the verdict";
     EXPECT_TRUE(
@@ -681,6 +692,29 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     const std::string picture = read_file(dir + "/hour.svg");  // its time axis on the clock
     EXPECT_NE(picture.find(">time (UTC)</text>"), std::string::npos);
     EXPECT_NE(picture.find(">02:00:01.6</text>"), std::string::npos) << picture.substr(0, 4000);
+    EXPECT_NE(picture.find("<title>acc_inspect: day/" + names[0] + " through day/" + names[2] +
+                           " (3 files)</title>"),
+              std::string::npos);
+    // A window that misses every row says where the rows are, and nothing is written.
+    const struct {
+        std::vector<std::string> args;
+        std::string where;
+    } missed[] = {{{"one.csv", "--to", "0.1"}, "from 0.100000 s to 3.599900 s\n"},
+                  {{"one.csv", "--from", "3.6", "--svg", "missed.svg"}, "to 3.599900 s\n"},
+                  {{"day", "--from", "2026-12-08T02:00:04Z"},
+                   "to 3.599900 s (2026-12-08T02:00:00.000Z to 2026-12-08T02:00:03.500Z)\n"}};
+    for (const auto& m : missed) {
+        program_result outside = inspect(m.args);
+        EXPECT_EQ(outside.exit_status, 4) << m.args[2];
+        EXPECT_EQ(outside.out, "");
+        EXPECT_EQ(outside.err.rfind("acc_inspect: no row lies in the window (--from, --to): the "
+                                    "rows run from 0.100000 s ",
+                                    0),
+                  0u)
+            << outside.err;
+        EXPECT_EQ(outside.err.substr(outside.err.size() - m.where.size()), m.where);
+    }
+    EXPECT_EQ(access((dir + "/missed.svg").c_str(), F_OK), -1);
     // Nor any file of the run, nor its provenance, is ever written.
     program_result onto = inspect({"day", "--json", "day/ai0_accel_20261208_020002.json"});
     EXPECT_EQ(onto.exit_status, 2);
@@ -705,6 +739,17 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                                    "day/ai0_accel_20261208_030000.csv, 1 file\n"
                                    "acc_inspect: run ") +
                            run_a + ": day/" + names[0] + ", 3 files (inspected)\n");
+    // A --run that matches none lists the runs there are.
+    program_result none = inspect({"day", "--run", "zzz"});
+    EXPECT_EQ(none.exit_status, 2);
+    EXPECT_EQ(none.err.rfind(std::string("acc_inspect: run fedcba9876543210fedcba9876543210: "
+                                         "day/ai0_accel_20261208_030000.csv, 1 file\n"
+                                         "acc_inspect: run ") +
+                                 run_a + ": day/" + names[0] +
+                                 ", 3 files\nacc_inspect: --run: no run matches zzz\n",
+                             0),
+              0u)
+        << none.err;
 
     // A row cut short and NUL bytes after the last whole row of the run's
     // last file, compressed too: the rows are read and the interruption

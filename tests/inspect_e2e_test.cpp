@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "data_format.h"
-#include "inspect_run.h"
+#include "read_run.h"
 #include "recorder_fixture.h"
 
 namespace {

@@ -23,11 +23,11 @@
 
 #include "csv_reader.h"
 #include "data_file.h"
-#include "inspect_run.h"
 #include "inspect_stats.h"
 #include "json_output.h"
 #include "output_file.h"
 #include "picture.h"
+#include "read_run.h"
 #include "row_feed.h"
 #include "spectrogram.h"
 #include "spectrum.h"
@@ -766,6 +766,7 @@ TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
     band_levels levels;
     compute_band_levels(view, 1.0, 100.0, &levels);
     EXPECT_EQ(levels.band_bins, 7u);
+    EXPECT_EQ(levels.band_high_hz, 7.0) << "the band as far as Nyquist, not to 100 Hz";
     EXPECT_EQ(levels.octave_count, 7u) << "bands whose upper edge is at most 7 Hz";
     EXPECT_NEAR(levels.grms_g, std::sqrt(1.8), 1e-12);
     spectral_peak peak;

@@ -67,7 +67,7 @@ if(ACC_BUILD_FUZZ)
                                     ${PROJECT_SOURCE_DIR}/inspect/input/csv_reader.cpp
                                     ${PROJECT_SOURCE_DIR}/inspect/input/byte_source.cpp)
     target_include_directories(inspect_row_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/inspect/input
-                                                        ${PROJECT_SOURCE_DIR}/include)
+                                                        ${PROJECT_SOURCE_DIR}/common)
     target_compile_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers} -g -O1)
     target_link_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers})
     target_link_libraries(inspect_row_fuzz PRIVATE ZLIB::ZLIB zstd)

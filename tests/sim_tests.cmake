@@ -1,5 +1,4 @@
 # The simulated device's own tests, included by tests/CMakeLists.txt.
-add_executable(sim_test ${CMAKE_CURRENT_LIST_DIR}/sim_test.cpp
-                        ${PROJECT_SOURCE_DIR}/sim/sim_signal.cpp)
-target_link_libraries(sim_test PRIVATE acts2200_sim GTest::gtest_main)
+add_executable(sim_test ${CMAKE_CURRENT_LIST_DIR}/sim_test.cpp)
+target_link_libraries(sim_test PRIVATE acts2200_sim acc_sim_signal GTest::gtest_main)
 gtest_discover_tests(sim_test)

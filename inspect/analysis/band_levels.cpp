@@ -33,9 +33,11 @@ double velocity_mm_s_of(double amplitude_g, double hz) {
 void compute_band_levels(const amplitude_spectrum& s, double band_low_hz, double band_high_hz,
                          band_levels* out) {
     *out = band_levels{};
-    out->band_low_hz = band_low_hz;
-    out->band_high_hz = band_high_hz;
     const double df = s.bin_hz;
+    const double nyquist = static_cast<double>(s.bins - 1) * df;
+    // Nothing lies above Nyquist: the band is labelled as far as it reaches.
+    out->band_low_hz = band_low_hz;
+    out->band_high_hz = band_high_hz > nyquist && band_low_hz < nyquist ? nyquist : band_high_hz;
     const double g2 = standard_gravity * standard_gravity;
     double total = 0.0;
     double band = 0.0;
@@ -56,7 +58,6 @@ void compute_band_levels(const amplitude_spectrum& s, double band_low_hz, double
         band_velocity_rms_mm_s(s.psd, s.bins, df, 1.0, band_low_hz, band_high_hz);
     out->displacement_rms_um = std::sqrt(displacement) * 1e6;
 
-    const double nyquist = static_cast<double>(s.bins - 1) * df;
     const double half_band = std::pow(10.0, 0.05);
     for (int n = 1; out->octave_count < max_octave_bands; ++n) {
         const double centre = std::pow(10.0, n / 10.0);

@@ -22,7 +22,7 @@ struct octave_band {
 struct band_levels {
     double grms_g;  // bins 1 to Nyquist
     double band_low_hz;
-    double band_high_hz;
+    double band_high_hz;    // at most Nyquist, when the band starts below it
     std::size_t band_bins;  // bins with low <= f <= high
     double band_rms_g;
     double velocity_rms_mm_s;

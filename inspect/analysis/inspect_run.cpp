@@ -1,6 +1,5 @@
 #include "inspect_run.h"
 
-#include "row_feed.h"
 #include "run_settings.h"
 
 #include <cerrno>
@@ -16,101 +15,6 @@ bool in_window(const inspect_config& config, bool have_time, double time_s) {
     if (!have_time) return false;
     if (config.have_from && time_s < config.from_s) return false;
     if (config.have_to && !(time_s < config.to_s)) return false;
-    return true;
-}
-
-// The files to read: `count` paths, or one descriptor when `paths` is null.
-struct run_input {
-    const char* const* paths;
-    std::size_t count;
-    int fd;
-};
-
-int open_part(const run_input& input, std::size_t part, const inspect_config& config,
-              csv_reader* reader) {
-    if (!input.paths) return csv_reader_attach(reader, input.fd, config.buffer_size);
-    return csv_reader_open(reader, input.paths[part], config.buffer_size);
-}
-
-bool run(const run_input& input, const inspect_config& config, inspect_result* result) {
-    row_pass pass;
-    int error = row_pass_init(&pass, config, result);
-    if (error != 0) {
-        result->resource_error = error;
-        return false;
-    }
-    row_feed* feed = static_cast<row_feed*>(std::malloc(sizeof(row_feed)));
-    result->parts = static_cast<part_summary*>(std::calloc(input.count, sizeof(part_summary)));
-    if (!feed || !result->parts) {
-        result->resource_error = ENOMEM;
-        std::free(feed);
-        row_pass_free(&pass);
-        return false;
-    }
-    for (std::size_t p = 0; p < input.count; ++p) {
-        part_summary& part = result->parts[p];
-        part.path = input.paths ? input.paths[p] : nullptr;
-        result->part_count = p + 1;
-        result->failed_part = p;
-        csv_reader reader;
-        error = open_part(input, p, config, &reader);
-        if (error != 0) {
-            (input.paths ? result->open_error : result->resource_error) = error;
-            break;
-        }
-        result->stats.part = static_cast<std::uint32_t>(p);
-        result->stats.joining = p > 0;
-        reader.last_of_run = p + 1 == input.count;
-        row_feed_start(feed, &reader);
-        for (bool last = false; !last;) {
-            const row_block* block = row_feed_next(feed);
-            last = block->last;
-            for (std::size_t i = 0; i < block->count; ++i)
-                row_pass_add(&pass, config, result, &part, block->rows[i], block->first_line + i);
-            row_feed_release(feed);
-        }
-        row_feed_finish(feed);
-        part.rows = reader.rows;
-        part.bytes = reader.bytes;
-        part.stored_bytes = byte_source_stored(&reader.source);
-        part.compressed = reader.source.kind != source_kind::plain;
-        result->bytes += reader.bytes;
-        result->stored_bytes += part.stored_bytes;
-        result->compressed = result->compressed || part.compressed;
-        const bool failed = reader.failure.fault != read_fault::none;
-        if (failed) {
-            result->failure = reader.failure;
-            result->rows_before_failure = reader.rows;
-        }
-        part.valid = !failed;
-        part.tail = reader.tail;
-        result->tail = reader.tail;
-        csv_reader_close(&reader);
-        if (failed) break;
-    }
-    std::free(feed);
-    if (result->open_error != 0 || result->resource_error != 0 ||
-        result->failure.fault != read_fault::none) {
-        row_pass_free(&pass);
-        return false;
-    }
-    trend_finish(&result->trend);
-    result->levels = level_figures_of(result->stats);
-
-    result->spectrum_error = welch_finish(&pass.welch, config.rate_hz, &result->spectrum);
-    row_pass_free(&pass);
-    if (result->spectrum_error == ENOMEM) {
-        result->resource_error = ENOMEM;
-        return false;
-    }
-    if (result->spectrum_error == 0) {
-        result->noise_floor = noise_floor(result->spectrum);
-        result->peak_threshold = peak_over_floor * result->noise_floor;
-        result->peak_count =
-            find_peaks(result->spectrum, result->peak_threshold, result->peaks, config.peaks);
-        compute_band_levels(result->spectrum, config.band_low_hz, config.band_high_hz,
-                            &result->bands);
-    }
     return true;
 }
 
@@ -173,6 +77,26 @@ void row_pass_add(row_pass* pass, const inspect_config& config, inspect_result* 
     if (std::isfinite(row.time_s) && finite_g) envelope_add(&result->env, row.time_s, row.accel_g);
 }
 
+bool row_pass_finish(row_pass* pass, const inspect_config& config, inspect_result* result) {
+    trend_finish(&result->trend);
+    result->levels = level_figures_of(result->stats);
+
+    result->spectrum_error = welch_finish(&pass->welch, config.rate_hz, &result->spectrum);
+    if (result->spectrum_error == ENOMEM) {
+        result->resource_error = ENOMEM;
+        return false;
+    }
+    if (result->spectrum_error == 0) {
+        result->noise_floor = noise_floor(result->spectrum);
+        result->peak_threshold = peak_over_floor * result->noise_floor;
+        result->peak_count =
+            find_peaks(result->spectrum, result->peak_threshold, result->peaks, config.peaks);
+        compute_band_levels(result->spectrum, config.band_low_hz, config.band_high_hz,
+                            &result->bands);
+    }
+    return true;
+}
+
 void row_pass_free(row_pass* pass) { welch_free(&pass->welch); }
 
 inspect_config default_inspect_config() {
@@ -191,24 +115,23 @@ inspect_config default_inspect_config() {
     return config;
 }
 
-bool inspect_file(const char* path, const inspect_config& config, inspect_result* result) {
-    return inspect_files(&path, 1, config, result);
-}
-
-bool inspect_files(const char* const* paths, std::size_t count, const inspect_config& config,
-                   inspect_result* result) {
-    *result = inspect_result{};
-    return run(run_input{paths, count, -1}, config, result);
-}
-
-bool inspect_fd(int fd, const inspect_config& config, inspect_result* result) {
-    *result = inspect_result{};
-    return run(run_input{nullptr, 1, fd}, config, result);
-}
-
 void inspect_result_free(inspect_result* result) {
     trend_free(&result->trend);
     spectrum_free(&result->spectrum);
     std::free(result->parts);
     result->parts = nullptr;
+}
+
+bool window_missed(const inspect_result& result, const inspect_config& config, double* first_s,
+                   double* last_s) {
+    if ((!config.have_from && !config.have_to) || result.stats.rows > 0) return false;
+    bool have_time = false;
+    for (std::size_t i = 0; i < result.part_count; ++i) {
+        const part_summary& p = result.parts[i];
+        if (!p.have_time) continue;
+        if (!have_time) *first_s = p.first_time_s;
+        *last_s = p.last_time_s;
+        have_time = true;
+    }
+    return have_time;
 }

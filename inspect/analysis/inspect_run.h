@@ -1,6 +1,7 @@
-// One pass over a data file: validation, statistics, spectrum and density,
-// trend, spectrogram and the envelope for the picture, in memory that does
-// not grow with the file. The outputs only read the result it fills.
+// One pass over the rows of a data file: validation, statistics, spectrum
+// and density, trend, spectrogram and the envelope for the picture, in
+// memory that does not grow with the file. The outputs only read the result
+// it fills; the rows come from read_run or from a follower.
 #ifndef ACC_INSPECT_RUN_H
 #define ACC_INSPECT_RUN_H
 
@@ -93,17 +94,14 @@ struct inspect_result {
     interrupted_tail tail;  // of the last part: the recording or its copy was interrupted
 };
 
-// Reads the whole file. Returns true when it is a valid data file; `result`
-// says what it holds or why not. Large: allocate it on the heap. Release
-// with inspect_result_free on every path.
-bool inspect_file(const char* path, const inspect_config& config, inspect_result* result);
-bool inspect_fd(int fd, const inspect_config& config, inspect_result* result);
-// The files of one run, in order, as one recording: one file at a time, in
-// the memory of one. `paths` must outlive `result`.
-bool inspect_files(const char* const* paths, std::size_t count, const inspect_config& config,
-                   inspect_result* result);
-
+// Releases what the pass left in `result`.
 void inspect_result_free(inspect_result* result);
+
+// Whether --from or --to left out every row of a recording whose rows have
+// times; `first_s` and `last_s` then hold the first and last row time of
+// the whole recording.
+bool window_missed(const inspect_result& result, const inspect_config& config, double* first_s,
+                   double* last_s);
 
 // What the pass over the rows carries from one row to the next beside the
 // result it fills, so that a follower of a growing file learns from each row
@@ -124,6 +122,9 @@ int row_pass_init(row_pass* pass, const inspect_config& config, inspect_result* 
 // One row, read from `line` of `part`.
 void row_pass_add(row_pass* pass, const inspect_config& config, inspect_result* result,
                   part_summary* part, const csv_row& row, std::uint64_t line);
+// After the last row: the figures of the whole pass. Returns false, with
+// `resource_error` set, when there is no memory for them.
+bool row_pass_finish(row_pass* pass, const inspect_config& config, inspect_result* result);
 void row_pass_free(row_pass* pass);
 
 #endif

@@ -1,6 +1,7 @@
 #include "follow_output.h"
 
 #include "provenance.h"
+#include "utc_time.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -47,7 +48,7 @@ int write_follow_line(std::FILE* out, const followed_interval& f, double alarm_m
     const double start_s = trend_start_s(*f.trend, v);
     if (f.clock->known) {
         char utc[40];
-        format_utc(f.clock->start_unix_s + start_s, utc, sizeof utc);
+        format_utc(f.clock->start_unix_s + start_s, 3, utc, sizeof utc);
         std::fputs(utc, out);
     } else {
         std::fprintf(out, "%.3f s", start_s);

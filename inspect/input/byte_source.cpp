@@ -7,8 +7,42 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <pthread.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
 #include <zstd_errors.h>
+
+namespace {}  // namespace
+
+// The decompressor's state, its input, and the pieces handed over from the
+// decompressing thread.
+struct byte_source_state {
+    unsigned char* input;  // compressed bytes read, not yet decompressed
+    std::size_t input_capacity;
+    std::size_t input_begin;
+    std::size_t input_end;
+    bool input_eof;
+    bool frame_open;      // inside a frame: the stream may not end here
+    ZSTD_DCtx* unpacker;  // nullptr: not created
+    z_stream inflater;
+    bool inflater_ready;
+
+    bool stopping;  // the reader is done: the thread ends at its next piece
+    pthread_t thread;
+    pthread_mutex_t lock;
+    pthread_cond_t changed;
+    char* pieces;  // two, each with room before it for a line begun in the other
+    std::size_t piece_got[2];
+    source_error piece_error[2];
+    int piece_err[2];
+    bool piece_full[2];
+    int next_piece;  // the piece the reader takes next
+    int piece_held;  // the piece the reader is on, -1 for none
+    bool finished;   // the last piece was taken: every call returns it again
+    source_error final_error;
+    int final_err;
+};
 
 namespace {
 
@@ -19,20 +53,22 @@ constexpr unsigned char gzip_magic[] = {0x1f, 0x8b};
 // buffer holds a whole frame, but only as much of it is used as the frame
 // takes.
 int fill_input(byte_source* s) {
-    if (s->input_begin > 0) {
-        std::memmove(s->input, s->input + s->input_begin, s->input_end - s->input_begin);
-        s->input_end -= s->input_begin;
-        s->input_begin = 0;
+    if (s->state->input_begin > 0) {
+        std::memmove(s->state->input, s->state->input + s->state->input_begin,
+                     s->state->input_end - s->state->input_begin);
+        s->state->input_end -= s->state->input_begin;
+        s->state->input_begin = 0;
     }
-    const std::size_t room = std::min(s->input_capacity - s->input_end, std::size_t{1} << 16);
+    const std::size_t room =
+        std::min(s->state->input_capacity - s->state->input_end, std::size_t{1} << 16);
     for (;;) {
-        ssize_t got = ::read(s->fd, s->input + s->input_end, room);
+        ssize_t got = ::read(s->fd, s->state->input + s->state->input_end, room);
         if (got < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
-        if (got == 0) s->input_eof = true;
-        s->input_end += static_cast<std::size_t>(got);
+        if (got == 0) s->state->input_eof = true;
+        s->state->input_end += static_cast<std::size_t>(got);
         s->stored_bytes += static_cast<std::uint64_t>(got);
         return 0;
     }
@@ -64,8 +100,8 @@ constexpr std::size_t streamed_piece = std::size_t{1} << 18;
 int whole_frame(byte_source* s, std::size_t* frame, std::size_t* content) {
     *frame = 0;
     for (;;) {
-        const unsigned char* at = s->input + s->input_begin;
-        const std::size_t available = s->input_end - s->input_begin;
+        const unsigned char* at = s->state->input + s->state->input_begin;
+        const std::size_t available = s->state->input_end - s->state->input_begin;
         const std::size_t size = ZSTD_findFrameCompressedSize(at, available);
         if (!ZSTD_isError(size)) {
             const unsigned long long n = ZSTD_getFrameContentSize(at, available);
@@ -75,8 +111,10 @@ int whole_frame(byte_source* s, std::size_t* frame, std::size_t* content) {
             }
             return 0;
         }
-        const bool full = s->input_begin == 0 && s->input_end == s->input_capacity;
-        if (ZSTD_getErrorCode(size) != ZSTD_error_srcSize_wrong || s->input_eof || full) return 0;
+        const bool full =
+            s->state->input_begin == 0 && s->state->input_end == s->state->input_capacity;
+        if (ZSTD_getErrorCode(size) != ZSTD_error_srcSize_wrong || s->state->input_eof || full)
+            return 0;
         const int err = fill_input(s);
         if (err != 0) return err;
     }
@@ -89,7 +127,7 @@ int whole_frame(byte_source* s, std::size_t* frame, std::size_t* content) {
 source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
     ZSTD_outBuffer output{out, size, 0};
     while (output.pos < output.size) {
-        if (!s->frame_open) {
+        if (!s->state->frame_open) {
             std::size_t frame = 0;
             std::size_t content = 0;
             *err = whole_frame(s, &frame, &content);
@@ -97,70 +135,72 @@ source_error read_zstd(byte_source* s, char* out, std::size_t size, std::size_t*
             const bool fits = content <= output.size - output.pos;
             if (frame > 0 && !fits && output.pos > 0) break;  // whole, in the next piece
             if (frame > 0 && fits) {
-                const std::size_t n = ZSTD_decompressDCtx(s->unpacker, out + output.pos, content,
-                                                          s->input + s->input_begin, frame);
+                const std::size_t n =
+                    ZSTD_decompressDCtx(s->state->unpacker, out + output.pos, content,
+                                        s->state->input + s->state->input_begin, frame);
                 if (ZSTD_isError(n)) {
                     s->error_name = ZSTD_getErrorName(n);
                     return source_error::corrupt;
                 }
-                s->input_begin += frame;
+                s->state->input_begin += frame;
                 output.pos += n;
                 continue;
             }
         }
-        if (s->input_begin == s->input_end && !s->input_eof) {
+        if (s->state->input_begin == s->state->input_end && !s->state->input_eof) {
             *err = fill_input(s);
             if (*err != 0) return source_error::io;
             continue;
         }
         // With no input left the decompressor may still hold output.
-        const bool drained = s->input_begin == s->input_end;
-        if (drained && !s->frame_open) break;
+        const bool drained = s->state->input_begin == s->state->input_end;
+        if (drained && !s->state->frame_open) break;
         // Streamed, a piece is filled only in part: the window already
         // takes the memory, the rest of the piece's pages stay untouched.
         ZSTD_outBuffer part{out, std::max(output.pos, std::min(size, streamed_piece)), output.pos};
         if (part.pos == part.size) break;
-        ZSTD_inBuffer input{s->input + s->input_begin, s->input_end - s->input_begin, 0};
+        ZSTD_inBuffer input{s->state->input + s->state->input_begin,
+                            s->state->input_end - s->state->input_begin, 0};
         const std::size_t before = output.pos;
-        const std::size_t left = ZSTD_decompressStream(s->unpacker, &part, &input);
+        const std::size_t left = ZSTD_decompressStream(s->state->unpacker, &part, &input);
         output.pos = part.pos;
-        s->input_begin += input.pos;
+        s->state->input_begin += input.pos;
         if (ZSTD_getErrorCode(left) == ZSTD_error_frameParameter_windowTooLarge)
             return source_error::window;
         if (ZSTD_isError(left)) {
             s->error_name = ZSTD_getErrorName(left);
             return source_error::corrupt;
         }
-        s->frame_open = left != 0;
+        s->state->frame_open = left != 0;
         if (drained && output.pos == before) break;
     }
-    if (output.pos == 0 && s->frame_open) return source_error::cut_short;
+    if (output.pos == 0 && s->state->frame_open) return source_error::cut_short;
     *got = output.pos;
     return source_error::none;
 }
 
 source_error read_gzip(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
-    z_stream& z = s->inflater;
+    z_stream& z = s->state->inflater;
     z.next_out = reinterpret_cast<Bytef*>(out);
     z.avail_out = static_cast<uInt>(size);
     while (z.avail_out == size) {
-        if (s->input_begin == s->input_end && !s->input_eof) {
+        if (s->state->input_begin == s->state->input_end && !s->state->input_eof) {
             *err = fill_input(s);
             if (*err != 0) return source_error::io;
             continue;
         }
-        const bool drained = s->input_begin == s->input_end;
-        if (drained && !s->frame_open) break;
-        if (!s->frame_open) {  // a member follows the last one
+        const bool drained = s->state->input_begin == s->state->input_end;
+        if (drained && !s->state->frame_open) break;
+        if (!s->state->frame_open) {  // a member follows the last one
             if (inflateReset(&z) != Z_OK) return source_error::no_memory;
-            s->frame_open = true;
+            s->state->frame_open = true;
         }
-        z.next_in = s->input + s->input_begin;
-        z.avail_in = static_cast<uInt>(s->input_end - s->input_begin);
+        z.next_in = s->state->input + s->state->input_begin;
+        z.avail_in = static_cast<uInt>(s->state->input_end - s->state->input_begin);
         const int status = inflate(&z, Z_NO_FLUSH);
-        s->input_begin = s->input_end - z.avail_in;
+        s->state->input_begin = s->state->input_end - z.avail_in;
         if (status == Z_STREAM_END) {
-            s->frame_open = false;
+            s->state->frame_open = false;
         } else if (status == Z_MEM_ERROR) {
             return source_error::no_memory;
         } else if (status != Z_OK && status != Z_BUF_ERROR) {
@@ -170,12 +210,12 @@ source_error read_gzip(byte_source* s, char* out, std::size_t size, std::size_t*
         if (drained && z.avail_out == size) break;
     }
     *got = size - z.avail_out;
-    if (*got == 0 && s->frame_open) return source_error::cut_short;
+    if (*got == 0 && s->state->frame_open) return source_error::cut_short;
     return source_error::none;
 }
 
 char* piece_data(byte_source* s, int i) {
-    return s->pieces + static_cast<std::size_t>(i) * (piece_lead + piece_size) + piece_lead;
+    return s->state->pieces + static_cast<std::size_t>(i) * (piece_lead + piece_size) + piece_lead;
 }
 
 source_error decompress(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
@@ -190,44 +230,45 @@ source_error decompress(byte_source* s, char* out, std::size_t size, std::size_t
 void* decompress_pieces(void* argument) {
     byte_source* s = static_cast<byte_source*>(argument);
     for (int i = 0;; i ^= 1) {
-        pthread_mutex_lock(&s->lock);
-        while (s->piece_full[i] && !s->stopping) pthread_cond_wait(&s->changed, &s->lock);
-        const bool stopping = s->stopping;
-        pthread_mutex_unlock(&s->lock);
+        pthread_mutex_lock(&s->state->lock);
+        while (s->state->piece_full[i] && !s->state->stopping)
+            pthread_cond_wait(&s->state->changed, &s->state->lock);
+        const bool stopping = s->state->stopping;
+        pthread_mutex_unlock(&s->state->lock);
         if (stopping) return nullptr;
         std::size_t got = 0;
         int err = 0;
         const source_error error = decompress(s, piece_data(s, i), piece_size, &got, &err);
-        pthread_mutex_lock(&s->lock);
-        s->piece_got[i] = got;
-        s->piece_error[i] = error;
-        s->piece_err[i] = err;
-        s->piece_full[i] = true;
-        pthread_cond_broadcast(&s->changed);
-        pthread_mutex_unlock(&s->lock);
+        pthread_mutex_lock(&s->state->lock);
+        s->state->piece_got[i] = got;
+        s->state->piece_error[i] = error;
+        s->state->piece_err[i] = err;
+        s->state->piece_full[i] = true;
+        pthread_cond_broadcast(&s->state->changed);
+        pthread_mutex_unlock(&s->state->lock);
         if (error != source_error::none || got == 0) return nullptr;
     }
 }
 
 bool start_thread(byte_source* s) {
-    s->pieces = static_cast<char*>(std::malloc(2 * (piece_lead + piece_size)));
-    if (!s->pieces) return false;
-    if (pthread_mutex_init(&s->lock, nullptr) != 0) {
-        std::free(s->pieces);
-        s->pieces = nullptr;
+    s->state->pieces = static_cast<char*>(std::malloc(2 * (piece_lead + piece_size)));
+    if (!s->state->pieces) return false;
+    if (pthread_mutex_init(&s->state->lock, nullptr) != 0) {
+        std::free(s->state->pieces);
+        s->state->pieces = nullptr;
         return false;
     }
-    if (pthread_cond_init(&s->changed, nullptr) != 0) {
-        pthread_mutex_destroy(&s->lock);
-        std::free(s->pieces);
-        s->pieces = nullptr;
+    if (pthread_cond_init(&s->state->changed, nullptr) != 0) {
+        pthread_mutex_destroy(&s->state->lock);
+        std::free(s->state->pieces);
+        s->state->pieces = nullptr;
         return false;
     }
-    if (pthread_create(&s->thread, nullptr, decompress_pieces, s) != 0) {
-        pthread_cond_destroy(&s->changed);
-        pthread_mutex_destroy(&s->lock);
-        std::free(s->pieces);
-        s->pieces = nullptr;
+    if (pthread_create(&s->state->thread, nullptr, decompress_pieces, s) != 0) {
+        pthread_cond_destroy(&s->state->changed);
+        pthread_mutex_destroy(&s->state->lock);
+        std::free(s->state->pieces);
+        s->state->pieces = nullptr;
         return false;
     }
     s->threaded = true;
@@ -236,13 +277,13 @@ bool start_thread(byte_source* s) {
 
 void stop_thread(byte_source* s) {
     if (!s->threaded) return;
-    pthread_mutex_lock(&s->lock);
-    s->stopping = true;
-    pthread_cond_broadcast(&s->changed);
-    pthread_mutex_unlock(&s->lock);
-    pthread_join(s->thread, nullptr);
-    pthread_cond_destroy(&s->changed);
-    pthread_mutex_destroy(&s->lock);
+    pthread_mutex_lock(&s->state->lock);
+    s->state->stopping = true;
+    pthread_cond_broadcast(&s->state->changed);
+    pthread_mutex_unlock(&s->state->lock);
+    pthread_join(s->state->thread, nullptr);
+    pthread_cond_destroy(&s->state->changed);
+    pthread_mutex_destroy(&s->state->lock);
     s->threaded = false;
 }
 
@@ -258,7 +299,6 @@ source_kind source_kind_of(const unsigned char* bytes, std::size_t size) {
 
 int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
     *source = byte_source{};
-    source->piece_held = -1;
     source->fd = fd;
     source->owns_fd = owns_fd;
     unsigned char magic[4];
@@ -267,27 +307,29 @@ int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
     source->kind = n > 0 ? source_kind_of(magic, static_cast<std::size_t>(n)) : source_kind::plain;
     if (source->kind == source_kind::plain) return 0;
 
+    source->state = static_cast<byte_source_state*>(std::calloc(1, sizeof(byte_source_state)));
+    if (!source->state) return ENOMEM;
+    byte_source_state* state = source->state;
+    *state = byte_source_state{};
+    state->piece_held = -1;
     // For zstd, room for a whole frame of a piece's size.
-    source->input_capacity =
+    state->input_capacity =
         source->kind == source_kind::zstd ? ZSTD_compressBound(piece_size) : 1 << 17;
-    source->input = static_cast<unsigned char*>(std::malloc(source->input_capacity));
-    if (!source->input) return ENOMEM;
+    state->input = static_cast<unsigned char*>(std::malloc(state->input_capacity));
     if (source->kind == source_kind::zstd) {
-        source->unpacker = ZSTD_createDCtx();
-        if (!source->unpacker || ZSTD_isError(ZSTD_DCtx_setParameter(
-                                     source->unpacker, ZSTD_d_windowLogMax, max_window_log))) {
-            ZSTD_freeDCtx(source->unpacker);
-            std::free(source->input);
+        state->unpacker = ZSTD_createDCtx();
+        if (!state->unpacker || ZSTD_isError(ZSTD_DCtx_setParameter(
+                                    state->unpacker, ZSTD_d_windowLogMax, max_window_log))) {
+            byte_source_close(source);
             return ENOMEM;
         }
-    } else {
-        source->inflater = z_stream{};
-        if (inflateInit2(&source->inflater, 15 + 16) != Z_OK) {  // 16: a gzip wrapper
-            std::free(source->input);
-            return ENOMEM;
-        }
-        source->inflater_ready = true;
-        source->frame_open = true;
+    } else if (inflateInit2(&state->inflater, 15 + 16) == Z_OK) {  // 16: a gzip wrapper
+        state->inflater_ready = true;
+        state->frame_open = true;
+    }
+    if (!state->input || (source->kind == source_kind::gzip && !state->inflater_ready)) {
+        byte_source_close(source);
+        return ENOMEM;
     }
     // Where no thread starts, the reader's own thread decompresses.
     start_thread(source);
@@ -312,35 +354,36 @@ source_error byte_source_next_piece(byte_source* source, const char* kept, std::
                                     char** data, std::size_t* got, int* err) {
     *got = 0;
     *err = 0;
-    if (source->finished) {
-        *err = source->final_err;
-        return source->final_error;
+    if (source->state->finished) {
+        *err = source->state->final_err;
+        return source->state->final_error;
     }
     if (keep > piece_lead) return source_error::no_memory;
-    const int i = source->next_piece;
-    pthread_mutex_lock(&source->lock);
-    while (!source->piece_full[i]) pthread_cond_wait(&source->changed, &source->lock);
-    pthread_mutex_unlock(&source->lock);
-    if (source->piece_error[i] != source_error::none || source->piece_got[i] == 0) {
-        source->finished = true;
-        source->final_error = source->piece_error[i];
-        source->final_err = source->piece_err[i];
-        *err = source->final_err;
-        return source->final_error;
+    const int i = source->state->next_piece;
+    pthread_mutex_lock(&source->state->lock);
+    while (!source->state->piece_full[i])
+        pthread_cond_wait(&source->state->changed, &source->state->lock);
+    pthread_mutex_unlock(&source->state->lock);
+    if (source->state->piece_error[i] != source_error::none || source->state->piece_got[i] == 0) {
+        source->state->finished = true;
+        source->state->final_error = source->state->piece_error[i];
+        source->state->final_err = source->state->piece_err[i];
+        *err = source->state->final_err;
+        return source->state->final_error;
     }
     char* start = piece_data(source, i) - keep;
     if (keep > 0) std::memcpy(start, kept, keep);
     // The piece the kept bytes came from goes back to the decompressor.
-    if (source->piece_held >= 0) {
-        pthread_mutex_lock(&source->lock);
-        source->piece_full[source->piece_held] = false;
-        pthread_cond_broadcast(&source->changed);
-        pthread_mutex_unlock(&source->lock);
+    if (source->state->piece_held >= 0) {
+        pthread_mutex_lock(&source->state->lock);
+        source->state->piece_full[source->state->piece_held] = false;
+        pthread_cond_broadcast(&source->state->changed);
+        pthread_mutex_unlock(&source->state->lock);
     }
-    source->piece_held = i;
-    source->next_piece = i ^ 1;
+    source->state->piece_held = i;
+    source->state->next_piece = i ^ 1;
     *data = start;
-    *got = keep + source->piece_got[i];
+    *got = keep + source->state->piece_got[i];
     return source_error::none;
 }
 
@@ -351,14 +394,15 @@ std::uint64_t byte_source_stored(byte_source* source) {
 
 void byte_source_close(byte_source* source) {
     stop_thread(source);
-    std::free(source->pieces);
-    source->pieces = nullptr;
-    if (source->inflater_ready) inflateEnd(&source->inflater);
-    source->inflater_ready = false;
-    ZSTD_freeDCtx(source->unpacker);
-    source->unpacker = nullptr;
-    std::free(source->input);
-    source->input = nullptr;
+    byte_source_state* state = source->state;
+    if (state) {
+        std::free(state->pieces);
+        if (state->inflater_ready) inflateEnd(&state->inflater);
+        ZSTD_freeDCtx(state->unpacker);
+        std::free(state->input);
+        std::free(state);
+        source->state = nullptr;
+    }
     if (source->owns_fd && source->fd >= 0) ::close(source->fd);
     source->fd = -1;
 }

@@ -9,10 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <pthread.h>
-#include <zlib.h>
-#include <zstd.h>
-
 enum class source_kind { plain, zstd, gzip };
 
 // The largest window a streamed zstd frame may need, 8 MiB: that of the zstd
@@ -28,38 +24,17 @@ enum class source_error {
     no_memory,
 };
 
+// The decompressor and its thread: nullptr for a plain file.
+struct byte_source_state;
+
 struct byte_source {
     source_kind kind;
     int fd;
     bool owns_fd;
-    unsigned char* input;  // compressed bytes read, not yet decompressed
-    std::size_t input_capacity;
-    std::size_t input_begin;
-    std::size_t input_end;
-    bool input_eof;
-    bool frame_open;      // inside a frame: the stream may not end here
-    ZSTD_DCtx* unpacker;  // nullptr: not created
-    z_stream inflater;
-    bool inflater_ready;
     std::uint64_t stored_bytes;  // bytes read from the file
     const char* error_name;      // with source_error::corrupt: the decompressor's words
-
-    // Decompressed pieces handed over from the decompressing thread.
-    bool threaded;  // false: not started, or joined
-    bool stopping;  // the reader is done: the thread ends at its next piece
-    pthread_t thread;
-    pthread_mutex_t lock;
-    pthread_cond_t changed;
-    char* pieces;  // two, each with room before it for a line begun in the other
-    std::size_t piece_got[2];
-    source_error piece_error[2];
-    int piece_err[2];
-    bool piece_full[2];
-    int next_piece;  // the piece the reader takes next
-    int piece_held;  // the piece the reader is on, -1 for none
-    bool finished;   // the last piece was taken: every call returns it again
-    source_error final_error;
-    int final_err;
+    bool threaded;               // decompressing on a thread: false until started, or once joined
+    byte_source_state* state;
 };
 
 // What the first bytes say the file is; plain unless they are zstd's or

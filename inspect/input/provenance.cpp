@@ -1,10 +1,10 @@
 #include "provenance.h"
 
-#include <cmath>
+#include "utc_time.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -85,64 +85,4 @@ void provenance_read(const char* path, provenance* out) {
         out->synchronized = synced && std::strncmp(synced, "true", 4) == 0;
     }
     std::free(text);
-}
-
-bool parse_utc(const char* text, double* unix_s) {
-    // YYYY-MM-DDTHH:MM:SS, then an optional fraction, then Z.
-    int fields[6] = {};
-    const int widths[6] = {4, 2, 2, 2, 2, 2};
-    const char separators[6] = {'-', '-', 'T', ':', ':', '\0'};
-    const char* at = text;
-    for (int f = 0; f < 6; ++f) {
-        for (int d = 0; d < widths[f]; ++d, ++at) {
-            if (*at < '0' || *at > '9') return false;
-            fields[f] = fields[f] * 10 + (*at - '0');
-        }
-        if (separators[f] != '\0' && *at++ != separators[f]) return false;
-    }
-    const int year = fields[0], month = fields[1], day = fields[2];
-    const int hour = fields[3], minute = fields[4], second = fields[5];
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-        return false;
-    const char* rest = at;
-    double fraction = 0.0;
-    if (*rest == '.') {
-        ++rest;
-        if (*rest < '0' || *rest > '9') return false;
-        long long numerator = 0;
-        long long denominator = 1;
-        for (; *rest >= '0' && *rest <= '9'; ++rest) {
-            if (denominator < 1000000000LL) {  // nanoseconds are plenty
-                numerator = numerator * 10 + (*rest - '0');
-                denominator *= 10;
-            }
-        }
-        fraction = static_cast<double>(numerator) / static_cast<double>(denominator);
-    }
-    if (std::strcmp(rest, "Z") != 0) return false;
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    const std::time_t t = timegm(&tm);
-    *unix_s = static_cast<double>(t) + fraction;
-    return true;
-}
-
-void format_utc(double unix_s, char* out, std::size_t out_size) {
-    double whole = std::floor(unix_s);
-    long millis = std::lround((unix_s - whole) * 1000.0);
-    if (millis == 1000) {
-        whole += 1;
-        millis = 0;
-    }
-    const std::time_t t = static_cast<std::time_t>(whole);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char base[32];
-    std::strftime(base, sizeof base, "%Y-%m-%dT%H:%M:%S", &tm);
-    std::snprintf(out, out_size, "%s.%03ldZ", base, millis);
 }

@@ -23,11 +23,4 @@ bool provenance_path(const char* data_path, char* out, std::size_t out_size);
 // leaves `present` false: the part is then taken as it stands.
 void provenance_read(const char* path, provenance* out);
 
-// "2026-12-09T06:40:00.123456Z" (fraction optional) as seconds since
-// 1970 UTC. Returns false for anything else.
-bool parse_utc(const char* text, double* unix_s);
-
-// An instant as "2026-12-09T06:40:00.123Z", to the millisecond.
-void format_utc(double unix_s, char* out, std::size_t out_size);
-
 #endif

@@ -169,6 +169,10 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
                          if (sa != sb && sa > 0 && sb > 0) return sa < sb;
                          return std::strcmp(base_name(a[0].path), base_name(b[0].path)) < 0;
                      });
+    // Listed whatever --run finds, so that a selector that fails shows what there is.
+    for (const std::vector<run_file>& run : runs)
+        plan->runs.push_back(run_seen{
+            run[0].path, run.size(), run[0].prov.present ? run[0].prov.run_id : "", start_of(run)});
     std::size_t chosen = runs.size() - 1;
     if (run_selector) {
         std::size_t found = 0;
@@ -183,9 +187,6 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
             return;
         }
     }
-    for (const std::vector<run_file>& run : runs)
-        plan->runs.push_back(run_seen{
-            run[0].path, run.size(), run[0].prov.present ? run[0].prov.run_id : "", start_of(run)});
     plan->chosen_run = chosen;
     plan->files = runs[chosen];
 }

@@ -3,6 +3,7 @@
 #include "data_format.h"
 #include "provenance.h"
 #include "text_escape.h"
+#include "utc_time.h"
 
 #include <cerrno>
 #include <charconv>
@@ -109,7 +110,7 @@ void write_column(json_writer* w, const char* name, const moments& c) {
 void instant(json_writer* w, const char* name, const run_clock& clock, double t) {
     if (!clock.known) return;
     char utc[40];
-    format_utc(clock.start_unix_s + t, utc, sizeof utc);
+    format_utc(clock.start_unix_s + t, 3, utc, sizeof utc);
     string(w, name, utc);
 }
 

@@ -2,6 +2,7 @@
 
 #include "data_format.h"
 #include "provenance.h"
+#include "utc_time.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +18,7 @@ constexpr int label_width = 28;
 void clock_note(std::FILE* out, const run_clock& clock, double t) {
     if (!clock.known) return;
     char utc[40];
-    format_utc(clock.start_unix_s + t, utc, sizeof utc);
+    format_utc(clock.start_unix_s + t, 3, utc, sizeof utc);
     std::fprintf(out, " (%s)", utc);
 }
 
@@ -120,12 +121,12 @@ void write_clock(std::FILE* out, const inspect_result& r) {
     heading(out, "Clock", nullptr);
     std::fprintf(out, "  %-*s %s\n", label_width, "run", clock.run_id);
     char utc[40];
-    format_utc(clock.start_unix_s, utc, sizeof utc);
+    format_utc(clock.start_unix_s, 3, utc, sizeof utc);
     std::fprintf(out, "  %-*s %s\n", label_width, "row time 0 (UTC)", utc);
     if (r.stats.have_time) {
-        format_utc(clock.start_unix_s + r.stats.first_time_s, utc, sizeof utc);
+        format_utc(clock.start_unix_s + r.stats.first_time_s, 3, utc, sizeof utc);
         std::fprintf(out, "  %-*s %s\n", label_width, "start (UTC)", utc);
-        format_utc(clock.start_unix_s + r.stats.last_time_s + r.stats.step_s, utc, sizeof utc);
+        format_utc(clock.start_unix_s + r.stats.last_time_s + r.stats.step_s, 3, utc, sizeof utc);
         std::fprintf(out, "  %-*s %s\n", label_width, "end (UTC)", utc);
     }
     if (!clock.synchronized)
@@ -178,8 +179,9 @@ void write_continuity(std::FILE* out, const inspect_result& r) {
         std::fprintf(out, "    %-8s after %.6f s", d.excess_s > 0 ? "gap" : "overlap", d.at_s);
         if (r.clock.known) {  // from the row before it to the row after it
             char before[40], after[40];
-            format_utc(r.clock.start_unix_s + d.at_s, before, sizeof before);
-            format_utc(r.clock.start_unix_s + d.at_s + s.step_s + d.excess_s, after, sizeof after);
+            format_utc(r.clock.start_unix_s + d.at_s, 3, before, sizeof before);
+            format_utc(r.clock.start_unix_s + d.at_s + s.step_s + d.excess_s, 3, after,
+                       sizeof after);
             std::fprintf(out, " (%s to %s)", before, after);
         }
         std::fprintf(out, " (");
@@ -347,9 +349,17 @@ void write_trend(std::FILE* out, const trend_state& t) {
 
 }  // namespace
 
+std::string files_named(const char* path, const inspect_result& result) {
+    if (result.part_count <= 1) return path;
+    return std::string(result.parts[0].path) + " through " +
+           result.parts[result.part_count - 1].path + " (" + std::to_string(result.part_count) +
+           " files)";
+}
+
 int write_report(std::FILE* out, const char* path, const inspect_result& result,
                  const inspect_config& config) {
-    std::fprintf(out, "Data file  %s\n", path);
+    std::fprintf(out, "Data file%s  %s\n", result.part_count > 1 ? "s" : "",
+                 files_named(path, result).c_str());
     write_verdict(out, result.stats);
     write_interruption(out, result.tail);
     write_time(out, result, config);

@@ -1,7 +1,8 @@
 # Building against a device library given with ACTS2200_LIBRARY: a copy of
-# the simulator in a directory of its own stands in for the vendor's. The
-# recorder must load exactly that copy, write into its compiled-in directory,
-# and install without any path into the build.
+# the simulator in a directory of its own stands in for the vendor's, and the
+# board's sensor is another than the default. The recorder must load exactly
+# that copy, write into its compiled-in directory with that sensor's
+# sensitivity in the provenance, and install without any path into the build.
 #   WORK_DIR, LIBRARY (the simulator to copy), and those of nested_build.cmake
 #   and board_common.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/board_common.cmake)
@@ -15,7 +16,7 @@ file(REAL_PATH ${WORK_DIR}/out out_dir)
 
 # The recorder alone, as built here and installed below.
 acc_configure_nested(result output ${WORK_DIR}/build ${copy} ${out_dir} -DACC_BUILD_INSPECT=OFF
-                     -DACC_BUILD_ARCHIVE=OFF)
+                     -DACC_BUILD_ARCHIVE=OFF -DACC_SENSITIVITY_MV_PER_G=0100)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "configure against ${copy} failed:\n${output}")
 endif()
@@ -47,6 +48,12 @@ set(d "[0-9]")  # CMake's expressions have no {n}
 if(NOT saved_name MATCHES "^ai0_accel_${d}${d}${d}${d}${d}${d}${d}${d}_${d}${d}${d}${d}${d}${d}\\.csv$"
    OR NOT EXISTS "${saved}")
   message(FATAL_ERROR "no data file ${saved}:\n${output}")
+endif()
+string(REGEX REPLACE "\\.csv$" ".json" provenance "${saved}")
+file(READ ${provenance} provenance_text)
+string(FIND "${provenance_text}" "\"sensitivity_mv_per_g\": 100.0," found)
+if(found EQUAL -1)
+  message(FATAL_ERROR "${provenance} does not record 100 mV/g:\n${provenance_text}")
 endif()
 
 # Installed, it finds the vendor's library where the system's loader does.

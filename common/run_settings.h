@@ -18,6 +18,14 @@ static_assert(ACC_FILE_SPAN_S >= 0 && ACC_FILE_SPAN_S <= 86400 &&
                   86400 % (ACC_FILE_SPAN_S > 0 ? ACC_FILE_SPAN_S : 1) == 0,
               "a file span is whole seconds that divide a day, or 0");
 
+// Chosen at build time (CMake cache variable ACC_SENSITIVITY_MV_PER_G,
+// checked there): the sensor's output per g of acceleration.
+#ifndef ACC_SENSITIVITY_MV_PER_G
+#define ACC_SENSITIVITY_MV_PER_G 500.0
+#endif
+static_assert(ACC_SENSITIVITY_MV_PER_G > 0.0 && ACC_SENSITIVITY_MV_PER_G < 1e6,
+              "a sensitivity is above 0 mV/g and below 1000000 mV/g");
+
 struct run_settings {
     double sample_rate_hz;
     std::uint32_t chunk_points;
@@ -33,13 +41,13 @@ struct run_settings {
 };
 
 constexpr run_settings compiled_run_settings = {
-    10000.0,          // sample_rate_hz
-    1000,             // chunk_points
-    0,                // ai_option
-    500.0,            // sensitivity_mv_per_g
-    ACC_OUT_DIR,      // out_dir
-    1.0,              // sync_interval_s
-    ACC_FILE_SPAN_S,  // file_span_s
+    10000.0,                   // sample_rate_hz
+    1000,                      // chunk_points
+    0,                         // ai_option
+    ACC_SENSITIVITY_MV_PER_G,  // sensitivity_mv_per_g
+    ACC_OUT_DIR,               // out_dir
+    1.0,                       // sync_interval_s
+    ACC_FILE_SPAN_S,           // file_span_s
 };
 
 #endif

@@ -1,0 +1,176 @@
+#include "follow_driver.h"
+
+#include "follow.h"
+#include "follow_output.h"
+#include "output_file.h"
+#include "program_status.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+void on_stop_signal(int sig) { stop_signal = sig; }
+
+// Ctrl-C and SIGTERM end a follower with its summary: the wait is cut short
+// (no SA_RESTART) and the flag read.
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);  // a reader gone is a write error, reported
+}
+
+// What a follower acquires, each with its "not acquired" value.
+struct follow_held {
+    follow_state* follow;  // nullptr: not allocated
+    output_file prom;      // stream nullptr: not open, or put in place
+};
+
+// Releases what is held, the .prom file before the follower; a .prom file
+// still open is one whose write failed, abandoned.
+void release_follow_held(follow_held* held) {
+    output_file_discard(&held->prom);
+    if (held->follow) follow_free(held->follow);
+    std::free(held->follow);
+    held->follow = nullptr;
+}
+
+// What a follower has shown so far, for its summary.
+struct follow_tally {
+    std::uint64_t intervals;
+    std::uint64_t above_alarm;
+    trend_interval latest;
+    bool have_latest;
+    bool prom_due;  // an interval since the .prom file was last written
+    bool stalled;
+    int status;
+};
+
+void write_prom_file(const arguments& args, const follow_state& f, follow_tally* tally,
+                     follow_held* held) {
+    if (!args.prom_path || !tally->have_latest) return;
+    const bool above = args.have_alarm && tally->latest.velocity_rms_mm_s > args.alarm_mm_s;
+    const followed_interval latest{
+        &f.result->trend,     &tally->latest,           &f.clock,        f.path,
+        f.result->stats.gaps, f.result->stats.overlaps, args.have_alarm, above};
+    tally->prom_due = false;
+    if (write_output(&held->prom, args.prom_path, [&](std::FILE* out) {
+            return write_prom(out, latest, tally->stalled);
+        }) != exit_valid) {
+        output_file_discard(&held->prom);
+        tally->status = exit_invalid;
+    }
+}
+
+void print_summary(std::FILE* notes, const char* how, const arguments& args, const follow_state& f,
+                   const follow_tally& tally) {
+    std::fprintf(notes,
+                 "acc_inspect: %s: %" PRIu64 " rows in %" PRIu32 " file%s, %" PRIu64
+                 " interval%s, %" PRIu64 " gap%s, %" PRIu64 " overlap%s",
+                 how, f.result->stats.rows, f.files, f.files == 1 ? "" : "s", tally.intervals,
+                 tally.intervals == 1 ? "" : "s", f.result->stats.gaps,
+                 f.result->stats.gaps == 1 ? "" : "s", f.result->stats.overlaps,
+                 f.result->stats.overlaps == 1 ? "" : "s");
+    if (args.have_alarm)
+        std::fprintf(notes, ", %" PRIu64 " above %g mm/s", tally.above_alarm, args.alarm_mm_s);
+    std::fputc('\n', notes);
+}
+
+// Follows the run from its first file, writing as the intervals close;
+// what it acquires is left in `held`. Returns the exit status.
+int follow_into(const arguments& args, const run_plan& plan, const inspect_config& config,
+                follow_held* held) {
+    held->follow = static_cast<follow_state*>(std::calloc(1, sizeof(follow_state)));
+    int error =
+        held->follow ? follow_start(held->follow, plan.files[0], config, &stop_signal) : ENOMEM;
+    if (error != 0) {
+        std::fprintf(stderr, "acc_inspect: cannot follow: %s\n", std::strerror(error));
+        return exit_invalid;
+    }
+    catch_stop_signals();
+    const follow_state& f = *held->follow;
+    const bool json_lines = args.json_path != nullptr;
+    std::FILE* notes = json_lines ? stderr : stdout;  // the JSON Lines stay JSON
+    if (f.open_error == 0) std::fprintf(notes, "acc_inspect: following %s\n", f.path);
+    follow_tally tally{};
+    for (;;) {
+        const follow_report r = follow_next(held->follow);
+        switch (r.event) {
+            case follow_event::interval: {
+                const trend_interval& v = *r.interval;
+                const bool above = args.have_alarm && v.velocity_rms_mm_s > args.alarm_mm_s;
+                const followed_interval line{&f.result->trend,
+                                             &v,
+                                             &f.clock,
+                                             f.path,
+                                             f.result->stats.gaps,
+                                             f.result->stats.overlaps,
+                                             args.have_alarm,
+                                             above};
+                error = json_lines ? write_json_line(stdout, line)
+                                   : write_follow_line(stdout, line, args.alarm_mm_s);
+                ++tally.intervals;
+                tally.above_alarm += above ? 1 : 0;
+                tally.latest = v;
+                tally.have_latest = true;
+                tally.prom_due = true;
+                tally.stalled = false;
+                break;
+            }
+            case follow_event::caught_up:
+                if (tally.prom_due) write_prom_file(args, f, &tally, held);
+                break;
+            case follow_event::stalled:
+                std::fprintf(notes,
+                             "acc_inspect: %s: stalled, no row for %.0f s while the recorder "
+                             "holds it\n",
+                             r.path, follow_stall_s);
+                tally.stalled = true;
+                write_prom_file(args, f, &tally, held);
+                break;
+            case follow_event::next_file:
+                std::fprintf(notes, "acc_inspect: following %s\n", r.path);
+                break;
+            case follow_event::failed:
+                std::fflush(stdout);
+                print_fault(r.path, f.open_error, 0, f.reader.failure, f.reader.rows);
+                return exit_invalid;
+            case follow_event::ended:
+            case follow_event::stopped: {
+                if (tally.prom_due) write_prom_file(args, f, &tally, held);
+                char how[128];
+                describe_follow_end(r.event == follow_event::stopped, f.result->tail, how,
+                                    sizeof how);
+                print_summary(notes, how, args, f, tally);
+                break;
+            }
+        }
+        if (error == 0 && std::fflush(stdout) != 0) error = errno ? errno : EIO;
+        if (error != 0) {
+            std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n",
+                         std::strerror(error));
+            return exit_invalid;
+        }
+        if (r.event == follow_event::ended || r.event == follow_event::stopped) break;
+    }
+    if (tally.status != exit_valid) return tally.status;
+    return tally.above_alarm > 0 ? exit_alarm : exit_valid;
+}
+
+}  // namespace
+
+int follow_and_write(const arguments& args, const run_plan& plan, const inspect_config& config) {
+    follow_held held{};
+    const int status = follow_into(args, plan, config, &held);
+    release_follow_held(&held);
+    return status;
+}

@@ -119,13 +119,10 @@ set_tests_properties(board.recorder_imports_only_the_device_functions
                      board.service_unit_verifies PROPERTIES LABELS board)
 
 # The unit's stop path on the real recorder.
-add_executable(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp)
-target_link_libraries(service_stop_test PRIVATE recording_check GTest::gtest_main)
+acc_test(service_stop_test ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp LINK recording_check
+         PROGRAMS RECORDER_PATH acc_recorder_for_tests DISCOVER PROPERTIES TIMEOUT 60)
 target_compile_definitions(service_stop_test PRIVATE
-  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
   UNIT_PATH="${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service")
-add_dependencies(service_stop_test acc_recorder_for_tests)
-gtest_discover_tests(service_stop_test PROPERTIES TIMEOUT 60)
 
 add_test(NAME board.out_dir_refused_unless_it_fits_as_written
          COMMAND ${CMAKE_COMMAND} ${board_nested}

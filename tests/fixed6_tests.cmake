@@ -1,13 +1,7 @@
 # The "%.6f" formatter: its edge cases, and the differential check against the
 # C library (labelled, so a slow emulated run can pick or skip it).
-if(NOT TARGET GTest::gtest_main)
-  find_package(GTest REQUIRED)
-endif()
-include(GoogleTest)
-
-add_executable(fixed6_format_test ${CMAKE_CURRENT_LIST_DIR}/fixed6_format_test.cpp)
-target_link_libraries(fixed6_format_test PRIVATE acc_data_file GTest::gtest_main)
-gtest_discover_tests(fixed6_format_test TEST_FILTER "-Fixed6Differential.*")
+acc_test(fixed6_format_test ${CMAKE_CURRENT_LIST_DIR}/fixed6_format_test.cpp LINK acc_data_file
+         DISCOVER TEST_FILTER "-Fixed6Differential.*")
 set(fixed6_differential_properties LABELS differential)
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   # Emulated, ten million values per case take minutes; a million still

@@ -884,33 +884,43 @@ std::vector<svg_element> picture_of(const inspect_result& result) {
 
 }  // namespace
 
-// A machine that starts quiet and then shakes, under noise, with a 0.5 s gap.
-TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
-    std::string content = data_file_header;
-    std::mt19937 random(7);
-    std::normal_distribution<double> noise(0.0, 0.002);
-    for (int n = 0; n < 40000; ++n) {
-        const double shake = n < 10000 ? 0.0 : 0.6 * std::sin(2 * pi * 80.0 * n / 10000.0);
-        const int block = n / 1000;
-        const double t = 0.1 + block * 0.1 + (n % 1000) * 1e-4 + (n >= 25000 ? 0.5 : 0.0);
-        content += row_text(t, 0.5 + shake + noise(random));
+// A machine that starts quiet and then shakes, under noise, with a 0.5 s gap,
+// and its picture; the result is freed however the test ends.
+class Picture : public InspectPass {
+protected:
+    void SetUp() override {
+        std::mt19937 random(7);
+        std::normal_distribution<double> noise(0.0, 0.002);
+        for (int n = 0; n < 40000; ++n) {
+            const double shake = n < 10000 ? 0.0 : 0.6 * std::sin(2 * pi * 80.0 * n / 10000.0);
+            const int block = n / 1000;
+            const double t = 0.1 + block * 0.1 + (n % 1000) * 1e-4 + (n >= 25000 ? 0.5 : 0.0);
+            content += row_text(t, 0.5 + shake + noise(random));
+        }
+        ASSERT_TRUE(inspect(content));
+        svg = picture_of(*result);
+        ASSERT_EQ(svg.back().panel, 3) << "four panels";
+        left = number_of(*elements_of(svg, 0, "rect").at(0), "x");
+        right = left + number_of(*elements_of(svg, 0, "rect").at(0), "width");
     }
-    inspect_result* result = new inspect_result;
-    ASSERT_TRUE(inspect_content(content, result));
-    const std::vector<svg_element> svg = picture_of(*result);
-    // The spectrogram's row that holds the shaking's 80 Hz.
-    const std::size_t shake_bin =
-        static_cast<std::size_t>(std::lround(80.0 / result->spectrum.bin_hz));
-    std::size_t shake_row = 0;
-    for (std::size_t r = 0; r < spectrogram_rows; ++r)
-        if (result->spectro.row_first_bin[r] <= shake_bin &&
-            shake_bin < result->spectro.row_first_bin[r] + result->spectro.row_bins[r])
-            shake_row = r;
-    inspect_result_free(result);
+    ~Picture() override { release(); }
+    // Inspects `text` in place of what was inspected before.
+    bool inspect(const std::string& text) {
+        release();
+        held = inspect_content(text, result);
+        return held;
+    }
+    void release() {
+        if (held) inspect_result_free(result);
+        held = false;
+    }
+    std::string content = data_file_header;
+    std::vector<svg_element> svg;
+    double left = 0, right = 0;
+    bool held = false;
+};
 
-    ASSERT_EQ(svg.back().panel, 3) << "four panels";
-    const double left = number_of(*elements_of(svg, 0, "rect").at(0), "x");
-    const double right = left + number_of(*elements_of(svg, 0, "rect").at(0), "width");
+TEST_F(Picture, TracesFillTheirPanelsWithTheGapMarkedAndTheValueAxesLabelled) {
     std::vector<double> xs[4];
     std::vector<double> value_labels[4];
     for (int p = 0; p < 4; ++p) {
@@ -956,8 +966,10 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     for (double v : value_labels[1]) EXPECT_NEAR(std::log10(v), std::round(std::log10(v)), 1e-9);
     EXPECT_EQ(*std::max_element(value_labels[1].begin(), value_labels[1].end()), 10.0)
         << "the decade above the 1.2 g peak";
-    // The signal resumes where the gap ends; the trend breaks there: peak and RMS, before
-    // and after it, each its own line.
+}
+
+TEST_F(Picture, TheSignalResumesWhereTheGapEndsAndTheTrendBreaksThere) {
+    // Peak and RMS, before and after the gap, each its own line.
     ASSERT_EQ(elements_of(svg, 0, "path").size(), 2u);
     const double resumes =
         std::floor((3.1 - 0.1) / (4.5999 + 1.0 / 10000.0 - 0.1) * (right - left));
@@ -969,7 +981,9 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     EXPECT_EQ(trend_lines.size(), 4u);
     std::sort(trend_lines.begin(), trend_lines.end());
     EXPECT_EQ(std::adjacent_find(trend_lines.begin(), trend_lines.end()), trend_lines.end());
+}
 
+TEST_F(Picture, NamesItsLinesItsSummaryAndItsAxes) {
     for (const char* part : {"noise floor (median bin)", "peak threshold",
                              "Amplitude spectrum (Hann, 8192 points, 50% overlap",
                              "40000 rows, 4.500 s, 1 gap (red, 0.500 s missing), 0 overlaps"})
@@ -978,6 +992,17 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
         })) << part;
     EXPECT_EQ(elements_of(svg, any_panel, "text", "time (s)").size(), 3u);
     EXPECT_EQ(elements_of(svg, any_panel, "text", "frequency (Hz)").size(), 2u);
+}
+
+TEST_F(Picture, TheSpectrogramShowsTheShakingOnItsRowInTheLegendsColours) {
+    // The spectrogram's row that holds the shaking's 80 Hz.
+    const std::size_t shake_bin =
+        static_cast<std::size_t>(std::lround(80.0 / result->spectrum.bin_hz));
+    std::size_t shake_row = 0;
+    for (std::size_t r = 0; r < spectrogram_rows; ++r)
+        if (result->spectro.row_first_bin[r] <= shake_bin &&
+            shake_bin < result->spectro.row_first_bin[r] + result->spectro.row_bins[r])
+            shake_row = r;
     // The spectrogram's legend after its title: colours, labelled every 12 dB up to the top.
     const std::vector<const svg_element*> panel = elements_of(svg, 3, "");
     std::vector<double> labels;
@@ -1029,20 +1054,22 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     EXPECT_EQ(top_level, 15);
     EXPECT_LT(first_column_top, 15);
     EXPECT_EQ(shaking_on_its_row, shaking_top);
+}
 
-    // A few rows, no gap: their signal drawn from the left edge; no spectrum, and the
-    // picture says so.
+TEST_F(Picture, AFewRowsHaveTheirSignalFromTheLeftEdgeAndNoSpectrum) {
+    // No gap; the picture says there is no spectrum.
     std::size_t five_rows = 0;
     for (int i = 0; i < 6; ++i) five_rows = content.find('\n', five_rows) + 1;
-    ASSERT_TRUE(inspect_content(content.substr(0, five_rows), result));
+    ASSERT_TRUE(inspect(content.substr(0, five_rows)));
     const std::vector<svg_element> few = picture_of(*result);
     EXPECT_EQ(elements_of(few, 1, "text", "too few rows for a spectrum").size(), 1u);
     EXPECT_EQ(numbers_in(attribute_of(*elements_of(few, 0, "path").at(0), "d")).at(0), left + 0.5);
-    inspect_result_free(result);
-    // A signal that never moves: its spectrum, all zero, lies on the axis's floor.
+}
+
+TEST_F(Picture, AStillSignalsSpectrumLiesOnTheFloorAndAPeakAtItsLowestFrequencyIsMarked) {
     std::string flat = data_file_header;
     for (int n = 0; n < 20000; ++n) flat += row_text(0.1 + n * 1e-4, 0.5);
-    ASSERT_TRUE(inspect_content(flat, result));
+    ASSERT_TRUE(inspect(flat));
     const std::vector<svg_element> still = picture_of(*result);
     EXPECT_EQ(attribute_of(*elements_of(still, 1, "polyline").at(0), "points").find("nan"),
               std::string::npos);
@@ -1051,8 +1078,6 @@ TEST(Picture, TracesFillTheirPanelsAndBreakAtTheGapWithLevelsAndLegendDrawn) {
     result->peaks[0].frequency_hz = 2 * result->spectrum.bin_hz;
     result->peaks[0].amplitude = 0.5;
     EXPECT_EQ(elements_of(picture_of(*result), 1, "circle").size(), 1u);
-    inspect_result_free(result);
-    delete result;
 }
 
 TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {

@@ -6,56 +6,38 @@
 if(NOT TARGET acc_inspect)
   return()
 endif()
-if(NOT TARGET GTest::gtest_main)
-  find_package(GTest REQUIRED)
-endif()
-include(GoogleTest)
 
 # The pictures read back: the SVG's elements, the PNG images in and of it.
 find_package(ZLIB REQUIRED)
 find_package(LibXml2 REQUIRED)  # Debian: libxml2-dev
 
-add_executable(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp)
-target_link_libraries(inspect_test PRIVATE acc_inspect_core acc_data_file ZLIB::ZLIB LibXml2::LibXml2
-                                           GTest::gtest_main)
-gtest_discover_tests(inspect_test)
-add_executable(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp)
+acc_test(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp
+         LINK acc_inspect_core acc_data_file ZLIB::ZLIB LibXml2::LibXml2)
 # acc_inspect_core for libzstd, to write the compressed parts of a run.
-target_link_libraries(inspect_cli_test PRIVATE program_runner acc_data_file acc_inspect_core
-                                               ZLIB::ZLIB LibXml2::LibXml2 GTest::gtest_main)
-target_compile_definitions(inspect_cli_test PRIVATE INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
-  FAILURE_SHIM_PATH="$<TARGET_FILE:failure_shim>")
-add_dependencies(inspect_cli_test acc_inspect failure_shim)
-gtest_discover_tests(inspect_cli_test PROPERTIES TIMEOUT 60)
+acc_test(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp
+         LINK program_runner acc_data_file acc_inspect_core ZLIB::ZLIB LibXml2::LibXml2
+         PROGRAMS INSPECT_PATH acc_inspect FAILURE_SHIM_PATH failure_shim
+         DISCOVER PROPERTIES TIMEOUT 60)
 
-add_executable(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp)
-target_link_libraries(inspect_e2e_test PRIVATE acc_inspect_core recording_check GTest::gtest_main)
-target_compile_definitions(inspect_e2e_test PRIVATE
-  INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
-  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>")
-add_dependencies(inspect_e2e_test acc_inspect acc_recorder_for_tests)
-gtest_discover_tests(inspect_e2e_test PROPERTIES TIMEOUT 60)
+acc_test(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp
+         LINK acc_inspect_core recording_check
+         PROGRAMS INSPECT_PATH acc_inspect RECORDER_PATH acc_recorder_for_tests
+         DISCOVER PROPERTIES TIMEOUT 60)
 
 # --follow on the real recorder with a file span, and its .prom file read by
 # the real node exporter where it is installed.
-add_executable(follow_test ${CMAKE_CURRENT_LIST_DIR}/follow_test.cpp)
-target_link_libraries(follow_test PRIVATE acc_inspect_core recording_check acc_data_file
-                                          GTest::gtest_main)
-target_compile_definitions(follow_test PRIVATE
-  INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
-  RECORDER_PATH="$<TARGET_FILE:acc_recorder_for_tests>"
-  SPAN_RECORDER_PATH="$<TARGET_FILE:acc_recorder_span_for_tests>")
-add_dependencies(follow_test acc_inspect acc_recorder_for_tests acc_recorder_span_for_tests)
-gtest_discover_tests(follow_test PROPERTIES TIMEOUT 60)
+acc_test(follow_test ${CMAKE_CURRENT_LIST_DIR}/follow_test.cpp
+         LINK acc_inspect_core recording_check acc_data_file
+         PROGRAMS INSPECT_PATH acc_inspect RECORDER_PATH acc_recorder_for_tests
+                  SPAN_RECORDER_PATH acc_recorder_span_for_tests
+         DISCOVER PROPERTIES TIMEOUT 60)
 
 # The figures against NumPy and SciPy; skipped where they are not installed.
-add_executable(inspect_reference_test ${CMAKE_CURRENT_LIST_DIR}/inspect_reference_test.cpp)
-target_link_libraries(inspect_reference_test PRIVATE program_runner acc_data_file GTest::gtest_main)
+acc_test(inspect_reference_test ${CMAKE_CURRENT_LIST_DIR}/inspect_reference_test.cpp
+         LINK program_runner acc_data_file PROGRAMS INSPECT_PATH acc_inspect
+         DISCOVER PROPERTIES TIMEOUT 120)
 target_compile_definitions(inspect_reference_test PRIVATE
-  INSPECT_PATH="$<TARGET_FILE:acc_inspect>"
   REFERENCE_SCRIPT="${CMAKE_CURRENT_LIST_DIR}/inspect_reference.py")
-add_dependencies(inspect_reference_test acc_inspect)
-gtest_discover_tests(inspect_reference_test PROPERTIES TIMEOUT 120)
 
 option(ACC_BUILD_FUZZ "Build the libFuzzer target for acc_inspect's row parser (clang only)" OFF)
 if(ACC_BUILD_FUZZ)

@@ -205,6 +205,13 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{file, "--from", "2", "--to", "1"}, "--to must be later than --from"},
         {{file, "--alarm", "3"}, "--alarm needs --follow"},
         {{"--follow", file, file}, "--follow reads one file or directory; also given: "},
+        {{"--follow", "--json", "-"}, "--follow needs a file or directory"},
+        {{"--follow=", file}, "--follow needs a file or directory"},
+        {{"--follow=" + file, "--follow"}, "--follow given twice"},
+        {{"-"}, "standard input is not read: give the data file's path"},
+        {{file, "--svg", "-", "--json", "-"}, "--svg - and --json - both ask for standard output"},
+        {{file, "--csv", "-"}, "--csv: a directory, not -"},
+        {{"--follow", file, "--prom", "-"}, "--prom: a file name, not -"},
         {{"--follow", file, "--svg", "a.svg"}, "--svg is not for --follow"},
         {{"--follow", file, "--json", "a.json"}, "with --follow the JSON Lines go to standard"},
         {{"--follow", file, "--prom", file}, "--prom " + file + " is the data file"}};
@@ -362,6 +369,10 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     ASSERT_EQ(run.exit_status, 0) << run.err;
     const std::string text = read_file(dir + "/plot.svg");
     EXPECT_LT(text.size(), 200000u);
+    // "-": the same picture on standard output, in the report's place.
+    program_result piped = inspect({file, "--svg", "-"});
+    EXPECT_EQ(piped.exit_status, 0) << piped.err;
+    EXPECT_EQ(piped.out, text);
     std::vector<svg_element> svg;
     ASSERT_TRUE(read_svg(text, &svg));
     EXPECT_EQ(elements_of(svg, -1, "title").at(0)->text, "acc_inspect: a&b<c>'.csv");
@@ -658,7 +669,7 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     program_result single = inspect({"one.csv"});
     ASSERT_EQ(single.exit_status, 0) << single.err;
     // Followed once finished, it ends by itself with its one gap counted.
-    program_result followed = inspect({"--follow", "one.csv"});
+    program_result followed = inspect({"one.csv", "--follow"});
     EXPECT_EQ(followed.exit_status, 0) << followed.err;
     EXPECT_EQ(lines_starting_with(followed.out,
                                   "acc_inspect: the recorder let go of the run: 30000 "

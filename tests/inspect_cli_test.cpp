@@ -157,14 +157,11 @@ INSTANTIATE_TEST_SUITE_P(Files, InspectInvalidFile, ::testing::ValuesIn(invalid_
                              return param_info.param.name;
                          });
 
-TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
+TEST_F(InspectProgram, AMissingPathExitsOne) {
     expect_error(inspect({"no_such_file.csv"}), 1,
                  "no_such_file.csv: cannot open: No such file or directory");
     expect_error(inspect({"--follow", "no_such_file.csv"}), 1,
                  "no_such_file.csv: cannot open: No such file or directory");
-
-    ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
-    expect_error(inspect({"folder.csv"}), 1, "folder.csv: no data file in it");
 }
 
 // ---- Usage ----------------------------------------------------------------
@@ -178,7 +175,6 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
     const std::vector<usage_case> wrong = {
         {{}, "no data file given"},
         {{"--bogus", file}, "unknown option --bogus"},
-        {{file, "--run", "ab"}, "--run picks a run of a directory"},
         {{file, "--from", "2026-12-08T02:00:00.9Z"}, "a UTC time for --from or --to needs"},
         {{file, "--svg"}, "--svg needs a file name"},
         {{file, "--svg="}, "--svg needs a file name"},
@@ -734,33 +730,6 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                              0),
               0u)
         << onto.err;
-
-    // A file of another run is refused, and a directory of two runs says so,
-    // in the order they started whatever their names (the clock was set back).
-    put("day/ai0_accel_20261208_030000.csv", parts[0]);
-    put("day/ai0_accel_20261208_030000.json",
-        provenance_of("fedcba9876543210fedcba9876543210", 1, "", "2026-12-08T00:59:59.9Z"));
-    program_result mixed = inspect({"day/" + names[0], "day/ai0_accel_20261208_030000.csv"});
-    expect_error(mixed, 2,
-                 "day/" + names[0] +
-                     " and day/ai0_accel_20261208_030000.csv are of different runs; nothing read");
-    program_result two = inspect({"day", "--run", "0123"});
-    EXPECT_EQ(two.exit_status, 0) << two.err;
-    EXPECT_EQ(two.err, std::string("acc_inspect: run fedcba9876543210fedcba9876543210: "
-                                   "day/ai0_accel_20261208_030000.csv, 1 file\n"
-                                   "acc_inspect: run ") +
-                           run_a + ": day/" + names[0] + ", 3 files (inspected)\n");
-    // A --run that matches none lists the runs there are.
-    program_result none = inspect({"day", "--run", "zzz"});
-    EXPECT_EQ(none.exit_status, 2);
-    EXPECT_EQ(none.err.rfind(std::string("acc_inspect: run fedcba9876543210fedcba9876543210: "
-                                         "day/ai0_accel_20261208_030000.csv, 1 file\n"
-                                         "acc_inspect: run ") +
-                                 run_a + ": day/" + names[0] +
-                                 ", 3 files\nacc_inspect: --run: no run matches zzz\n",
-                             0),
-              0u)
-        << none.err;
 
     // A row cut short and NUL bytes after the last whole row of the run's
     // last file, compressed too: the rows are read and the interruption

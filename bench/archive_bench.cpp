@@ -22,6 +22,7 @@
 
 #include "compress_file.h"
 #include "data_file.h"
+#include "recording_files.h"
 #include "sim_signal.h"
 
 namespace {

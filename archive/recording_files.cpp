@@ -149,8 +149,9 @@ bool parse_utc_instant(const char* text, double* seconds) {
 bool parse_file_name(const char* name, parsed_name* parsed) {
     std::string text(name);
     const std::string data_suffix = data_file_name_suffix;
-    if (text.compare(0, std::strlen(temporary_prefix), temporary_prefix) == 0 &&
-        ends_with(text, temporary_suffix)) {
+    const bool hidden = text.compare(0, std::strlen(temporary_prefix), temporary_prefix) == 0;
+    if (hidden &&
+        (ends_with(text, temporary_suffix) || ends_with(text, compact_temporary_suffix))) {
         parsed->kind = file_kind::temporary;
         text = text.substr(std::strlen(temporary_prefix));
         text.resize(text.size() - std::strlen(temporary_suffix));
@@ -159,6 +160,9 @@ bool parse_file_name(const char* name, parsed_name* parsed) {
     } else if (ends_with(text, (data_suffix + compressed_suffix).c_str())) {
         parsed->kind = file_kind::compressed;
         text.resize(text.size() - data_suffix.size() - std::strlen(compressed_suffix));
+    } else if (ends_with(text, (data_suffix + compact_suffix).c_str())) {
+        parsed->kind = file_kind::compact;
+        text.resize(text.size() - data_suffix.size() - std::strlen(compact_suffix));
     } else if (ends_with(text, data_file_name_suffix)) {
         parsed->kind = file_kind::data;
         text.resize(text.size() - data_suffix.size());
@@ -209,7 +213,7 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
     for (const parsed_name& parsed : names) {
         if (recordings->empty() || recordings->back().stem != parsed.stem)
             recordings->push_back(recording{parsed.stem, data_state::absent, false, false,
-                                            static_cast<double>(parsed.name_time), 0, 0});
+                                            static_cast<double>(parsed.name_time), 0, 0, false});
         recording& rec = recordings->back();
         struct stat status {};
         if (parsed.kind == file_kind::data) {
@@ -222,10 +226,13 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
                 rec.bytes_on_disk += allocated_bytes(status);
             }
             if (fd >= 0) close(fd);
-        } else if (parsed.kind == file_kind::compressed) {
-            const std::string name = rec.stem + data_file_name_suffix + compressed_suffix;
-            rec.compressed = regular_file(dir_fd, name, &status);
-            if (!rec.compressed) continue;
+        } else if (parsed.kind == file_kind::compressed || parsed.kind == file_kind::compact) {
+            const bool compact = parsed.kind == file_kind::compact;
+            const std::string name =
+                rec.stem + data_file_name_suffix + (compact ? compact_suffix : compressed_suffix);
+            if (!regular_file(dir_fd, name, &status)) continue;
+            rec.compressed = true;
+            rec.compact = rec.compact || compact;
             rec.end_s = std::max(rec.end_s, status.st_mtime);
             rec.bytes_on_disk += allocated_bytes(status);
         } else {
@@ -241,10 +248,14 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
     return 0;
 }
 
+std::string archived_name(const recording& rec) {
+    return rec.stem + data_file_name_suffix + (rec.compact ? compact_suffix : compressed_suffix);
+}
+
 bool compressed_is_recorders(int dir_fd, const recording& rec) {
     if (!rec.compressed) return true;
-    const std::string name = rec.stem + data_file_name_suffix + compressed_suffix;
-    int fd = openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int fd =
+        openat(dir_fd, archived_name(rec).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     const bool recorded = fd >= 0 && compressed_starts_with_header(fd);
     if (fd >= 0) close(fd);
     return recorded;
@@ -255,8 +266,11 @@ int delete_recording(int dir_fd, const recording& rec) {
         int error = unlink_if_there(dir_fd, rec.stem + data_file_name_suffix);
         if (error != 0) return error;
     }
+    // Both archived forms, should a run have left both.
     if (rec.compressed) {
         int error = unlink_if_there(dir_fd, rec.stem + data_file_name_suffix + compressed_suffix);
+        if (error == 0)
+            error = unlink_if_there(dir_fd, rec.stem + data_file_name_suffix + compact_suffix);
         if (error != 0) return error;
     }
     if (rec.sidecar) {

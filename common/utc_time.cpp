@@ -20,7 +20,9 @@ bool format_utc(double unix_s, int decimals, char* out, std::size_t out_size) {
     const auto when = static_cast<std::time_t>(whole);
     std::tm utc{};
     if (!gmtime_r(&when, &utc)) return false;
-    char digits[16] = "";
+    // Room for any long long: an optimised build's -Wformat-truncation cannot
+    // see that the fraction is below 10^9.
+    char digits[24] = "";
     if (decimals > 0) std::snprintf(digits, sizeof digits, ".%0*lld", decimals, fraction);
     const int written =
         std::snprintf(out, out_size, "%04d-%02d-%02dT%02d:%02d:%02d%sZ", utc.tm_year + 1900,

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -61,11 +62,22 @@ void release_held(inspect_held* held) {
 int write_outputs(const arguments& args, const inspect_config& config, inspect_held* held) {
     const inspect_result& result = *held->result;
     int status = exit_valid;
-    const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
-    int error = json_to_stdout ? write_json(stdout, args.data_path, result, config)
-                               : write_report(stdout, args.data_path, result, config);
+    const bool json_to_stdout = is_standard_output(args.json_path);
+    const bool svg_to_stdout = is_standard_output(args.svg_path);
+    const std::string title = "acc_inspect: " + files_named(args.data_path, result);
+    // Standard output has the report, or in its place the JSON or the picture.
+    int error = 0;
+    if (json_to_stdout) {
+        error = write_json(stdout, args.data_path, result, config);
+    } else if (svg_to_stdout) {
+        error = write_svg(stdout, title.c_str(), result);
+        if (error == 0 && std::fflush(stdout) != 0) error = errno ? errno : EIO;
+    } else {
+        error = write_report(stdout, args.data_path, result, config);
+    }
     if (error != 0) {
-        std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n", std::strerror(error));
+        std::fprintf(stderr, "acc_inspect: cannot write the %s: %s\n",
+                     svg_to_stdout ? "picture" : "report", std::strerror(error));
         status = exit_invalid;
     }
     if (args.json_path && !json_to_stdout &&
@@ -82,8 +94,7 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
             status = exit_invalid;
         }
     }
-    if (args.svg_path) {
-        const std::string title = "acc_inspect: " + files_named(args.data_path, result);
+    if (args.svg_path && !svg_to_stdout) {
         if (write_output(&held->svg, args.svg_path, [&](std::FILE* f) {
                 return write_svg(f, title.c_str(), result);
             }) != exit_valid)
@@ -132,6 +143,8 @@ int main(int argc, char** argv) {
     arguments args;
     inspect_config config = default_inspect_config();
     int status = parse_arguments(argc, argv, &args, &config);
+    if (status >= 0) return status;
+    if (args.follow_path) status = wait_for_recording(args);
     if (status >= 0) return status;
     run_plan plan;
     status = choose_files(&args, &plan);

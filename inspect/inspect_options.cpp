@@ -43,7 +43,8 @@ void print_help() {
         "  --run ID|FILE     with a directory: the run whose run_id starts with ID,\n"
         "                    or that holds FILE\n"
         "  --svg OUT.svg     also draw the acceleration over time, its spectrum,\n"
-        "                    the RMS and peak over time and a spectrogram\n"
+        "                    the RMS and peak over time and a spectrogram; '-'\n"
+        "                    writes it to stdout instead of the text report\n"
         "  --json OUT.json   also write every figure as JSON; '-' writes it to\n"
         "                    stdout instead of the text report\n"
         "  --csv DIR         also write spectrum.csv, third_octave_bands.csv and\n"
@@ -57,9 +58,10 @@ void print_help() {
         "                    (default 10:1000; 2:1000 for slow machines)\n"
         "  --interval S      trend interval in seconds, at least 0.001 (default 1)\n"
         "  --peaks N         list up to N spectrum peaks, 0 to %zu (default %zu)\n"
-        "  --follow FILE|DIR a recording being made: one line per interval as the\n"
-        "                    rows come, into the run's next files, until the\n"
-        "                    recorder lets go of its last file, or Ctrl-C\n"
+        "  --follow          FILE or DIR is a recording being made: one line per\n"
+        "                    interval as the rows come, into the run's next files,\n"
+        "                    until the recorder lets go of its last file, or Ctrl-C;\n"
+        "                    a DIR without a recording yet is waited on\n"
         "  --json -          with --follow: one JSON object per interval per line\n"
         "  --prom FILE       with --follow: keep FILE, for the node exporter's\n"
         "                    textfile collector, with the latest interval's levels\n"
@@ -121,7 +123,9 @@ constexpr option long_options[] = {
     {"interval", required_argument, nullptr, opt_interval},
     {"peaks", required_argument, nullptr, opt_peaks},
     {"run", required_argument, nullptr, opt_run},
-    {"follow", required_argument, nullptr, opt_follow},
+    // A mode: its file or directory is the data path, wherever it stands;
+    // --follow=PATH is taken too.
+    {"follow", optional_argument, nullptr, opt_follow},
     {"prom", required_argument, nullptr, opt_prom},
     {"alarm", required_argument, nullptr, opt_alarm},
     {nullptr, 0, nullptr, 0},
@@ -133,7 +137,6 @@ const char* option_name(int id) { return long_options[id - opt_svg].name; }
 const char* value_noun(int id) {
     return id == opt_svg || id == opt_json || id == opt_prom ? "file name"
            : id == opt_csv                                   ? "directory"
-           : id == opt_follow                                ? "file or directory"
                                                              : "value";
 }
 
@@ -154,16 +157,21 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
         return usage_error(message, value[0] ? value : "nothing");
     };
     switch (id) {
+        case opt_follow:
+            if (args->follow) return usage_error("--follow given twice", nullptr);
+            args->follow = true;
+            if (value && value[0] == '\0')
+                return usage_error("--follow needs a file or directory", nullptr);
+            if (value) args->inputs.push_back(value);
+            break;
         case opt_svg:
         case opt_json:
         case opt_csv:
-        case opt_follow:
         case opt_prom: {
-            const char** slot = id == opt_svg      ? &args->svg_path
-                                : id == opt_json   ? &args->json_path
-                                : id == opt_csv    ? &args->csv_dir
-                                : id == opt_follow ? &args->follow_path
-                                                   : &args->prom_path;
+            const char** slot = id == opt_svg    ? &args->svg_path
+                                : id == opt_json ? &args->json_path
+                                : id == opt_csv  ? &args->csv_dir
+                                                 : &args->prom_path;
             if (*slot) {
                 std::snprintf(message, sizeof message, "--%s given twice", option_name(id));
                 return usage_error(message, nullptr);
@@ -173,6 +181,9 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
                               value_noun(id));
                 return usage_error(message, nullptr);
             }
+            // "-" is standard output for the picture and the JSON only.
+            if ((id == opt_csv || id == opt_prom) && is_standard_output(value))
+                return bad(id == opt_csv ? "a directory" : "a file name");
             *slot = value;
             break;
         }
@@ -248,12 +259,13 @@ int take_data_path(const char* path, arguments* args) {
 // A follower reads one file or directory and writes lines, JSON Lines and
 // the .prom file only. Returns -1 to go on, else the exit status.
 int settle_follow(arguments* args, const inspect_config& config) {
-    if (!args->follow_path)
+    if (!args->follow)
         return usage_error(args->prom_path ? "--prom needs --follow" : "--alarm needs --follow",
                            nullptr);
-    if (!args->inputs.empty())
+    if (args->inputs.empty()) return usage_error("--follow needs a file or directory", nullptr);
+    if (args->inputs.size() > 1)
         return usage_error("--follow reads one file or directory; also given: ",
-                           args->inputs[0].c_str());
+                           args->inputs[1].c_str());
     const char* alone = args->svg_path                       ? "--svg"
                         : args->csv_dir                      ? "--csv"
                         : config.have_from || config.have_to ? "--from or --to"
@@ -261,11 +273,13 @@ int settle_follow(arguments* args, const inspect_config& config) {
     if (alone) return usage_error(alone, " is not for --follow");
     if (args->json_path && std::strcmp(args->json_path, "-") != 0)
         return usage_error("with --follow the JSON Lines go to standard output: --json -", nullptr);
-    args->inputs.push_back(args->follow_path);
+    args->follow_path = args->inputs[0].c_str();
     return -1;
 }
 
 }  // namespace
+
+bool is_standard_output(const char* path) { return path && std::strcmp(path, "-") == 0; }
 
 int usage_error(const char* message, const char* argument) {
     std::fprintf(stderr, "acc_inspect: %s%s\n%s", message, argument ? argument : "", usage_text);
@@ -312,8 +326,15 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
         int status = take_data_path(argv[i], args);
         if (status >= 0) return status;
     }
-    if (args->follow_path || args->prom_path || args->have_alarm)
-        return settle_follow(args, *config);
+    for (const std::string& input : args->inputs)
+        if (input == "-")
+            return usage_error(
+                "standard input is not read: give the data file's path "
+                "(./- for a file named -)",
+                nullptr);
+    if (args->follow || args->prom_path || args->have_alarm) return settle_follow(args, *config);
     if (args->inputs.empty()) return usage_error("no data file given", nullptr);
+    if (is_standard_output(args->svg_path) && is_standard_output(args->json_path))
+        return usage_error("--svg - and --json - both ask for standard output", nullptr);
     return -1;
 }

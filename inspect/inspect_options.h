@@ -17,7 +17,8 @@ struct arguments {
     const char* json_path;
     const char* csv_dir;
     const char* run_selector;
-    const char* follow_path;  // --follow: the file or directory
+    bool follow;              // --follow, a mode: the data path is its file or directory
+    const char* follow_path;  // with --follow: that file or directory
     const char* prom_path;
     bool have_alarm;
     double alarm_mm_s;
@@ -27,6 +28,9 @@ struct arguments {
     bool to_is_utc;
     double to_unix_s;
 };
+
+// Whether an output option's value is "-", standard output.
+bool is_standard_output(const char* path);
 
 // "acc_inspect: MESSAGEARGUMENT" and the usage on stderr. Returns exit_usage.
 int usage_error(const char* message, const char* argument);

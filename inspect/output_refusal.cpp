@@ -12,11 +12,12 @@
 namespace {
 
 int refuse_output_onto_file(const arguments& args, const char* data_path) {
-    const bool json_to_stdout = args.json_path && std::strcmp(args.json_path, "-") == 0;
+    const bool json_to_stdout = is_standard_output(args.json_path);
     const char* option = nullptr;
     const char* output = nullptr;
     char csv_path[1024];
-    if (args.svg_path && is_same_file(data_path, args.svg_path)) {
+    if (args.svg_path && !is_standard_output(args.svg_path) &&
+        is_same_file(data_path, args.svg_path)) {
         option = "--svg";
         output = args.svg_path;
     } else if (args.json_path && !json_to_stdout && is_same_file(data_path, args.json_path)) {

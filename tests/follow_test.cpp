@@ -90,8 +90,14 @@ protected:
 }  // namespace
 
 TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThemselves) {
+    // Started on the empty directory, it waits for the recording.
+    child_process follower = start_follower({"--follow", "--json", "-", "recordings"});
+    std::string early_err;
+    ASSERT_TRUE(read_until(
+        follower.err_fd, &early_err,
+        [](const std::string& t) { return t.find("waiting") != std::string::npos; }, 20.0))
+        << early_err;
     child_process rec = start_span_recorder();
-    child_process follower = start_follower({"--follow", "recordings", "--json", "-"});
     std::string early;
     const auto lines = [](const std::string& t) { return std::count(t.begin(), t.end(), '\n'); };
     ASSERT_TRUE(read_until(
@@ -107,6 +113,7 @@ TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThe
     // Each file of the run announced as the follower went into it.
     const std::vector<std::string> files = list_data_files(recordings);
     ASSERT_GE(files.size(), 3u);
+    EXPECT_EQ(early_err, "acc_inspect: recordings: waiting for a recording\n");
     EXPECT_EQ(lines_starting_with(followed.err, "acc_inspect: following recordings/").size(),
               files.size())
         << followed.err;

@@ -93,18 +93,6 @@ void find_next(follow_state* f) {
         }
 }
 
-void wait_for_change(follow_state* f) {
-    if (f->notify_fd < 0) {
-        poll(nullptr, 0, poll_wait_ms);
-        return;
-    }
-    pollfd p{f->notify_fd, POLLIN, 0};
-    if (poll(&p, 1, notify_wait_ms) <= 0) return;  // a signal, or nothing within the wait
-    alignas(inotify_event) char events[4096];
-    while (read(f->notify_fd, events, sizeof events) > 0) {
-    }
-}
-
 enum class read_outcome { rows, at_end, file_done, failed };
 
 // Reads rows until an interval closes, the rows written so far run out, the
@@ -175,6 +163,27 @@ bool look_around(follow_state* f, follow_report* out) {
 
 }  // namespace
 
+int watch_directory(const char* dir) {
+    int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd >= 0 && inotify_add_watch(fd, dir, IN_MODIFY | IN_CREATE | IN_MOVED_TO) < 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+void wait_on_directory(int notify_fd) {
+    if (notify_fd < 0) {
+        poll(nullptr, 0, poll_wait_ms);
+        return;
+    }
+    pollfd p{notify_fd, POLLIN, 0};
+    if (poll(&p, 1, notify_wait_ms) <= 0) return;  // a signal, or nothing within the wait
+    alignas(inotify_event) char events[4096];
+    while (read(notify_fd, events, sizeof events) > 0) {
+    }
+}
+
 int follow_start(follow_state* f, const run_file& first, const inspect_config& config,
                  const volatile std::sig_atomic_t* stop) {
     f->config = config;
@@ -194,12 +203,7 @@ int follow_start(follow_state* f, const run_file& first, const inspect_config& c
         std::snprintf(f->dir, sizeof f->dir, ".");
     f->prov = first.prov;
     set_clock(f);
-    f->notify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (f->notify_fd >= 0 &&
-        inotify_add_watch(f->notify_fd, f->dir, IN_MODIFY | IN_CREATE | IN_MOVED_TO) < 0) {
-        close(f->notify_fd);
-        f->notify_fd = -1;
-    }
+    f->notify_fd = watch_directory(f->dir);
     f->open_error = open_file(f);
     return 0;
 }
@@ -247,7 +251,7 @@ follow_report follow_next(follow_state* f) {
         }
         follow_report r{};
         if (look_around(f, &r)) return r;
-        if (!f->finishing) wait_for_change(f);
+        if (!f->finishing) wait_on_directory(f->notify_fd);
         f->waiting = false;
     }
 }

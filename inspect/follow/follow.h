@@ -68,6 +68,14 @@ struct follow_report {
     const char* path;
 };
 
+// A watch on `dir` for files written, made or moved in: an inotify
+// descriptor to close, or -1 where there is none.
+int watch_directory(const char* dir);
+
+// Waits until the watch sees a change, half a second at most, or without
+// one (-1) a quarter of a second; a signal cuts the wait short.
+void wait_on_directory(int notify_fd);
+
 // Starts on `first`, the first file of the run. Returns 0 or an errno value
 // (ENOMEM, or the rows' analysis refused); release with follow_free on
 // every path.

@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -166,6 +170,26 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
 }
 
 }  // namespace
+
+int wait_for_recording(const arguments& args) {
+    const char* dir = args.follow_path;
+    run_plan plan;
+    plan_run(std::vector<std::string>{dir}, nullptr, &plan);
+    if (!is_directory(dir) || plan.fault != run_fault::no_recording) return -1;
+    catch_stop_signals();
+    std::FILE* notes = args.json_path ? stderr : stdout;  // the JSON Lines stay JSON
+    std::fprintf(notes, "acc_inspect: %s: waiting for a recording\n", dir);
+    std::fflush(notes);
+    const int notify_fd = watch_directory(dir);
+    while (!stop_signal && plan.fault == run_fault::no_recording) {
+        wait_on_directory(notify_fd);
+        plan_run(std::vector<std::string>{dir}, nullptr, &plan);
+    }
+    if (notify_fd >= 0) close(notify_fd);
+    if (!stop_signal) return -1;
+    std::fprintf(notes, "acc_inspect: stopped: no recording came\n");
+    return exit_valid;
+}
 
 int follow_and_write(const arguments& args, const run_plan& plan, const inspect_config& config) {
     follow_held held{};

@@ -126,8 +126,11 @@ std::vector<invalid_file> invalid_files() {
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
         {"five_decimals", five_decimals,
          "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
-        {"cut_short_after_one", five_rows.substr(0, 74) + "0.100100,0.5",
+        // No row begins so: not what an interruption leaves.
+        {"cut_short_after_one", five_rows.substr(0, 74) + "0.100100,0.5x",
          "line 3: last line cut short, it has no line end; 1 whole row before it"},
+        {"nul_then_row", five_rows + std::string(2000, '\0') + "0.100500,0.500000\n",
+         "line 7: longer than 1272 bytes, no row is"},
         {"empty", "", "line 1: the file is empty, it has no header line"},
         {"binary", binary, "line 1: binary data, not a data file"},
         {"control_byte_first", "\x1b" + five_rows, "line 1: binary data, not a data file"},
@@ -268,7 +271,29 @@ std::vector<report_case> report_cases() {
           "  max                                1.500000      14.709975",
           "  peak-to-peak                       1.000000       9.806650",
           "  1         50.000 Hz       0.500000 g"},
-         {"    ...", "  no peak"}},
+         {"    ...", "  no peak", "         the recording", "  left out"}},
+        // What a power cut or a copy cut off leaves after the last whole row.
+        {"cut_row",
+         intact + "3.100000,0.50",
+         {"Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent",
+          "         the recording or its copy was interrupted; 13 bytes after its last whole row "
+          "left out",
+          size,
+          "  left out after the last row              13 bytes (13 of a row cut short, 0 NUL)",
+          "  last row time                      3.099900 s"},
+         {}},
+        {"nul_bytes",
+         intact + std::string(4096, '\0'),
+         {"         the recording or its copy was interrupted; 4096 bytes after its last whole "
+          "row left out",
+          "  left out after the last row            4096 bytes (0 of a row cut short, 4096 NUL)"},
+         {}},
+        {"cut_row_then_nul",
+         intact + "3.1" + std::string(2, '\0'),
+         {"         the recording or its copy was interrupted; 5 bytes after its last whole row "
+          "left out",
+          "  left out after the last row               5 bytes (3 of a row cut short, 2 NUL)"},
+         {}},
         {"gap",
          recording(gap),
          {"Verdict  valid data file, 30000 rows; 1 gap, 0.500 s missing",
@@ -575,6 +600,20 @@ std::string zstd_of(const std::string& text, std::size_t frame = compressed_fram
     return packed;
 }
 
+std::string gzip_of(const std::string& text) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string packed(deflateBound(&z, text.size()), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_FINISH);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    return packed;
+}
+
 // One frame of unknown size with a window of 2^`window_log` bytes, as a
 // compressor fed through a pipe writes it.
 std::string zstd_streamed(const std::string& text, int window_log) {
@@ -617,13 +656,8 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                                             "ai0_accel_20261208_020002.csv.gz"};
     ASSERT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
     for (int f = 0; f < 3; ++f) {
-        put("day/" + names[f], f == 1 ? zstd_of(parts[f]) : parts[f]);
-        if (f == 2) {  // gzip, as a user may have compressed it by hand
-            gzFile packed = gzopen((dir + "/day/" + names[f]).c_str(), "wb");
-            ASSERT_EQ(gzwrite(packed, parts[f].data(), static_cast<unsigned>(parts[f].size())),
-                      static_cast<int>(parts[f].size()));
-            ASSERT_EQ(gzclose(packed), Z_OK);
-        }
+        // The last one in gzip, as a user may have compressed it by hand.
+        put("day/" + names[f], f == 1 ? zstd_of(parts[f]) : f == 2 ? gzip_of(parts[f]) : parts[f]);
         const std::string stem = names[f].substr(0, names[f].find(".csv"));
         put("day/" + stem + ".json", provenance_of(run_a, f + 1, f ? names[f - 1] : ""));
     }
@@ -696,6 +730,32 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                              0),
               0u)
         << onto.err;
+
+    // A row cut short and NUL bytes after the last whole row of the run's
+    // last file, compressed too: the rows are read and the interruption
+    // shown; where the run goes on after them, they stay a fault.
+    const std::string tail = "3.100000,0.5" + std::string(300, '\0');
+    put("day/" + names[2], gzip_of(parts[2] + tail));
+    program_result cut = inspect({"day", "--run", "0123", "--svg", "cut.svg"});
+    ASSERT_EQ(cut.exit_status, 0) << cut.err;
+    EXPECT_EQ(figures_of(cut.out), figures_of(single.out));
+    EXPECT_TRUE(has_line(cut.out, names[2] + " 10000 2.600000 3.599900 interrupted")) << cut.out;
+    EXPECT_NE(read_file(dir + "/cut.svg")
+                  .find(">interrupted: 312 bytes after the last whole row left out</tspan>"),
+              std::string::npos);
+    cut = inspect({"day", "--run", "0123", "--json", "-"});
+    EXPECT_NE(
+        cut.out.find("\"valid\": true,\n  \"interrupted\": {\n    \"file\": \"day/" + names[2] +
+                     "\",\n    \"left_out_bytes\": 312,\n    \"cut_row_bytes\": 12,\n    "
+                     "\"nul_bytes\": 300\n  },\n"),
+        std::string::npos)
+        << cut.out.substr(0, 400);
+    EXPECT_NE(cut.out.find("\"valid\": true,\n      \"left_out_bytes\": 312\n"), std::string::npos);
+    put("day/" + names[1], zstd_of(parts[1] + tail));
+    expect_error(inspect({"day/" + names[0], "day/" + names[1], "day/" + names[2]}), 1,
+                 "day/" + names[1] +
+                     ": line 10002: last line cut short, it has no line end; 10000 whole rows "
+                     "before it");
 
     // Longer than a piece, a line across the join: as the archiver writes
     // it, and as one frame for the whole file, streamed, as the zstd command does.

@@ -55,7 +55,8 @@ struct part_summary {
     std::uint64_t bytes;
     std::uint64_t stored_bytes;
     bool compressed;
-    bool valid;  // read to its end without a fault
+    bool valid;             // read to its end without a fault
+    interrupted_tail tail;  // left out after the last whole row: only in a run's last file
 };
 
 // Where the row times stand on the clock: from the run's provenance.
@@ -90,6 +91,7 @@ struct inspect_result {
     std::size_t part_count;
     std::size_t failed_part;  // with a failure or open_error
     run_clock clock;
+    interrupted_tail tail;  // of the last part: the recording or its copy was interrupted
 };
 
 // Releases what the pass left in `result`.

@@ -123,6 +123,8 @@ follow_report report(follow_event event, const follow_state* f) {
 // The file the recorder let go of is read to its end: then the run goes on
 // in the next file, or ends once the last interval is reported.
 void at_file_end(follow_state* f) {
+    f->part.tail = f->reader.tail;
+    f->result->tail = f->reader.tail;
     csv_reader_close(&f->reader);
     f->reader_open = false;
     if (f->next_path[0] == '\0') {
@@ -154,9 +156,11 @@ bool look_around(follow_state* f, follow_report* out) {
     if (f->released_s < 0.0) f->released_s = now;
     if (f->next_path[0] == '\0') find_next(f);
     if (f->next_path[0] != '\0' || now - f->released_s >= follow_end_s) {
-        // Nothing more is written to it: a line cut short is a fault now.
+        // Nothing more is written to it: a line cut short is a fault now,
+        // unless the run ends here, interrupted.
         f->finishing = true;
         f->reader.growing = false;
+        f->reader.last_of_run = f->next_path[0] == '\0';
     }
     return false;
 }

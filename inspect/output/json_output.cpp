@@ -114,6 +114,19 @@ void instant(json_writer* w, const char* name, const run_clock& clock, double t)
     string(w, name, utc);
 }
 
+// Only for a recording or copy that was interrupted: what was left out
+// after its last whole row, and in which file.
+void write_interruption(json_writer* w, const inspect_result& r) {
+    if (tail_bytes(r.tail) == 0) return;
+    json_open(w, "interrupted", '{');
+    if (r.part_count > 0 && r.parts[r.part_count - 1].path)
+        string(w, "file", r.parts[r.part_count - 1].path);
+    count(w, "left_out_bytes", tail_bytes(r.tail));
+    count(w, "cut_row_bytes", r.tail.row_bytes);
+    count(w, "nul_bytes", r.tail.nul_bytes);
+    json_close(w, '}');
+}
+
 void write_run(json_writer* w, const inspect_result& r) {
     if (r.clock.known) {
         json_open(w, "clock", '{');
@@ -138,6 +151,7 @@ void write_run(json_writer* w, const inspect_result& r) {
         number(w, "first_row_s", p.have_time ? p.first_time_s : NAN);
         number(w, "last_row_s", p.have_time ? p.last_time_s : NAN);
         boolean(w, "valid", p.valid);
+        if (tail_bytes(p.tail) > 0) count(w, "left_out_bytes", tail_bytes(p.tail));
         json_close(w, '}');
     }
     json_close(w, ']');
@@ -320,6 +334,7 @@ int write_json(std::FILE* out, const char* path, const inspect_result& result,
     count(&w, "format_version", 1);
     string(&w, "file", path);
     boolean(&w, "valid", true);
+    write_interruption(&w, result);
     write_run(&w, result);
     write_stats(&w, result, config);
     write_spectrum(&w, result);

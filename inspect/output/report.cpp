@@ -44,6 +44,15 @@ void heading(std::FILE* out, const char* title, const char* note) {
     if (note && *note) std::fprintf(out, "  (%s)\n", note);
 }
 
+void write_interruption(std::FILE* out, const interrupted_tail& tail) {
+    const std::uint64_t n = tail_bytes(tail);
+    if (n == 0) return;
+    std::fprintf(out,
+                 "         the recording or its copy was interrupted; %" PRIu64
+                 " byte%s after its last whole row left out\n",
+                 n, n == 1 ? "" : "s");
+}
+
 void write_verdict(std::FILE* out, const inspect_stats& s) {
     std::fprintf(out, "Verdict  valid data file, %" PRIu64 " rows", s.rows);
     bool clean = true;
@@ -79,6 +88,11 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
                      "size on disk", r.stored_bytes,
                      r.stored_bytes > 0 ? static_cast<double>(r.bytes) / r.stored_bytes : 0.0);
     std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows", s.rows);
+    if (tail_bytes(r.tail) > 0)
+        std::fprintf(
+            out, "  %-*s %14" PRIu64 " bytes (%" PRIu64 " of a row cut short, %" PRIu64 " NUL)\n",
+            label_width, "left out after the last row", tail_bytes(r.tail), r.tail.row_bytes,
+            r.tail.nul_bytes);
     if (c.have_from || c.have_to) {
         std::fprintf(out, "  %-*s", label_width, "window (--from, --to)");
         if (c.have_from) std::fprintf(out, " from %.6f s", c.from_s);
@@ -133,7 +147,10 @@ void write_files(std::FILE* out, const inspect_result& r) {
             std::fprintf(out, " %14.6f %14.6f", p.first_time_s, p.last_time_s);
         else
             std::fprintf(out, " %14s %14s", "-", "-");
-        std::fprintf(out, "  %s\n", p.valid ? "valid" : "invalid");
+        std::fprintf(out, "  %s\n",
+                     !p.valid                 ? "invalid"
+                     : tail_bytes(p.tail) > 0 ? "interrupted"
+                                              : "valid");
     }
 }
 
@@ -344,6 +361,7 @@ int write_report(std::FILE* out, const char* path, const inspect_result& result,
     std::fprintf(out, "Data file%s  %s\n", result.part_count > 1 ? "s" : "",
                  files_named(path, result).c_str());
     write_verdict(out, result.stats);
+    write_interruption(out, result.tail);
     write_time(out, result, config);
     write_clock(out, result);
     write_files(out, result);

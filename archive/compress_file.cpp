@@ -210,7 +210,7 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, archive_
                    int level, const volatile std::sig_atomic_t* stop, compress_result* result) {
     const bool compact = format == archive_format::compact;
     const std::string name = stem + data_file_name_suffix;
-    const std::string final_name = name + (compact ? compact_suffix : compressed_suffix);
+    const std::string final_name = name + (compact ? compact_suffix : compressed_zst_suffix);
     const std::string temp_name =
         temporary_prefix + name + (compact ? compact_temporary_suffix : temporary_suffix);
     data_state state = data_state::absent;

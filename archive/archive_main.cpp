@@ -21,6 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "command_line.h"
 #include "compress_file.h"
 #include "recording_files.h"
 #include "retention.h"
@@ -33,7 +34,6 @@ namespace {
 
 constexpr int exit_done = 0;
 constexpr int exit_file_failed = 1;
-constexpr int exit_usage = 2;
 constexpr int exit_directory = 3;
 constexpr int exit_still_full = 4;
 constexpr int exit_stopped = 5;
@@ -43,10 +43,6 @@ constexpr int most_days = 36500;
 constexpr char usage_text[] =
     "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--format compact|zst] [--level N] DIR\n"
     "       acc_archive --restore FILE\n";
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void on_stop_signal(int) { stop_requested = 1; }
 
 void print_help() {
     std::printf(
@@ -84,8 +80,7 @@ void print_help() {
 }
 
 int usage_error(const std::string& message) {
-    std::fprintf(stderr, "acc_archive: %s\n%s", message.c_str(), usage_text);
-    return exit_usage;
+    return report_usage_error("acc_archive", usage_text, message.c_str(), nullptr);
 }
 
 // "--level: a level from 1 to 19, not '20'"
@@ -144,13 +139,12 @@ bool parse_size(const char* text, double* bytes, double* percent) {
     return true;
 }
 
-bool parse_whole(const char* text, int lowest, int highest, int* value) {
-    if (*text < '0' || *text > '9') return false;
-    char* end = nullptr;
-    const long n = std::strtol(text, &end, 10);
-    if (*end != '\0' || n < lowest || n > highest) return false;
-    *value = static_cast<int>(n);
-    return true;
+bool parse_int(const char* text, int lowest, int highest, int* value) {
+    unsigned long long n = 0;
+    const bool whole = parse_whole(text, static_cast<unsigned long long>(lowest),
+                                   static_cast<unsigned long long>(highest), &n);
+    if (whole) *value = static_cast<int>(n);
+    return whole;
 }
 
 enum option_id {
@@ -174,12 +168,6 @@ constexpr option long_options[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-const char* option_name(int id) {
-    for (const option& entry : long_options)
-        if (entry.val == id) return entry.name;
-    return "?";
-}
-
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args) {
     *args =
@@ -197,8 +185,7 @@ int parse_arguments(int argc, char** argv, arguments* args) {
                 print_help();
                 return exit_done;
             case option_version:
-                std::printf("acc_archive %s\n", ACC_ARCHIVE_VERSION);
-                return exit_done;
+                return print_version("acc_archive", ACC_ARCHIVE_VERSION);
             case option_keep_free:
                 if (args->keep_free_text) return usage_error("--keep-free given twice");
                 if (!parse_size(value, &args->keep_free_bytes, &args->keep_free_percent))
@@ -207,12 +194,12 @@ int parse_arguments(int argc, char** argv, arguments* args) {
                 break;
             case option_keep_days:
                 if (args->keep_days != 0) return usage_error("--keep-days given twice");
-                if (!parse_whole(value, 1, most_days, &args->keep_days))
+                if (!parse_int(value, 1, most_days, &args->keep_days))
                     return bad_value("keep-days", "a whole number of days from 1 to 36500", value);
                 break;
             case option_level:
                 if (level_given) return usage_error("--level given twice");
-                if (!parse_whole(value, lowest_level, highest_level, &args->level))
+                if (!parse_int(value, lowest_level, highest_level, &args->level))
                     return bad_value("level", "a level from 1 to 19", value);
                 level_given = true;
                 break;
@@ -231,7 +218,8 @@ int parse_arguments(int argc, char** argv, arguments* args) {
                 args->restore_path = value;
                 break;
             case ':':
-                return usage_error(std::string("--") + option_name(optopt) + " needs a value");
+                return usage_error(std::string("--") + long_option_name(long_options, optopt) +
+                                   " needs a value");
             default:
                 return usage_error(std::string("unknown option ") + argv[optind - 1]);
         }
@@ -263,7 +251,7 @@ std::string size_text(double bytes) {
     return text;
 }
 
-// "a.csv, a.json": the files of a recording that are there.
+// The files of a recording that are there, comma-separated.
 std::string file_list(const recording& rec) {
     std::string names;
     auto add = [&names](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
@@ -305,8 +293,8 @@ bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* rec
         const std::string name = rec.stem + data_file_name_suffix;
         compress_result result{};
         int error =
-            compress_recording(dir_fd, rec.stem, args.format, args.level, &stop_requested, &result);
-        if (error == EINTR && stop_requested) {
+            compress_recording(dir_fd, rec.stem, args.format, args.level, &stop_signal, &result);
+        if (error == EINTR && stop_signal) {
             std::fprintf(stderr, "acc_archive: stopped; %s is left as it was\n", name.c_str());
             return false;
         }
@@ -358,7 +346,7 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
                       args.keep_days == 1 ? "" : "s");
         const double now_s = static_cast<double>(std::time(nullptr));
         for (std::size_t i : expired_recordings(*recordings, args.keep_days, now_s)) {
-            if (stop_requested) return exit_stopped;
+            if (stop_signal) return exit_stopped;
             const recording& rec = (*recordings)[i];
             if (!compressed_is_recorders(dir_fd, rec)) continue;
             const int failed_before = counts->failed;
@@ -381,7 +369,7 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
     double freed = 0.0;
     for (std::size_t i = next_for_room(*recordings, gone, 0, free_bytes, wanted);
          i < recordings->size(); i = next_for_room(*recordings, gone, i + 1, free_bytes, wanted)) {
-        if (stop_requested) return exit_stopped;
+        if (stop_signal) return exit_stopped;
         const recording& rec = (*recordings)[i];
         if (!compressed_is_recorders(dir_fd, rec)) continue;
         const int failed_before = counts->failed;
@@ -469,11 +457,8 @@ int main(int argc, char** argv) {
     // Each line reaches the journal as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a wait for the directory's lock ends at the signal.
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    // A wait for the directory's lock ends at the signal.
+    catch_stop_signals({SIGINT, SIGTERM, SIGHUP});
 
     int dir_fd = open(args.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir_fd < 0) {
@@ -487,11 +472,11 @@ int main(int argc, char** argv) {
                      args.dir);
         do {
             locked = flock(dir_fd, LOCK_EX);
-        } while (locked != 0 && errno == EINTR && !stop_requested);
+        } while (locked != 0 && errno == EINTR && !stop_signal);
     }
     if (locked != 0) {
-        status = stop_requested ? exit_stopped : exit_directory;
-        if (!stop_requested)
+        status = stop_signal ? exit_stopped : exit_directory;
+        if (!stop_signal)
             std::fprintf(stderr, "acc_archive: cannot lock %s: %s\n", args.dir,
                          std::strerror(errno));
         close(dir_fd);

@@ -1,5 +1,5 @@
-// The provenance file beside each data file: "<name>.json" in place of
-// "<name>.csv", written once by the recorder when the data file starts and
+// The provenance file beside each data file, its name with the provenance
+// suffix in place of ".csv", written once by the recorder when the data file starts and
 // never again. It says when the run's time 0 was on the wall clock, whether
 // the clock could be trusted, how the rows were made, and how the file joins
 // the run's other files. Its format is in acc_recorder(1), FILES.

@@ -85,15 +85,6 @@ bool parse_number(const char* text, double* value) {
     return end != text && *end == '\0' && std::isfinite(*value);
 }
 
-bool parse_count(const char* text, std::size_t* value) {
-    if (*text < '0' || *text > '9') return false;
-    char* end = nullptr;
-    unsigned long long n = std::strtoull(text, &end, 10);
-    if (*end != '\0' || n > 1000000000ULL) return false;
-    *value = static_cast<std::size_t>(n);
-    return true;
-}
-
 // The options with a value; `val` is an option_id, above the characters
 // getopt_long returns for itself.
 enum option_id : int {
@@ -131,7 +122,7 @@ constexpr option long_options[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-const char* option_name(int id) { return long_options[id - opt_svg].name; }
+const char* option_name(int id) { return long_option_name(long_options, id); }
 
 // What a missing or empty value of the option should have been.
 const char* value_noun(int id) {
@@ -202,11 +193,10 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
             break;
         }
         case opt_segment: {
-            std::size_t n = 0;
-            if (!parse_count(value, &n) || n < smallest_segment || n > largest_segment ||
-                (n & (n - 1)) != 0)
+            unsigned long long n = 0;
+            if (!parse_whole(value, smallest_segment, largest_segment, &n) || (n & (n - 1)) != 0)
                 return bad("a power of two from 16 to 65536");
-            config->segment_size = n;
+            config->segment_size = static_cast<std::size_t>(n);
             break;
         }
         case opt_band: {
@@ -242,10 +232,9 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
             args->run_selector = value;
             break;
         default: {  // opt_peaks
-            std::size_t n = 0;
-            if (!parse_count(value, &n) || n > max_reported_peaks)
-                return bad("a count from 0 to 50");
-            config->peaks = n;
+            unsigned long long n = 0;
+            if (!parse_whole(value, 0, max_reported_peaks, &n)) return bad("a count from 0 to 50");
+            config->peaks = static_cast<std::size_t>(n);
         }
     }
     return -1;
@@ -282,8 +271,7 @@ int settle_follow(arguments* args, const inspect_config& config) {
 bool is_standard_output(const char* path) { return path && std::strcmp(path, "-") == 0; }
 
 int usage_error(const char* message, const char* argument) {
-    std::fprintf(stderr, "acc_inspect: %s%s\n%s", message, argument ? argument : "", usage_text);
-    return exit_usage;
+    return report_usage_error("acc_inspect", usage_text, message, argument);
 }
 
 // Returns -1 to go on, else the exit status.
@@ -295,10 +283,8 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
             print_help();
             return exit_valid;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("acc_inspect %s\n", ACC_INSPECT_VERSION);
-            return exit_valid;
-        }
+        if (std::strcmp(argv[i], "--version") == 0)
+            return print_version("acc_inspect", ACC_INSPECT_VERSION);
     }
     // In order ('-'): data files among the options, the first mistake
     // reported. Silent (':', opterr): the messages are the inspector's own.

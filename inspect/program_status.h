@@ -4,6 +4,7 @@
 #ifndef ACC_INSPECT_PROGRAM_STATUS_H
 #define ACC_INSPECT_PROGRAM_STATUS_H
 
+#include "command_line.h"
 #include "csv_reader.h"
 #include "output_file.h"
 
@@ -13,7 +14,6 @@
 
 constexpr int exit_valid = 0;
 constexpr int exit_invalid = 1;
-constexpr int exit_usage = 2;
 constexpr int exit_alarm = 3;   // --follow: some interval above --alarm
 constexpr int exit_window = 4;  // --from and --to leave out every row
 

@@ -9,7 +9,7 @@
 #include "provenance_file.h"
 #include "run_settings.h"
 
-// Room for a data file's path with ".json" in place of ".csv".
+// Room for a data file's path with its provenance suffix in place of ".csv".
 constexpr std::size_t provenance_path_size = csv_path_size + 1;
 
 // Fills everything but start_s, with a new run id and the host's name.

@@ -1,6 +1,8 @@
 // What the three programs share: the data file's name, UTC instants, the
-// provenance file written and read back, and the recorder's lock.
+// provenance file written and read back, the recorder's lock, and option
+// values.
 #include <cerrno>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,9 +13,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "command_line.h"
 #include "data_file_name.h"
 #include "provenance_file.h"
 #include "recording_lock.h"
+#include "text_escape.h"
 #include "utc_time.h"
 
 TEST(DataFileName, OnlyTheNamesTheRecorderFormsAreARecordingsFiles) {
@@ -173,4 +177,77 @@ TEST(RecordingLock, AFileIsBeingRecordedWhileAnotherHoldsItsExclusiveLock) {
     EXPECT_EQ(lock_unless_recorded(-1), EBADF);
     close(other);
     std::fclose(file);
+}
+
+TEST(CommandLine, AWholeNumberIsDigitsAloneWithinItsBounds) {
+    unsigned long long value = 0;
+    EXPECT_TRUE(parse_whole("1", 1, 19, &value));
+    EXPECT_EQ(value, 1u);
+    EXPECT_TRUE(parse_whole("19", 1, 19, &value));
+    EXPECT_EQ(value, 19u);
+    for (const char* text :
+         {"0", "20", "", "+5", " 5", "5 ", "-1", "0x5", "99999999999999999999"}) {
+        value = 77;
+        EXPECT_FALSE(parse_whole(text, 1, 19, &value)) << text;
+        EXPECT_EQ(value, 77u) << text;
+    }
+}
+
+// The same UTF-8 check for both: what it is not becomes U+FFFD, byte by byte.
+#define FFFD "\xef\xbf\xbd"
+TEST(TextEscape, ValidatesUtf8AndEscapesForXmlAndJson) {
+    struct text_case {
+        const char* text;
+        const char* xml;
+        const char* json;  // nullptr: as for XML
+    };
+    const text_case cases[] = {
+        // U+0800, an overlong form, a bad second byte, U+00E9
+        {"\xe0\xa0\x80 \xe0\x9f\xbf \xc3( caf\xc3\xa9",
+         "\xe0\xa0\x80 " FFFD FFFD FFFD " " FFFD "( caf\xc3\xa9", nullptr},
+        // U+D7FF, a surrogate, U+00C0, an overlong '/'
+        {"\xed\x9f\xbf \xed\xa0\x80 \xc3\x80 \xc0\xaf",
+         "\xed\x9f\xbf " FFFD FFFD FFFD " \xc3\x80 " FFFD FFFD, nullptr},
+        // U+1F600, an overlong four-byte form, beyond U+10FFFF, U+10FFFF
+        {"\xf0\x9f\x98\x80 \xf0\x8f\xbf\xbf \xf4\x90\x80\x80 \xf4\x8f\xbf\xbf",
+         "\xf0\x9f\x98\x80 " FFFD FFFD FFFD FFFD " " FFFD FFFD FFFD FFFD " \xf4\x8f\xbf\xbf",
+         nullptr},
+        // sequences cut short by the end
+        {"\x01\xe2\x82", FFFD FFFD FFFD, "\\u0001" FFFD FFFD},
+        // markup, and what each syntax cannot hold as it is
+        {"a&b<c>\"d'\\", "a&amp;b&lt;c&gt;&quot;d&apos;\\", "a&b<c>\\\"d'\\\\"},
+        {"\b\f\n\r\t\x1f\x7f \xef\xbf\xbe", FFFD FFFD "\n\r\t" FFFD FFFD " " FFFD,
+         "\\b\\f\\n\\r\\t\\u001f\x7f \xef\xbf\xbe"}};
+    for (const text_case& c : cases) {
+        char out[128];
+        EXPECT_TRUE(escape_text(text_syntax::xml, c.text, out, sizeof out));
+        EXPECT_STREQ(out, c.xml) << c.text;
+        EXPECT_TRUE(escape_text(text_syntax::json, c.text, out, sizeof out));
+        EXPECT_STREQ(out, c.json ? c.json : c.xml) << c.text;
+    }
+    char out[5];
+    EXPECT_FALSE(escape_text(text_syntax::xml, "x&y", out, sizeof out));  // no half entity
+    EXPECT_STREQ(out, "x");
+    EXPECT_FALSE(escape_text(text_syntax::json, "x", out, 1));  // room for the end alone
+    EXPECT_STREQ(out, "");
+}
+#undef FFFD
+
+TEST(JsonNumber, TheShortestOfFifteenToSeventeenDigitsThatReadsBackWhateverTheLocale) {
+    const std::string locale = std::setlocale(LC_NUMERIC, nullptr);
+    const bool comma_locale = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    struct number_case {
+        double v;
+        const char* json;
+    };
+    const number_case cases[] = {
+        {0.5, "0.5"},        {1.0 / 3, "0.3333333333333333"},   {0.1 + 0.2, "0.30000000000000004"},
+        {-1e301, "-1e+301"}, {5e-324, "4.94065645841247e-324"}, {std::nan(""), "null"},
+        {-HUGE_VAL, "null"}};
+    for (const number_case& c : cases) {
+        char out[json_number_size];
+        EXPECT_STREQ(format_json_number(c.v, out), c.json);
+    }
+    std::setlocale(LC_NUMERIC, locale.c_str());
+    if (!comma_locale) GTEST_SKIP() << "no de_DE.UTF-8 locale: checked in the C locale only";
 }

@@ -1,5 +1,6 @@
 #include "follow_driver.h"
 
+#include "command_line.h"
 #include "follow.h"
 #include "follow_output.h"
 #include "output_file.h"
@@ -18,18 +19,9 @@
 
 namespace {
 
-volatile std::sig_atomic_t stop_signal = 0;
-
-void on_stop_signal(int sig) { stop_signal = sig; }
-
-// Ctrl-C and SIGTERM end a follower with its summary: the wait is cut short
-// (no SA_RESTART) and the flag read.
-void catch_stop_signals() {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+// Ctrl-C and SIGTERM end a follower with its summary.
+void catch_follow_signals() {
+    catch_stop_signals({SIGINT, SIGTERM});
     std::signal(SIGPIPE, SIG_IGN);  // a reader gone is a write error, reported
 }
 
@@ -100,7 +92,7 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
         std::fprintf(stderr, "acc_inspect: cannot follow: %s\n", std::strerror(error));
         return exit_invalid;
     }
-    catch_stop_signals();
+    catch_follow_signals();
     const follow_state& f = *held->follow;
     const bool json_lines = args.json_path != nullptr;
     std::FILE* notes = json_lines ? stderr : stdout;  // the JSON Lines stay JSON
@@ -177,7 +169,7 @@ int wait_for_recording(const arguments& args) {
     run_plan plan;
     plan_run(std::vector<std::string>{dir}, nullptr, &plan);
     if (!is_directory(dir) || plan.fault != run_fault::no_recording) return -1;
-    catch_stop_signals();
+    catch_follow_signals();
     std::FILE* notes = args.json_path ? stderr : stdout;  // the JSON Lines stay JSON
     std::fprintf(notes, "acc_inspect: %s: waiting for a recording\n", dir);
     std::fflush(notes);

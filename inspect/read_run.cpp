@@ -48,6 +48,7 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
         }
         result->stats.part = static_cast<std::uint32_t>(p);
         result->stats.joining = p > 0;
+        reader.last_of_run = p + 1 == input.count;
         row_feed_start(feed, &reader);
         for (bool last = false; !last;) {
             const row_block* block = row_feed_next(feed);
@@ -70,6 +71,8 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
             result->rows_before_failure = reader.rows;
         }
         part.valid = !failed;
+        part.tail = reader.tail;
+        result->tail = reader.tail;
         csv_reader_close(&reader);
         if (failed) break;
     }

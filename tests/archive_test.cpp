@@ -30,12 +30,14 @@ protected:
 };
 
 TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
-    const std::vector<std::string> finished = {"ai0_accel_20250314_090000",
-                                               "ai0_accel_20250314_100000_2"};
+    // The last one interrupted by a power cut: a row cut short, then NUL bytes.
+    const std::vector<std::string> finished = {
+        "ai0_accel_20250314_090000", "ai0_accel_20250314_100000_2", "ai0_accel_20250314_103000"};
     std::vector<std::string> contents;
     for (const std::string& stem : finished) {
         const auto i = static_cast<std::uint32_t>(contents.size());
-        contents.push_back(recording_text(30000 + i * 7000, 7 + i));
+        contents.push_back(recording_text(30000 + i * 7000, 7 + i) +
+                           (i == 2 ? "3.700000,0.51" + std::string(4096, '\0') : ""));
         write_file(at(stem + ".csv"), contents.back());
         write_file(at(stem + ".json"), "{\"start_utc\": \"2025-03-14T08:00:00.000000Z\"}\n");
         ASSERT_EQ(chmod(at(stem + ".csv").c_str(), 0640), 0);
@@ -51,6 +53,8 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
         {"ai0_accel_20250314_080000.csv.zst", "not touched"},
         {"notes.csv", std::string(data_file_header) + "my own notes\n"},
         {"ai0_accel_20250314_070000.csv", "Time,Volt\n0.1,0.5\n"},
+        // Cut before its header was stored: a size kept, NUL bytes for data.
+        {"ai0_accel_20250314_073000.csv", std::string(4096, '\0')},
         {"ai0_accel_20250314_060000_1.csv", recording_text(10, 1)},
         {"ai0_accel_20250332_060000.csv", recording_text(10, 1)},
     };
@@ -77,7 +81,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     }
     EXPECT_NE(waiting.find("another run is archiving " + dir + "; waiting for it"),
               std::string::npos);
-    EXPECT_EQ(list_dir(dir).size(), 12u) << "nothing done while waiting";
+    EXPECT_EQ(list_dir(dir).size(), 15u) << "nothing done while waiting";
     close(other_run);
     program_result run = finish_program(child);
     close(held);
@@ -108,8 +112,8 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     EXPECT_EQ(read_file(outside + "/elsewhere.csv"), contents[0]);
     remove_tree(outside);
-    EXPECT_EQ(list_dir(dir).size(), 11u);
-    EXPECT_NE(run.out.find("\nSummary: 2 compressed ("), std::string::npos) << run.out;
+    EXPECT_EQ(list_dir(dir).size(), 14u);
+    EXPECT_NE(run.out.find("\nSummary: 3 compressed ("), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(", 0 deleted, 0 failed, 1 being recorded; "), std::string::npos)
         << run.out;
 }

@@ -78,6 +78,35 @@ protected:
         return child;
     }
 
+    // A data file made at `path` with `rows` rows 0.1 ms apart from 0.1 s,
+    // their voltage 0.5 V give or take `swing`, and held as the recorder
+    // holds the file it writes; the descriptor, whose lock the follower does
+    // not inherit, or -1.
+    static int held_file(const std::string& path, int rows, double swing) {
+        std::string content = data_file_header;
+        char row[max_row_size];
+        for (int i = 0; i < rows; ++i)
+            content.append(row,
+                           format_row(row, 0.1 + i * 1e-4, 0.5 + swing * (i % 7 - 3) / 3.0, 0.5));
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0 && (flock(fd, LOCK_EX) != 0 || write(fd, content.data(), content.size()) !=
+                                                       static_cast<ssize_t>(content.size()))) {
+            close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    // A follower of `path` by intervals of 0.1 s, once `text` shows in its output.
+    child_process follow_until(const std::string& path, const std::string& text, std::string* out) {
+        child_process follower = start_follower({"--follow", path, "--interval", "0.1"});
+        EXPECT_TRUE(read_until(
+            follower.out_fd, out,
+            [&](const std::string& t) { return t.find(text) != std::string::npos; }, 10.0))
+            << *out;
+        return follower;
+    }
+
     child_process start_follower(std::vector<std::string> args) {
         program_options options;
         options.path = INSPECT_PATH;
@@ -153,20 +182,10 @@ TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThe
 // it.
 TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFault) {
     const std::string path = recordings + "/ai0_accel_20261209_101500.csv";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const int fd = held_file(path, 2000, 0.25);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(flock(fd, LOCK_EX), 0);
-    std::string rows = data_file_header;
-    char row[max_row_size];
-    for (int i = 0; i < 2000; ++i)
-        rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5 + 0.25 * (i % 7 - 3) / 3.0, 0.5));
-    ASSERT_EQ(write(fd, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
-    child_process follower = start_follower({"--follow", path, "--interval", "0.1"});
     std::string out;
-    EXPECT_TRUE(read_until(
-        follower.out_fd, &out,
-        [](const std::string& t) { return t.find("stalled") != std::string::npos; }, 10.0))
-        << out;
+    child_process follower = follow_until(path, "stalled", &out);
     EXPECT_NE(out.find(": stalled, no row for 3 s while the recorder holds it\n"),
               std::string::npos)
         << out;
@@ -186,7 +205,8 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
     const std::string sidecar = path.substr(0, path.size() - 4) + ".json";
     std::FILE* json = std::fopen(sidecar.c_str(), "w");
     ASSERT_TRUE(json && std::fputs(provenance.c_str(), json) >= 0 && std::fclose(json) == 0);
-    rows.clear();
+    std::string rows;
+    char row[max_row_size];
     for (int i = 2000; i < 3000; ++i) rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));
     ASSERT_EQ(write(fd, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
     EXPECT_TRUE(read_until(
@@ -204,6 +224,27 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
     EXPECT_EQ(followed.exit_status, 1);
     EXPECT_EQ(later.exit_status, 1);
     EXPECT_EQ(followed.err, later.err);
+}
+
+// A writer gone, leaving a row cut short and NUL bytes after the last whole
+// row, as a power cut can: the recording was interrupted, not ended.
+TEST_F(FollowTest, AWriterGoneAfterARowCutShortAndNulBytesLeavesAnInterruptedRecording) {
+    const std::string path = recordings + "/ai0_accel_20261209_111500.csv";
+    const int fd = held_file(path, 3000, 0.0);
+    ASSERT_GE(fd, 0);
+    std::string out;
+    child_process follower = follow_until(path, " rms ", &out);
+    const std::string tail = "0.400000,0.50" + std::string(1000, '\0');
+    ASSERT_EQ(write(fd, tail.data(), tail.size()), static_cast<ssize_t>(tail.size()));
+    close(fd);
+    const program_result followed = finish_program(follower);
+    EXPECT_EQ(followed.exit_status, 0) << followed.err;
+    EXPECT_EQ(lines_starting_with(out + followed.out,
+                                  "acc_inspect: the recording was interrupted, 1013 bytes after "
+                                  "its last whole row left out: 3000 rows in 1 file, ")
+                  .size(),
+              1u)
+        << out << followed.out;
 }
 
 // The real node exporter serves the gauges of the .prom file, and they change.

@@ -126,8 +126,11 @@ std::vector<invalid_file> invalid_files() {
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
         {"five_decimals", five_decimals,
          "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
-        {"cut_short_after_one", five_rows.substr(0, 74) + "0.100100,0.5",
+        // No row begins so: not what an interruption leaves.
+        {"cut_short_after_one", five_rows.substr(0, 74) + "0.100100,0.5x",
          "line 3: last line cut short, it has no line end; 1 whole row before it"},
+        {"nul_then_row", five_rows + std::string(2000, '\0') + "0.100500,0.500000\n",
+         "line 7: longer than 1272 bytes, no row is"},
         {"empty", "", "line 1: the file is empty, it has no header line"},
         {"binary", binary, "line 1: binary data, not a data file"},
         {"control_byte_first", "\x1b" + five_rows, "line 1: binary data, not a data file"},
@@ -154,14 +157,11 @@ INSTANTIATE_TEST_SUITE_P(Files, InspectInvalidFile, ::testing::ValuesIn(invalid_
                              return param_info.param.name;
                          });
 
-TEST_F(InspectProgram, AMissingPathOrADirectoryExitsOne) {
+TEST_F(InspectProgram, AMissingPathExitsOne) {
     expect_error(inspect({"no_such_file.csv"}), 1,
                  "no_such_file.csv: cannot open: No such file or directory");
     expect_error(inspect({"--follow", "no_such_file.csv"}), 1,
                  "no_such_file.csv: cannot open: No such file or directory");
-
-    ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
-    expect_error(inspect({"folder.csv"}), 1, "folder.csv: no data file in it");
 }
 
 // ---- Usage ----------------------------------------------------------------
@@ -175,7 +175,6 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
     const std::vector<usage_case> wrong = {
         {{}, "no data file given"},
         {{"--bogus", file}, "unknown option --bogus"},
-        {{file, "--run", "ab"}, "--run picks a run of a directory"},
         {{file, "--from", "2026-12-08T02:00:00.9Z"}, "a UTC time for --from or --to needs"},
         {{file, "--svg"}, "--svg needs a file name"},
         {{file, "--svg="}, "--svg needs a file name"},
@@ -272,7 +271,29 @@ std::vector<report_case> report_cases() {
           "  max                                1.500000      14.709975",
           "  peak-to-peak                       1.000000       9.806650",
           "  1         50.000 Hz       0.500000 g"},
-         {"    ...", "  no peak"}},
+         {"    ...", "  no peak", "         the recording", "  left out"}},
+        // What a power cut or a copy cut off leaves after the last whole row.
+        {"cut_row",
+         intact + "3.100000,0.50",
+         {"Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent",
+          "         the recording or its copy was interrupted; 13 bytes after its last whole row "
+          "left out",
+          size,
+          "  left out after the last row              13 bytes (13 of a row cut short, 0 NUL)",
+          "  last row time                      3.099900 s"},
+         {}},
+        {"nul_bytes",
+         intact + std::string(4096, '\0'),
+         {"         the recording or its copy was interrupted; 4096 bytes after its last whole "
+          "row left out",
+          "  left out after the last row            4096 bytes (0 of a row cut short, 4096 NUL)"},
+         {}},
+        {"cut_row_then_nul",
+         intact + "3.1" + std::string(2, '\0'),
+         {"         the recording or its copy was interrupted; 5 bytes after its last whole row "
+          "left out",
+          "  left out after the last row               5 bytes (3 of a row cut short, 2 NUL)"},
+         {}},
         {"gap",
          recording(gap),
          {"Verdict  valid data file, 30000 rows; 1 gap, 0.500 s missing",
@@ -554,13 +575,15 @@ constexpr char run_a[] = "0123456789abcdef0123456789abcdef";
 
 // The provenance the recorder writes beside each file of a run.
 std::string provenance_of(const char* run_id, int segment, const std::string& previous,
-                          const char* start_utc = "2026-12-08T01:59:59.900000Z") {
+                          const char* start_utc = "2026-12-08T01:59:59.900000Z",
+                          const char* settings = "{}") {
     return std::string("{\"format\": \"acc_recorder data file 1\", \"run_id\": \"") + run_id +
            "\", \"segment\": " + std::to_string(segment) +
            ", \"previous\": " + (previous.empty() ? "null" : "\"" + previous + "\"") +
            ", \"start_utc\": \"" + start_utc +
            "\", \"clock\": {\"synchronized\": true, "
-           "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": {}}\n";
+           "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": " +
+           settings + "}\n";
 }
 
 // As the archiver writes it: frames of `frame` bytes of the text each; or
@@ -576,6 +599,20 @@ std::string zstd_of(const std::string& text, std::size_t frame = compressed_fram
         packed += out;
     }
     ZSTD_freeCCtx(c);
+    return packed;
+}
+
+std::string gzip_of(const std::string& text) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string packed(deflateBound(&z, text.size()), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_FINISH);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
     return packed;
 }
 
@@ -621,13 +658,8 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                                             "ai0_accel_20261208_020002.csv.gz"};
     ASSERT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
     for (int f = 0; f < 3; ++f) {
-        put("day/" + names[f], f == 1 ? zstd_of(parts[f]) : parts[f]);
-        if (f == 2) {  // gzip, as a user may have compressed it by hand
-            gzFile packed = gzopen((dir + "/day/" + names[f]).c_str(), "wb");
-            ASSERT_EQ(gzwrite(packed, parts[f].data(), static_cast<unsigned>(parts[f].size())),
-                      static_cast<int>(parts[f].size()));
-            ASSERT_EQ(gzclose(packed), Z_OK);
-        }
+        // The last one in gzip, as a user may have compressed it by hand.
+        put("day/" + names[f], f == 1 ? zstd_of(parts[f]) : f == 2 ? gzip_of(parts[f]) : parts[f]);
         const std::string stem = names[f].substr(0, names[f].find(".csv"));
         put("day/" + stem + ".json", provenance_of(run_a, f + 1, f ? names[f - 1] : ""));
     }
@@ -701,32 +733,31 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
               0u)
         << onto.err;
 
-    // A file of another run is refused, and a directory of two runs says so,
-    // in the order they started whatever their names (the clock was set back).
-    put("day/ai0_accel_20261208_030000.csv", parts[0]);
-    put("day/ai0_accel_20261208_030000.json",
-        provenance_of("fedcba9876543210fedcba9876543210", 1, "", "2026-12-08T00:59:59.9Z"));
-    program_result mixed = inspect({"day/" + names[0], "day/ai0_accel_20261208_030000.csv"});
-    expect_error(mixed, 2,
-                 "day/" + names[0] +
-                     " and day/ai0_accel_20261208_030000.csv are of different runs; nothing read");
-    program_result two = inspect({"day", "--run", "0123"});
-    EXPECT_EQ(two.exit_status, 0) << two.err;
-    EXPECT_EQ(two.err, std::string("acc_inspect: run fedcba9876543210fedcba9876543210: "
-                                   "day/ai0_accel_20261208_030000.csv, 1 file\n"
-                                   "acc_inspect: run ") +
-                           run_a + ": day/" + names[0] + ", 3 files (inspected)\n");
-    // A --run that matches none lists the runs there are.
-    program_result none = inspect({"day", "--run", "zzz"});
-    EXPECT_EQ(none.exit_status, 2);
-    EXPECT_EQ(none.err.rfind(std::string("acc_inspect: run fedcba9876543210fedcba9876543210: "
-                                         "day/ai0_accel_20261208_030000.csv, 1 file\n"
-                                         "acc_inspect: run ") +
-                                 run_a + ": day/" + names[0] +
-                                 ", 3 files\nacc_inspect: --run: no run matches zzz\n",
-                             0),
-              0u)
-        << none.err;
+    // A row cut short and NUL bytes after the last whole row of the run's
+    // last file, compressed too: the rows are read and the interruption
+    // shown; where the run goes on after them, they stay a fault.
+    const std::string tail = "3.100000,0.5" + std::string(300, '\0');
+    put("day/" + names[2], gzip_of(parts[2] + tail));
+    program_result cut = inspect({"day", "--run", "0123", "--svg", "cut.svg"});
+    ASSERT_EQ(cut.exit_status, 0) << cut.err;
+    EXPECT_EQ(figures_of(cut.out), figures_of(single.out));
+    EXPECT_TRUE(has_line(cut.out, names[2] + " 10000 2.600000 3.599900 interrupted")) << cut.out;
+    EXPECT_NE(read_file(dir + "/cut.svg")
+                  .find(">interrupted: 312 bytes after the last whole row left out</tspan>"),
+              std::string::npos);
+    cut = inspect({"day", "--run", "0123", "--json", "-"});
+    EXPECT_NE(
+        cut.out.find("\"valid\": true,\n  \"interrupted\": {\n    \"file\": \"day/" + names[2] +
+                     "\",\n    \"left_out_bytes\": 312,\n    \"cut_row_bytes\": 12,\n    "
+                     "\"nul_bytes\": 300\n  },\n"),
+        std::string::npos)
+        << cut.out.substr(0, 400);
+    EXPECT_NE(cut.out.find("\"valid\": true,\n      \"left_out_bytes\": 312\n"), std::string::npos);
+    put("day/" + names[1], zstd_of(parts[1] + tail));
+    expect_error(inspect({"day/" + names[0], "day/" + names[1], "day/" + names[2]}), 1,
+                 "day/" + names[1] +
+                     ": line 10002: last line cut short, it has no line end; 10000 whole rows "
+                     "before it");
 
     // Longer than a piece, a line across the join: as the archiver writes
     // it, and as one frame for the whole file, streamed, as the zstd command does.
@@ -757,4 +788,41 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
         EXPECT_NE(bad.err.find(d.words), std::string::npos) << bad.err;
         EXPECT_EQ(bad.out, "");
     }
+}
+
+TEST_F(InspectProgram, EachRecordingIsCheckedAtTheSettingsItsProvenanceGives) {
+    const char* at_200 = "{\"sample_rate_hz\": 10000.0, \"sensitivity_mv_per_g\": 200.0}";
+    const char* start = "2026-12-08T01:59:59.900000Z";
+    put("a.csv", recording({30, 0.2}));
+    put("a.json", provenance_of(run_a, 1, "", start, at_200));
+    put("built.csv", recording({30, 0.5}));
+    auto velocity_of = [](const std::string& json) {
+        const std::size_t at = json.find("\"velocity_rms_mm_s\": ");
+        return at == std::string::npos ? 0.0 : std::strtod(json.c_str() + at + 21, nullptr);
+    };
+    const program_result text = inspect({"a.csv"});
+    ASSERT_EQ(text.exit_status, 0) << text.err;
+    EXPECT_TRUE(has_line(text.out, "mismatching rows 0")) << text.out;
+    EXPECT_TRUE(has_line(text.out, "mean 2.500000 24.516625")) << text.out;
+    EXPECT_TRUE(has_line(text.out,
+                         "sensitivity and sample rate (10000 Hz) from the recording's "
+                         "provenance)"))
+        << text.out;
+    const program_result json = inspect({"a.csv", "--json", "-"});
+    const program_result built = inspect({"built.csv", "--json", "-"});
+    for (const char* key : {"\"mismatching_rows\": 0", "\"settings_from\": \"provenance\"",
+                            "\"sensitivity_mv_per_g\": 200", "\"build_sensitivity_mv_per_g\": 500"})
+        EXPECT_NE(json.out.find(key), std::string::npos) << key;
+    EXPECT_NE(built.out.find("\"settings_from\": \"compiled-in\""), std::string::npos);
+    EXPECT_GT(velocity_of(built.out), 0.0);
+    EXPECT_NEAR(velocity_of(json.out) / velocity_of(built.out), 2.5, 1e-6);
+
+    // A run whose files were recorded at different settings is refused.
+    put("b.csv", recording({30, 0.5}));
+    put("b.json", provenance_of(run_a, 2, "a.csv", start,
+                                "{\"sample_rate_hz\": 10000.0, "
+                                "\"sensitivity_mv_per_g\": 500.0}"));
+    expect_error(inspect({"a.csv", "b.csv"}), 2,
+                 "a.csv (10000 Hz, 200 mV/g) and b.csv (10000 Hz, 500 mV/g) were recorded at "
+                 "different settings; nothing read");
 }

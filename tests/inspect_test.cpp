@@ -69,18 +69,22 @@ struct read_outcome {
     std::vector<csv_row> rows;
     read_status status;
     read_failure failure;
+    interrupted_tail tail;
 };
 
-read_outcome read_all(const std::string& content, std::size_t buffer_size = csv_reader_min_buffer) {
+read_outcome read_all(const std::string& content, std::size_t buffer_size = csv_reader_min_buffer,
+                      bool last_of_run = false) {
     read_outcome outcome{};
     int fd = memory_file(content);
     EXPECT_GE(fd, 0);
     csv_reader reader;
     EXPECT_EQ(csv_reader_attach(&reader, fd, buffer_size), 0);
+    reader.last_of_run = last_of_run;
     csv_row row;
     while ((outcome.status = csv_reader_next(&reader, &row)) == read_status::row)
         outcome.rows.push_back(row);
     outcome.failure = reader.failure;
+    outcome.tail = reader.tail;
     // Finished is final.
     EXPECT_EQ(csv_reader_next(&reader, &row), outcome.status);
     csv_reader_close(&reader);
@@ -232,14 +236,52 @@ TEST(CsvReader, AHeaderAloneIsAValidFileWithoutRows) {
     EXPECT_TRUE(outcome.rows.empty());
 }
 
-TEST(CsvReader, ReportsALastLineWithoutItsLineEndAsCutShort) {
-    std::string content = data_file_header + row_text(0.0001, 0.5) + row_text(0.0002, 0.5);
-    content += "0.000300,0.5000";
-    read_outcome outcome = read_all(content);
-    EXPECT_EQ(outcome.status, read_status::failed);
-    EXPECT_EQ(outcome.failure.fault, read_fault::cut_short);
-    EXPECT_EQ(outcome.failure.line, 4u);
-    EXPECT_EQ(outcome.rows.size(), 2u);
+// After the last whole row: an interrupted tail ends the last file of a run
+// and is counted, a fault anywhere else; bytes that are neither a row's start
+// nor NUL bytes stay the fault they always were.
+TEST(CsvReader, ATailAfterTheLastRowEndsOnlyTheLastFileAndIsCounted) {
+    const std::string nuls(5000, '\0');  // longer than a row and the smallest buffer
+    struct tail_case {
+        std::string tail;
+        interrupted_tail counted;  // in the last file; {0, 0}: a fault there too
+        read_fault elsewhere;      // in any other file
+    };
+    const tail_case cases[] = {
+        {"0.000300,0.5000", {15, 0}, read_fault::cut_short},
+        {"0.000300,0.500000,1.000000,9.806650", {35, 0}, read_fault::cut_short},
+        {"-na", {3, 0}, read_fault::cut_short},
+        {"0.000300,-", {10, 0}, read_fault::cut_short},
+        {nuls, {0, 5000}, read_fault::line_too_long},
+        {"0.000300,0.5000" + nuls, {15, 5000}, read_fault::line_too_long},
+        {std::string(7, '\0'), {0, 7}, read_fault::cut_short},
+        // Neither.
+        {"0.000300,0.50x", {}, read_fault::cut_short},
+        {"0.3,0.5", {}, read_fault::cut_short},
+        {"01.000300", {}, read_fault::cut_short},
+        {std::string(400, '1'), {}, read_fault::cut_short},  // more digits than any double
+        {"0.0003000", {}, read_fault::cut_short},
+        {"0.000300,0.500000,1.000000,9.806650,", {}, read_fault::cut_short},
+        {"0.000300" + std::string(10, '\0') + "7", {}, read_fault::cut_short},
+        {nuls + "7", {}, read_fault::line_too_long},
+        {std::string(100, '\0') + "1\n", {}, read_fault::bad_row},
+        {"0.000300,0.5\r", {}, read_fault::cut_short},
+    };
+    const std::string rows = data_file_header + row_text(0.0001, 0.5) + row_text(0.0002, 0.5);
+    for (const tail_case& c : cases)
+        for (std::size_t buffer : {csv_reader_min_buffer, std::size_t{1} << 20}) {
+            SCOPED_TRACE(testing::Message() << &c - cases << " buffer " << buffer);
+            const bool counted = tail_bytes(c.counted) > 0;
+            read_outcome last = read_all(rows + c.tail, buffer, true);
+            EXPECT_EQ(last.status, counted ? read_status::end : read_status::failed);
+            EXPECT_EQ(last.failure.fault, counted ? read_fault::none : c.elsewhere);
+            EXPECT_EQ(last.tail.row_bytes, counted ? c.counted.row_bytes : 0u);
+            EXPECT_EQ(last.tail.nul_bytes, counted ? c.counted.nul_bytes : 0u);
+            EXPECT_EQ(last.rows.size(), 2u);
+            read_outcome middle = read_all(rows + c.tail, buffer);
+            EXPECT_EQ(middle.failure.fault, c.elsewhere);
+            EXPECT_EQ(middle.failure.line, 4u);
+            EXPECT_EQ(tail_bytes(middle.tail), 0u);
+        }
 }
 
 TEST(CsvReader, ReportsTheLineOfTheFirstBadRow) {

@@ -15,6 +15,7 @@ acc_test(inspect_test ${CMAKE_CURRENT_LIST_DIR}/inspect_test.cpp
          LINK acc_inspect_core acc_data_file ZLIB::ZLIB LibXml2::LibXml2)
 # acc_inspect_core for libzstd, to write the compressed parts of a run.
 acc_test(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp
+         ${CMAKE_CURRENT_LIST_DIR}/run_plan_test.cpp
          LINK program_runner acc_data_file acc_inspect_core ZLIB::ZLIB LibXml2::LibXml2
          PROGRAMS INSPECT_PATH acc_inspect FAILURE_SHIM_PATH failure_shim
          DISCOVER PROPERTIES TIMEOUT 60)
@@ -44,15 +45,16 @@ if(ACC_BUILD_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     message(WARNING "ACC_BUILD_FUZZ needs clang; the fuzzer is not built with ${CMAKE_CXX_COMPILER_ID}")
   else()
-    set(inspect_sanitizers -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
-    add_executable(inspect_row_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/inspect_row_fuzz.cpp
-                                    ${PROJECT_SOURCE_DIR}/inspect/input/csv_reader.cpp
-                                    ${PROJECT_SOURCE_DIR}/inspect/input/byte_source.cpp)
-    target_include_directories(inspect_row_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/inspect/input
-                                                        ${PROJECT_SOURCE_DIR}/common)
-    target_compile_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers} -g -O1)
-    target_link_options(inspect_row_fuzz PRIVATE ${inspect_sanitizers})
-    target_link_libraries(inspect_row_fuzz PRIVATE ZLIB::ZLIB zstd)
+    # The inspector's own library, built in this configuration with the
+    # coverage the fuzzer steers by and the sanitizers; whatever links it
+    # gets their runtime.
+    set(inspect_sanitizers address,undefined -fno-sanitize-recover=all)
+    target_compile_options(acc_inspect_core PRIVATE -fsanitize=fuzzer-no-link,${inspect_sanitizers})
+    target_link_options(acc_inspect_core INTERFACE -fsanitize=${inspect_sanitizers})
+    add_executable(inspect_row_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/inspect_row_fuzz.cpp)
+    target_compile_options(inspect_row_fuzz PRIVATE -fsanitize=fuzzer,${inspect_sanitizers} -g -O1)
+    target_link_options(inspect_row_fuzz PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(inspect_row_fuzz PRIVATE acc_inspect_core)
     # Seeds: a valid file and a few near misses; the run adds what it finds.
     set(inspect_corpus ${CMAKE_CURRENT_BINARY_DIR}/inspect_row_corpus)
     file(MAKE_DIRECTORY ${inspect_corpus})

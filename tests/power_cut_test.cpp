@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -40,6 +41,15 @@ program_result run_tool(const std::string& path, std::vector<std::string> args) 
 std::size_t rows_of(const std::string& text) {
     const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     return lines > 0 ? lines - 1 : 0;
+}
+
+// The first count of that name in the inspector's JSON, from `section` on;
+// 0 when there is none.
+std::uint64_t json_count(const std::string& json, const std::string& key,
+                         const std::string& section = "") {
+    const std::size_t at = json.find("\"" + key + "\": ", json.find(section));
+    return at == std::string::npos ? 0
+                                   : std::strtoull(json.c_str() + at + key.size() + 4, nullptr, 10);
 }
 
 struct cut {
@@ -186,11 +196,23 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         EXPECT_LE(lost_s, most_lost_s) << moment;
 
 #ifdef INSPECT_PATH
-        program_result checked = run_tool(INSPECT_PATH, {recording});
-        EXPECT_TRUE(checked.exit_status == 0 ||
-                    (checked.exit_status == 1 &&
-                     checked.err.find("last line cut short") != std::string::npos))
-            << moment << ": " << checked.err;
+        // The inspector reads every whole row on the storage and leaves out
+        // what follows them, as the cut left it and with the tails other
+        // storage leaves: a row cut in its middle, NUL bytes, both.
+        const std::string text = read_file(recording);
+        const std::size_t whole = text.rfind('\n') + 1;
+        const std::size_t row_start = text.rfind('\n', whole - 2) + 1;
+        const std::string half_row = whole > data_file_header_size
+                                         ? text.substr(row_start, (whole - row_start) / 2)
+                                         : "0.100000,0.5";
+        const std::string nuls(4096, '\0');
+        for (const std::string& tail : {text.substr(whole), half_row, nuls, half_row + nuls}) {
+            write_file(recording, text.substr(0, whole) + tail);
+            program_result checked = run_tool(INSPECT_PATH, {recording, "--json", "-"});
+            EXPECT_EQ(checked.exit_status, 0) << moment << ": " << checked.err;
+            EXPECT_EQ(json_count(checked.out, "rows", "\"time\": {"), check.rows) << moment;
+            EXPECT_EQ(json_count(checked.out, "left_out_bytes"), tail.size()) << moment;
+        }
 #endif
     }
     std::printf("worst loss: %.3f s\n", worst_s);
@@ -251,6 +273,17 @@ TEST_F(PowerCutTest, RightAfterAFileSwitchTheOldFileIsWholeAndTheNewOneStarted) 
             read_file(view + started).compare(0, data_file_header_size, data_file_header) == 0;
         const std::string provenance = started.substr(0, started.size() - 4) + ".json";
         const bool whole = read_file(view + provenance) == read_file(live + provenance);
+#ifdef INSPECT_PATH
+        // Once the new file is started, the cut run is one recording of every
+        // whole row of its files.
+        if (header && whole) {
+            program_result checked = run_tool(INSPECT_PATH, {view, "--json", "-"});
+            EXPECT_EQ(checked.exit_status, 0) << checked.err;
+            std::uint64_t on_storage = 0;
+            for (std::size_t n : rows) on_storage += n;
+            EXPECT_EQ(json_count(checked.out, "rows", "\"time\": {"), on_storage);
+        }
+#endif
         ASSERT_TRUE(unmount_last());
         const std::size_t old = rows.size() - 2;
         std::printf(

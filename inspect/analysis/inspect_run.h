@@ -32,6 +32,9 @@ struct inspect_config {
     double band_high_hz;
     double trend_interval_s;
     std::size_t peaks;  // at most max_reported_peaks
+    // rate_hz and sensitivity_v_per_g from the recording's provenance, not
+    // this build's
+    bool settings_from_provenance;
 };
 
 // This build's rate and sensitivity; a discontinuity is a step off by more
@@ -55,7 +58,8 @@ struct part_summary {
     std::uint64_t bytes;
     std::uint64_t stored_bytes;
     bool compressed;
-    bool valid;  // read to its end without a fault
+    bool valid;             // read to its end without a fault
+    interrupted_tail tail;  // left out after the last whole row: only in a run's last file
 };
 
 // Where the row times stand on the clock: from the run's provenance.
@@ -90,6 +94,7 @@ struct inspect_result {
     std::size_t part_count;
     std::size_t failed_part;  // with a failure or open_error
     run_clock clock;
+    interrupted_tail tail;  // of the last part: the recording or its copy was interrupted
 };
 
 // Releases what the pass left in `result`.

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+
+#include "recording_lock.h"
 
 namespace {
 
@@ -33,16 +34,6 @@ const char* base_name(const char* path) {
     return slash ? slash + 1 : path;
 }
 
-// The recorder holds an exclusive flock on the file it writes; a shared one
-// taken for a moment says whether it still does.
-bool held_by_recorder(int fd) {
-    if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
-        flock(fd, LOCK_UN);
-        return false;
-    }
-    return errno == EWOULDBLOCK;
-}
-
 void set_clock(follow_state* f) {
     if (!f->prov.present || !f->prov.have_start) return;
     f->clock.known = true;
@@ -53,8 +44,7 @@ void set_clock(follow_state* f) {
 
 // The provenance file is written just after its data file is made.
 void read_clock(follow_state* f, const char* data_path) {
-    char sidecar[4096];
-    if (provenance_path(data_path, sidecar, sizeof sidecar)) provenance_read(sidecar, &f->prov);
+    provenance_of(data_path, &f->prov);
     set_clock(f);
 }
 
@@ -123,6 +113,8 @@ follow_report report(follow_event event, const follow_state* f) {
 // The file the recorder let go of is read to its end: then the run goes on
 // in the next file, or ends once the last interval is reported.
 void at_file_end(follow_state* f) {
+    f->part.tail = f->reader.tail;
+    f->result->tail = f->reader.tail;
     csv_reader_close(&f->reader);
     f->reader_open = false;
     if (f->next_path[0] == '\0') {
@@ -154,9 +146,11 @@ bool look_around(follow_state* f, follow_report* out) {
     if (f->released_s < 0.0) f->released_s = now;
     if (f->next_path[0] == '\0') find_next(f);
     if (f->next_path[0] != '\0' || now - f->released_s >= follow_end_s) {
-        // Nothing more is written to it: a line cut short is a fault now.
+        // Nothing more is written to it: a line cut short is a fault now,
+        // unless the run ends here, interrupted.
         f->finishing = true;
         f->reader.growing = false;
+        f->reader.last_of_run = f->next_path[0] == '\0';
     }
     return false;
 }

@@ -29,7 +29,8 @@ enum class follow_event {
     caught_up,  // every row written so far is read; the next event waits
     stalled,    // the file has not grown for follow_stall_s while held
     next_file,  // the run goes on in `path`
-    ended,      // the recorder let go of the run's last file; the last interval is reported
+    ended,      // the recorder let go of the run's last file; the last interval is reported;
+                // result->tail says whether the recording was interrupted
     stopped,    // `stop` was set
     failed,     // a fault in `path`: `open_error`, or the reader's `failure`
 };

@@ -149,13 +149,14 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
                 print_fault(r.path, f.open_error, 0, f.reader.failure, f.reader.rows);
                 return exit_invalid;
             case follow_event::ended:
-            case follow_event::stopped:
+            case follow_event::stopped: {
                 if (tally.prom_due) write_prom_file(args, f, &tally, held);
-                print_summary(
-                    notes,
-                    r.event == follow_event::ended ? "the recorder let go of the run" : "stopped",
-                    args, f, tally);
+                char how[128];
+                describe_follow_end(r.event == follow_event::stopped, f.result->tail, how,
+                                    sizeof how);
+                print_summary(notes, how, args, f, tally);
                 break;
+            }
         }
         if (error == 0 && std::fflush(stdout) != 0) error = errno ? errno : EIO;
         if (error != 0) {

@@ -1,6 +1,6 @@
 #include "follow_output.h"
 
-#include "provenance.h"
+#include "provenance_file.h"
 #include "utc_time.h"
 
 #include <cerrno>
@@ -93,4 +93,18 @@ int write_prom(std::FILE* out, const followed_interval& f, bool stalled) {
         gauge(out, "acc_above_alarm", "1 when the latest velocity RMS is above the alarm level.", f,
               f.above_alarm ? 1.0 : 0.0);
     return stream_error(out);
+}
+
+void describe_follow_end(bool stopped, const interrupted_tail& tail, char* out,
+                         std::size_t out_size) {
+    const std::uint64_t n = tail_bytes(tail);
+    if (stopped)
+        std::snprintf(out, out_size, "stopped");
+    else if (n == 0)
+        std::snprintf(out, out_size, "the recorder let go of the run");
+    else
+        std::snprintf(out, out_size,
+                      "the recording was interrupted, %" PRIu64
+                      " byte%s after its last whole row left out",
+                      n, n == 1 ? "" : "s");
 }

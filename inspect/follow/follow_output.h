@@ -19,4 +19,9 @@ int write_follow_line(std::FILE* out, const followed_interval& f, double alarm_m
 // value.
 int write_prom(std::FILE* out, const followed_interval& f, bool stalled);
 
+// How a followed run ended, for the follower's summary: stopped, let go of
+// by the recorder, or interrupted with `tail` after its last whole row.
+void describe_follow_end(bool stopped, const interrupted_tail& tail, char* out,
+                         std::size_t out_size);
+
 #endif

@@ -390,6 +390,59 @@ int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_siz
 
 namespace {
 
+// Whether [s, end) could begin a field: "-"? then a start of "nan" or "inf",
+// or digits that may go on into a number of the row's form.
+bool is_field_start(const char* s, const char* end) {
+    if (s < end && *s == '-') ++s;
+    const std::size_t rest = static_cast<std::size_t>(end - s);
+    if (rest <= 3 && (std::memcmp(s, "nan", rest) == 0 || std::memcmp(s, "inf", rest) == 0))
+        return true;
+    const char* digits = s;
+    while (s < end && is_digit(*s)) ++s;
+    const std::size_t integer_digits = static_cast<std::size_t>(s - digits);
+    if (integer_digits == 0 || integer_digits > max_integer_digits ||
+        (integer_digits > 1 && *digits == '0'))
+        return false;
+    if (s == end) return true;
+    if (*s++ != '.') return false;
+    const char* decimals = s;
+    while (s < end && is_digit(*s)) ++s;
+    return s == end && s - decimals <= row_decimals;
+}
+
+// Whether `size` bytes are a row cut short anywhere before its line end:
+// whole fields, then the start of one.
+bool is_row_start(const char* line, std::size_t size) {
+    const char* end = line + size;
+    const char* first = line;
+    for (int field = 1;; ++field) {
+        const char* comma = static_cast<const char*>(
+            std::memchr(first, ',', static_cast<std::size_t>(end - first)));
+        if (!comma) return is_field_start(first, end);
+        double value = 0.0;
+        row_problem problem{};
+        if (field == 4 || !parse_field(line, first, comma, field, &value, &problem)) return false;
+        first = comma + 1;
+    }
+}
+
+// At the end of the last file of a run, the `available` bytes without a line
+// end may be an interrupted tail: a row cut short, then nothing but NUL
+// bytes up to the end. Takes them and returns true when they are.
+bool take_tail(csv_reader* reader, std::size_t available) {
+    if (!reader->last_of_run || reader->growing) return false;
+    const char* start = reader->buffer + reader->begin;
+    const char* nul = static_cast<const char*>(std::memchr(start, '\0', available));
+    const std::size_t row_bytes = nul ? static_cast<std::size_t>(nul - start) : available;
+    if (!is_row_start(start, row_bytes)) return false;
+    for (std::size_t i = row_bytes; i < available; ++i)
+        if (start[i] != '\0') return false;
+    reader->tail = interrupted_tail{row_bytes, available - row_bytes};
+    reader->begin = reader->end;
+    reader->in_tail = true;
+    return true;
+}
+
 read_status next_row(csv_reader* reader, csv_row* row) {
     if (!reader->header_done) {
         const read_status header = take_header(reader);
@@ -398,6 +451,21 @@ read_status next_row(csv_reader* reader, csv_row* row) {
     for (;;) {
         char* start = reader->buffer + reader->begin;
         const std::size_t available = reader->end - reader->begin;
+        if (reader->in_tail) {
+            // Anything but NUL bytes after the row cut short: the line, as
+            // long as it is, is no row.
+            for (std::size_t i = 0; i < available; ++i)
+                if (start[i] != '\0') {
+                    reader->tail = interrupted_tail{};
+                    return fail(reader, read_fault::line_too_long, reader->line + 1);
+                }
+            reader->tail.nul_bytes += available;
+            reader->begin = reader->end;
+            if (reader->at_eof) return read_status::end;
+            const read_fault fault = fill(reader);
+            if (fault != read_fault::none) return fail(reader, fault, reader->line + 1);
+            continue;
+        }
         const std::size_t searched = std::min(available, max_row_size);
         char* newline = static_cast<char*>(std::memchr(start, '\n', searched));
         if (newline) {
@@ -410,14 +478,16 @@ read_status next_row(csv_reader* reader, csv_row* row) {
             reader->bytes += size + 1;
             return read_status::row;
         }
-        if (available >= max_row_size)
+        if (available >= max_row_size) {
+            if (take_tail(reader, available)) continue;
             return fail(reader, read_fault::line_too_long, reader->line + 1);
+        }
         if (reader->at_eof && reader->growing) {
             reader->at_eof = false;  // the rest of the line is still to be written
             return read_status::more;
         }
         if (reader->at_eof) {
-            if (available == 0) return read_status::end;
+            if (available == 0 || take_tail(reader, available)) return read_status::end;
             return fail(reader, read_fault::cut_short, reader->line + 1);
         }
         const read_fault fault = fill(reader);

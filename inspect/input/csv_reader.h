@@ -77,6 +77,18 @@ struct read_failure {
 // written so far; call again once the file has grown.
 enum class read_status { row, end, failed, more };
 
+// What a recording interrupted by a power cut or a copy cut off leaves after
+// its last whole row: a row cut short, NUL bytes where storage kept the
+// file's size but not its data, or both, in that order. Left out, counted.
+struct interrupted_tail {
+    std::uint64_t row_bytes;  // of the row cut short
+    std::uint64_t nul_bytes;
+};
+
+inline std::uint64_t tail_bytes(const interrupted_tail& tail) {
+    return tail.row_bytes + tail.nul_bytes;
+}
+
 struct csv_reader {
     byte_source source;
     char* owned;   // the reader's own buffer; nullptr when it reads the pieces in place
@@ -86,10 +98,15 @@ struct csv_reader {
     std::size_t end;    // one past the last byte read
     bool at_eof;
     bool growing;  // set by the caller: the file's end is not yet its last
+    // Set by the caller: the last file of its run, which may end in an
+    // interrupted tail; elsewhere such bytes are a fault.
+    bool last_of_run;
     bool header_done;
-    std::uint64_t line;   // number of the last line taken
-    std::uint64_t rows;   // whole rows returned so far
-    std::uint64_t bytes;  // bytes of whole lines taken so far
+    bool in_tail;           // past the last whole row, taking the tail's NUL bytes
+    std::uint64_t line;     // number of the last line taken
+    std::uint64_t rows;     // whole rows returned so far
+    std::uint64_t bytes;    // bytes of whole lines taken so far
+    interrupted_tail tail;  // after `end`: the bytes left out, if any
     read_failure failure;
 };
 
@@ -107,7 +124,9 @@ int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_siz
 int csv_reader_attach(csv_reader* reader, int fd, std::size_t buffer_size);
 
 // The next row. read_status::failed leaves the reason in reader->failure;
-// after `end` or `failed` every further call returns the same.
+// after `end` or `failed` every further call returns the same. With
+// `last_of_run`, and once the file no longer grows, `end` may come after an
+// interrupted tail, counted in reader->tail.
 read_status csv_reader_next(csv_reader* reader, csv_row* row);
 
 void csv_reader_close(csv_reader* reader);

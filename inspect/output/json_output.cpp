@@ -1,12 +1,12 @@
 #include "json_output.h"
 
 #include "data_format.h"
-#include "provenance.h"
+#include "provenance_file.h"
+#include "run_settings.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
@@ -114,6 +114,19 @@ void instant(json_writer* w, const char* name, const run_clock& clock, double t)
     string(w, name, utc);
 }
 
+// Only for a recording or copy that was interrupted: what was left out
+// after its last whole row, and in which file.
+void write_interruption(json_writer* w, const inspect_result& r) {
+    if (tail_bytes(r.tail) == 0) return;
+    json_open(w, "interrupted", '{');
+    if (r.part_count > 0 && r.parts[r.part_count - 1].path)
+        string(w, "file", r.parts[r.part_count - 1].path);
+    count(w, "left_out_bytes", tail_bytes(r.tail));
+    count(w, "cut_row_bytes", r.tail.row_bytes);
+    count(w, "nul_bytes", r.tail.nul_bytes);
+    json_close(w, '}');
+}
+
 void write_run(json_writer* w, const inspect_result& r) {
     if (r.clock.known) {
         json_open(w, "clock", '{');
@@ -138,6 +151,7 @@ void write_run(json_writer* w, const inspect_result& r) {
         number(w, "first_row_s", p.have_time ? p.first_time_s : NAN);
         number(w, "last_row_s", p.have_time ? p.last_time_s : NAN);
         boolean(w, "valid", p.valid);
+        if (tail_bytes(p.tail) > 0) count(w, "left_out_bytes", tail_bytes(p.tail));
         json_close(w, '}');
     }
     json_close(w, ']');
@@ -207,7 +221,10 @@ void write_stats(json_writer* w, const inspect_result& r, const inspect_config& 
     if (s.mismatched_rows > 0) count(w, "first_mismatch_line", s.first_mismatch_line);
     const double implied = stats_implied_sensitivity(s);
     number(w, "implied_sensitivity_mv_per_g", implied != 0.0 ? implied * 1e3 : NAN);
-    number(w, "build_sensitivity_mv_per_g", s.sensitivity_v_per_g * 1e3);
+    number(w, "build_sensitivity_mv_per_g", compiled_run_settings.sensitivity_mv_per_g);
+    number(w, "sensitivity_mv_per_g", s.sensitivity_v_per_g * 1e3);
+    number(w, "sample_rate_hz", c.rate_hz);
+    string(w, "settings_from", c.settings_from_provenance ? "provenance" : "compiled-in");
     json_close(w, '}');
 }
 
@@ -297,21 +314,6 @@ void write_trend(json_writer* w, const trend_state& t) {
 
 }  // namespace
 
-const char* format_json_number(double v, char (&out)[json_number_size]) {
-    if (!std::isfinite(v)) return std::strcpy(out, "null");
-    // to_chars and from_chars spell numbers as printf and strtod do in the
-    // C locale, whatever locale the process has.
-    for (int digits = 15; digits <= 17; ++digits) {
-        const std::to_chars_result end =
-            std::to_chars(out, out + json_number_size - 1, v, std::chars_format::general, digits);
-        *end.ptr = '\0';
-        double back = 0.0;
-        std::from_chars(out, end.ptr, back);
-        if (back == v) break;
-    }
-    return out;
-}
-
 int write_json(std::FILE* out, const char* path, const inspect_result& result,
                const inspect_config& config) {
     json_writer w{out, true, 0, false};
@@ -320,6 +322,7 @@ int write_json(std::FILE* out, const char* path, const inspect_result& result,
     count(&w, "format_version", 1);
     string(&w, "file", path);
     boolean(&w, "valid", true);
+    write_interruption(&w, result);
     write_run(&w, result);
     write_stats(&w, result, config);
     write_spectrum(&w, result);

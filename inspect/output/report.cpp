@@ -1,7 +1,7 @@
 #include "report.h"
 
 #include "data_format.h"
-#include "provenance.h"
+#include "provenance_file.h"
 #include "utc_time.h"
 
 #include <algorithm>
@@ -44,7 +44,16 @@ void heading(std::FILE* out, const char* title, const char* note) {
     if (note && *note) std::fprintf(out, "  (%s)\n", note);
 }
 
-void write_verdict(std::FILE* out, const inspect_stats& s) {
+void write_interruption(std::FILE* out, const interrupted_tail& tail) {
+    const std::uint64_t n = tail_bytes(tail);
+    if (n == 0) return;
+    std::fprintf(out,
+                 "         the recording or its copy was interrupted; %" PRIu64
+                 " byte%s after its last whole row left out\n",
+                 n, n == 1 ? "" : "s");
+}
+
+void write_verdict(std::FILE* out, const inspect_stats& s, const inspect_config& config) {
     std::fprintf(out, "Verdict  valid data file, %" PRIu64 " rows", s.rows);
     bool clean = true;
     if (s.gaps > 0) {
@@ -57,8 +66,10 @@ void write_verdict(std::FILE* out, const inspect_stats& s) {
         clean = false;
     }
     if (s.mismatched_rows > 0) {
-        std::fprintf(out, "; %" PRIu64 " row%s not converted as this build converts",
-                     s.mismatched_rows, s.mismatched_rows == 1 ? "" : "s");
+        std::fprintf(
+            out, "; %" PRIu64 " row%s not converted as %s", s.mismatched_rows,
+            s.mismatched_rows == 1 ? "" : "s",
+            config.settings_from_provenance ? "the provenance says" : "this build converts");
         clean = false;
     }
     if (s.nonfinite_rows > 0) {
@@ -79,6 +90,11 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
                      "size on disk", r.stored_bytes,
                      r.stored_bytes > 0 ? static_cast<double>(r.bytes) / r.stored_bytes : 0.0);
     std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows", s.rows);
+    if (tail_bytes(r.tail) > 0)
+        std::fprintf(
+            out, "  %-*s %14" PRIu64 " bytes (%" PRIu64 " of a row cut short, %" PRIu64 " NUL)\n",
+            label_width, "left out after the last row", tail_bytes(r.tail), r.tail.row_bytes,
+            r.tail.nul_bytes);
     if (c.have_from || c.have_to) {
         std::fprintf(out, "  %-*s", label_width, "window (--from, --to)");
         if (c.have_from) std::fprintf(out, " from %.6f s", c.from_s);
@@ -133,7 +149,10 @@ void write_files(std::FILE* out, const inspect_result& r) {
             std::fprintf(out, " %14.6f %14.6f", p.first_time_s, p.last_time_s);
         else
             std::fprintf(out, " %14s %14s", "-", "-");
-        std::fprintf(out, "  %s\n", p.valid ? "valid" : "invalid");
+        std::fprintf(out, "  %s\n",
+                     !p.valid                 ? "invalid"
+                     : tail_bytes(p.tail) > 0 ? "interrupted"
+                                              : "valid");
     }
 }
 
@@ -207,13 +226,16 @@ void write_acceleration(std::FILE* out, const inspect_stats& s, const level_figu
                      s.volt.min, s.volt.max, moments_mean(s.volt));
 }
 
-void write_consistency(std::FILE* out, const inspect_stats& s) {
-    char note[320];
+void write_consistency(std::FILE* out, const inspect_stats& s, const inspect_config& config) {
+    const char* source =
+        config.settings_from_provenance ? "the recording's provenance" : "this build";
+    char note[400];
     std::snprintf(
         note, sizeof note,
         "columns 3 and 4 recomputed from column 2 at %.3f mV/g and %.5f m/s^2 per g; a row\n"
-        "   matches when both lie within what rounding the voltage to six decimals allows",
-        s.sensitivity_v_per_g * 1e3, standard_gravity);
+        "   matches when both lie within what rounding the voltage to six decimals allows;\n"
+        "   sensitivity and sample rate (%g Hz) from %s",
+        s.sensitivity_v_per_g * 1e3, standard_gravity, config.rate_hz, source);
     heading(out, "Consistency", note);
     std::fprintf(out, "  %-*s %14" PRIu64, label_width, "mismatching rows", s.mismatched_rows);
     if (s.mismatched_rows > 0)
@@ -221,8 +243,10 @@ void write_consistency(std::FILE* out, const inspect_stats& s) {
     std::fprintf(out, "\n");
     double implied = stats_implied_sensitivity(s);
     if (implied > 0.0 || implied < 0.0)
-        std::fprintf(out, "  %-*s %14.3f mV/g (this build: %.3f mV/g)\n", label_width,
-                     "sensitivity the rows imply", implied * 1e3, s.sensitivity_v_per_g * 1e3);
+        std::fprintf(out, "  %-*s %14.3f mV/g (%s: %.3f mV/g)\n", label_width,
+                     "sensitivity the rows imply", implied * 1e3,
+                     config.settings_from_provenance ? "provenance" : "this build",
+                     s.sensitivity_v_per_g * 1e3);
 }
 
 void write_spectrum(std::FILE* out, const inspect_result& r) {
@@ -343,14 +367,15 @@ int write_report(std::FILE* out, const char* path, const inspect_result& result,
                  const inspect_config& config) {
     std::fprintf(out, "Data file%s  %s\n", result.part_count > 1 ? "s" : "",
                  files_named(path, result).c_str());
-    write_verdict(out, result.stats);
+    write_verdict(out, result.stats, config);
+    write_interruption(out, result.tail);
     write_time(out, result, config);
     write_clock(out, result);
     write_files(out, result);
     if (result.stats.rows > 0) {
         write_continuity(out, result);
         write_acceleration(out, result.stats, result.levels);
-        write_consistency(out, result.stats);
+        write_consistency(out, result.stats, config);
         write_spectrum(out, result);
         if (result.spectrum_error == 0) {
             write_bands(out, result);

@@ -30,10 +30,16 @@ int write_svg(std::FILE* f, const char* title_text, const inspect_result& r) {
     std::fprintf(
         f,
         "<text x=\"%d\" y=\"52\">%" PRIu64 " rows, %.3f s, %" PRIu64
-        " gap%s (red, %.3f s missing), %" PRIu64 " overlap%s (orange)%s</text>\n",
+        " gap%s (red, %.3f s missing), %" PRIu64 " overlap%s (orange)%s",
         plot_left, stats.rows, stats_duration(stats), stats.gaps, stats.gaps == 1 ? "" : "s",
         stats.missing_s, stats.overlaps, stats.overlaps == 1 ? "" : "s",
         stats.gaps + stats.overlaps > stats.kept_count ? "; only the first ones are marked" : "");
+    if (tail_bytes(r.tail) > 0)
+        std::fprintf(f,
+                     "; <tspan fill=\"#c00000\">interrupted: %" PRIu64
+                     " bytes after the last whole row left out</tspan>",
+                     tail_bytes(r.tail));
+    std::fprintf(f, "</text>\n");
     draw_time_panel(f, r, 90, 330);
     draw_spectrum_panel(f, r, 400, 620);
     draw_trend_panel(f, r, 690, 890);

@@ -233,8 +233,8 @@ std::string file_list(const recording& rec) {
     std::string names;
     auto add = [&names](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
     if (rec.data == data_state::finished) add(rec.stem + data_file_name_suffix);
-    if (rec.compressed) add(rec.stem + data_file_name_suffix + compressed_suffix);
-    if (rec.sidecar) add(rec.stem + sidecar_suffix);
+    if (rec.compressed) add(rec.stem + data_file_name_suffix + compressed_zst_suffix);
+    if (rec.sidecar) add(rec.stem + provenance_suffix);
     return names;
 }
 
@@ -286,7 +286,7 @@ bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* rec
                                        static_cast<double>(result.compressed_bytes)
                                  : 0.0;
         std::printf("compressed %s -> %s%s (ratio %.1fx)\n", name.c_str(), name.c_str(),
-                    compressed_suffix, ratio);
+                    compressed_zst_suffix, ratio);
         ++counts->compressed;
         counts->original_bytes += static_cast<double>(result.original_bytes);
         counts->compressed_bytes += static_cast<double>(result.compressed_bytes);

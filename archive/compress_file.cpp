@@ -130,7 +130,7 @@ int verify_stream(compression* c, const volatile std::sig_atomic_t* stop, compre
 int compress_steps(compression* c, int dir_fd, const std::string& stem, int level,
                    const volatile std::sig_atomic_t* stop, compress_result* result) {
     const std::string name = stem + data_file_name_suffix;
-    const std::string final_name = name + compressed_suffix;
+    const std::string final_name = name + compressed_zst_suffix;
     const std::string temp_name = temporary_prefix + name + temporary_suffix;
     data_state state = data_state::absent;
     int error = open_data_file(dir_fd, name.c_str(), &state, &c->in_fd);

@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zstd.h>
 
 #include "data_format.h"
+#include "recording_lock.h"
 
 ssize_t read_at(int fd, char* buffer, std::size_t size, off_t offset) {
     std::size_t done = 0;
@@ -33,8 +33,7 @@ int open_data_file(int dir_fd, const char* name, data_state* state, int* fd) {
         return 0;
     int opened = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0) return errno;
-    if (flock(opened, LOCK_SH | LOCK_NB) != 0) {
-        int error = errno;
+    if (int error = lock_unless_recorded(opened); error != 0) {
         close(opened);
         if (error != EWOULDBLOCK) return error;
         *state = data_state::being_recorded;

@@ -13,11 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "data_file_name.h"
 #include "data_format.h"
 #include "recorded_file.h"
 
-constexpr char compressed_suffix[] = ".zst";     // after ".csv"
-constexpr char sidecar_suffix[] = ".json";       // in place of ".csv"
 constexpr char temporary_prefix[] = ".";         // hidden while it is written
 constexpr char temporary_suffix[] = ".zst.tmp";  // after ".csv"
 
@@ -66,8 +65,5 @@ int remove_temporary(int dir_fd, const std::string& name);
 
 // Forces a directory's entries to storage.
 int sync_directory_fd(int dir_fd);
-
-// Parses "YYYY-MM-DDTHH:MM:SS[.ffffff]Z" into seconds since the epoch.
-bool parse_utc_instant(const char* text, double* seconds);
 
 #endif

@@ -22,6 +22,7 @@
 
 #include "compress_file.h"
 #include "data_file.h"
+#include "recording_files.h"
 #include "sim_signal.h"
 
 namespace {
@@ -111,7 +112,7 @@ void archive_compress(benchmark::State& state) {
     }
     int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const std::string name = std::string(stem) + data_file_name_suffix;
-    const std::string packed = name + compressed_suffix;
+    const std::string packed = name + compressed_zst_suffix;
     const volatile std::sig_atomic_t never = 0;
     double cpu_s = 0.0;
     double ratio = 0.0;

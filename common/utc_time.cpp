@@ -7,7 +7,7 @@
 
 bool format_utc(double unix_s, int decimals, char* out, std::size_t out_size) {
     if (out_size > 0) out[0] = '\0';
-    if (!std::isfinite(unix_s) || decimals < 0 || decimals > 9 || std::fabs(unix_s) > 1e15)
+    if (!std::isfinite(unix_s) || decimals < 0 || decimals > 9 || std::fabs(unix_s) > 1e17)
         return false;
     long long scale = 1;
     for (int i = 0; i < decimals; ++i) scale *= 10;

@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
     run_plan plan;
     status = choose_files(&args, &plan);
     if (status >= 0) return status;
+    take_run_settings(plan, &config);
     status = settle_window(args, clock_of(plan), &config);
     if (status >= 0) return status;
     status = refuse_output_onto_data_files(args, plan);

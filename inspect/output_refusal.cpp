@@ -3,7 +3,7 @@
 #include "csv_output.h"
 #include "output_file.h"
 #include "program_status.h"
-#include "provenance.h"
+#include "provenance_file.h"
 
 #include <cstdio>
 #include <cstring>

@@ -40,11 +40,24 @@ int choose_files(arguments* args, run_plan* plan) {
             return usage_error("--run: no run matches ", plan->subject.c_str());
         case run_fault::run_ambiguous:
             return usage_error("--run: several runs match ", plan->subject.c_str());
+        case run_fault::settings_differ:
+            std::fprintf(stderr,
+                         "acc_inspect: %s and %s were recorded at different settings; nothing "
+                         "read\n",
+                         plan->subject.c_str(), plan->other.c_str());
+            return exit_usage;
     }
     if (args->run_selector && plan->runs.empty())
         return usage_error("--run picks a run of a directory", nullptr);
     args->data_path = plan->files[0].path.c_str();
     return -1;
+}
+
+void take_run_settings(const run_plan& plan, inspect_config* config) {
+    config->rate_hz = plan.sample_rate_hz;
+    config->sensitivity_v_per_g = plan.sensitivity_mv_per_g / 1000.0;
+    config->threshold_s = 0.5 * config->block_rows / config->rate_hz;
+    config->settings_from_provenance = plan.settings_from_provenance;
 }
 
 // Where row time 0 stands on the clock: the first file's provenance.

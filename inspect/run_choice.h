@@ -12,6 +12,10 @@
 // Returns -1 to go on, else the exit status.
 int choose_files(arguments* args, run_plan* plan);
 
+// The rows are checked and analysed at the rate and sensitivity they were
+// recorded at (the plan's); a block is still this build's.
+void take_run_settings(const run_plan& plan, inspect_config* config);
+
 // Where row time 0 stands on the clock: the first file's provenance.
 run_clock clock_of(const run_plan& plan);
 

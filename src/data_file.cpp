@@ -7,26 +7,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
-                     const std::tm& local_time) {
-    // A result longer than the buffer is cut short, not refused.
-    std::snprintf(path, path_size, data_file_name_format, out_dir, local_time.tm_year + 1900,
-                  local_time.tm_mon + 1, local_time.tm_mday, local_time.tm_hour, local_time.tm_min,
-                  local_time.tm_sec);
-}
-
-bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n) {
-    const char* ending = data_file_name_suffix;
-    constexpr std::size_t ending_size = sizeof(data_file_name_suffix) - 1;
-    std::size_t length = std::strlen(path);
-    bool has_ending =
-        length >= ending_size && std::memcmp(path + length - ending_size, ending, ending_size) == 0;
-    std::size_t stem = has_ending ? length - ending_size : length;
-    int written = std::snprintf(out, out_size, "%.*s_%u%s", static_cast<int>(stem), path, n,
-                                has_ending ? ending : "");
-    return written > 0 && static_cast<std::size_t>(written) < out_size;
-}
-
 namespace {
 
 // Creates `path` exclusively, so an earlier recording is never emptied, and

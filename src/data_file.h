@@ -11,29 +11,18 @@
 #include <ctime>
 #include <sys/types.h>
 
+#include "data_file_name.h"
 #include "data_format.h"
 #include "fixed6_format.h"
 
 // Room for the path and its terminating zero.
 constexpr std::size_t csv_path_size = 512;
 
-// When the name for this second is taken, "_2" ... "_<max>" are tried.
-constexpr unsigned max_name_suffix = 999;
-
 // Text of the rows of one block, reused for the whole run. Ordinary rows are
 // under 48 bytes, so a block of 1000 goes to the file in one write; rows of
 // huge values are handed over in several, and memory stays bounded.
 constexpr std::size_t row_text_size = std::size_t{64} * 1024;
 static_assert(row_text_size >= max_row_size, "room for the longest row");
-
-// "<out_dir>/ai0_accel_YYYYMMDD_HHMMSS.csv" from a broken-down local time,
-// cut short to fit `path_size` bytes including the terminating zero.
-void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
-                     const std::tm& local_time);
-
-// Writes `path` with "_<n>" put before its ".csv" ending (or appended when a
-// cut-short path has no such ending). Returns false when it does not fit.
-bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n);
 
 // Creates the data file exclusively, never touching an existing file: tries
 // `path`, then its numbered variants. On success `path` names the file

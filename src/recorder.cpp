@@ -169,14 +169,15 @@ int start_data_file(run_state& run, const run_settings& settings, const std::tm&
         std::puts("No memory");
         return status_no_memory;
     }
-    char provenance_path[provenance_path_size];
-    format_provenance_path(provenance_path, sizeof provenance_path, path);
-    error = write_provenance(provenance_path, run.provenance, run.file_count + 1,
-                             run.stream ? run.csv_path : nullptr, read_clock_state(),
-                             &run.provenance_fd);
+    char sidecar[provenance_path_size];
+    error = provenance_path(path, sidecar, sizeof sidecar)
+                ? write_provenance(sidecar, run.provenance, run.file_count + 1,
+                                   run.stream ? run.csv_path : nullptr, read_clock_state(),
+                                   &run.provenance_fd)
+                : ENAMETOOLONG;
     if (error != 0) {
         run.provenance_fd = -1;
-        report_write_error(provenance_path, error);
+        report_write_error(sidecar, error);
         return status_write_failed;
     }
     if (start_storage_file(&run.sync, run.stream, fileno(run.next_stream), run.provenance_fd, path,

@@ -572,13 +572,15 @@ constexpr char run_a[] = "0123456789abcdef0123456789abcdef";
 
 // The provenance the recorder writes beside each file of a run.
 std::string provenance_of(const char* run_id, int segment, const std::string& previous,
-                          const char* start_utc = "2026-12-08T01:59:59.900000Z") {
+                          const char* start_utc = "2026-12-08T01:59:59.900000Z",
+                          const char* settings = "{}") {
     return std::string("{\"format\": \"acc_recorder data file 1\", \"run_id\": \"") + run_id +
            "\", \"segment\": " + std::to_string(segment) +
            ", \"previous\": " + (previous.empty() ? "null" : "\"" + previous + "\"") +
            ", \"start_utc\": \"" + start_utc +
            "\", \"clock\": {\"synchronized\": true, "
-           "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": {}}\n";
+           "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": " +
+           settings + "}\n";
 }
 
 // As the archiver writes it: frames of `frame` bytes of the text each; or
@@ -783,4 +785,41 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
         EXPECT_NE(bad.err.find(d.words), std::string::npos) << bad.err;
         EXPECT_EQ(bad.out, "");
     }
+}
+
+TEST_F(InspectProgram, EachRecordingIsCheckedAtTheSettingsItsProvenanceGives) {
+    const char* at_200 = "{\"sample_rate_hz\": 10000.0, \"sensitivity_mv_per_g\": 200.0}";
+    const char* start = "2026-12-08T01:59:59.900000Z";
+    put("a.csv", recording({30, 0.2}));
+    put("a.json", provenance_of(run_a, 1, "", start, at_200));
+    put("built.csv", recording({30, 0.5}));
+    auto velocity_of = [](const std::string& json) {
+        const std::size_t at = json.find("\"velocity_rms_mm_s\": ");
+        return at == std::string::npos ? 0.0 : std::strtod(json.c_str() + at + 21, nullptr);
+    };
+    const program_result text = inspect({"a.csv"});
+    ASSERT_EQ(text.exit_status, 0) << text.err;
+    EXPECT_TRUE(has_line(text.out, "mismatching rows 0")) << text.out;
+    EXPECT_TRUE(has_line(text.out, "mean 2.500000 24.516625")) << text.out;
+    EXPECT_TRUE(has_line(text.out,
+                         "sensitivity and sample rate (10000 Hz) from the recording's "
+                         "provenance)"))
+        << text.out;
+    const program_result json = inspect({"a.csv", "--json", "-"});
+    const program_result built = inspect({"built.csv", "--json", "-"});
+    for (const char* key : {"\"mismatching_rows\": 0", "\"settings_from\": \"provenance\"",
+                            "\"sensitivity_mv_per_g\": 200", "\"build_sensitivity_mv_per_g\": 500"})
+        EXPECT_NE(json.out.find(key), std::string::npos) << key;
+    EXPECT_NE(built.out.find("\"settings_from\": \"compiled-in\""), std::string::npos);
+    EXPECT_GT(velocity_of(built.out), 0.0);
+    EXPECT_NEAR(velocity_of(json.out) / velocity_of(built.out), 2.5, 1e-6);
+
+    // A run whose files were recorded at different settings is refused.
+    put("b.csv", recording({30, 0.5}));
+    put("b.json", provenance_of(run_a, 2, "a.csv", start,
+                                "{\"sample_rate_hz\": 10000.0, "
+                                "\"sensitivity_mv_per_g\": 500.0}"));
+    expect_error(inspect({"a.csv", "b.csv"}), 2,
+                 "a.csv (10000 Hz, 200 mV/g) and b.csv (10000 Hz, 500 mV/g) were recorded at "
+                 "different settings; nothing read");
 }

@@ -32,6 +32,9 @@ struct inspect_config {
     double band_high_hz;
     double trend_interval_s;
     std::size_t peaks;  // at most max_reported_peaks
+    // rate_hz and sensitivity_v_per_g from the recording's provenance, not
+    // this build's
+    bool settings_from_provenance;
 };
 
 // This build's rate and sensitivity; a discontinuity is a step off by more

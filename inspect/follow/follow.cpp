@@ -8,9 +8,10 @@
 #include <vector>
 
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+
+#include "recording_lock.h"
 
 namespace {
 
@@ -33,16 +34,6 @@ const char* base_name(const char* path) {
     return slash ? slash + 1 : path;
 }
 
-// The recorder holds an exclusive flock on the file it writes; a shared one
-// taken for a moment says whether it still does.
-bool held_by_recorder(int fd) {
-    if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
-        flock(fd, LOCK_UN);
-        return false;
-    }
-    return errno == EWOULDBLOCK;
-}
-
 void set_clock(follow_state* f) {
     if (!f->prov.present || !f->prov.have_start) return;
     f->clock.known = true;
@@ -53,8 +44,7 @@ void set_clock(follow_state* f) {
 
 // The provenance file is written just after its data file is made.
 void read_clock(follow_state* f, const char* data_path) {
-    char sidecar[4096];
-    if (provenance_path(data_path, sidecar, sizeof sidecar)) provenance_read(sidecar, &f->prov);
+    provenance_of(data_path, &f->prov);
     set_clock(f);
 }
 

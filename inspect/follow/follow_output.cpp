@@ -1,6 +1,6 @@
 #include "follow_output.h"
 
-#include "provenance.h"
+#include "provenance_file.h"
 #include "utc_time.h"
 
 #include <cerrno>

@@ -1,28 +1,30 @@
 #include "run_files.h"
 
-#include "data_format.h"
+#include "data_file_name.h"
+#include "run_settings.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
 
-// A data file's name: the recorder's prefix and .csv, compressed or not.
+// A data file's name as the recorder forms it, compressed or not.
 bool is_data_file_name(const char* name) {
-    char sidecar[512];
-    return std::strncmp(name, data_file_name_prefix, std::strlen(data_file_name_prefix)) == 0 &&
-           provenance_path(name, sidecar, sizeof sidecar);
+    std::size_t stem = 0;
+    std::tm local{};
+    const name_kind kind = parse_data_file_name(name, &stem, &local);
+    return kind != name_kind::none && kind != name_kind::provenance;
 }
 
 run_file file_of(const std::string& path) {
     run_file file{path, provenance{}};
-    char sidecar[4096];
-    if (provenance_path(path.c_str(), sidecar, sizeof sidecar))
-        provenance_read(sidecar, &file.prov);
+    provenance_of(path.c_str(), &file.prov);
     return file;
 }
 
@@ -106,6 +108,38 @@ bool is_sidecar_of_another(const std::string& argument, const std::vector<std::s
     });
 }
 
+// The settings a file was recorded at, as "path (10000 Hz, 500 mV/g)".
+std::string described(const std::string& path, double rate_hz, double mv_per_g) {
+    char text[80];
+    std::snprintf(text, sizeof text, " (%g Hz, %g mV/g)", rate_hz, mv_per_g);
+    return path + text;
+}
+
+// One rate and one sensitivity for the whole run, or a fault naming two
+// files that disagree.
+bool settle_settings(run_plan* plan) {
+    const run_settings& built = compiled_run_settings;
+    plan->sample_rate_hz = built.sample_rate_hz;
+    plan->sensitivity_mv_per_g = built.sensitivity_mv_per_g;
+    plan->settings_from_provenance = false;
+    for (std::size_t i = 0; i < plan->files.size(); ++i) {
+        const provenance& p = plan->files[i].prov;
+        const double rate = p.have_settings ? p.sample_rate_hz : built.sample_rate_hz;
+        const double mv = p.have_settings ? p.sensitivity_mv_per_g : built.sensitivity_mv_per_g;
+        if (i > 0 && (rate != plan->sample_rate_hz || mv != plan->sensitivity_mv_per_g)) {
+            plan->fault = run_fault::settings_differ;
+            plan->subject =
+                described(plan->files[0].path, plan->sample_rate_hz, plan->sensitivity_mv_per_g);
+            plan->other = described(plan->files[i].path, rate, mv);
+            return false;
+        }
+        plan->sample_rate_hz = rate;
+        plan->sensitivity_mv_per_g = mv;
+        plan->settings_from_provenance = plan->settings_from_provenance || p.have_settings;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool is_directory(const char* path) {
@@ -157,6 +191,7 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
         }
         if (!order_run(&files, plan)) return;
         plan->files = files;
+        settle_settings(plan);
         return;
     }
 
@@ -189,4 +224,5 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
     }
     plan->chosen_run = chosen;
     plan->files = runs[chosen];
+    settle_settings(plan);
 }

@@ -1,12 +1,12 @@
 #include "json_output.h"
 
 #include "data_format.h"
-#include "provenance.h"
+#include "provenance_file.h"
+#include "run_settings.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
@@ -221,7 +221,10 @@ void write_stats(json_writer* w, const inspect_result& r, const inspect_config& 
     if (s.mismatched_rows > 0) count(w, "first_mismatch_line", s.first_mismatch_line);
     const double implied = stats_implied_sensitivity(s);
     number(w, "implied_sensitivity_mv_per_g", implied != 0.0 ? implied * 1e3 : NAN);
-    number(w, "build_sensitivity_mv_per_g", s.sensitivity_v_per_g * 1e3);
+    number(w, "build_sensitivity_mv_per_g", compiled_run_settings.sensitivity_mv_per_g);
+    number(w, "sensitivity_mv_per_g", s.sensitivity_v_per_g * 1e3);
+    number(w, "sample_rate_hz", c.rate_hz);
+    string(w, "settings_from", c.settings_from_provenance ? "provenance" : "compiled-in");
     json_close(w, '}');
 }
 
@@ -310,21 +313,6 @@ void write_trend(json_writer* w, const trend_state& t) {
 }
 
 }  // namespace
-
-const char* format_json_number(double v, char (&out)[json_number_size]) {
-    if (!std::isfinite(v)) return std::strcpy(out, "null");
-    // to_chars and from_chars spell numbers as printf and strtod do in the
-    // C locale, whatever locale the process has.
-    for (int digits = 15; digits <= 17; ++digits) {
-        const std::to_chars_result end =
-            std::to_chars(out, out + json_number_size - 1, v, std::chars_format::general, digits);
-        *end.ptr = '\0';
-        double back = 0.0;
-        std::from_chars(out, end.ptr, back);
-        if (back == v) break;
-    }
-    return out;
-}
 
 int write_json(std::FILE* out, const char* path, const inspect_result& result,
                const inspect_config& config) {

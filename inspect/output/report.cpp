@@ -1,7 +1,7 @@
 #include "report.h"
 
 #include "data_format.h"
-#include "provenance.h"
+#include "provenance_file.h"
 #include "utc_time.h"
 
 #include <algorithm>
@@ -53,7 +53,7 @@ void write_interruption(std::FILE* out, const interrupted_tail& tail) {
                  n, n == 1 ? "" : "s");
 }
 
-void write_verdict(std::FILE* out, const inspect_stats& s) {
+void write_verdict(std::FILE* out, const inspect_stats& s, const inspect_config& config) {
     std::fprintf(out, "Verdict  valid data file, %" PRIu64 " rows", s.rows);
     bool clean = true;
     if (s.gaps > 0) {
@@ -66,8 +66,10 @@ void write_verdict(std::FILE* out, const inspect_stats& s) {
         clean = false;
     }
     if (s.mismatched_rows > 0) {
-        std::fprintf(out, "; %" PRIu64 " row%s not converted as this build converts",
-                     s.mismatched_rows, s.mismatched_rows == 1 ? "" : "s");
+        std::fprintf(
+            out, "; %" PRIu64 " row%s not converted as %s", s.mismatched_rows,
+            s.mismatched_rows == 1 ? "" : "s",
+            config.settings_from_provenance ? "the provenance says" : "this build converts");
         clean = false;
     }
     if (s.nonfinite_rows > 0) {
@@ -224,13 +226,16 @@ void write_acceleration(std::FILE* out, const inspect_stats& s, const level_figu
                      s.volt.min, s.volt.max, moments_mean(s.volt));
 }
 
-void write_consistency(std::FILE* out, const inspect_stats& s) {
-    char note[320];
+void write_consistency(std::FILE* out, const inspect_stats& s, const inspect_config& config) {
+    const char* source =
+        config.settings_from_provenance ? "the recording's provenance" : "this build";
+    char note[400];
     std::snprintf(
         note, sizeof note,
         "columns 3 and 4 recomputed from column 2 at %.3f mV/g and %.5f m/s^2 per g; a row\n"
-        "   matches when both lie within what rounding the voltage to six decimals allows",
-        s.sensitivity_v_per_g * 1e3, standard_gravity);
+        "   matches when both lie within what rounding the voltage to six decimals allows;\n"
+        "   sensitivity and sample rate (%g Hz) from %s",
+        s.sensitivity_v_per_g * 1e3, standard_gravity, config.rate_hz, source);
     heading(out, "Consistency", note);
     std::fprintf(out, "  %-*s %14" PRIu64, label_width, "mismatching rows", s.mismatched_rows);
     if (s.mismatched_rows > 0)
@@ -238,8 +243,10 @@ void write_consistency(std::FILE* out, const inspect_stats& s) {
     std::fprintf(out, "\n");
     double implied = stats_implied_sensitivity(s);
     if (implied > 0.0 || implied < 0.0)
-        std::fprintf(out, "  %-*s %14.3f mV/g (this build: %.3f mV/g)\n", label_width,
-                     "sensitivity the rows imply", implied * 1e3, s.sensitivity_v_per_g * 1e3);
+        std::fprintf(out, "  %-*s %14.3f mV/g (%s: %.3f mV/g)\n", label_width,
+                     "sensitivity the rows imply", implied * 1e3,
+                     config.settings_from_provenance ? "provenance" : "this build",
+                     s.sensitivity_v_per_g * 1e3);
 }
 
 void write_spectrum(std::FILE* out, const inspect_result& r) {
@@ -360,7 +367,7 @@ int write_report(std::FILE* out, const char* path, const inspect_result& result,
                  const inspect_config& config) {
     std::fprintf(out, "Data file%s  %s\n", result.part_count > 1 ? "s" : "",
                  files_named(path, result).c_str());
-    write_verdict(out, result.stats);
+    write_verdict(out, result.stats, config);
     write_interruption(out, result.tail);
     write_time(out, result, config);
     write_clock(out, result);
@@ -368,7 +375,7 @@ int write_report(std::FILE* out, const char* path, const inspect_result& result,
     if (result.stats.rows > 0) {
         write_continuity(out, result);
         write_acceleration(out, result.stats, result.levels);
-        write_consistency(out, result.stats);
+        write_consistency(out, result.stats, config);
         write_spectrum(out, result);
         if (result.spectrum_error == 0) {
             write_bands(out, result);

@@ -1,5 +1,7 @@
 #include "text_escape.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -108,4 +110,20 @@ bool escape_text(text_syntax syntax, const char* text, char* out, std::size_t ou
     }
     out[used] = '\0';
     return left == 0;
+}
+
+const char* format_json_number(double v, char (&out)[json_number_size], bool mark_real) {
+    if (!std::isfinite(v)) return std::strcpy(out, "null");
+    // to_chars and from_chars spell numbers as printf and strtod do in the
+    // C locale, whatever locale the process has.
+    for (int digits = 15; digits <= 17; ++digits) {
+        const std::to_chars_result end =
+            std::to_chars(out, out + json_number_size - 3, v, std::chars_format::general, digits);
+        *end.ptr = '\0';
+        double back = 0.0;
+        std::from_chars(out, end.ptr, back);
+        if (back == v) break;
+    }
+    if (mark_real && !std::strpbrk(out, ".e")) std::strcat(out, ".0");
+    return out;
 }

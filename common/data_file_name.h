@@ -1,0 +1,38 @@
+// The names of a recording's files: "ai0_accel_YYYYMMDD_HHMMSS" after the
+// local time its data file started, "_2" ... "_999" added when that name
+// was taken, then ".csv" for the data file (".csv.zst", ".csv.gz" once
+// compressed) and ".json" for its provenance file.
+#ifndef ACC_DATA_FILE_NAME_H
+#define ACC_DATA_FILE_NAME_H
+
+#include <cstddef>
+#include <ctime>
+
+// When the name for this second is taken, "_2" ... "_<max>" are tried.
+constexpr unsigned max_name_suffix = 999;
+
+constexpr char compressed_zst_suffix[] = ".zst";  // after ".csv"
+constexpr char compressed_gz_suffix[] = ".gz";    // after ".csv"
+constexpr char provenance_suffix[] = ".json";     // in place of ".csv"
+
+// "<out_dir>/ai0_accel_YYYYMMDD_HHMMSS.csv" from a broken-down local time,
+// cut short to fit `path_size` bytes including the terminating zero.
+void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
+                     const std::tm& local_time);
+
+// Writes `path` with "_<n>" put before its ".csv" ending (or appended when a
+// cut-short path has no such ending). Returns false when it does not fit.
+bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n);
+
+enum class name_kind { none, data, compressed_zst, compressed_gz, provenance };
+
+// A file name without its directory, strictly: the stem exactly as the
+// recorder forms it, with one of the endings above, else none. `stem_size`
+// gets the stem's length and `local_time` the time in it (tm_isdst -1).
+name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm* local_time);
+
+// The length of `path` without its data file ending (".csv", ".csv.zst" or
+// ".csv.gz"); false when it has none.
+bool data_file_stem(const char* path, std::size_t* stem_size);
+
+#endif

@@ -1,0 +1,175 @@
+// What the three programs share: the data file's name, UTC instants, the
+// provenance file written and read back, and the recorder's lock.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "data_file_name.h"
+#include "provenance_file.h"
+#include "recording_lock.h"
+#include "utc_time.h"
+
+TEST(DataFileName, OnlyTheNamesTheRecorderFormsAreARecordingsFiles) {
+    struct name_case {
+        const char* name;
+        name_kind kind;
+        std::size_t stem;
+    };
+    const name_case cases[] = {
+        {"ai0_accel_20250314_093005.csv", name_kind::data, 25},
+        {"ai0_accel_20250314_093005_2.csv.zst", name_kind::compressed_zst, 27},
+        {"ai0_accel_20250314_093005_999.csv.gz", name_kind::compressed_gz, 29},
+        {"ai0_accel_20250314_093005.json", name_kind::provenance, 25},
+        {"ai0_accel_20250314_093005_1.csv", name_kind::none, 0},     // never numbered 1
+        {"ai0_accel_20250314_093005_02.csv", name_kind::none, 0},    // nor with a zero
+        {"ai0_accel_20250314_093005_1000.csv", name_kind::none, 0},  // beyond 999
+        {"ai0_accel_20251314_093005.csv", name_kind::none, 0},       // month 13
+        {"ai0_accel_20250314_093005.csv.tmp", name_kind::none, 0},
+        {"ai0_accel_2025031_0930051.csv", name_kind::none, 0},
+        {"ai1_accel_20250314_093005.csv", name_kind::none, 0},
+        {"ai0_accel_20250314_093005.zst", name_kind::none, 0},
+    };
+    for (const name_case& c : cases) {
+        std::size_t stem = 0;
+        std::tm local{};
+        EXPECT_EQ(parse_data_file_name(c.name, &stem, &local), c.kind) << c.name;
+        EXPECT_EQ(stem, c.stem) << c.name;
+    }
+    std::size_t stem = 0;
+    std::tm local{};
+    ASSERT_EQ(parse_data_file_name("ai0_accel_20250314_093005.csv", &stem, &local),
+              name_kind::data);
+    EXPECT_EQ(local.tm_year, 125);
+    EXPECT_EQ(local.tm_mon, 2);
+    EXPECT_EQ(local.tm_mday, 14);
+    EXPECT_EQ(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec, 9 * 3600 + 30 * 60 + 5);
+    EXPECT_EQ(local.tm_isdst, -1);
+}
+
+TEST(UtcTime, FormatsRoundedAndParsesOnlyTheOneForm) {
+    struct format_case {
+        double unix_s;
+        int decimals;
+        const char* text;
+    };
+    const format_case formats[] = {
+        {1765262400.0, 3, "2025-12-09T06:40:00.000Z"},
+        {1765262400.1234567, 6, "2025-12-09T06:40:00.123457Z"},
+        {1765262400.9996, 3, "2025-12-09T06:40:01.000Z"},  // the carry into the second
+        {-0.5, 3, "1969-12-31T23:59:59.500Z"},
+        {951782400.0, 0, "2000-02-29T00:00:00Z"},
+    };
+    for (const format_case& c : formats) {
+        char text[utc_text_size];
+        EXPECT_TRUE(format_utc(c.unix_s, c.decimals, text, sizeof text));
+        EXPECT_STREQ(text, c.text);
+        double back = 0.0;
+        EXPECT_TRUE(parse_utc(c.text, &back)) << c.text;
+        EXPECT_NEAR(back, c.unix_s, 0.5 * std::pow(10.0, -c.decimals)) << c.text;
+    }
+    char text[utc_text_size];
+    EXPECT_FALSE(format_utc(std::nan(""), 6, text, sizeof text));
+    EXPECT_STREQ(text, "");
+    EXPECT_FALSE(format_utc(0.0, 3, text, 10));  // does not fit
+
+    double s = 0.0;
+    EXPECT_TRUE(parse_utc("2025-12-08T02:00:00.123456789123Z", &s));
+    EXPECT_DOUBLE_EQ(s, 1765159200.123456789);
+    for (const char* bad : {"2026-12-08T02:00:00", "2026-12-08 02:00:00Z", "2026-12-08T02:00:00.Z",
+                            "2026-13-08T02:00:00Z", "2026-12-32T02:00:00Z", "2026-12-08T24:00:00Z",
+                            "2026-12-08T02:60:00Z", "2026-12-08T02:00:00Zx", "26-12-08T02:00:00Z"})
+        EXPECT_FALSE(parse_utc(bad, &s)) << bad;
+}
+
+TEST(ProvenanceFile, WhatTheRecorderWritesReadsBack) {
+    char path[] = "/tmp/provenance_test_XXXXXX.json";
+    const int made = mkstemps(path, 5);
+    ASSERT_GE(made, 0);
+    close(made);
+    unlink(path);  // written exclusively
+    const run_settings settings = {200.0, 100, 0, 200.0, "/data\t\xff", 1.0, 3600};
+    run_provenance run{
+        "0123456789abcdef0123456789ABCDEF", 1765159199.9, &settings, "1.0", nullptr, true, "board"};
+    const clock_state clock{true, true, 5000, 20};
+    int fd = -1;
+    ASSERT_EQ(write_provenance(path, run, 3, "/data/ai0_accel_20261208_010000.csv", clock, &fd), 0);
+    close(fd);
+    EXPECT_EQ(write_provenance(path, run, 3, nullptr, clock, &fd), EEXIST);
+
+    fd = open(path, O_RDONLY);
+    std::string text(4096, '\0');
+    text.resize(static_cast<std::size_t>(read(fd, text.data(), text.size())));
+    close(fd);
+    unlink(path);
+    for (const char* piece :
+         {"\"segment\": 3", "\"previous\": \"ai0_accel_20261208_010000.csv\"",
+          "\"start_utc\": \"2025-12-08T01:59:59.900000Z\"", "\"sample_rate_hz\": 200.0",
+          "\"out_dir\": \"/data\\t\xef\xbf\xbd\"", "\"path\": null", "\"simulator\": true"})
+        EXPECT_NE(text.find(piece), std::string::npos) << piece << " in\n" << text;
+
+    provenance prov{};
+    provenance_parse(text.c_str(), &prov);
+    EXPECT_TRUE(prov.present);
+    EXPECT_STREQ(prov.run_id, run.run_id);
+    EXPECT_EQ(prov.segment, 3);
+    EXPECT_TRUE(prov.have_start);
+    EXPECT_NEAR(prov.start_unix_s, run.start_s, 1e-6);
+    EXPECT_TRUE(prov.synchronized);
+    EXPECT_TRUE(prov.have_settings);
+    EXPECT_EQ(prov.sample_rate_hz, 200.0);
+    EXPECT_EQ(prov.sensitivity_mv_per_g, 200.0);
+}
+
+TEST(ProvenanceFile, EachKeyIsTakenOnlyWhenItIsWellFormed) {
+    struct read_case {
+        const char* text;
+        bool present, have_start, have_settings;
+    };
+    const read_case cases[] = {
+        {"{\"start_utc\": \"2025-01-01T00:00:00Z\"}", false, true, false},
+        {"{\"run_id\": \"0123\", \"start_utc\": \"yesterday\"}", false, false, false},
+        {"{\"run_id\": \"0123456789abcdef0123456789abcdeg\"}", false, false, false},
+        {"{\"run_id\" :\n \"0123456789abcdef0123456789abcdef\"}", true, false, false},
+        {"{\"sample_rate_hz\": 10000.0, \"sensitivity_mv_per_g\": -5}", false, false, false},
+        {"{\"sample_rate_hz\": 1e4, \"sensitivity_mv_per_g\": 500}", false, false, true},
+        {"{\"sample_rate_hz\": \"10000\", \"sensitivity_mv_per_g\": 500}", false, false, false},
+    };
+    for (const read_case& c : cases) {
+        provenance prov{};
+        provenance_parse(c.text, &prov);
+        EXPECT_EQ(prov.present, c.present) << c.text;
+        EXPECT_EQ(prov.have_start, c.have_start) << c.text;
+        EXPECT_EQ(prov.have_settings, c.have_settings) << c.text;
+    }
+    char out[64];
+    EXPECT_TRUE(provenance_path("d/a.csv.zst", out, sizeof out));
+    EXPECT_STREQ(out, "d/a.json");
+    EXPECT_FALSE(provenance_path("d/a.txt", out, sizeof out));
+    EXPECT_FALSE(provenance_path("d/abc.csv", out, 8));  // "d/abc.json" does not fit
+}
+
+TEST(RecordingLock, AFileIsBeingRecordedWhileAnotherHoldsItsExclusiveLock) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    // A second open file description, as another program has.
+    const std::string self = "/proc/self/fd/" + std::to_string(fileno(file));
+    const int other = open(self.c_str(), O_RDONLY);
+    ASSERT_GE(other, 0);
+    EXPECT_FALSE(held_by_recorder(other));
+    ASSERT_EQ(flock(fileno(file), LOCK_EX | LOCK_NB), 0);
+    EXPECT_TRUE(held_by_recorder(other));
+    EXPECT_EQ(lock_unless_recorded(other), EWOULDBLOCK);
+    flock(fileno(file), LOCK_UN);
+    EXPECT_EQ(lock_unless_recorded(other), 0);  // and now the recorder cannot start on it
+    EXPECT_NE(flock(fileno(file), LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(lock_unless_recorded(-1), EBADF);
+    close(other);
+    std::fclose(file);
+}

@@ -41,7 +41,8 @@ constexpr int exit_stopped = 5;
 constexpr int most_days = 36500;
 
 constexpr char usage_text[] =
-    "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--level N] DIR\n";
+    "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--format compact|zst] [--level N] DIR\n"
+    "       acc_archive --restore FILE\n";
 
 volatile std::sig_atomic_t stop_requested = 0;
 
@@ -51,9 +52,10 @@ void print_help() {
     std::printf(
         "%s"
         "\n"
-        "Compresses every finished recording of acc_recorder in DIR into a .csv.zst\n"
-        "file (zstd), checks that it decompresses to exactly the original, forces it\n"
-        "to storage and only then removes the original. The file being recorded (its\n"
+        "Compresses every finished recording of acc_recorder in DIR into a .csv.acz\n"
+        "file (the compact form, acc_compact(5)), checks that it decodes to exactly\n"
+        "the original, forces it to storage and only then removes the original. The file being "
+        "recorded (its\n"
         "recorder holds a lock on it), compressed files, provenance files (.json) and\n"
         "anything that is not a recording are left alone. Nothing is deleted unless\n"
         "asked for:\n"
@@ -63,7 +65,11 @@ void print_help() {
         "                    SIZE in bytes with K, M, G or T (powers of 1024), or a\n"
         "                    percentage of the filesystem such as 10%%\n"
         "  --keep-days N     delete recordings that ended more than N days ago\n"
-        "  --level N         compression level, %d to %d (default %d)\n"
+        "  --format F        compact (default): .csv.acz; zst: .csv.zst, which zstd\n"
+        "                    alone opens\n"
+        "  --level N         zstd's level for --format zst, %d to %d (default %d)\n"
+        "  --restore FILE    write the recording an archived FILE holds (.csv.acz,\n"
+        "                    .csv.zst or .csv.gz) to standard output, byte for byte\n"
         "  --help            show this help\n"
         "  --version         show the version\n"
         "\n"
@@ -94,6 +100,8 @@ struct arguments {
     double keep_free_percent;    // > 0: a percentage of the filesystem
     int keep_days;               // 0: no age retention
     int level;
+    archive_format format;
+    const char* restore_path;  // --restore: nothing else is done
 };
 
 // "<number>[K|M|G|T]" or "<number>%".
@@ -149,6 +157,8 @@ enum option_id {
     option_keep_free = 1,
     option_keep_days,
     option_level,
+    option_format,
+    option_restore,
     option_help,
     option_version
 };
@@ -157,6 +167,8 @@ constexpr option long_options[] = {
     {"keep-free", required_argument, nullptr, option_keep_free},
     {"keep-days", required_argument, nullptr, option_keep_days},
     {"level", required_argument, nullptr, option_level},
+    {"format", required_argument, nullptr, option_format},
+    {"restore", required_argument, nullptr, option_restore},
     {"help", no_argument, nullptr, option_help},
     {"version", no_argument, nullptr, option_version},
     {nullptr, 0, nullptr, 0},
@@ -170,8 +182,10 @@ const char* option_name(int id) {
 
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args) {
-    *args = arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level};
+    *args =
+        arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level, archive_format::compact, nullptr};
     bool level_given = false;
+    bool format_given = false;
     opterr = 0;
     for (;;) {
         const int id = getopt_long(argc, argv, ":h", long_options, nullptr);
@@ -202,11 +216,32 @@ int parse_arguments(int argc, char** argv, arguments* args) {
                     return bad_value("level", "a level from 1 to 19", value);
                 level_given = true;
                 break;
+            case option_format:
+                if (format_given) return usage_error("--format given twice");
+                if (std::strcmp(value, "compact") == 0)
+                    args->format = archive_format::compact;
+                else if (std::strcmp(value, "zst") == 0)
+                    args->format = archive_format::zst;
+                else
+                    return bad_value("format", "compact or zst", value);
+                format_given = true;
+                break;
+            case option_restore:
+                if (args->restore_path) return usage_error("--restore given twice");
+                args->restore_path = value;
+                break;
             case ':':
                 return usage_error(std::string("--") + option_name(optopt) + " needs a value");
             default:
                 return usage_error(std::string("unknown option ") + argv[optind - 1]);
         }
+    }
+    if (args->restore_path) {
+        if (optind < argc)
+            return usage_error(std::string("--restore takes no directory: ") + argv[optind]);
+        if (args->keep_free_text || args->keep_days != 0 || level_given || format_given)
+            return usage_error("--restore goes alone");
+        return -1;
     }
     if (optind >= argc) return usage_error("no directory given");
     if (optind + 1 < argc)
@@ -233,7 +268,7 @@ std::string file_list(const recording& rec) {
     std::string names;
     auto add = [&names](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
     if (rec.data == data_state::finished) add(rec.stem + data_file_name_suffix);
-    if (rec.compressed) add(rec.stem + data_file_name_suffix + compressed_zst_suffix);
+    if (rec.compressed) add(archived_name(rec));
     if (rec.sidecar) add(rec.stem + provenance_suffix);
     return names;
 }
@@ -269,7 +304,8 @@ bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* rec
         }
         const std::string name = rec.stem + data_file_name_suffix;
         compress_result result{};
-        int error = compress_recording(dir_fd, rec.stem, args.level, &stop_requested, &result);
+        int error =
+            compress_recording(dir_fd, rec.stem, args.format, args.level, &stop_requested, &result);
         if (error == EINTR && stop_requested) {
             std::fprintf(stderr, "acc_archive: stopped; %s is left as it was\n", name.c_str());
             return false;
@@ -286,7 +322,8 @@ bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* rec
                                        static_cast<double>(result.compressed_bytes)
                                  : 0.0;
         std::printf("compressed %s -> %s%s (ratio %.1fx)\n", name.c_str(), name.c_str(),
-                    compressed_zst_suffix, ratio);
+                    args.format == archive_format::compact ? compact_suffix : compressed_zst_suffix,
+                    ratio);
         ++counts->compressed;
         counts->original_bytes += static_cast<double>(result.original_bytes);
         counts->compressed_bytes += static_cast<double>(result.compressed_bytes);
@@ -395,12 +432,40 @@ int archive_directory(int dir_fd, const arguments& args, run_counts* counts) {
     return keep_room(dir_fd, args, &recordings, counts);
 }
 
+// --restore: the recording to standard output.
+int restore_to_stdout(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "acc_archive: cannot open %s: %s\n", path, std::strerror(errno));
+        return exit_file_failed;
+    }
+    restore_result result{};
+    const int error = restore_recording(fd, STDOUT_FILENO, &result);
+    close(fd);
+    if (error == 0) return exit_done;
+    if (result.damaged_frames > 0)
+        std::fprintf(stderr, "acc_archive: %s: %s; %d damaged frame%s left out, the rest written\n",
+                     path, result.first_damage, result.damaged_frames,
+                     result.damaged_frames == 1 ? "" : "s");
+    else if (result.first_damage)
+        std::fprintf(stderr, "acc_archive: %s: %s\n", path, result.first_damage);
+    else if (error == EBADMSG && result.bytes_written == 0 &&
+             std::strcmp(result.failed_step, "read") == 0)
+        std::fprintf(stderr, "acc_archive: %s: not an archived recording (compact, zstd or gzip)\n",
+                     path);
+    else
+        std::fprintf(stderr, "acc_archive: cannot restore %s (%s: %s)\n", path, result.failed_step,
+                     std::strerror(error));
+    return exit_file_failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     arguments args{};
     int status = parse_arguments(argc, argv, &args);
     if (status >= 0) return status;
+    if (args.restore_path) return restore_to_stdout(args.restore_path);
     // Each line reaches the journal as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 

@@ -7,7 +7,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+#include <zlib.h>
 #include <zstd.h>
+
+#include "compact_format.h"
 
 #include "recorded_file.h"
 #include "recording_files.h"
@@ -24,6 +28,8 @@ struct compression {
     char* in_buffer = nullptr;
     char* out_buffer = nullptr;
     char* check_buffer = nullptr;
+    compact_codec coder;
+    compact_reader checker;
 };
 
 // In reverse order of acquisition; the temporary's name goes first, so that
@@ -33,6 +39,8 @@ void release(compression* c, int dir_fd, const std::string& temp_name) {
     std::free(c->check_buffer);
     std::free(c->out_buffer);
     std::free(c->in_buffer);
+    compact_reader_release(&c->checker);
+    compact_codec_release(&c->coder);
     ZSTD_freeDCtx(c->unpacker);
     ZSTD_freeCCtx(c->packer);
     if (c->temp_fd >= 0) close(c->temp_fd);
@@ -127,11 +135,84 @@ int verify_stream(compression* c, const volatile std::sig_atomic_t* stop, compre
     return 0;
 }
 
-int compress_steps(compression* c, int dir_fd, const std::string& stem, int level,
-                   const volatile std::sig_atomic_t* stop, compress_result* result) {
+// The original coded frame by frame into the temporary: each frame ends on
+// a line end where one is within reach.
+int compact_stream(compression* c, std::uint64_t size, const volatile std::sig_atomic_t* stop,
+                   compress_result* result) {
+    std::vector<unsigned char> out(compact_file_header_size);
+    compact_write_file_header(out.data());
+    std::uint64_t read_total = 0;
+    std::size_t held = 0;
+    bool at_end = false;
+    for (;;) {
+        if (*stop) return fail(result, "compress", EINTR);
+        if (!at_end) {
+            ssize_t got = read_at(c->in_fd, c->in_buffer + held, compact_frame_content - held,
+                                  static_cast<off_t>(read_total));
+            if (got < 0) return fail(result, "read", errno);
+            read_total += static_cast<std::uint64_t>(got);
+            held += static_cast<std::size_t>(got);
+            at_end = held < compact_frame_content;
+        }
+        if (held == 0) break;
+        const std::size_t take = compact_frame_cut(c->in_buffer, held, at_end);
+        if (compact_encode_frame(&c->coder, c->in_buffer, take, &out) != compact_status::ok)
+            return fail(result, "compress", ENOMEM);
+        int error = write_all(c->temp_fd, reinterpret_cast<const char*>(out.data()), out.size());
+        if (error != 0) return fail(result, "write", error);
+        result->compressed_bytes += out.size();
+        out.clear();
+        std::memmove(c->in_buffer, c->in_buffer + take, held - take);
+        held -= take;
+    }
+    if (read_total != size) return fail(result, "compress", EIO);
+    result->original_bytes = read_total;
+    return 0;
+}
+
+// The compact temporary, as read back from storage, decoded and compared
+// with the original frame by frame.
+int verify_compact(compression* c, const volatile std::sig_atomic_t* stop,
+                   compress_result* result) {
+    int read_errno = 0;
+    if (compact_reader_open(&c->checker, c->temp_fd, &read_errno) != compact_status::ok)
+        return fail(result, "verify", read_errno != 0 ? read_errno : EBADMSG);
+    std::vector<char> text;
+    std::uint64_t plain_offset = 0;
+    for (;;) {
+        if (*stop) return fail(result, "verify", EINTR);
+        bool at_end = false;
+        const compact_status status = compact_reader_next(&c->checker, &at_end, &read_errno);
+        if (status == compact_status::read_failed) return fail(result, "verify", read_errno);
+        if (status != compact_status::ok) return fail(result, "verify", EBADMSG);
+        if (at_end) break;
+        text.resize(c->checker.header.content_size);
+        if (compact_frame_text(c->checker.codec.frame, text.data(), text.size()) !=
+            compact_status::ok)
+            return fail(result, "verify", EBADMSG);
+        for (std::size_t done = 0; done < text.size(); done += compressed_frame_content) {
+            const std::size_t n = std::min(compressed_frame_content, text.size() - done);
+            ssize_t plain =
+                read_at(c->in_fd, c->check_buffer, n, static_cast<off_t>(plain_offset + done));
+            if (plain < 0) return fail(result, "verify", errno);
+            if (static_cast<std::size_t>(plain) != n ||
+                std::memcmp(text.data() + done, c->check_buffer, n) != 0)
+                return fail(result, "verify", EBADMSG);
+        }
+        plain_offset += text.size();
+    }
+    if (plain_offset != result->original_bytes || c->checker.offset != result->compressed_bytes)
+        return fail(result, "verify", EBADMSG);
+    return 0;
+}
+
+int compress_steps(compression* c, int dir_fd, const std::string& stem, archive_format format,
+                   int level, const volatile std::sig_atomic_t* stop, compress_result* result) {
+    const bool compact = format == archive_format::compact;
     const std::string name = stem + data_file_name_suffix;
-    const std::string final_name = name + compressed_zst_suffix;
-    const std::string temp_name = temporary_prefix + name + temporary_suffix;
+    const std::string final_name = name + (compact ? compact_suffix : compressed_zst_suffix);
+    const std::string temp_name =
+        temporary_prefix + name + (compact ? compact_temporary_suffix : temporary_suffix);
     data_state state = data_state::absent;
     int error = open_data_file(dir_fd, name.c_str(), &state, &c->in_fd);
     if (error != 0) return fail(result, "open", error);
@@ -156,11 +237,14 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, int leve
         static_cast<char*>(std::malloc(std::max(compressed_frame_content, ZSTD_DStreamInSize())));
     c->out_buffer = static_cast<char*>(
         std::malloc(std::max(ZSTD_compressBound(compressed_frame_content), ZSTD_DStreamOutSize())));
-    c->check_buffer = static_cast<char*>(std::malloc(ZSTD_DStreamOutSize()));
+    c->check_buffer =
+        static_cast<char*>(std::malloc(std::max(ZSTD_DStreamOutSize(), compressed_frame_content)));
     if (!c->packer || !c->unpacker || !c->in_buffer || !c->out_buffer || !c->check_buffer)
         return fail(result, "compress", ENOMEM);
 
-    error = compress_stream(c, level, static_cast<std::uint64_t>(original.st_size), stop, result);
+    const auto size = static_cast<std::uint64_t>(original.st_size);
+    error = compact ? compact_stream(c, size, stop, result)
+                    : compress_stream(c, level, size, stop, result);
     if (error != 0) return error;
     // The compressed file ends when the recording did, for --keep-days.
     const timespec times[2] = {original.st_atim, original.st_mtim};
@@ -168,7 +252,7 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, int leve
     if (fsync(c->temp_fd) != 0) return fail(result, "sync", errno);
     // Read back from storage, not from the page cache.
     posix_fadvise(c->temp_fd, 0, 0, POSIX_FADV_DONTNEED);
-    error = verify_stream(c, stop, result);
+    error = compact ? verify_compact(c, stop, result) : verify_stream(c, stop, result);
     if (error != 0) return error;
     if (*stop) return fail(result, "rename", EINTR);
 
@@ -185,11 +269,149 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, int leve
 
 }  // namespace
 
-int compress_recording(int dir_fd, const std::string& stem, int level,
+int compress_recording(int dir_fd, const std::string& stem, archive_format format, int level,
                        const volatile std::sig_atomic_t* stop, compress_result* result) {
     *result = compress_result{0, 0, nullptr};
     compression c;
-    int error = compress_steps(&c, dir_fd, stem, level, stop, result);
-    release(&c, dir_fd, temporary_prefix + stem + data_file_name_suffix + temporary_suffix);
+    int error = compress_steps(&c, dir_fd, stem, format, level, stop, result);
+    const char* temp_suffix =
+        format == archive_format::compact ? compact_temporary_suffix : temporary_suffix;
+    release(&c, dir_fd, temporary_prefix + stem + data_file_name_suffix + temp_suffix);
+    return error;
+}
+
+namespace {
+
+// Everything one restore holds, each with its "not acquired" value.
+struct restoring {
+    compact_reader reader;
+    ZSTD_DCtx* unpacker = nullptr;
+    z_stream inflater{};
+    bool inflater_ready = false;
+    std::vector<char> in;
+    std::vector<char> out;
+};
+
+void release(restoring* r) {
+    if (r->inflater_ready) inflateEnd(&r->inflater);
+    ZSTD_freeDCtx(r->unpacker);
+    compact_reader_release(&r->reader);
+}
+
+int restore_fail(restore_result* result, const char* step, int error) {
+    result->failed_step = step;
+    return error != 0 ? error : EIO;
+}
+
+int put(int out_fd, const char* data, std::size_t size, restore_result* result) {
+    int error = write_all(out_fd, data, size);
+    if (error != 0) return restore_fail(result, "write", error);
+    result->bytes_written += size;
+    return 0;
+}
+
+int restore_compact(restoring* r, int out_fd, restore_result* result) {
+    int read_errno = 0;
+    for (;;) {
+        bool at_end = false;
+        const compact_status status = compact_reader_next(&r->reader, &at_end, &read_errno);
+        if (status == compact_status::read_failed) return restore_fail(result, "read", read_errno);
+        if (at_end) break;
+        if (status != compact_status::ok) {
+            if (result->damaged_frames++ == 0) result->first_damage = compact_status_text(status);
+            continue;
+        }
+        r->out.resize(r->reader.header.content_size);
+        if (compact_frame_text(r->reader.codec.frame, r->out.data(), r->out.size()) !=
+            compact_status::ok) {
+            if (result->damaged_frames++ == 0)
+                result->first_damage = compact_status_text(compact_status::malformed);
+            continue;
+        }
+        int error = put(out_fd, r->out.data(), r->out.size(), result);
+        if (error != 0) return error;
+    }
+    return result->damaged_frames > 0 ? EBADMSG : 0;
+}
+
+int restore_zstd(restoring* r, int in_fd, int out_fd, restore_result* result) {
+    r->unpacker = ZSTD_createDCtx();
+    if (!r->unpacker) return restore_fail(result, "decompress", ENOMEM);
+    r->in.resize(ZSTD_DStreamInSize());
+    r->out.resize(ZSTD_DStreamOutSize());
+    std::size_t frame_left = 0;
+    for (off_t offset = 0;;) {
+        ssize_t got = read_at(in_fd, r->in.data(), r->in.size(), offset);
+        if (got < 0) return restore_fail(result, "read", errno);
+        if (got == 0) break;
+        offset += got;
+        ZSTD_inBuffer in{r->in.data(), static_cast<std::size_t>(got), 0};
+        while (in.pos < in.size) {
+            ZSTD_outBuffer out{r->out.data(), r->out.size(), 0};
+            frame_left = ZSTD_decompressStream(r->unpacker, &out, &in);
+            if (ZSTD_isError(frame_left)) return restore_fail(result, "decompress", EBADMSG);
+            int error = put(out_fd, r->out.data(), out.pos, result);
+            if (error != 0) return error;
+        }
+    }
+    return frame_left == 0 ? 0 : restore_fail(result, "decompress", EBADMSG);
+}
+
+int restore_gzip(restoring* r, int in_fd, int out_fd, restore_result* result) {
+    // 15 + 32: a gzip or zlib header, found by itself.
+    if (inflateInit2(&r->inflater, 15 + 32) != Z_OK)
+        return restore_fail(result, "decompress", ENOMEM);
+    r->inflater_ready = true;
+    r->in.resize(std::size_t{64} * 1024);
+    r->out.resize(std::size_t{256} * 1024);
+    int status = Z_OK;
+    for (off_t offset = 0;;) {
+        ssize_t got = read_at(in_fd, r->in.data(), r->in.size(), offset);
+        if (got < 0) return restore_fail(result, "read", errno);
+        if (got == 0) break;
+        offset += got;
+        r->inflater.next_in = reinterpret_cast<Bytef*>(r->in.data());
+        r->inflater.avail_in = static_cast<uInt>(got);
+        while (r->inflater.avail_in > 0) {
+            // Members one after another make one file, as gzip -d reads them.
+            if (status == Z_STREAM_END && inflateReset(&r->inflater) != Z_OK)
+                return restore_fail(result, "decompress", EBADMSG);
+            r->inflater.next_out = reinterpret_cast<Bytef*>(r->out.data());
+            r->inflater.avail_out = static_cast<uInt>(r->out.size());
+            status = inflate(&r->inflater, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END)
+                return restore_fail(result, "decompress", EBADMSG);
+            int error = put(out_fd, r->out.data(), r->out.size() - r->inflater.avail_out, result);
+            if (error != 0) return error;
+        }
+    }
+    return status == Z_STREAM_END ? 0 : restore_fail(result, "decompress", EBADMSG);
+}
+
+}  // namespace
+
+int restore_recording(int in_fd, int out_fd, restore_result* result) {
+    *result = restore_result{0, 0, nullptr, nullptr};
+    unsigned char magic[4] = {};
+    if (read_at(in_fd, reinterpret_cast<char*>(magic), sizeof magic, 0) < 0)
+        return restore_fail(result, "read", errno);
+    restoring r;
+    int error = EBADMSG;
+    int read_errno = 0;
+    const compact_status opened = compact_reader_open(&r.reader, in_fd, &read_errno);
+    if (opened == compact_status::ok) {
+        error = restore_compact(&r, out_fd, result);
+    } else if (opened != compact_status::not_compact) {
+        result->first_damage = compact_status_text(opened);
+        error = restore_fail(result, "read",
+                             opened == compact_status::read_failed ? read_errno : EBADMSG);
+    } else if (magic[0] == 0x28 && magic[1] == 0xb5 && magic[2] == 0x2f && magic[3] == 0xfd) {
+        error = restore_zstd(&r, in_fd, out_fd, result);
+    } else if (magic[0] == 0x1f && magic[1] == 0x8b) {
+        error = restore_gzip(&r, in_fd, out_fd, result);
+    } else {
+        result->failed_step = "read";
+    }
+    release(&r);
     return error;
 }

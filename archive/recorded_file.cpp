@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include "compact_format.h"
 #include "data_format.h"
 #include "recording_lock.h"
 
@@ -51,7 +52,27 @@ int open_data_file(int dir_fd, const char* name, data_state* state, int* fd) {
     return 0;
 }
 
+namespace {
+
+// A compact file whose first frame holds and starts with the header.
+bool compact_starts_with_header(compact_reader* reader) {
+    int read_errno = 0;
+    bool at_end = false;
+    const compact_frame& frame = reader->codec.frame;
+    return compact_reader_next(reader, &at_end, &read_errno) == compact_status::ok && !at_end &&
+           !frame.piece_row.empty() && frame.piece_row[0] == 0 &&
+           frame.piece_bytes.compare(0, data_file_header_size, data_file_header) == 0;
+}
+
+}  // namespace
+
 bool compressed_starts_with_header(int fd) {
+    compact_reader reader;
+    int read_errno = 0;
+    const compact_status opened = compact_reader_open(&reader, fd, &read_errno);
+    const bool compact_header = opened == compact_status::ok && compact_starts_with_header(&reader);
+    compact_reader_release(&reader);
+    if (opened != compact_status::not_compact) return compact_header;
     // The header comes out of the first block, which may take up to about
     // 128 KiB of input to complete.
     constexpr std::size_t chunk = std::size_t{16} * 1024;

@@ -20,8 +20,8 @@ enum class data_state {
 // *fd is -1. Returns 0 or an errno value (the file could not be opened).
 int open_data_file(int dir_fd, const char* name, data_state* state, int* fd);
 
-// True when the file at `fd` is a compressed stream that begins with the
-// data file's header.
+// True when the file at `fd` is a compressed stream or a compact file that
+// begins with the data file's header.
 bool compressed_starts_with_header(int fd);
 
 // Reads up to `size` bytes at `offset`, fewer only at the end of the file.

@@ -48,8 +48,9 @@ int unlink_if_there(int dir_fd, const std::string& name) {
 
 bool parse_file_name(const char* name, parsed_name* parsed) {
     std::string text(name);
-    const bool temporary = text.compare(0, std::strlen(temporary_prefix), temporary_prefix) == 0 &&
-                           ends_with(text, temporary_suffix);
+    const bool hidden = text.compare(0, std::strlen(temporary_prefix), temporary_prefix) == 0;
+    const bool temporary =
+        hidden && (ends_with(text, temporary_suffix) || ends_with(text, compact_temporary_suffix));
     if (temporary) {
         text = text.substr(std::strlen(temporary_prefix));
         text.resize(text.size() - std::strlen(temporary_suffix));
@@ -63,6 +64,10 @@ bool parse_file_name(const char* name, parsed_name* parsed) {
         case name_kind::compressed_zst:
             if (temporary) return false;
             parsed->kind = file_kind::compressed;
+            break;
+        case name_kind::compact:
+            if (temporary) return false;
+            parsed->kind = file_kind::compact;
             break;
         case name_kind::provenance:
             if (temporary) return false;
@@ -112,7 +117,7 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
     for (const parsed_name& parsed : names) {
         if (recordings->empty() || recordings->back().stem != parsed.stem)
             recordings->push_back(recording{parsed.stem, data_state::absent, false, false,
-                                            static_cast<double>(parsed.name_time), 0, 0});
+                                            static_cast<double>(parsed.name_time), 0, 0, false});
         recording& rec = recordings->back();
         struct stat status {};
         if (parsed.kind == file_kind::data) {
@@ -125,10 +130,13 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
                 rec.bytes_on_disk += allocated_bytes(status);
             }
             if (fd >= 0) close(fd);
-        } else if (parsed.kind == file_kind::compressed) {
-            const std::string name = rec.stem + data_file_name_suffix + compressed_zst_suffix;
-            rec.compressed = regular_file(dir_fd, name, &status);
-            if (!rec.compressed) continue;
+        } else if (parsed.kind == file_kind::compressed || parsed.kind == file_kind::compact) {
+            const bool compact = parsed.kind == file_kind::compact;
+            const std::string name = rec.stem + data_file_name_suffix +
+                                     (compact ? compact_suffix : compressed_zst_suffix);
+            if (!regular_file(dir_fd, name, &status)) continue;
+            rec.compressed = true;
+            rec.compact = rec.compact || compact;
             rec.end_s = std::max(rec.end_s, status.st_mtime);
             rec.bytes_on_disk += allocated_bytes(status);
         } else {
@@ -144,11 +152,16 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
     return 0;
 }
 
+std::string archived_name(const recording& rec) {
+    return rec.stem + data_file_name_suffix +
+           (rec.compact ? compact_suffix : compressed_zst_suffix);
+}
+
 bool compressed_is_recorders(int dir_fd, const recording& rec) {
     if (!rec.compressed) return true;
     // Read only for a recording about to go: the scan stays cheap.
-    const std::string name = rec.stem + data_file_name_suffix + compressed_zst_suffix;
-    int fd = openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int fd =
+        openat(dir_fd, archived_name(rec).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     const bool recorded = fd >= 0 && compressed_starts_with_header(fd);
     if (fd >= 0) close(fd);
     return recorded;
@@ -159,9 +172,12 @@ int delete_recording(int dir_fd, const recording& rec) {
         int error = unlink_if_there(dir_fd, rec.stem + data_file_name_suffix);
         if (error != 0) return error;
     }
+    // Both archived forms, should a run have left both.
     if (rec.compressed) {
         int error =
             unlink_if_there(dir_fd, rec.stem + data_file_name_suffix + compressed_zst_suffix);
+        if (error == 0)
+            error = unlink_if_there(dir_fd, rec.stem + data_file_name_suffix + compact_suffix);
         if (error != 0) return error;
     }
     if (rec.sidecar) {

@@ -17,10 +17,13 @@
 #include "data_format.h"
 #include "recorded_file.h"
 
-constexpr char temporary_prefix[] = ".";         // hidden while it is written
-constexpr char temporary_suffix[] = ".zst.tmp";  // after ".csv"
+constexpr char temporary_prefix[] = ".";                 // hidden while it is written
+constexpr char temporary_suffix[] = ".zst.tmp";          // after ".csv"
+constexpr char compact_temporary_suffix[] = ".acz.tmp";  // after ".csv"
 
-enum class file_kind { data, compressed, sidecar, temporary };
+static_assert(sizeof temporary_suffix == sizeof compact_temporary_suffix, "one length");
+
+enum class file_kind { data, compressed, compact, sidecar, temporary };
 
 // What a directory entry's name says. The stem is "ai0_accel_YYYYMMDD_HHMMSS"
 // with "_N" when the recorder numbered it.
@@ -30,7 +33,7 @@ struct parsed_name {
     std::time_t name_time;  // the local time in the name
 };
 
-// False for every name that is not one of the four kinds of a recording's
+// False for every name that is not one of the five kinds of a recording's
 // file.
 bool parse_file_name(const char* name, parsed_name* parsed);
 
@@ -43,7 +46,11 @@ struct recording {
     double start_s;     // the provenance's start_utc, else the name's time
     std::time_t end_s;  // the latest modification time of the data files
     std::uint64_t bytes_on_disk;
+    bool compact;  // a .csv.acz, a regular file; `compressed` is true too
 };
+
+// The recording's archived file, "<stem>.csv.acz" or "<stem>.csv.zst".
+std::string archived_name(const recording& rec);
 
 // Scans the directory at `dir_fd`. `recordings` gets one entry per stem,
 // sorted by start time (then name); `temporaries` the names of the

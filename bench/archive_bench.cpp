@@ -125,7 +125,8 @@ void archive_compress(benchmark::State& state) {
         state.ResumeTiming();
         const double before = process_cpu_s();
         compress_result result{};
-        const int error = compress_recording(dir_fd, stem, level, &never, &result);
+        const int error =
+            compress_recording(dir_fd, stem, archive_format::zst, level, &never, &result);
         cpu_s += process_cpu_s() - before;
         if (error != 0) {
             state.SkipWithError(result.failed_step);

@@ -18,18 +18,26 @@ endif()
 # Each program's manual page goes along with it, compressed as Debian wants
 # (gzip -9n: no name and no time stamp in the file, so builds are identical).
 # Built with its program, so that building that target alone installs.
+# acc_man_page(<program> <component> [<page> <section>]): the program's own
+# page, or another page (a file format) that goes with it.
 find_program(ACC_GZIP gzip REQUIRED)
 function(acc_man_page program component)
-  set(source ${PROJECT_SOURCE_DIR}/man/${program}.1)
-  set(page ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
+  set(name ${program})
+  set(section 1)
+  if(ARGC GREATER 3)
+    set(name ${ARGV2})
+    set(section ${ARGV3})
+  endif()
+  set(source ${PROJECT_SOURCE_DIR}/man/${name}.${section})
+  set(page ${CMAKE_BINARY_DIR}/man/${name}.${section}.gz)
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
     COMMAND sh -c "\"$0\" -9n -c \"$1\" > \"$2.new\" && mv \"$2.new\" \"$2\""
             ${ACC_GZIP} ${source} ${page}
     DEPENDS ${source} VERBATIM)
-  add_custom_target(${program}_man_page DEPENDS ${page})
-  add_dependencies(${program} ${program}_man_page)
-  install(FILES ${page} DESTINATION share/man/man1 COMPONENT ${component})
+  add_custom_target(${name}_man_page DEPENDS ${page})
+  add_dependencies(${program} ${name}_man_page)
+  install(FILES ${page} DESTINATION share/man/man${section} COMPONENT ${component})
 endfunction()
 acc_man_page(acc_recorder recorder)
 if(TARGET acc_inspect)
@@ -39,4 +47,5 @@ endif()
 if(TARGET acc_archive)
   install(TARGETS acc_archive RUNTIME DESTINATION bin COMPONENT recorder)
   acc_man_page(acc_archive recorder)
+  acc_man_page(acc_archive recorder acc_compact 5)
 endif()

@@ -1,8 +1,10 @@
 #include "compact_format.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
 #include <zstd.h>
 
 namespace {
@@ -482,6 +484,8 @@ const char* compact_status_text(compact_status status) {
             return "out of memory";
         case compact_status::coder_failed:
             return "the entropy coder failed";
+        case compact_status::read_failed:
+            return "a read failed";
     }
     return "unknown fault";
 }
@@ -831,4 +835,88 @@ compact_status compact_frame_text(const compact_frame& frame, char* out, std::si
         }
     }
     return p == limit ? compact_status::ok : compact_status::malformed;
+}
+
+namespace {
+
+// Up to `size` bytes at `offset`, fewer only at the end of the file; -1 with
+// errno set on failure.
+long long read_fully(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<long long>(done);
+}
+
+}  // namespace
+
+void compact_reader_release(compact_reader* reader) { compact_codec_release(&reader->codec); }
+
+compact_status compact_reader_open(compact_reader* reader, int fd, int* read_errno) {
+    reader->fd = fd;
+    unsigned char bytes[compact_file_header_size];
+    const long long got = read_fully(fd, bytes, sizeof bytes, 0);
+    if (got < 0) {
+        *read_errno = errno;
+        return compact_status::read_failed;
+    }
+    reader->offset = compact_file_header_size;
+    return compact_check_file_header(bytes, static_cast<std::size_t>(got));
+}
+
+compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* read_errno) {
+    *at_end = false;
+    unsigned char bytes[compact_frame_header_size];
+    const long long got = read_fully(reader->fd, bytes, sizeof bytes, reader->offset);
+    if (got < 0) {
+        *read_errno = errno;
+        return compact_status::read_failed;
+    }
+    if (got == 0) {
+        *at_end = true;
+        return compact_status::ok;
+    }
+    if (static_cast<std::size_t>(got) < sizeof bytes) {
+        reader->offset += static_cast<std::uint64_t>(got);
+        return compact_status::cut_short;
+    }
+    compact_status status = compact_read_frame_header(bytes, &reader->header);
+    if (status != compact_status::ok) {
+        // On to the next header that holds, a window at a time.
+        constexpr std::size_t window = std::size_t{64} * 1024;
+        reader->payload.resize(window);
+        std::uint64_t from = reader->offset + 1;
+        for (;;) {
+            const long long seen = read_fully(reader->fd, reader->payload.data(), window, from);
+            if (seen < 0) {
+                *read_errno = errno;
+                return compact_status::read_failed;
+            }
+            const auto n = static_cast<std::size_t>(seen);
+            const std::size_t at = compact_find_frame(reader->payload.data(), n);
+            if (at < n || n < window) {
+                reader->offset = from + at;
+                return status;
+            }
+            from += n - compact_frame_header_size + 1;
+        }
+    }
+    reader->offset += compact_frame_header_size;
+    reader->payload.resize(reader->header.payload_size);
+    const long long taken =
+        read_fully(reader->fd, reader->payload.data(), reader->header.payload_size, reader->offset);
+    if (taken < 0) {
+        *read_errno = errno;
+        return compact_status::read_failed;
+    }
+    reader->offset += static_cast<std::uint64_t>(taken);
+    if (static_cast<std::size_t>(taken) < reader->header.payload_size)
+        return compact_status::cut_short;
+    return compact_decode_frame(&reader->codec, reader->header, reader->payload.data());
 }

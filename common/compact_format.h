@@ -39,6 +39,7 @@ enum class compact_status {
     malformed,            // checksums hold, but the content does not decode
     no_memory,
     coder_failed,  // the entropy coder failed while writing
+    read_failed,   // the file could not be read (an errno says why)
 };
 
 // A short phrase for a message: "frame damaged: its content fails its checksum".
@@ -105,6 +106,27 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
 // The recording bytes of a decoded frame, written to `out`, which has room
 // for `size` (the header's content_size); malformed unless exactly that many.
 compact_status compact_frame_text(const compact_frame& frame, char* out, std::size_t size);
+
+// Reads a compact file from a descriptor, frame by frame, in one frame's
+// memory. Zero-initialise, then compact_reader_open; release with
+// compact_reader_release.
+struct compact_reader {
+    int fd = -1;
+    std::uint64_t offset = 0;  // of the next frame
+    compact_frame_header header{};
+    std::vector<unsigned char> payload;
+    compact_codec codec;
+};
+void compact_reader_release(compact_reader* reader);
+
+// Checks the file header of the file at `fd` (read from offset 0).
+compact_status compact_reader_open(compact_reader* reader, int fd, int* read_errno);
+
+// Decodes the next frame into reader->codec.frame (reader->header tells its
+// sizes); *at_end when the file ended cleanly instead. A damaged frame gives
+// its status and the reader moves past it (past a damaged header, to the
+// next header that holds), so that the caller may go on with the rest.
+compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* read_errno);
 
 // The "%.6f" text of `millionths` / 10^6 (no negative zero); returns its end.
 char* compact_format_millionths(char* out, std::int64_t millionths);

@@ -99,6 +99,8 @@ name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm
         kind = name_kind::compressed_zst;
     else if (ends_with_csv(name, size, compressed_gz_suffix, &stem))
         kind = name_kind::compressed_gz;
+    else if (ends_with_csv(name, size, compact_suffix, &stem))
+        kind = name_kind::compact;
     else if (size >= json && std::strcmp(name + size - json, provenance_suffix) == 0) {
         kind = name_kind::provenance;
         stem = size - json;

@@ -1,7 +1,7 @@
 // The names of a recording's files: "ai0_accel_YYYYMMDD_HHMMSS" after the
 // local time its data file started, "_2" ... "_999" added when that name
-// was taken, then ".csv" for the data file (".csv.zst", ".csv.gz" once
-// compressed) and ".json" for its provenance file.
+// was taken, then ".csv" for the data file (".csv.acz", ".csv.zst",
+// ".csv.gz" once compressed) and ".json" for its provenance file.
 #ifndef ACC_DATA_FILE_NAME_H
 #define ACC_DATA_FILE_NAME_H
 
@@ -13,6 +13,7 @@ constexpr unsigned max_name_suffix = 999;
 
 constexpr char compressed_zst_suffix[] = ".zst";  // after ".csv"
 constexpr char compressed_gz_suffix[] = ".gz";    // after ".csv"
+constexpr char compact_suffix[] = ".acz";         // after ".csv": acc_compact(5)
 constexpr char provenance_suffix[] = ".json";     // in place of ".csv"
 
 // "<out_dir>/ai0_accel_YYYYMMDD_HHMMSS.csv" from a broken-down local time,
@@ -24,7 +25,7 @@ void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
 // cut-short path has no such ending). Returns false when it does not fit.
 bool format_numbered_path(char* out, std::size_t out_size, const char* path, unsigned n);
 
-enum class name_kind { none, data, compressed_zst, compressed_gz, provenance };
+enum class name_kind { none, data, compressed_zst, compressed_gz, compact, provenance };
 
 // A file name without its directory, strictly: the stem exactly as the
 // recorder forms it, with one of the endings above, else none. `stem_size`

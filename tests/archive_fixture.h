@@ -59,4 +59,11 @@ inline program_options archiver(std::vector<std::string> args, std::vector<std::
     return {ARCHIVE_PATH, std::move(args), {}, std::move(env)};
 }
 
+// What `acc_archive --restore` writes for an archived file, or "<failed: "
+// and its message.
+inline std::string restored(const std::string& path) {
+    program_result run = run_program(archiver({"--restore", path}));
+    return run.exit_status == 0 ? run.out : "<failed: " + run.err + ">";
+}
+
 #endif

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 #include "archive_fixture.h"
 #include "recorded_file.h"
@@ -64,7 +65,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     ASSERT_EQ(
         symlink((outside + "/elsewhere.csv").c_str(), at("ai0_accel_20250314_050000.csv").c_str()),
         0);
-    write_file(at(".ai0_accel_20250314_090000.csv.zst.tmp"), "partial");
+    write_file(at(".ai0_accel_20250314_090000.csv.acz.tmp"), "partial");
 
     const int held = open(at(live).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
@@ -87,18 +88,18 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     close(held);
 
     EXPECT_EQ(run.exit_status, 0) << run.err;
-    EXPECT_EQ(run.out.find("removed stale temporary .ai0_accel_20250314_090000.csv.zst.tmp\n"), 0u)
+    EXPECT_EQ(run.out.find("removed stale temporary .ai0_accel_20250314_090000.csv.acz.tmp\n"), 0u)
         << run.out;
     auto compressed_line = [](const std::string& name) {
-        return "compressed " + name + " -> " + name + ".zst (ratio ";
+        return "compressed " + name + " -> " + name + ".acz (ratio ";
     };
     for (std::size_t i = 0; i < finished.size(); ++i) {
         const std::string name = finished[i] + ".csv";
         EXPECT_NE(run.out.find(compressed_line(name)), std::string::npos) << run.out;
         EXPECT_EQ(access(at(name).c_str(), F_OK), -1) << name << " is still there";
-        EXPECT_EQ(decompressed(read_file(at(name + ".zst"))), contents[i]) << name;
+        EXPECT_EQ(restored(at(name + ".acz")), contents[i]) << name;
         struct stat packed {};
-        ASSERT_EQ(stat(at(name + ".zst").c_str(), &packed), 0);
+        ASSERT_EQ(stat(at(name + ".acz").c_str(), &packed), 0);
         EXPECT_EQ(packed.st_mode & 07777, 0640u) << name;
         EXPECT_EQ(read_file(at(finished[i] + ".json")).find("start_utc"), 2u);
         if (i == 0) {
@@ -166,6 +167,59 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
     close(held);
 }
 
+TEST_F(ArchiveTest, RestoreGivesBackEveryArchivedFormByteForByte) {
+    // Three frames and a cut-short row; a NUL tail as a FAT card leaves it.
+    const std::string cut = recording_text(70000, 7) + "7.000100,0.51";
+    const std::string nul = recording_text(3000, 8) + std::string(5000, '\0');
+    const std::string stem = "ai0_accel_20250314_09000";
+    write_file(at(stem + "0.csv"), cut);
+    write_file(at(stem + "1.csv"), nul);
+    program_result run = run_program(archiver({dir}));
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(restored(at(stem + "0.csv.acz")), cut);
+    EXPECT_EQ(restored(at(stem + "1.csv.acz")), nul);
+    write_file(at(stem + "2.csv"), cut);
+    run = run_program(archiver({"--format", "zst", dir}));
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(decompressed(read_file(at(stem + "2.csv.zst"))), cut);
+    EXPECT_EQ(restored(at(stem + "2.csv.zst")), cut);
+    gzFile gz = gzopen(at("made.csv.gz").c_str(), "wb");
+    ASSERT_NE(gz, nullptr);
+    EXPECT_EQ(gzwrite(gz, cut.data(), static_cast<unsigned>(cut.size())),
+              static_cast<int>(cut.size()));
+    EXPECT_EQ(gzclose(gz), Z_OK);
+    EXPECT_EQ(restored(at("made.csv.gz")), cut);
+
+    // Damage costs its frame alone, and says what it is.
+    const std::string packed = read_file(at(stem + "0.csv.acz"));
+    std::string flipped = packed;
+    flipped[packed.size() / 2] ^= 0x04;
+    write_file(at("flipped.acz"), flipped);
+    write_file(at("cut.acz"), packed.substr(0, packed.size() - 100));
+    struct damage_case {
+        const char* name;
+        const char* message;
+    };
+    const damage_case cases[] = {
+        {"flipped.acz",
+         "damaged: a frame's content fails its checksum; 1 damaged frame left out, the rest "
+         "written\n"},
+        {"cut.acz", "cut short: the file ends inside a frame; 1 damaged frame left out"},
+    };
+    for (const damage_case& c : cases) {
+        run = run_program(archiver({"--restore", at(c.name)}));
+        EXPECT_EQ(run.exit_status, 1) << c.name;
+        EXPECT_NE(run.err.find(at(c.name) + ": " + c.message), std::string::npos) << run.err;
+        EXPECT_LT(run.out.size(), cut.size()) << c.name;
+        EXPECT_EQ(cut.compare(0, 1000, run.out, 0, 1000), 0) << "the first frame written";
+    }
+    write_file(at("notes.txt"), "my notes\n");
+    run = run_program(archiver({"--restore", at("notes.txt")}));
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "acc_archive: " + at("notes.txt") +
+                           ": not an archived recording (compact, zstd or gzip)\n");
+}
+
 struct usage_case {
     std::vector<std::string> args;
     const char* message;
@@ -189,6 +243,9 @@ TEST_F(ArchiveTest, UsageErrorsNameTheOption) {
         {{"--keep", "1G", "DIR"}, "unknown option --keep"},
         {{}, "no directory given"},
         {{"DIR", "OTHER"}, "more than one directory: OTHER"},
+        {{"--format", "xz", "DIR"}, "--format: compact or zst, not 'xz'"},
+        {{"--restore", "FILE", "DIR"}, "--restore takes no directory: "},
+        {{"--restore", "FILE", "--level", "3"}, "--restore goes alone"},
     };
     for (const usage_case& c : cases) {
         std::vector<std::string> args = c.args;

@@ -26,6 +26,7 @@ TEST(DataFileName, OnlyTheNamesTheRecorderFormsAreARecordingsFiles) {
         {"ai0_accel_20250314_093005.csv", name_kind::data, 25},
         {"ai0_accel_20250314_093005_2.csv.zst", name_kind::compressed_zst, 27},
         {"ai0_accel_20250314_093005_999.csv.gz", name_kind::compressed_gz, 29},
+        {"ai0_accel_20250314_093005.csv.acz", name_kind::compact, 25},
         {"ai0_accel_20250314_093005.json", name_kind::provenance, 25},
         {"ai0_accel_20250314_093005_1.csv", name_kind::none, 0},     // never numbered 1
         {"ai0_accel_20250314_093005_02.csv", name_kind::none, 0},    // nor with a zero

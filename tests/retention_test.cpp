@@ -14,9 +14,9 @@ constexpr double day_s = 86400.0;
 
 recording made(const char* stem, data_state data, bool compressed, double ended_days_ago,
                std::uint64_t bytes) {
-    return recording{stem, data, compressed,
-                     true, 0.0,  static_cast<std::time_t>(now_s - ended_days_ago * day_s),
-                     bytes};
+    return recording{stem,  data,      compressed,
+                     true,  0.0,       static_cast<std::time_t>(now_s - ended_days_ago * day_s),
+                     bytes, compressed};
 }
 
 // What the policy deletes when every deletion succeeds and the filesystem

@@ -1,6 +1,7 @@
 // A run with a file span of 2 s on the real recorder: a new data file at
 // every even second, each with its provenance, every sample in exactly one
 // of them, and a switch that finds no name for its file.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <ctime>
@@ -24,6 +25,13 @@ std::string json_value(const std::string& json, const std::string& key) {
     at += key.size() + 4;
     std::size_t end = json[at] == '"' ? json.find('"', at + 1) + 1 : json.find_first_of(",}", at);
     return json.substr(at, end - at);
+}
+
+// True once the child has ended (a zombie not yet collected).
+bool has_exited(pid_t pid) {
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    std::size_t paren = stat.rfind(')');
+    return paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0;
 }
 
 bool wait_for_data_files(const std::string& dir, std::size_t count) {
@@ -140,9 +148,12 @@ TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWho
     child_process child = start_program(span_recorder());
     ASSERT_GT(child.pid, 0);
     ASSERT_TRUE(wait_for_data_files(recordings, 1));
-    // Every name of the seconds to come is taken.
-    const std::time_t now = std::time(nullptr);
-    for (std::time_t second = now + 2; second <= now + 7; ++second) {
+    // Every name of the seconds to come is taken, a second at a time and
+    // always ahead of the clock, until the recorder gives up: on a loaded
+    // machine taking a second's names can outlast the second itself.
+    std::time_t second = std::time(nullptr) + 2;
+    for (int slot = 0; slot < 60 && !has_exited(child.pid); ++slot, ++second) {
+        second = std::max(second, std::time(nullptr) + 1);
         std::tm local{};
         localtime_r(&second, &local);
         char path[csv_path_size];

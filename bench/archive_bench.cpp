@@ -1,7 +1,9 @@
 // acc_archive's compression of one finished recording, the whole way it
 // runs on a board (stream to a temporary, force to storage, read back and
-// verify, rename, remove the original): the ratio, and the CPU it takes per
-// hour of recording, at three levels on two signals of one minute each.
+// verify, rename, remove the original): the ratio, the bytes per sample, the
+// CPU it takes per hour of recording and how fast --restore gives the text
+// back, for the compact form and zstd at three levels, on two signals of
+// one minute each.
 //   sim     the simulator's voltages, continuous doubles: the pessimistic case
 //   device  a real device's shape: 16-bit codes over +-10 V, tones and 10 mV
 //           of Gaussian noise
@@ -100,9 +102,11 @@ bool write_whole(int dir_fd, const std::string& name, const std::string& text) {
     return close(fd) == 0 && complete;
 }
 
+// Level 0 is the compact form (its coder has no level to choose).
 void archive_compress(benchmark::State& state) {
     const int level = static_cast<int>(state.range(0));
     const bool device = state.range(1) != 0;
+    const archive_format format = level == 0 ? archive_format::compact : archive_format::zst;
     const std::string& text = recording_text(device);
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/archive_bench_XXXXXX";
@@ -112,10 +116,12 @@ void archive_compress(benchmark::State& state) {
     }
     int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const std::string name = std::string(stem) + data_file_name_suffix;
-    const std::string packed = name + compressed_zst_suffix;
+    const std::string packed =
+        name + (format == archive_format::compact ? compact_suffix : compressed_zst_suffix);
     const volatile std::sig_atomic_t never = 0;
     double cpu_s = 0.0;
     double ratio = 0.0;
+    double restore_mb_s = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
         if (!write_whole(dir_fd, name, text)) {
@@ -125,8 +131,7 @@ void archive_compress(benchmark::State& state) {
         state.ResumeTiming();
         const double before = process_cpu_s();
         compress_result result{};
-        const int error =
-            compress_recording(dir_fd, stem, archive_format::zst, level, &never, &result);
+        const int error = compress_recording(dir_fd, stem, format, level, &never, &result);
         cpu_s += process_cpu_s() - before;
         if (error != 0) {
             state.SkipWithError(result.failed_step);
@@ -135,11 +140,32 @@ void archive_compress(benchmark::State& state) {
         ratio = static_cast<double>(result.original_bytes) /
                 static_cast<double>(result.compressed_bytes);
         state.PauseTiming();
+        // Restoring: the whole recording written back, to /dev/null.
+        const int in_fd = openat(dir_fd, packed.c_str(), O_RDONLY | O_CLOEXEC);
+        const int out_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        timespec start{}, end{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        restore_result restored{};
+        const int failed = restore_recording(in_fd, out_fd, &restored);
+        clock_gettime(CLOCK_MONOTONIC, &end);
+        close(out_fd);
+        close(in_fd);
+        const double seconds = static_cast<double>(end.tv_sec - start.tv_sec) +
+                               static_cast<double>(end.tv_nsec - start.tv_nsec) * 1e-9;
+        if (failed != 0 || restored.bytes_written != text.size()) {
+            state.SkipWithError("the restored recording is not the original");
+            break;
+        }
+        restore_mb_s = static_cast<double>(text.size()) / seconds / 1e6;
         unlinkat(dir_fd, packed.c_str(), 0);
         state.ResumeTiming();
     }
     const double runs = static_cast<double>(state.iterations());
+    const double samples = recording_s * rate_hz;
     state.counters["ratio"] = ratio;
+    state.counters["bytes_per_sample"] =
+        ratio > 0 ? static_cast<double>(text.size()) / ratio / samples : 0.0;
+    state.counters["restore_MB_per_s"] = restore_mb_s;
     state.counters["cpu_s_per_hour"] = runs > 0 ? cpu_s / runs * 3600.0 / recording_s : 0.0;
     state.counters["MB_per_hour"] = static_cast<double>(text.size()) * 3600.0 / recording_s / 1e6;
     unlinkat(dir_fd, name.c_str(), 0);
@@ -147,11 +173,12 @@ void archive_compress(benchmark::State& state) {
     rmdir(dir.c_str());
 }
 
-// Levels 3 (the library's default), the archiver's, and 19 (the highest
-// without extra memory); on the simulator's signal (0) and a device's (1).
+// The compact form (0), zstd at levels 3 (the library's default), 9 (what
+// --format zst uses) and 19 (the highest without extra memory); on the
+// simulator's signal (0) and a device's (1).
 void archive_levels(benchmark::internal::Benchmark* bench) {
     for (int device : {0, 1})
-        for (int level : {3, default_level, 19}) bench->Args({level, device});
+        for (int level : {0, 3, default_level, 19}) bench->Args({level, device});
 }
 
 BENCHMARK(archive_compress)

@@ -51,7 +51,8 @@ add_test(NAME board.install_layout
                  -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_install
                  -P ${board_dir}/install_layout.cmake)
 
-set(board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_recorder.1)
+set(board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_recorder.1
+                    ${PROJECT_SOURCE_DIR}/man/acc_recorder_build.7)
 set(board_inspector "")
 if(TARGET acc_inspect)
   list(APPEND board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_inspect.1)

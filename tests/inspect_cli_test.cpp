@@ -257,6 +257,7 @@ std::vector<report_case> report_cases() {
     std::size_t sixteen_rows = 0;
     for (int line = 0; line < 17; ++line) sixteen_rows = intact.find('\n', sixteen_rows) + 1;
     const std::string header = data_file_header;
+    const std::string interrupted = "         the recording or its copy was interrupted; ";
     std::string gaps = header;  // a row every 0.1 s: 11 gaps, 10 listed
     char row[max_row_size];
     for (int i = 1; i <= 12; ++i) gaps.append(row, format_row(row, 0.1 * i, 0.5, 0.5));
@@ -276,22 +277,18 @@ std::vector<report_case> report_cases() {
         {"cut_row",
          intact + "3.100000,0.50",
          {"Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent",
-          "         the recording or its copy was interrupted; 13 bytes after its last whole row "
-          "left out",
-          size,
+          interrupted + "13 bytes after its last whole row left out", size,
           "  left out after the last row              13 bytes (13 of a row cut short, 0 NUL)",
           "  last row time                      3.099900 s"},
          {}},
         {"nul_bytes",
          intact + std::string(4096, '\0'),
-         {"         the recording or its copy was interrupted; 4096 bytes after its last whole "
-          "row left out",
+         {interrupted + "4096 bytes after its last whole row left out",
           "  left out after the last row            4096 bytes (0 of a row cut short, 4096 NUL)"},
          {}},
         {"cut_row_then_nul",
          intact + "3.1" + std::string(2, '\0'),
-         {"         the recording or its copy was interrupted; 5 bytes after its last whole row "
-          "left out",
+         {interrupted + "5 bytes after its last whole row left out",
           "  left out after the last row               5 bytes (3 of a row cut short, 2 NUL)"},
          {}},
         {"gap",

@@ -111,7 +111,9 @@ void put_string(json_out* out, const char* text) {
     put(out, "\"");
 }
 
-void put_key(json_out* out, const char* key) {
+// What ends the previous member or opens the object, then "KEY": .
+void put_key(json_out* out, const char* before, const char* key) {
+    put(out, before);
     put_string(out, key);
     put(out, ": ");
 }
@@ -155,77 +157,54 @@ const char* name_of(const char* path) {
 void put_provenance(json_out* out, const run_provenance& run, std::uint32_t segment,
                     const char* previous, const clock_state& clock) {
     const run_settings& settings = *run.settings;
-    put(out, "{\n  ");
-    put_key(out, "format");
+    put_key(out, "{\n  ", "format");
     put_string(out, provenance_format);
-    put(out, ",\n  ");
-    put_key(out, "run_id");
+    put_key(out, ",\n  ", "run_id");
     put_string(out, run.run_id);
-    put(out, ",\n  ");
-    put_key(out, "segment");
+    put_key(out, ",\n  ", "segment");
     put_unsigned(out, segment);
-    put(out, ",\n  ");
-    put_key(out, "previous");
+    put_key(out, ",\n  ", "previous");
     put_string(out, previous ? name_of(previous) : nullptr);
-    put(out, ",\n  ");
-    put_key(out, "start_utc");
+    put_key(out, ",\n  ", "start_utc");
     put_utc(out, run.start_s);
-    put(out, ",\n  ");
-    put_key(out, "clock");
-    put(out, "{");
-    put_key(out, "synchronized");
+    put_key(out, ",\n  ", "clock");
+    put_key(out, "{", "synchronized");
     put(out, clock.known && clock.synchronized ? "true" : "false");
-    put(out, ", ");
-    put_key(out, "max_error_us");
+    put_key(out, ", ", "max_error_us");
     if (clock.known)
         put_signed(out, clock.max_error_us);
     else
         put(out, "null");
-    put(out, ", ");
-    put_key(out, "est_error_us");
+    put_key(out, ", ", "est_error_us");
     if (clock.known)
         put_signed(out, clock.est_error_us);
     else
         put(out, "null");
-    put(out, "},\n  ");
-    put_key(out, "settings");
-    put(out, "{");
-    put_key(out, "sample_rate_hz");
+    put_key(out, "},\n  ", "settings");
+    put_key(out, "{", "sample_rate_hz");
     put_double(out, settings.sample_rate_hz);
-    put(out, ", ");
-    put_key(out, "chunk_points");
+    put_key(out, ", ", "chunk_points");
     put_unsigned(out, settings.chunk_points);
-    put(out, ", ");
-    put_key(out, "ai_option");
+    put_key(out, ", ", "ai_option");
     put_signed(out, settings.ai_option);
-    put(out, ", ");
-    put_key(out, "sensitivity_mv_per_g");
+    put_key(out, ", ", "sensitivity_mv_per_g");
     put_double(out, settings.sensitivity_mv_per_g);
-    put(out, ", ");
-    put_key(out, "out_dir");
+    put_key(out, ", ", "out_dir");
     put_string(out, settings.out_dir);
-    put(out, ", ");
-    put_key(out, "sync_interval_s");
+    put_key(out, ", ", "sync_interval_s");
     put_double(out, settings.sync_interval_s);
-    put(out, ", ");
-    put_key(out, "file_span_s");
+    put_key(out, ", ", "file_span_s");
     put_unsigned(out, settings.file_span_s);
-    put(out, "},\n  ");
-    put_key(out, "program");
+    put_key(out, "},\n  ", "program");
     put_string(out, "acc_recorder");
-    put(out, ",\n  ");
-    put_key(out, "version");
+    put_key(out, ",\n  ", "version");
     put_string(out, run.version);
-    put(out, ",\n  ");
-    put_key(out, "device_library");
-    put(out, "{");
-    put_key(out, "path");
+    put_key(out, ",\n  ", "device_library");
+    put_key(out, "{", "path");
     put_string(out, run.library_path);
-    put(out, ", ");
-    put_key(out, "simulator");
+    put_key(out, ", ", "simulator");
     put(out, run.simulator ? "true" : "false");
-    put(out, "},\n  ");
-    put_key(out, "host");
+    put_key(out, "},\n  ", "host");
     put_string(out, run.host[0] ? run.host : nullptr);
     put(out, "\n}\n");
 }

@@ -156,7 +156,7 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
     // With the room made, the next run compresses what is left.
     program_result next = run_program(archiver({data}));
     EXPECT_EQ(next.exit_status, 0) << next.err;
-    EXPECT_TRUE(restored(at(c + ".csv.acz")) == c_text);
+    EXPECT_TRUE(restored(at(c + ".csv.zst")) == c_text);
     close(held);
 }
 

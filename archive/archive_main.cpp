@@ -169,8 +169,7 @@ constexpr option long_options[] = {
 
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args) {
-    *args =
-        arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level, archive_format::zst, nullptr};
+    *args = arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level, archive_format::zst, nullptr};
     bool level_given = false;
     bool format_given = false;
     opterr = 0;

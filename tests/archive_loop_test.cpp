@@ -175,7 +175,9 @@ TEST_F(ArchiveLoopTest, APowerCutAtAnyStepLeavesEachRecordingWholeOnceOrTwice) {
         ASSERT_EQ(mkdir(data.c_str(), 0750), 0);
         const std::vector<std::string> stems = {
             "ai0_accel_20250314_090000", "ai0_accel_20250314_100000", "ai0_accel_20250314_110000"};
-        auto csv_path = [&data](const std::string& stem) { return data + "/" + stem + ".csv"; };
+        auto csv_path = [&data](const std::string& stem) {
+            return std::string(data).append("/").append(stem).append(".csv");
+        };
         std::vector<std::string> texts;
         for (const std::string& stem : stems) {
             texts.push_back(recording_text(60000, static_cast<std::uint32_t>(texts.size())));

@@ -16,15 +16,17 @@
 
 namespace {
 
-const std::string run_a = "ab" + std::string(30, '0');
-const std::string run_b = "ac" + std::string(30, '0');
+// Two run ids of 32 hex digits.
+#define RUN_A "ab000000000000000000000000000000"
+#define RUN_B "ac000000000000000000000000000000"
 
 // "files F...; runs FIRST:COUNT... with the chosen one starred", or the
 // fault with its subject and other, paths below `dir`.
 std::string planned(const std::string& dir, const std::vector<std::string>& arguments,
                     const char* selector) {
     std::vector<std::string> paths;
-    for (const std::string& a : arguments) paths.push_back(dir + "/" + a);
+    paths.reserve(arguments.size());
+    for (const std::string& a : arguments) paths.push_back(std::string(dir).append("/").append(a));
     run_plan plan;
     plan_run(paths, selector, &plan);
     auto rel = [&dir](const std::string& path) { return path.substr(dir.size() + 1); };
@@ -53,19 +55,19 @@ void make_runs(const std::string& dir) {
     for (const char* sub : {"/day", "/plain", "/empty", "/loose"}) mkdir((dir + sub).c_str(), 0755);
     const struct {
         const char* stem;
-        const std::string& run_id;
+        const char* run_id;
         int segment;
         const char* start_utc;
         const char* suffix;
-    } files[] = {{"day/ai0_accel_20261208_020000", run_a, 1, "2026-12-08T01:59:59Z", ".csv"},
-                 {"day/ai0_accel_20261208_020001", run_a, 2, "2026-12-08T01:59:59Z", ".csv.zst"},
-                 {"day/ai0_accel_20261208_030000", run_b, 1, "2026-12-08T00:59:59Z", ".csv"},
-                 {"loose/ai0_accel_20261208_020000", run_a, 1, "2026-12-08T01:59:59Z", ".csv"}};
+    } files[] = {{"day/ai0_accel_20261208_020000", RUN_A, 1, "2026-12-08T01:59:59Z", ".csv"},
+                 {"day/ai0_accel_20261208_020001", RUN_A, 2, "2026-12-08T01:59:59Z", ".csv.zst"},
+                 {"day/ai0_accel_20261208_030000", RUN_B, 1, "2026-12-08T00:59:59Z", ".csv"},
+                 {"loose/ai0_accel_20261208_020000", RUN_A, 1, "2026-12-08T01:59:59Z", ".csv"}};
     for (const auto& f : files) {
         write_file(dir + "/" + f.stem + f.suffix, "");
         write_file(dir + "/" + f.stem + ".json",
-                   "{\"run_id\": \"" + f.run_id + "\", \"segment\": " + std::to_string(f.segment) +
-                       ", \"start_utc\": \"" + f.start_utc + "\"}\n");
+                   "{\"run_id\": \"" + std::string(f.run_id) + "\", \"segment\": " +
+                       std::to_string(f.segment) + ", \"start_utc\": \"" + f.start_utc + "\"}\n");
     }
     write_file(dir + "/plain/ai0_accel_20261208_040000.csv", "");
     write_file(dir + "/plain/ai0_accel_20261208_050000.csv", "");
@@ -129,12 +131,9 @@ TEST(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
         {{"day"},
          "fedcba",
          2,
-         "acc_inspect: run " + run_b +
-             ": day/ai0_accel_20261208_030000.csv, 1 file\n"
-             "acc_inspect: run " +
-             run_a +
-             ": day/ai0_accel_20261208_020000.csv, 2 files\n"
-             "acc_inspect: --run: no run matches fedcba\n" +
+         "acc_inspect: run " RUN_B ": day/ai0_accel_20261208_030000.csv, 1 file\n"
+         "acc_inspect: run " RUN_A ": day/ai0_accel_20261208_020000.csv, 2 files\n"
+         "acc_inspect: --run: no run matches fedcba\n" +
              usage},
         {{"day/ai0_accel_20261208_020000.csv", "day/ai0_accel_20261208_030000.csv"},
          nullptr,
@@ -149,10 +148,8 @@ TEST(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
         {{"day"},
          "ac",
          -1,
-         "acc_inspect: run " + run_b +
-             ": day/ai0_accel_20261208_030000.csv, 1 file (inspected)\n"
-             "acc_inspect: run " +
-             run_a + ": day/ai0_accel_20261208_020000.csv, 2 files\n"},
+         "acc_inspect: run " RUN_B ": day/ai0_accel_20261208_030000.csv, 1 file (inspected)\n"
+         "acc_inspect: run " RUN_A ": day/ai0_accel_20261208_020000.csv, 2 files\n"},
     };
     for (const auto& r : rows) {
         arguments args{};
@@ -171,7 +168,7 @@ TEST(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
         close(saved);
         std::string text(4096, '\0');
         std::rewind(said);
-        text.resize(std::fread(&text[0], 1, text.size(), said));
+        text.resize(std::fread(text.data(), 1, text.size(), said));
         std::fclose(said);
         for (std::size_t at; (at = text.find(dir + "/")) != std::string::npos;)
             text.erase(at, dir.size() + 1);

@@ -153,7 +153,8 @@ TEST(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
     };
     for (const auto& r : rows) {
         arguments args{};
-        for (const std::string& input : r.inputs) args.inputs.push_back(dir + "/" + input);
+        for (const std::string& input : r.inputs)
+            args.inputs.push_back(std::string(dir).append("/").append(input));
         args.run_selector = r.selector;
         run_plan plan;
         // stderr into a file for the call.

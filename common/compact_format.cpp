@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <unistd.h>
 #include <zstd.h>
+
+#include "file_io.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ constexpr std::size_t longest_row = 4 * (1 + 10 + 1 + 6) + 4;
 constexpr unsigned flag_grid = 1;
 constexpr unsigned largest_order = 3;
 constexpr unsigned symbol_escape = 255;
+
+// From -limit to limit.
+bool within(std::int64_t value, std::int64_t limit) { return value <= limit && value >= -limit; }
 
 struct crc_table {
     std::uint32_t entry[256];
@@ -423,7 +427,7 @@ bool undo_order(const std::vector<std::uint64_t>& zigzagged, unsigned order,
         const std::uint64_t v =
             static_cast<std::uint64_t>(unzigzag(zigzagged[i])) + predict_order(order, x1, x2, x3);
         const auto value = static_cast<std::int64_t>(v);
-        if (value > largest_millionths || value < -largest_millionths) return false;
+        if (!within(value, largest_millionths)) return false;
         (*out)[i] = value;
         x3 = x2;
         x2 = x1;
@@ -450,14 +454,10 @@ bool undo_accel(const std::int64_t* volt, std::size_t count, const unsigned char
         } else {
             return false;
         }
-        if (rg > largest_millionths || rg < -largest_millionths || ra > largest_millionths ||
-            ra < -largest_millionths)
-            return false;
+        if (!within(rg, largest_millionths) || !within(ra, largest_millionths)) return false;
         g[i] = predict_through(volt[i], gain_g) + rg;
         ms2[i] = predict_through(g[i], gain_ms2) + ra;
-        if (g[i] > largest_millionths || g[i] < -largest_millionths ||
-            ms2[i] > largest_millionths || ms2[i] < -largest_millionths)
-            return false;
+        if (!within(g[i], largest_millionths) || !within(ms2[i], largest_millionths)) return false;
     }
     return true;
 }
@@ -667,9 +667,8 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
     if ((flags & ~flag_grid) != 0 || order > largest_order || time_width > 8 || volt_width > 8 ||
         grid_width > 8 || fixed[5] != 0 || fixed[6] != 0 || fixed[7] != 0 ||
         rows > content / shortest_row || pieces > content || (!grid && grid_size != 0) ||
-        grid_size > rows || gain_g > largest_gain || gain_g < -largest_gain ||
-        gain_ms2 > largest_gain || gain_ms2 < -largest_gain || step > largest_millionths ||
-        step < -largest_millionths)
+        grid_size > rows || !within(gain_g, largest_gain) || !within(gain_ms2, largest_gain) ||
+        !within(step, largest_millionths))
         return compact_status::malformed;
     const unsigned char* p = payload + payload_fixed_size;
     const unsigned char* end = payload + header.payload_size;
@@ -709,10 +708,9 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
         std::int64_t v = 0;
         for (std::size_t k = 0; k < grid_size; ++k) {
             const std::int64_t delta = unzigzag(codec->column[k]);
-            if (delta > 2 * largest_millionths || delta < -2 * largest_millionths)
-                return compact_status::malformed;
+            if (!within(delta, 2 * largest_millionths)) return compact_status::malformed;
             v += delta;
-            if (v > largest_millionths || v < -largest_millionths) return compact_status::malformed;
+            if (!within(v, largest_millionths)) return compact_status::malformed;
             grid_volt[k] = v;
         }
     }
@@ -726,8 +724,7 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
             t += static_cast<std::uint64_t>(unzigzag(codec->column[i])) +
                  static_cast<std::uint64_t>(step);
             const auto value = static_cast<std::int64_t>(t);
-            if (value > largest_millionths || value < -largest_millionths)
-                return compact_status::malformed;
+            if (!within(value, largest_millionths)) return compact_status::malformed;
             f.time_us[i] = value;
         }
     }
@@ -794,14 +791,13 @@ char* compact_format_millionths(char* out, std::int64_t millionths) {
 namespace {
 
 char* format_row_line(char* p, const compact_frame& frame, std::size_t row) {
-    p = compact_format_millionths(p, frame.time_us[row]);
-    *p++ = ',';
-    p = compact_format_millionths(p, frame.volt_uv[row]);
-    *p++ = ',';
-    p = compact_format_millionths(p, frame.accel_ug[row]);
-    *p++ = ',';
-    p = compact_format_millionths(p, frame.accel_ums2[row]);
-    *p++ = '\n';
+    const std::vector<std::int64_t>* columns[] = {&frame.time_us, &frame.volt_uv, &frame.accel_ug,
+                                                  &frame.accel_ums2};
+    for (const std::vector<std::int64_t>* column : columns) {
+        p = compact_format_millionths(p, (*column)[row]);
+        *p++ = ',';
+    }
+    p[-1] = '\n';
     return p;
 }
 
@@ -839,19 +835,12 @@ compact_status compact_frame_text(const compact_frame& frame, char* out, std::si
 
 namespace {
 
-// Up to `size` bytes at `offset`, fewer only at the end of the file; -1 with
-// errno set on failure.
-long long read_fully(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<long long>(done);
+// read_at, with its failure's errno in *read_errno.
+ssize_t read_noting(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset,
+                    int* read_errno) {
+    const ssize_t got = read_at(fd, buffer, size, static_cast<off_t>(offset));
+    if (got < 0) *read_errno = errno;
+    return got;
 }
 
 }  // namespace
@@ -861,11 +850,8 @@ void compact_reader_release(compact_reader* reader) { compact_codec_release(&rea
 compact_status compact_reader_open(compact_reader* reader, int fd, int* read_errno) {
     reader->fd = fd;
     unsigned char bytes[compact_file_header_size];
-    const long long got = read_fully(fd, bytes, sizeof bytes, 0);
-    if (got < 0) {
-        *read_errno = errno;
-        return compact_status::read_failed;
-    }
+    const ssize_t got = read_noting(fd, bytes, sizeof bytes, 0, read_errno);
+    if (got < 0) return compact_status::read_failed;
     reader->offset = compact_file_header_size;
     return compact_check_file_header(bytes, static_cast<std::size_t>(got));
 }
@@ -873,11 +859,8 @@ compact_status compact_reader_open(compact_reader* reader, int fd, int* read_err
 compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* read_errno) {
     *at_end = false;
     unsigned char bytes[compact_frame_header_size];
-    const long long got = read_fully(reader->fd, bytes, sizeof bytes, reader->offset);
-    if (got < 0) {
-        *read_errno = errno;
-        return compact_status::read_failed;
-    }
+    const ssize_t got = read_noting(reader->fd, bytes, sizeof bytes, reader->offset, read_errno);
+    if (got < 0) return compact_status::read_failed;
     if (got == 0) {
         *at_end = true;
         return compact_status::ok;
@@ -893,11 +876,9 @@ compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* re
         reader->payload.resize(window);
         std::uint64_t from = reader->offset + 1;
         for (;;) {
-            const long long seen = read_fully(reader->fd, reader->payload.data(), window, from);
-            if (seen < 0) {
-                *read_errno = errno;
-                return compact_status::read_failed;
-            }
+            const ssize_t seen =
+                read_noting(reader->fd, reader->payload.data(), window, from, read_errno);
+            if (seen < 0) return compact_status::read_failed;
             const auto n = static_cast<std::size_t>(seen);
             const std::size_t at = compact_find_frame(reader->payload.data(), n);
             if (at < n || n < window) {
@@ -909,12 +890,9 @@ compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* re
     }
     reader->offset += compact_frame_header_size;
     reader->payload.resize(reader->header.payload_size);
-    const long long taken =
-        read_fully(reader->fd, reader->payload.data(), reader->header.payload_size, reader->offset);
-    if (taken < 0) {
-        *read_errno = errno;
-        return compact_status::read_failed;
-    }
+    const ssize_t taken = read_noting(reader->fd, reader->payload.data(),
+                                      reader->header.payload_size, reader->offset, read_errno);
+    if (taken < 0) return compact_status::read_failed;
     reader->offset += static_cast<std::uint64_t>(taken);
     if (static_cast<std::size_t>(taken) < reader->header.payload_size)
         return compact_status::cut_short;

@@ -104,36 +104,17 @@ bool parse_size(const char* text, double* bytes, double* percent) {
     const double value = std::strtod(text, &end);
     if (end == text || !std::isfinite(value) || !(value > 0.0) || *text == '+' || *text == ' ')
         return false;
-    double scale = 1.0;
-    switch (*end) {
-        case '\0':
-            break;
-        case '%':
-            if (end[1] != '\0' || !(value < 100.0)) return false;
-            *percent = value;
-            *bytes = 0.0;
-            return true;
-        case 'K':
-        case 'k':
-            scale = 1024.0;
-            break;
-        case 'M':
-        case 'm':
-            scale = 1024.0 * 1024.0;
-            break;
-        case 'G':
-        case 'g':
-            scale = 1024.0 * 1024.0 * 1024.0;
-            break;
-        case 'T':
-        case 't':
-            scale = 1024.0 * 1024.0 * 1024.0 * 1024.0;
-            break;
-        default:
-            return false;
+    if (*end == '%') {
+        if (end[1] != '\0' || !(value < 100.0)) return false;
+        *percent = value;
+        *bytes = 0.0;
+        return true;
     }
-    if (*end != '\0' && end[1] != '\0') return false;
-    *bytes = std::ceil(value * scale);
+    constexpr char units[] = "KkMmGgTt";  // 1024 to the first to fourth power
+    const char* unit = *end != '\0' ? std::strchr(units, *end) : nullptr;
+    if (*end != '\0' && (!unit || end[1] != '\0')) return false;
+    const int power = unit ? static_cast<int>((unit - units) / 2 + 1) : 0;
+    *bytes = std::ceil(std::ldexp(value, 10 * power));
     *percent = 0.0;
     return true;
 }

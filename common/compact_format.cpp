@@ -53,29 +53,17 @@ std::uint32_t crc32_of(const unsigned char* bytes, std::size_t size) {
     return c ^ 0xffffffffu;
 }
 
-void put_u16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
+// Little-endian numbers of `n` bytes.
+void put_le(unsigned char* p, std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
-void put_u32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void put_u64(unsigned char* p, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-std::uint16_t get_u16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t get_u32(const unsigned char* p) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-std::uint64_t get_u64(const unsigned char* p) {
+std::uint64_t get_le(const unsigned char* p, int n) {
     std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
     return v;
 }
+std::uint16_t get_u16(const unsigned char* p) { return static_cast<std::uint16_t>(get_le(p, 2)); }
+std::uint32_t get_u32(const unsigned char* p) { return static_cast<std::uint32_t>(get_le(p, 4)); }
 
 std::uint64_t zigzag(std::int64_t v) {
     const auto bits = static_cast<std::uint64_t>(v);
@@ -222,8 +210,8 @@ compact_status put_stream(compact_codec* codec, const unsigned char* bytes, std:
         }
     }
     unsigned char sizes[8];
-    put_u32(sizes, static_cast<std::uint32_t>(size));
-    put_u32(sizes + 4, static_cast<std::uint32_t>(stored));
+    put_le(sizes, size, 4);
+    put_le(sizes + 4, stored, 4);
     out->insert(out->end(), sizes, sizes + 8);
     out->insert(out->end(), source, source + stored);
     return compact_status::ok;
@@ -499,8 +487,8 @@ void compact_codec_release(compact_codec* codec) {
 
 void compact_write_file_header(unsigned char out[compact_file_header_size]) {
     std::memcpy(out, compact_magic, sizeof compact_magic);
-    put_u16(out + 4, compact_version);
-    put_u16(out + 6, 0);
+    put_le(out + 4, compact_version, 2);
+    put_le(out + 6, 0, 2);
 }
 
 compact_status compact_check_file_header(const unsigned char* bytes, std::size_t size) {
@@ -604,20 +592,20 @@ compact_status compact_encode_frame(compact_codec* codec, const char* text, std:
     fixed[2] = static_cast<unsigned char>(time_width);
     fixed[3] = static_cast<unsigned char>(volt_width);
     fixed[4] = static_cast<unsigned char>(grid_width);
-    put_u32(fixed + 8, static_cast<std::uint32_t>(rows));
-    put_u32(fixed + 12, static_cast<std::uint32_t>(f.piece_row.size()));
-    put_u32(fixed + 16, static_cast<std::uint32_t>(grid ? codec->alphabet.size() : 0));
-    put_u64(fixed + 20, static_cast<std::uint64_t>(step));
-    put_u64(fixed + 28, static_cast<std::uint64_t>(gain_g));
-    put_u64(fixed + 36, static_cast<std::uint64_t>(gain_ms2));
+    put_le(fixed + 8, rows, 4);
+    put_le(fixed + 12, f.piece_row.size(), 4);
+    put_le(fixed + 16, grid ? codec->alphabet.size() : 0, 4);
+    put_le(fixed + 20, static_cast<std::uint64_t>(step), 8);
+    put_le(fixed + 28, static_cast<std::uint64_t>(gain_g), 8);
+    put_le(fixed + 36, static_cast<std::uint64_t>(gain_ms2), 8);
 
     const std::size_t payload_size = out->size() - payload_at;
     unsigned char* header = out->data() + header_at;
     std::memcpy(header, compact_frame_sync, sizeof compact_frame_sync);
-    put_u32(header + 4, static_cast<std::uint32_t>(size));
-    put_u32(header + 8, static_cast<std::uint32_t>(payload_size));
-    put_u32(header + 12, crc32_of(out->data() + payload_at, payload_size));
-    put_u32(header + 16, crc32_of(header, 16));
+    put_le(header + 4, size, 4);
+    put_le(header + 8, payload_size, 4);
+    put_le(header + 12, crc32_of(out->data() + payload_at, payload_size), 4);
+    put_le(header + 16, crc32_of(header, 16), 4);
     return compact_status::ok;
 }
 
@@ -659,9 +647,9 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
     const std::size_t rows = get_u32(fixed + 8);
     const std::size_t pieces = get_u32(fixed + 12);
     const std::size_t grid_size = get_u32(fixed + 16);
-    const auto step = static_cast<std::int64_t>(get_u64(fixed + 20));
-    const auto gain_g = static_cast<std::int64_t>(get_u64(fixed + 28));
-    const auto gain_ms2 = static_cast<std::int64_t>(get_u64(fixed + 36));
+    const auto step = static_cast<std::int64_t>(get_le(fixed + 20, 8));
+    const auto gain_g = static_cast<std::int64_t>(get_le(fixed + 28, 8));
+    const auto gain_ms2 = static_cast<std::int64_t>(get_le(fixed + 36, 8));
     const bool grid = (flags & flag_grid) != 0;
     const std::size_t content = header.content_size;
     if ((flags & ~flag_grid) != 0 || order > largest_order || time_width > 8 || volt_width > 8 ||

@@ -290,9 +290,8 @@ bool parse_switch_value(const char* name, const char* text, sim_switches* sw) {
     }
     if (std::strcmp(name, "ACTS2200_SIM_SHORT_READS") == 0)
         return parse_short_reads(text, &sw->short_reads);
-    if (std::strcmp(name, "ACTS2200_SIM_OVER_REPORT") == 0) {
+    if (std::strcmp(name, "ACTS2200_SIM_OVER_REPORT") == 0)
         return parse_u32(text, text + std::strlen(text), &sw->over_report);
-    }
     if (std::strcmp(name, "ACTS2200_SIM_VALUES") == 0) return parse_values(text, &sw->values);
     if (std::strcmp(name, "ACTS2200_SIM_UNPACED") == 0) {
         if (std::strcmp(text, "1") != 0 && std::strcmp(text, "0") != 0) return false;

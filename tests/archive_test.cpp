@@ -16,6 +16,8 @@
 
 #include "archive_fixture.h"
 #include "recorded_file.h"
+#include "compress_file.h"
+#include "recording_files.h"
 
 namespace {
 
@@ -161,7 +163,23 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
         EXPECT_EQ(fd, -1) << name;
         EXPECT_NE(state, data_state::finished) << name;
     }
+    // Nor a finished one, once the scan has looked at it.
+    write_file(at("ai0_accel_20250102_000000.csv"), recording_text(10, 1));
+    std::vector<recording> recordings;
+    std::vector<std::string> temporaries;
+    EXPECT_EQ(scan_directory(dir_fd, &recordings, &temporaries), 0);
+    EXPECT_EQ(recordings.size(), 1u);
     EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
+    // Nor its compression, in either form.
+    for (const archive_format format : {archive_format::zst, archive_format::compact}) {
+        if (format == archive_format::compact)
+            write_file(at("ai0_accel_20250102_000000.csv"), recording_text(10, 1));
+        const volatile std::sig_atomic_t stop = 0;
+        compress_result result{};
+        EXPECT_EQ(compress_recording(dir_fd, "ai0_accel_20250102_000000", format, 3, &stop, &result),
+                  0);
+        EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
+    }
     close(dir_fd);
     close(held);
 }

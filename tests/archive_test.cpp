@@ -15,8 +15,8 @@
 #include <zlib.h>
 
 #include "archive_fixture.h"
-#include "recorded_file.h"
 #include "compress_file.h"
+#include "recorded_file.h"
 #include "recording_files.h"
 
 namespace {
@@ -176,8 +176,8 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
             write_file(at("ai0_accel_20250102_000000.csv"), recording_text(10, 1));
         const volatile std::sig_atomic_t stop = 0;
         compress_result result{};
-        EXPECT_EQ(compress_recording(dir_fd, "ai0_accel_20250102_000000", format, 3, &stop, &result),
-                  0);
+        EXPECT_EQ(
+            compress_recording(dir_fd, "ai0_accel_20250102_000000", format, 3, &stop, &result), 0);
         EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
     }
     close(dir_fd);

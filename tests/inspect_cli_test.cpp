@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,12 +83,6 @@ protected:
         for (const std::string& l : split_lines(text))
             if (words_of(l) == words_of(words)) return true;
         return false;
-    }
-    static std::vector<std::string> words_of(const std::string& line) {
-        std::istringstream in(line);
-        std::vector<std::string> words;
-        for (std::string word; in >> word;) words.push_back(word);
-        return words;
     }
 };
 

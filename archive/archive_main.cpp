@@ -104,36 +104,17 @@ bool parse_size(const char* text, double* bytes, double* percent) {
     const double value = std::strtod(text, &end);
     if (end == text || !std::isfinite(value) || !(value > 0.0) || *text == '+' || *text == ' ')
         return false;
-    double scale = 1.0;
-    switch (*end) {
-        case '\0':
-            break;
-        case '%':
-            if (end[1] != '\0' || !(value < 100.0)) return false;
-            *percent = value;
-            *bytes = 0.0;
-            return true;
-        case 'K':
-        case 'k':
-            scale = 1024.0;
-            break;
-        case 'M':
-        case 'm':
-            scale = 1024.0 * 1024.0;
-            break;
-        case 'G':
-        case 'g':
-            scale = 1024.0 * 1024.0 * 1024.0;
-            break;
-        case 'T':
-        case 't':
-            scale = 1024.0 * 1024.0 * 1024.0 * 1024.0;
-            break;
-        default:
-            return false;
+    if (*end == '%') {
+        if (end[1] != '\0' || !(value < 100.0)) return false;
+        *percent = value;
+        *bytes = 0.0;
+        return true;
     }
-    if (*end != '\0' && end[1] != '\0') return false;
-    *bytes = std::ceil(value * scale);
+    constexpr char units[] = "KkMmGgTt";  // 1024 to the first to fourth power
+    const char* unit = *end != '\0' ? std::strchr(units, *end) : nullptr;
+    if (*end != '\0' && (!unit || end[1] != '\0')) return false;
+    const int power = unit ? static_cast<int>((unit - units) / 2 + 1) : 0;
+    *bytes = std::ceil(std::ldexp(value, 10 * power));
     *percent = 0.0;
     return true;
 }
@@ -170,13 +151,18 @@ constexpr option long_options[] = {
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args) {
     *args = arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level, archive_format::zst, nullptr};
-    bool level_given = false;
-    bool format_given = false;
+    bool given[option_restore + 1] = {};  // each option with a value once at most
     opterr = 0;
     for (;;) {
         const int id = getopt_long(argc, argv, ":h", long_options, nullptr);
         if (id == -1) break;
         const char* value = optarg;
+        if (id >= option_keep_free && id <= option_restore) {
+            if (given[id])
+                return usage_error(std::string("--") + long_option_name(long_options, id) +
+                                   " given twice");
+            given[id] = true;
+        }
         switch (id) {
             case 'h':
             case option_help:
@@ -185,34 +171,27 @@ int parse_arguments(int argc, char** argv, arguments* args) {
             case option_version:
                 return print_version("acc_archive", ACC_ARCHIVE_VERSION);
             case option_keep_free:
-                if (args->keep_free_text) return usage_error("--keep-free given twice");
                 if (!parse_size(value, &args->keep_free_bytes, &args->keep_free_percent))
                     return bad_value("keep-free", "a size such as 500M, 4G or 10%", value);
                 args->keep_free_text = value;
                 break;
             case option_keep_days:
-                if (args->keep_days != 0) return usage_error("--keep-days given twice");
                 if (!parse_int(value, 1, most_days, &args->keep_days))
                     return bad_value("keep-days", "a whole number of days from 1 to 36500", value);
                 break;
             case option_level:
-                if (level_given) return usage_error("--level given twice");
                 if (!parse_int(value, lowest_level, highest_level, &args->level))
                     return bad_value("level", "a level from 1 to 19", value);
-                level_given = true;
                 break;
             case option_format:
-                if (format_given) return usage_error("--format given twice");
                 if (std::strcmp(value, "compact") == 0)
                     args->format = archive_format::compact;
                 else if (std::strcmp(value, "zst") == 0)
                     args->format = archive_format::zst;
                 else
                     return bad_value("format", "compact or zst", value);
-                format_given = true;
                 break;
             case option_restore:
-                if (args->restore_path) return usage_error("--restore given twice");
                 args->restore_path = value;
                 break;
             case ':':
@@ -225,7 +204,8 @@ int parse_arguments(int argc, char** argv, arguments* args) {
     if (args->restore_path) {
         if (optind < argc)
             return usage_error(std::string("--restore takes no directory: ") + argv[optind]);
-        if (args->keep_free_text || args->keep_days != 0 || level_given || format_given)
+        if (given[option_keep_free] || given[option_keep_days] || given[option_level] ||
+            given[option_format])
             return usage_error("--restore goes alone");
         return -1;
     }
@@ -321,17 +301,21 @@ bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* rec
     return true;
 }
 
-void delete_one(int dir_fd, const recording& rec, const char* reason, run_counts* counts) {
+// Deletes a recording, unless its archived file is not the recorder's. True
+// when it is gone.
+bool delete_one(int dir_fd, const recording& rec, const char* reason, run_counts* counts) {
+    if (!compressed_is_recorders(dir_fd, rec)) return false;
     const std::string names = file_list(rec);
     int error = delete_recording(dir_fd, rec);
     if (error != 0) {
         std::fprintf(stderr, "acc_archive: cannot delete %s: %s\n", names.c_str(),
                      std::strerror(error));
         ++counts->failed;
-        return;
+        return false;
     }
     std::printf("deleted %s (%s)\n", names.c_str(), reason);
     ++counts->deleted;
+    return true;
 }
 
 // Returns the exit status so far: done, stopped, or still full.
@@ -345,11 +329,7 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
         const double now_s = static_cast<double>(std::time(nullptr));
         for (std::size_t i : expired_recordings(*recordings, args.keep_days, now_s)) {
             if (stop_signal) return exit_stopped;
-            const recording& rec = (*recordings)[i];
-            if (!compressed_is_recorders(dir_fd, rec)) continue;
-            const int failed_before = counts->failed;
-            delete_one(dir_fd, rec, reason, counts);
-            gone[i] = counts->failed == failed_before;
+            gone[i] = delete_one(dir_fd, (*recordings)[i], reason, counts);
         }
     }
     if (!args.keep_free_text) return exit_done;
@@ -369,10 +349,7 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
          i < recordings->size(); i = next_for_room(*recordings, gone, i + 1, free_bytes, wanted)) {
         if (stop_signal) return exit_stopped;
         const recording& rec = (*recordings)[i];
-        if (!compressed_is_recorders(dir_fd, rec)) continue;
-        const int failed_before = counts->failed;
-        delete_one(dir_fd, rec, reason.c_str(), counts);
-        if (counts->failed != failed_before) continue;
+        if (!delete_one(dir_fd, rec, reason.c_str(), counts)) continue;
         freed += static_cast<double>(rec.bytes_on_disk);
         double measured = 0.0;
         if (!free_space(dir_fd, &measured, &total_bytes)) measured = 0.0;
@@ -385,18 +362,23 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
     return exit_still_full;
 }
 
+// False, reported, when the directory cannot be listed.
+bool list_directory(int dir_fd, const char* dir, std::vector<recording>* recordings,
+                    std::vector<std::string>* temporaries) {
+    const int error = scan_directory(dir_fd, recordings, temporaries);
+    if (error != 0)
+        std::fprintf(stderr, "acc_archive: cannot list %s: %s\n", dir, std::strerror(error));
+    return error == 0;
+}
+
 // Everything once the directory is open and locked.
 int archive_directory(int dir_fd, const arguments& args, run_counts* counts) {
     std::vector<recording> recordings;
     std::vector<std::string> temporaries;
-    int error = scan_directory(dir_fd, &recordings, &temporaries);
-    if (error != 0) {
-        std::fprintf(stderr, "acc_archive: cannot list %s: %s\n", args.dir, std::strerror(error));
-        return exit_directory;
-    }
+    if (!list_directory(dir_fd, args.dir, &recordings, &temporaries)) return exit_directory;
     // Left by a run that was cut short: its original is still there.
     for (const std::string& name : temporaries) {
-        error = remove_temporary(dir_fd, name);
+        const int error = remove_temporary(dir_fd, name);
         if (error == 0) {
             std::printf("removed stale temporary %s\n", name.c_str());
         } else {
@@ -410,11 +392,7 @@ int archive_directory(int dir_fd, const arguments& args, run_counts* counts) {
     if (!compress_all(dir_fd, args, &recordings, counts)) return exit_stopped;
     if (!args.keep_free_text && args.keep_days == 0) return exit_done;
     // Sizes and names as they are after compressing.
-    error = scan_directory(dir_fd, &recordings, &temporaries);
-    if (error != 0) {
-        std::fprintf(stderr, "acc_archive: cannot list %s: %s\n", args.dir, std::strerror(error));
-        return exit_directory;
-    }
+    if (!list_directory(dir_fd, args.dir, &recordings, &temporaries)) return exit_directory;
     return keep_room(dir_fd, args, &recordings, counts);
 }
 

@@ -12,6 +12,7 @@
 #include <zstd.h>
 
 #include "compact_format.h"
+#include "file_io.h"
 
 #include "recorded_file.h"
 #include "recording_files.h"
@@ -51,20 +52,19 @@ void release(compression* c, int dir_fd, const std::string& temp_name) {
     }
 }
 
-int write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t put = write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return errno;
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return 0;
-}
-
 int fail(compress_result* result, const char* step, int error) {
     result->failed_step = step;
     return error != 0 ? error : EIO;
+}
+
+// The `n` bytes at `data` against the original's at `offset`.
+int compare_with_original(compression* c, const char* data, std::size_t n, std::uint64_t offset,
+                          compress_result* result) {
+    const ssize_t plain = read_at(c->in_fd, c->check_buffer, n, static_cast<off_t>(offset));
+    if (plain < 0) return fail(result, "verify", errno);
+    if (static_cast<std::size_t>(plain) != n || std::memcmp(data, c->check_buffer, n) != 0)
+        return fail(result, "verify", EBADMSG);
+    return 0;
 }
 
 // The original through the compressor into the temporary, frame by frame.
@@ -118,12 +118,9 @@ int verify_stream(compression* c, const volatile std::sig_atomic_t* stop, compre
             ZSTD_outBuffer out{c->out_buffer, out_size, 0};
             frame_left = ZSTD_decompressStream(c->unpacker, &out, &in);
             if (ZSTD_isError(frame_left)) return fail(result, "verify", EBADMSG);
-            ssize_t plain =
-                read_at(c->in_fd, c->check_buffer, out.pos, static_cast<off_t>(plain_offset));
-            if (plain < 0) return fail(result, "verify", errno);
-            if (static_cast<std::size_t>(plain) != out.pos ||
-                std::memcmp(c->out_buffer, c->check_buffer, out.pos) != 0)
-                return fail(result, "verify", EBADMSG);
+            const int error =
+                compare_with_original(c, c->out_buffer, out.pos, plain_offset, result);
+            if (error != 0) return error;
             plain_offset += out.pos;
             // All input taken and nothing more held back: the next chunk.
             if (in.pos == in.size && out.pos < out.size) break;
@@ -158,7 +155,7 @@ int compact_stream(compression* c, std::uint64_t size, const volatile std::sig_a
         const std::size_t take = compact_frame_cut(c->in_buffer, held, at_end);
         if (compact_encode_frame(&c->coder, c->in_buffer, take, &out) != compact_status::ok)
             return fail(result, "compress", ENOMEM);
-        int error = write_all(c->temp_fd, reinterpret_cast<const char*>(out.data()), out.size());
+        int error = write_all(c->temp_fd, out.data(), out.size());
         if (error != 0) return fail(result, "write", error);
         result->compressed_bytes += out.size();
         out.clear();
@@ -192,12 +189,9 @@ int verify_compact(compression* c, const volatile std::sig_atomic_t* stop,
             return fail(result, "verify", EBADMSG);
         for (std::size_t done = 0; done < text.size(); done += compressed_frame_content) {
             const std::size_t n = std::min(compressed_frame_content, text.size() - done);
-            ssize_t plain =
-                read_at(c->in_fd, c->check_buffer, n, static_cast<off_t>(plain_offset + done));
-            if (plain < 0) return fail(result, "verify", errno);
-            if (static_cast<std::size_t>(plain) != n ||
-                std::memcmp(text.data() + done, c->check_buffer, n) != 0)
-                return fail(result, "verify", EBADMSG);
+            const int error =
+                compare_with_original(c, text.data() + done, n, plain_offset + done, result);
+            if (error != 0) return error;
         }
         plain_offset += text.size();
     }
@@ -314,18 +308,15 @@ int restore_compact(restoring* r, int out_fd, restore_result* result) {
     int read_errno = 0;
     for (;;) {
         bool at_end = false;
-        const compact_status status = compact_reader_next(&r->reader, &at_end, &read_errno);
+        compact_status status = compact_reader_next(&r->reader, &at_end, &read_errno);
         if (status == compact_status::read_failed) return restore_fail(result, "read", read_errno);
         if (at_end) break;
+        if (status == compact_status::ok) {
+            r->out.resize(r->reader.header.content_size);
+            status = compact_frame_text(r->reader.codec.frame, r->out.data(), r->out.size());
+        }
         if (status != compact_status::ok) {
             if (result->damaged_frames++ == 0) result->first_damage = compact_status_text(status);
-            continue;
-        }
-        r->out.resize(r->reader.header.content_size);
-        if (compact_frame_text(r->reader.codec.frame, r->out.data(), r->out.size()) !=
-            compact_status::ok) {
-            if (result->damaged_frames++ == 0)
-                result->first_damage = compact_status_text(compact_status::malformed);
             continue;
         }
         int error = put(out_fd, r->out.data(), r->out.size(), result);

@@ -9,19 +9,8 @@
 
 #include "compact_format.h"
 #include "data_format.h"
+#include "file_io.h"
 #include "recording_lock.h"
-
-ssize_t read_at(int fd, char* buffer, std::size_t size, off_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t got = pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
 
 int open_data_file(int dir_fd, const char* name, data_state* state, int* fd) {
     *fd = -1;

@@ -4,9 +4,6 @@
 #ifndef ACC_RECORDED_FILE_H
 #define ACC_RECORDED_FILE_H
 
-#include <cstddef>
-#include <sys/types.h>
-
 // Where a data file stands.
 enum class data_state {
     absent,
@@ -23,9 +20,5 @@ int open_data_file(int dir_fd, const char* name, data_state* state, int* fd);
 // True when the file at `fd` is a compressed stream or a compact file that
 // begins with the data file's header.
 bool compressed_starts_with_header(int fd);
-
-// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
-// Returns the count, or -1 with errno set.
-ssize_t read_at(int fd, char* buffer, std::size_t size, off_t offset);
 
 #endif

@@ -57,20 +57,19 @@ bool parse_file_name(const char* name, parsed_name* parsed) {
     }
     std::size_t stem = 0;
     std::tm local{};
-    switch (parse_data_file_name(text.c_str(), &stem, &local)) {
+    const name_kind kind = parse_data_file_name(text.c_str(), &stem, &local);
+    if (temporary && kind != name_kind::data) return false;  // only a data file has one
+    switch (kind) {
         case name_kind::data:
             parsed->kind = temporary ? file_kind::temporary : file_kind::data;
             break;
         case name_kind::compressed_zst:
-            if (temporary) return false;
             parsed->kind = file_kind::compressed;
             break;
         case name_kind::compact:
-            if (temporary) return false;
             parsed->kind = file_kind::compact;
             break;
         case name_kind::provenance:
-            if (temporary) return false;
             parsed->kind = file_kind::sidecar;
             break;
         default:

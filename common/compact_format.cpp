@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <unistd.h>
 #include <zstd.h>
+
+#include "file_io.h"
 
 namespace {
 
@@ -30,6 +31,9 @@ constexpr unsigned flag_grid = 1;
 constexpr unsigned largest_order = 3;
 constexpr unsigned symbol_escape = 255;
 
+// From -limit to limit.
+bool within(std::int64_t value, std::int64_t limit) { return value <= limit && value >= -limit; }
+
 struct crc_table {
     std::uint32_t entry[256];
 };
@@ -53,29 +57,17 @@ std::uint32_t crc32_of(const unsigned char* bytes, std::size_t size) {
     return c ^ 0xffffffffu;
 }
 
-void put_u16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
+// Little-endian numbers of `n` bytes.
+void put_le(unsigned char* p, std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
-void put_u32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void put_u64(unsigned char* p, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-std::uint16_t get_u16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t get_u32(const unsigned char* p) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-std::uint64_t get_u64(const unsigned char* p) {
+std::uint64_t get_le(const unsigned char* p, int n) {
     std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
     return v;
 }
+std::uint16_t get_u16(const unsigned char* p) { return static_cast<std::uint16_t>(get_le(p, 2)); }
+std::uint32_t get_u32(const unsigned char* p) { return static_cast<std::uint32_t>(get_le(p, 4)); }
 
 std::uint64_t zigzag(std::int64_t v) {
     const auto bits = static_cast<std::uint64_t>(v);
@@ -222,8 +214,8 @@ compact_status put_stream(compact_codec* codec, const unsigned char* bytes, std:
         }
     }
     unsigned char sizes[8];
-    put_u32(sizes, static_cast<std::uint32_t>(size));
-    put_u32(sizes + 4, static_cast<std::uint32_t>(stored));
+    put_le(sizes, size, 4);
+    put_le(sizes + 4, stored, 4);
     out->insert(out->end(), sizes, sizes + 8);
     out->insert(out->end(), source, source + stored);
     return compact_status::ok;
@@ -427,7 +419,7 @@ bool undo_order(const std::vector<std::uint64_t>& zigzagged, unsigned order,
         const std::uint64_t v =
             static_cast<std::uint64_t>(unzigzag(zigzagged[i])) + predict_order(order, x1, x2, x3);
         const auto value = static_cast<std::int64_t>(v);
-        if (value > largest_millionths || value < -largest_millionths) return false;
+        if (!within(value, largest_millionths)) return false;
         (*out)[i] = value;
         x3 = x2;
         x2 = x1;
@@ -454,14 +446,10 @@ bool undo_accel(const std::int64_t* volt, std::size_t count, const unsigned char
         } else {
             return false;
         }
-        if (rg > largest_residual || rg < -largest_residual || ra > largest_residual ||
-            ra < -largest_residual)
-            return false;
+        if (!within(rg, largest_residual) || !within(ra, largest_residual)) return false;
         g[i] = predict_through(volt[i], gain_g) + rg;
         ms2[i] = predict_through(g[i], gain_ms2) + ra;
-        if (g[i] > largest_millionths || g[i] < -largest_millionths ||
-            ms2[i] > largest_millionths || ms2[i] < -largest_millionths)
-            return false;
+        if (!within(g[i], largest_millionths) || !within(ms2[i], largest_millionths)) return false;
     }
     return true;
 }
@@ -503,8 +491,8 @@ void compact_codec_release(compact_codec* codec) {
 
 void compact_write_file_header(unsigned char out[compact_file_header_size]) {
     std::memcpy(out, compact_magic, sizeof compact_magic);
-    put_u16(out + 4, compact_version);
-    put_u16(out + 6, 0);
+    put_le(out + 4, compact_version, 2);
+    put_le(out + 6, 0, 2);
 }
 
 compact_status compact_check_file_header(const unsigned char* bytes, std::size_t size) {
@@ -608,20 +596,20 @@ compact_status compact_encode_frame(compact_codec* codec, const char* text, std:
     fixed[2] = static_cast<unsigned char>(time_width);
     fixed[3] = static_cast<unsigned char>(volt_width);
     fixed[4] = static_cast<unsigned char>(grid_width);
-    put_u32(fixed + 8, static_cast<std::uint32_t>(rows));
-    put_u32(fixed + 12, static_cast<std::uint32_t>(f.piece_row.size()));
-    put_u32(fixed + 16, static_cast<std::uint32_t>(grid ? codec->alphabet.size() : 0));
-    put_u64(fixed + 20, static_cast<std::uint64_t>(step));
-    put_u64(fixed + 28, static_cast<std::uint64_t>(gain_g));
-    put_u64(fixed + 36, static_cast<std::uint64_t>(gain_ms2));
+    put_le(fixed + 8, rows, 4);
+    put_le(fixed + 12, f.piece_row.size(), 4);
+    put_le(fixed + 16, grid ? codec->alphabet.size() : 0, 4);
+    put_le(fixed + 20, static_cast<std::uint64_t>(step), 8);
+    put_le(fixed + 28, static_cast<std::uint64_t>(gain_g), 8);
+    put_le(fixed + 36, static_cast<std::uint64_t>(gain_ms2), 8);
 
     const std::size_t payload_size = out->size() - payload_at;
     unsigned char* header = out->data() + header_at;
     std::memcpy(header, compact_frame_sync, sizeof compact_frame_sync);
-    put_u32(header + 4, static_cast<std::uint32_t>(size));
-    put_u32(header + 8, static_cast<std::uint32_t>(payload_size));
-    put_u32(header + 12, crc32_of(out->data() + payload_at, payload_size));
-    put_u32(header + 16, crc32_of(header, 16));
+    put_le(header + 4, size, 4);
+    put_le(header + 8, payload_size, 4);
+    put_le(header + 12, crc32_of(out->data() + payload_at, payload_size), 4);
+    put_le(header + 16, crc32_of(header, 16), 4);
     return compact_status::ok;
 }
 
@@ -663,17 +651,16 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
     const std::size_t rows = get_u32(fixed + 8);
     const std::size_t pieces = get_u32(fixed + 12);
     const std::size_t grid_size = get_u32(fixed + 16);
-    const auto step = static_cast<std::int64_t>(get_u64(fixed + 20));
-    const auto gain_g = static_cast<std::int64_t>(get_u64(fixed + 28));
-    const auto gain_ms2 = static_cast<std::int64_t>(get_u64(fixed + 36));
+    const auto step = static_cast<std::int64_t>(get_le(fixed + 20, 8));
+    const auto gain_g = static_cast<std::int64_t>(get_le(fixed + 28, 8));
+    const auto gain_ms2 = static_cast<std::int64_t>(get_le(fixed + 36, 8));
     const bool grid = (flags & flag_grid) != 0;
     const std::size_t content = header.content_size;
     if ((flags & ~flag_grid) != 0 || order > largest_order || time_width > 8 || volt_width > 8 ||
         grid_width > 8 || fixed[5] != 0 || fixed[6] != 0 || fixed[7] != 0 ||
         rows > content / shortest_row || pieces > content || (!grid && grid_size != 0) ||
-        grid_size > rows || gain_g > largest_gain || gain_g < -largest_gain ||
-        gain_ms2 > largest_gain || gain_ms2 < -largest_gain || step > largest_millionths ||
-        step < -largest_millionths)
+        grid_size > rows || !within(gain_g, largest_gain) || !within(gain_ms2, largest_gain) ||
+        !within(step, largest_millionths))
         return compact_status::malformed;
     const unsigned char* p = payload + payload_fixed_size;
     const unsigned char* end = payload + header.payload_size;
@@ -713,10 +700,9 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
         std::int64_t v = 0;
         for (std::size_t k = 0; k < grid_size; ++k) {
             const std::int64_t delta = unzigzag(codec->column[k]);
-            if (delta > 2 * largest_millionths || delta < -2 * largest_millionths)
-                return compact_status::malformed;
+            if (!within(delta, 2 * largest_millionths)) return compact_status::malformed;
             v += delta;
-            if (v > largest_millionths || v < -largest_millionths) return compact_status::malformed;
+            if (!within(v, largest_millionths)) return compact_status::malformed;
             grid_volt[k] = v;
         }
     }
@@ -730,8 +716,7 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
             t += static_cast<std::uint64_t>(unzigzag(codec->column[i])) +
                  static_cast<std::uint64_t>(step);
             const auto value = static_cast<std::int64_t>(t);
-            if (value > largest_millionths || value < -largest_millionths)
-                return compact_status::malformed;
+            if (!within(value, largest_millionths)) return compact_status::malformed;
             f.time_us[i] = value;
         }
     }
@@ -798,14 +783,13 @@ char* compact_format_millionths(char* out, std::int64_t millionths) {
 namespace {
 
 char* format_row_line(char* p, const compact_frame& frame, std::size_t row) {
-    p = compact_format_millionths(p, frame.time_us[row]);
-    *p++ = ',';
-    p = compact_format_millionths(p, frame.volt_uv[row]);
-    *p++ = ',';
-    p = compact_format_millionths(p, frame.accel_ug[row]);
-    *p++ = ',';
-    p = compact_format_millionths(p, frame.accel_ums2[row]);
-    *p++ = '\n';
+    const std::vector<std::int64_t>* columns[] = {&frame.time_us, &frame.volt_uv, &frame.accel_ug,
+                                                  &frame.accel_ums2};
+    for (const std::vector<std::int64_t>* column : columns) {
+        p = compact_format_millionths(p, (*column)[row]);
+        *p++ = ',';
+    }
+    p[-1] = '\n';
     return p;
 }
 
@@ -843,19 +827,12 @@ compact_status compact_frame_text(const compact_frame& frame, char* out, std::si
 
 namespace {
 
-// Up to `size` bytes at `offset`, fewer only at the end of the file; -1 with
-// errno set on failure.
-long long read_fully(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<long long>(done);
+// read_at, with its failure's errno in *read_errno.
+ssize_t read_noting(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset,
+                    int* read_errno) {
+    const ssize_t got = read_at(fd, buffer, size, static_cast<off_t>(offset));
+    if (got < 0) *read_errno = errno;
+    return got;
 }
 
 }  // namespace
@@ -865,11 +842,8 @@ void compact_reader_release(compact_reader* reader) { compact_codec_release(&rea
 compact_status compact_reader_open(compact_reader* reader, int fd, int* read_errno) {
     reader->fd = fd;
     unsigned char bytes[compact_file_header_size];
-    const long long got = read_fully(fd, bytes, sizeof bytes, 0);
-    if (got < 0) {
-        *read_errno = errno;
-        return compact_status::read_failed;
-    }
+    const ssize_t got = read_noting(fd, bytes, sizeof bytes, 0, read_errno);
+    if (got < 0) return compact_status::read_failed;
     reader->offset = compact_file_header_size;
     return compact_check_file_header(bytes, static_cast<std::size_t>(got));
 }
@@ -877,11 +851,8 @@ compact_status compact_reader_open(compact_reader* reader, int fd, int* read_err
 compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* read_errno) {
     *at_end = false;
     unsigned char bytes[compact_frame_header_size];
-    const long long got = read_fully(reader->fd, bytes, sizeof bytes, reader->offset);
-    if (got < 0) {
-        *read_errno = errno;
-        return compact_status::read_failed;
-    }
+    const ssize_t got = read_noting(reader->fd, bytes, sizeof bytes, reader->offset, read_errno);
+    if (got < 0) return compact_status::read_failed;
     if (got == 0) {
         *at_end = true;
         return compact_status::ok;
@@ -897,11 +868,9 @@ compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* re
         reader->payload.resize(window);
         std::uint64_t from = reader->offset + 1;
         for (;;) {
-            const long long seen = read_fully(reader->fd, reader->payload.data(), window, from);
-            if (seen < 0) {
-                *read_errno = errno;
-                return compact_status::read_failed;
-            }
+            const ssize_t seen =
+                read_noting(reader->fd, reader->payload.data(), window, from, read_errno);
+            if (seen < 0) return compact_status::read_failed;
             const auto n = static_cast<std::size_t>(seen);
             const std::size_t at = compact_find_frame(reader->payload.data(), n);
             if (at < n || n < window) {
@@ -913,12 +882,9 @@ compact_status compact_reader_next(compact_reader* reader, bool* at_end, int* re
     }
     reader->offset += compact_frame_header_size;
     reader->payload.resize(reader->header.payload_size);
-    const long long taken =
-        read_fully(reader->fd, reader->payload.data(), reader->header.payload_size, reader->offset);
-    if (taken < 0) {
-        *read_errno = errno;
-        return compact_status::read_failed;
-    }
+    const ssize_t taken = read_noting(reader->fd, reader->payload.data(),
+                                      reader->header.payload_size, reader->offset, read_errno);
+    if (taken < 0) return compact_status::read_failed;
     reader->offset += static_cast<std::uint64_t>(taken);
     if (static_cast<std::size_t>(taken) < reader->header.payload_size)
         return compact_status::cut_short;

@@ -110,3 +110,8 @@ name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm
     *stem_size = stem;
     return kind;
 }
+
+const char* base_name(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}

@@ -32,6 +32,9 @@ enum class name_kind { none, data, compressed_zst, compressed_gz, compact, prove
 // gets the stem's length and `local_time` the time in it (tm_isdst -1).
 name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm* local_time);
 
+// The part of `path` after its last '/'.
+const char* base_name(const char* path);
+
 // The length of `path` without its data file ending (".csv", ".csv.zst",
 // ".csv.gz" or ".csv.acz"); false when it has none.
 bool data_file_stem(const char* path, std::size_t* stem_size);

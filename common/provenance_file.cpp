@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "data_file_name.h"
+#include "file_io.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
@@ -72,16 +73,7 @@ struct json_out {
 };
 
 void flush_out(json_out* out) {
-    std::size_t done = 0;
-    while (out->error == 0 && done < out->used) {
-        ssize_t written = write(out->fd, out->buffer + done, out->used - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            out->error = written < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(written);
-    }
+    if (out->error == 0) out->error = write_all(out->fd, out->buffer, out->used);
     out->used = 0;
 }
 
@@ -149,11 +141,6 @@ void put_utc(json_out* out, double seconds) {
     put(out, "\"");
 }
 
-const char* name_of(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
 void put_provenance(json_out* out, const run_provenance& run, std::uint32_t segment,
                     const char* previous, const clock_state& clock) {
     const run_settings& settings = *run.settings;
@@ -164,7 +151,7 @@ void put_provenance(json_out* out, const run_provenance& run, std::uint32_t segm
     put_key(out, ",\n  ", "segment");
     put_unsigned(out, segment);
     put_key(out, ",\n  ", "previous");
-    put_string(out, previous ? name_of(previous) : nullptr);
+    put_string(out, previous ? base_name(previous) : nullptr);
     put_key(out, ",\n  ", "start_utc");
     put_utc(out, run.start_s);
     put_key(out, ",\n  ", "clock");

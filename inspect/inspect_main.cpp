@@ -18,7 +18,6 @@
 #include "report.h"
 #include "run_choice.h"
 #include "svg_plot.h"
-#include "utc_time.h"
 
 #include <string>
 #include <vector>
@@ -125,12 +124,9 @@ int inspect_and_write(const arguments& args, const run_plan& plan, const inspect
                      "%.6f s to %.6f s",
                      first_s, last_s);
         const run_clock& clock = held->result->clock;
-        if (clock.known) {
-            char first_utc[utc_text_size], last_utc[utc_text_size];
-            format_utc(clock.start_unix_s + first_s, 3, first_utc, sizeof first_utc);
-            format_utc(clock.start_unix_s + last_s, 3, last_utc, sizeof last_utc);
-            std::fprintf(stderr, " (%s to %s)", first_utc, last_utc);
-        }
+        if (clock.known)
+            std::fprintf(stderr, " (%s to %s)", clock_time(clock, first_s).text,
+                         clock_time(clock, last_s).text);
         std::fputc('\n', stderr);
         return exit_window;
     }

@@ -124,11 +124,14 @@ constexpr option long_options[] = {
 
 const char* option_name(int id) { return long_option_name(long_options, id); }
 
-// What a missing or empty value of the option should have been.
-const char* value_noun(int id) {
-    return id == opt_svg || id == opt_json || id == opt_prom ? "file name"
-           : id == opt_csv                                   ? "directory"
-                                                             : "value";
+// A missing or empty value: what it should have been.
+int needs_value(int id) {
+    const char* noun = id == opt_svg || id == opt_json || id == opt_prom ? "file name"
+                       : id == opt_csv                                   ? "directory"
+                                                                         : "value";
+    char message[64];
+    std::snprintf(message, sizeof message, "--%s needs a %s", option_name(id), noun);
+    return usage_error(message, nullptr);
 }
 
 // getopt_long takes a unique prefix for the whole name; the inspector has
@@ -167,11 +170,7 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
                 std::snprintf(message, sizeof message, "--%s given twice", option_name(id));
                 return usage_error(message, nullptr);
             }
-            if (value[0] == '\0') {
-                std::snprintf(message, sizeof message, "--%s needs a %s", option_name(id),
-                              value_noun(id));
-                return usage_error(message, nullptr);
-            }
+            if (value[0] == '\0') return needs_value(id);
             // "-" is standard output for the picture and the JSON only.
             if ((id == opt_csv || id == opt_prom) && is_standard_output(value))
                 return bad(id == opt_csv ? "a directory" : "a file name");
@@ -299,10 +298,7 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
         } else if (c == '?' || !typed_in_full(argv[at], c == ':' ? optopt : c)) {
             status = usage_error("unknown option ", argv[at]);
         } else if (c == ':') {
-            char message[64];
-            std::snprintf(message, sizeof message, "--%s needs a %s", option_name(optopt),
-                          value_noun(optopt));
-            status = usage_error(message, nullptr);
+            status = needs_value(optopt);
         } else {
             status = take_option(c, optarg, args, config);
         }

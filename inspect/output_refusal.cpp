@@ -11,46 +11,35 @@
 
 namespace {
 
+// An output option and its file.
+struct named_output {
+    const char* option;
+    const char* path;
+};
+
 int refuse_output_onto_file(const arguments& args, const char* data_path) {
-    const bool json_to_stdout = is_standard_output(args.json_path);
-    const char* option = nullptr;
-    const char* output = nullptr;
+    // Standard output ("-") is not a file of its own here; it is checked last.
+    const named_output files[] = {
+        {"--svg ", is_standard_output(args.svg_path) ? nullptr : args.svg_path},
+        {"--json ", is_standard_output(args.json_path) ? nullptr : args.json_path},
+        {"--prom ", args.prom_path},
+    };
+    named_output same{nullptr, nullptr};
+    for (const named_output& o : files)
+        if (!same.option && o.path && is_same_file(data_path, o.path)) same = o;
     char csv_path[1024];
-    if (args.svg_path && !is_standard_output(args.svg_path) &&
-        is_same_file(data_path, args.svg_path)) {
-        option = "--svg";
-        output = args.svg_path;
-    } else if (args.json_path && !json_to_stdout && is_same_file(data_path, args.json_path)) {
-        option = "--json";
-        output = args.json_path;
-    } else if (args.prom_path && is_same_file(data_path, args.prom_path)) {
-        option = "--prom";
-        output = args.prom_path;
-    } else if (args.csv_dir) {
-        const char* const names[] = {spectrum_csv_name, octave_csv_name, trend_csv_name};
-        for (const char* name : names) {
-            std::snprintf(csv_path, sizeof csv_path, "%s/%s", args.csv_dir, name);
-            if (is_same_file(data_path, csv_path)) {
-                option = "--csv";
-                output = csv_path;
-                break;
-            }
-        }
+    const char* const names[] = {spectrum_csv_name, octave_csv_name, trend_csv_name};
+    for (const char* name : names) {
+        if (same.option || !args.csv_dir) break;
+        std::snprintf(csv_path, sizeof csv_path, "%s/%s", args.csv_dir, name);
+        if (is_same_file(data_path, csv_path)) same = named_output{"--csv ", csv_path};
     }
-    if (option) {
-        std::fprintf(stderr,
-                     "acc_inspect: %s %s is the data file %s itself; it is never written\n%s",
-                     option, output, data_path, usage_text);
-        return exit_usage;
-    }
-    if (is_same_file_as_descriptor(data_path, STDOUT_FILENO)) {
-        std::fprintf(
-            stderr,
-            "acc_inspect: standard output is the data file %s itself; it is never written\n%s",
-            data_path, usage_text);
-        return exit_usage;
-    }
-    return -1;
+    if (!same.option && is_same_file_as_descriptor(data_path, STDOUT_FILENO))
+        same = named_output{"standard output", ""};
+    if (!same.option) return -1;
+    std::fprintf(stderr, "acc_inspect: %s%s is the data file %s itself; it is never written\n%s",
+                 same.option, same.path, data_path, usage_text);
+    return exit_usage;
 }
 
 }  // namespace

@@ -80,12 +80,9 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
         if (failed) break;
     }
     std::free(feed);
-    if (result->open_error != 0 || result->resource_error != 0 ||
-        result->failure.fault != read_fault::none) {
-        row_pass_free(&pass);
-        return false;
-    }
-    const bool finished = row_pass_finish(&pass, config, result);
+    const bool finished = result->open_error == 0 && result->resource_error == 0 &&
+                          result->failure.fault == read_fault::none &&
+                          row_pass_finish(&pass, config, result);
     row_pass_free(&pass);
     return finished;
 }

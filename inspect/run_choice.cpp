@@ -28,24 +28,19 @@ int choose_files(arguments* args, run_plan* plan) {
             std::fprintf(stderr, "acc_inspect: %s: no data file in it\n", plan->subject.c_str());
             return exit_invalid;
         case run_fault::two_runs:
-            std::fprintf(stderr, "acc_inspect: %s and %s are of different runs; nothing read\n",
-                         plan->subject.c_str(), plan->other.c_str());
-            return exit_usage;
         case run_fault::segment_twice:
-            std::fprintf(stderr,
-                         "acc_inspect: %s and %s are the same segment of one run; nothing read\n",
-                         plan->subject.c_str(), plan->other.c_str());
+        case run_fault::settings_differ:
+            std::fprintf(stderr, "acc_inspect: %s and %s %s; nothing read\n", plan->subject.c_str(),
+                         plan->other.c_str(),
+                         plan->fault == run_fault::two_runs ? "are of different runs"
+                         : plan->fault == run_fault::segment_twice
+                             ? "are the same segment of one run"
+                             : "were recorded at different settings");
             return exit_usage;
         case run_fault::run_not_found:
             return usage_error("--run: no run matches ", plan->subject.c_str());
         case run_fault::run_ambiguous:
             return usage_error("--run: several runs match ", plan->subject.c_str());
-        case run_fault::settings_differ:
-            std::fprintf(stderr,
-                         "acc_inspect: %s and %s were recorded at different settings; nothing "
-                         "read\n",
-                         plan->subject.c_str(), plan->other.c_str());
-            return exit_usage;
     }
     if (args->run_selector && plan->runs.empty())
         return usage_error("--run picks a run of a directory", nullptr);
@@ -61,17 +56,7 @@ void take_run_settings(const run_plan& plan, inspect_config* config) {
 }
 
 // Where row time 0 stands on the clock: the first file's provenance.
-run_clock clock_of(const run_plan& plan) {
-    run_clock clock{};
-    const provenance& p = plan.files[0].prov;
-    if (p.present && p.have_start) {
-        clock.known = true;
-        clock.start_unix_s = p.start_unix_s;
-        clock.synchronized = p.synchronized;
-        std::memcpy(clock.run_id, p.run_id, sizeof clock.run_id);
-    }
-    return clock;
-}
+run_clock clock_of(const run_plan& plan) { return clock_of(plan.files[0].prov); }
 
 // --from and --to given as clock times become row times. Returns -1 to go
 // on, else the exit status.

@@ -7,6 +7,7 @@
 // it did goes, one line per call, to the file named by ACTS2200_SIM_LOG.
 
 #include "acts2200.h"
+#include "file_io.h"
 #include "sim_signal.h"
 
 #include <cerrno>
@@ -133,15 +134,7 @@ void write_line(log_line* line) {
     if (sim.log_fd < 0) return;
     if (line->size >= sizeof line->text) line->size = sizeof line->text - 1;
     line->text[line->size++] = '\n';
-    const char* p = line->text;
-    std::size_t left = line->size;
-    while (left > 0) {
-        const ssize_t n = write(sim.log_fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    write_all(sim.log_fd, line->text, line->size);
 }
 
 std::int32_t fail_call(log_line* line, const char* reason) {
@@ -297,9 +290,8 @@ bool parse_switch_value(const char* name, const char* text, sim_switches* sw) {
     }
     if (std::strcmp(name, "ACTS2200_SIM_SHORT_READS") == 0)
         return parse_short_reads(text, &sw->short_reads);
-    if (std::strcmp(name, "ACTS2200_SIM_OVER_REPORT") == 0) {
+    if (std::strcmp(name, "ACTS2200_SIM_OVER_REPORT") == 0)
         return parse_u32(text, text + std::strlen(text), &sw->over_report);
-    }
     if (std::strcmp(name, "ACTS2200_SIM_VALUES") == 0) return parse_values(text, &sw->values);
     if (std::strcmp(name, "ACTS2200_SIM_UNPACED") == 0) {
         if (std::strcmp(text, "1") != 0 && std::strcmp(text, "0") != 0) return false;

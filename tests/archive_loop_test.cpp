@@ -157,6 +157,14 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
     program_result next = run_program(archiver({data}));
     EXPECT_EQ(next.exit_status, 0) << next.err;
     EXPECT_TRUE(restored(at(c + ".csv.zst")) == c_text);
+    // More room than may be made: what may go goes, the rest stays, status 4.
+    program_result short_of = run_program(archiver({"--keep-free", "99%", data}));
+    EXPECT_EQ(short_of.exit_status, 4) << short_of.out << short_of.err;
+    EXPECT_NE(short_of.err.find(" is still below 99%: nothing left that may be deleted\n"),
+              std::string::npos)
+        << short_of.err;
+    EXPECT_EQ(list_dir(data),
+              (std::vector<std::string>{live, "ai0_accel_20240601_000000.csv.zst", "notes.csv"}));
     close(held);
 }
 

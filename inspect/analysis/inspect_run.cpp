@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -134,4 +135,21 @@ bool window_missed(const inspect_result& result, const inspect_config& config, d
         have_time = true;
     }
     return have_time;
+}
+
+run_clock clock_of(const provenance& p) {
+    run_clock clock{};
+    if (p.present && p.have_start) {
+        clock.known = true;
+        clock.start_unix_s = p.start_unix_s;
+        clock.synchronized = p.synchronized;
+        std::memcpy(clock.run_id, p.run_id, sizeof clock.run_id);
+    }
+    return clock;
+}
+
+clock_text clock_time(const run_clock& clock, double t) {
+    clock_text out{};
+    format_utc(clock.start_unix_s + t, 3, out.text, sizeof out.text);
+    return out;
 }

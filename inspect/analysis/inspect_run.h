@@ -10,9 +10,11 @@
 #include "envelope.h"
 #include "inspect_stats.h"
 #include "level_stats.h"
+#include "provenance_file.h"
 #include "spectrogram.h"
 #include "spectrum.h"
 #include "trend.h"
+#include "utc_time.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -70,6 +72,15 @@ struct run_clock {
     bool synchronized;
     char run_id[33];
 };
+
+// The clock a provenance file gives, unknown without its start.
+run_clock clock_of(const provenance& p);
+
+// Row time `t` on a known clock, to the millisecond.
+struct clock_text {
+    char text[utc_text_size];
+};
+clock_text clock_time(const run_clock& clock, double t);
 
 struct inspect_result {
     int open_error;        // errno of opening the file, else 0

@@ -63,30 +63,19 @@ double hann_response(double delta) {
     return std::sin(x) / x / (1.0 - delta * delta);
 }
 
-// The short spectrum of fewer samples than one segment.
+// The short spectrum of fewer samples than one segment: one segment of
+// their own (an even count of at least the smallest segment).
 int short_spectrum(const double* samples, std::size_t size, double rate_hz, double* amplitude,
                    double* psd) {
-    const std::size_t bins = size / 2 + 1;
-    double* window = fftw_alloc_real(size);
-    double* work = fftw_alloc_real(size);
-    fftw_complex* spectrum = fftw_alloc_complex(bins);
-    double* power = static_cast<double*>(std::calloc(bins, sizeof(double)));
-    fftw_plan plan = nullptr;
-    int result = ENOMEM;
-    if (window && work && spectrum && power) {
-        plan = fftw_plan_dft_r2c_1d(static_cast<int>(size), work, spectrum, FFTW_ESTIMATE);
-        result = plan ? 0 : EINVAL;
-    }
+    welch_state one;
+    const int result = welch_init(&one, size);
     if (result == 0) {
-        fill_hann(window, size);
-        segment_power_of(samples, window, size, work, spectrum, plan, power);
-        power_to_spectrum(power, size, 1, window, rate_hz, amplitude, psd);
+        segment_power_of(samples, one.window, size, one.work,
+                         static_cast<fftw_complex*>(one.spectrum), static_cast<fftw_plan>(one.plan),
+                         one.segment_power);
+        power_to_spectrum(one.segment_power, size, 1, one.window, rate_hz, amplitude, psd);
     }
-    if (plan) fftw_destroy_plan(plan);
-    std::free(power);
-    fftw_free(spectrum);
-    fftw_free(work);
-    fftw_free(window);
+    welch_free(&one);
     return result;
 }
 

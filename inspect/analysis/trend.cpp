@@ -66,6 +66,15 @@ void close_open(trend_state* trend) {
     if (pair_merge_full(intervals)) double_interval(trend);
 }
 
+// The interval a row at `time_s` is in; an overlap stays in the open one.
+std::uint64_t interval_index(const trend_state* trend, double time_s) {
+    // A row printed on a boundary belongs to the interval it starts, whatever
+    // the last bit of the division.
+    constexpr double boundary = 1e-9;
+    const double offset = (time_s - trend->origin_s) / trend->interval_s + boundary;
+    return std::max(static_cast<std::uint64_t>(std::max(offset, 0.0)), trend->open.index);
+}
+
 void open_interval(trend_state* trend, std::uint64_t index) {
     trend->open = trend_interval{};
     trend->open.index = index;
@@ -132,18 +141,9 @@ void trend_add(trend_state* trend, double time_s, double value_g) {
         trend->started = true;
         trend->origin_s = time_s;
     }
-    // A row printed on a boundary belongs to the interval it starts, whatever
-    // the last bit of the division.
-    constexpr double boundary = 1e-9;
-    double offset = (time_s - trend->origin_s) / trend->interval_s + boundary;
-    // Overlaps stay where they are.
-    std::uint64_t index =
-        std::max(static_cast<std::uint64_t>(std::max(offset, 0.0)), trend->open.index);
-    if (index != trend->open.index) {
-        close_open(trend);
-        offset = (time_s - trend->origin_s) / trend->interval_s + boundary;
-        index = std::max(static_cast<std::uint64_t>(std::max(offset, 0.0)), trend->open.index);
-        open_interval(trend, index);
+    if (interval_index(trend, time_s) != trend->open.index) {
+        close_open(trend);  // which may double the interval
+        open_interval(trend, interval_index(trend, time_s));
     }
     if (trend->open_moments.count == 0) trend->open.first_s = time_s;
     trend->open.last_s = time_s;

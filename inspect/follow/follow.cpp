@@ -30,23 +30,10 @@ double now_s() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-const char* base_name(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
-void set_clock(follow_state* f) {
-    if (!f->prov.present || !f->prov.have_start) return;
-    f->clock.known = true;
-    f->clock.start_unix_s = f->prov.start_unix_s;
-    f->clock.synchronized = f->prov.synchronized;
-    std::memcpy(f->clock.run_id, f->prov.run_id, sizeof f->clock.run_id);
-}
-
 // The provenance file is written just after its data file is made.
 void read_clock(follow_state* f, const char* data_path) {
     provenance_of(data_path, &f->prov);
-    set_clock(f);
+    f->clock = clock_of(f->prov);
 }
 
 int open_file(follow_state* f) {
@@ -212,14 +199,12 @@ int follow_start(follow_state* f, const run_file& first, const inspect_config& c
     if (error != 0) return error;
     f->pass_ready = true;
     std::snprintf(f->path, sizeof f->path, "%s", first.path.c_str());
-    const char* slash = std::strrchr(f->path, '/');
-    if (slash)
-        std::snprintf(f->dir, sizeof f->dir, "%.*s", static_cast<int>(slash - f->path + 1),
-                      f->path);
-    else
-        std::snprintf(f->dir, sizeof f->dir, ".");
+    // The directory with its '/', or "." for a bare name.
+    const int dir_length = static_cast<int>(base_name(f->path) - f->path);
+    std::snprintf(f->dir, sizeof f->dir, "%.*s", dir_length > 0 ? dir_length : 1,
+                  dir_length > 0 ? f->path : ".");
     f->prov = first.prov;
-    set_clock(f);
+    f->clock = clock_of(f->prov);
     f->notify_fd = watch_directory(f->dir);
     f->open_error = open_file(f);
     return 0;

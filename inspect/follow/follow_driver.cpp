@@ -51,13 +51,18 @@ struct follow_tally {
     int status;
 };
 
+// The interval `v` and where the run stands.
+followed_interval followed(const arguments& args, const follow_state& f, const trend_interval& v) {
+    const bool above = args.have_alarm && v.velocity_rms_mm_s > args.alarm_mm_s;
+    return followed_interval{
+        &f.result->trend, &v,   &f.clock, f.path, f.result->stats.gaps, f.result->stats.overlaps,
+        args.have_alarm,  above};
+}
+
 void write_prom_file(const arguments& args, const follow_state& f, follow_tally* tally,
                      follow_held* held) {
     if (!args.prom_path || !tally->have_latest) return;
-    const bool above = args.have_alarm && tally->latest.velocity_rms_mm_s > args.alarm_mm_s;
-    const followed_interval latest{
-        &f.result->trend,     &tally->latest,           &f.clock,        f.path,
-        f.result->stats.gaps, f.result->stats.overlaps, args.have_alarm, above};
+    const followed_interval latest = followed(args, f, tally->latest);
     tally->prom_due = false;
     if (write_output(&held->prom, args.prom_path, [&](std::FILE* out) {
             return write_prom(out, latest, tally->stalled);
@@ -102,21 +107,12 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
         const follow_report r = follow_next(held->follow);
         switch (r.event) {
             case follow_event::interval: {
-                const trend_interval& v = *r.interval;
-                const bool above = args.have_alarm && v.velocity_rms_mm_s > args.alarm_mm_s;
-                const followed_interval line{&f.result->trend,
-                                             &v,
-                                             &f.clock,
-                                             f.path,
-                                             f.result->stats.gaps,
-                                             f.result->stats.overlaps,
-                                             args.have_alarm,
-                                             above};
+                const followed_interval line = followed(args, f, *r.interval);
                 error = json_lines ? write_json_line(stdout, line)
                                    : write_follow_line(stdout, line, args.alarm_mm_s);
                 ++tally.intervals;
-                tally.above_alarm += above ? 1 : 0;
-                tally.latest = v;
+                tally.above_alarm += line.above_alarm ? 1 : 0;
+                tally.latest = *r.interval;
                 tally.have_latest = true;
                 tally.prom_due = true;
                 tally.stalled = false;

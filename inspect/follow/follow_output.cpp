@@ -1,7 +1,7 @@
 #include "follow_output.h"
 
+#include "data_file_name.h"
 #include "provenance_file.h"
-#include "utc_time.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -32,8 +32,7 @@ void gauge(std::FILE* out, const char* name, const char* help, const followed_in
     std::fprintf(out, "# HELP %s %s\n# TYPE %s gauge\n%s{run=", name, help, name, name);
     label_value(out, f.clock->known ? f.clock->run_id : "");
     std::fputs(",file=", out);
-    const char* slash = std::strrchr(f.file, '/');
-    label_value(out, slash ? slash + 1 : f.file);
+    label_value(out, base_name(f.file));
     char text[json_number_size];
     std::fprintf(out, "} %s\n",
                  std::isnan(value)   ? "NaN"
@@ -46,13 +45,10 @@ void gauge(std::FILE* out, const char* name, const char* help, const followed_in
 int write_follow_line(std::FILE* out, const followed_interval& f, double alarm_mm_s) {
     const trend_interval& v = *f.interval;
     const double start_s = trend_start_s(*f.trend, v);
-    if (f.clock->known) {
-        char utc[40];
-        format_utc(f.clock->start_unix_s + start_s, 3, utc, sizeof utc);
-        std::fputs(utc, out);
-    } else {
+    if (f.clock->known)
+        std::fputs(clock_time(*f.clock, start_s).text, out);
+    else
         std::fprintf(out, "%.3f s", start_s);
-    }
     // Without a spectrum segment ended in it, an interval has neither.
     std::fprintf(out, "  rms %.6f g  peak %.6f g  velocity ", v.rms_g, v.peak_g);
     if (std::isnan(v.velocity_rms_mm_s))

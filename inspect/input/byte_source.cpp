@@ -14,8 +14,6 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
-namespace {}  // namespace
-
 // The decompressor's state, its input, and the pieces handed over from the
 // decompressing thread.
 struct byte_source_state {
@@ -252,28 +250,17 @@ void* decompress_pieces(void* argument) {
 }
 
 bool start_thread(byte_source* s) {
-    s->state->pieces = static_cast<char*>(std::malloc(2 * (piece_lead + piece_size)));
-    if (!s->state->pieces) return false;
-    if (pthread_mutex_init(&s->state->lock, nullptr) != 0) {
-        std::free(s->state->pieces);
-        s->state->pieces = nullptr;
-        return false;
-    }
-    if (pthread_cond_init(&s->state->changed, nullptr) != 0) {
-        pthread_mutex_destroy(&s->state->lock);
-        std::free(s->state->pieces);
-        s->state->pieces = nullptr;
-        return false;
-    }
-    if (pthread_create(&s->state->thread, nullptr, decompress_pieces, s) != 0) {
-        pthread_cond_destroy(&s->state->changed);
-        pthread_mutex_destroy(&s->state->lock);
-        std::free(s->state->pieces);
-        s->state->pieces = nullptr;
-        return false;
-    }
-    s->threaded = true;
-    return true;
+    byte_source_state* state = s->state;
+    state->pieces = static_cast<char*>(std::malloc(2 * (piece_lead + piece_size)));
+    const bool locked = state->pieces && pthread_mutex_init(&state->lock, nullptr) == 0;
+    const bool signalled = locked && pthread_cond_init(&state->changed, nullptr) == 0;
+    s->threaded = signalled && pthread_create(&state->thread, nullptr, decompress_pieces, s) == 0;
+    if (s->threaded) return true;
+    if (signalled) pthread_cond_destroy(&state->changed);
+    if (locked) pthread_mutex_destroy(&state->lock);
+    std::free(state->pieces);
+    state->pieces = nullptr;
+    return false;
 }
 
 void stop_thread(byte_source* s) {

@@ -233,42 +233,33 @@ void field_name(int field, char* out, std::size_t out_size) {
     out[n] = '\0';
 }
 
+// The faults a fixed text tells; the others below put a number in theirs.
+struct fault_text {
+    row_fault fault;
+    const char* text;
+};
+constexpr fault_text fixed_fault_texts[] = {
+    {row_fault::none, "no fault"},
+    {row_fault::empty_line, "empty line"},
+    {row_fault::carriage_return, "carriage return before the line end"},
+    {row_fault::empty_field, "empty"},
+    {row_fault::plus_sign, "'+' sign not allowed"},
+    {row_fault::blank, "blank not allowed"},
+    {row_fault::exponent, "exponent not allowed"},
+    {row_fault::no_integer_digits, "no digit before the decimal point"},
+    {row_fault::leading_zero, "leading zero"},
+    {row_fault::no_decimal_point, "no decimal point"},
+    {row_fault::out_of_range, "value out of range"},
+};
+
 void describe_row_problem(const row_problem& problem, char* out, std::size_t out_size) {
-    char what[96];
+    char what[96] = "";
+    for (const fault_text& f : fixed_fault_texts)
+        if (f.fault == problem.fault) std::snprintf(what, sizeof what, "%s", f.text);
     switch (problem.fault) {
-        case row_fault::none:
-            std::snprintf(what, sizeof what, "no fault");
-            break;
-        case row_fault::empty_line:
-            std::snprintf(what, sizeof what, "empty line");
-            break;
-        case row_fault::carriage_return:
-            std::snprintf(what, sizeof what, "carriage return before the line end");
-            break;
         case row_fault::field_count:
             std::snprintf(what, sizeof what, "%d field%s, expected 4 separated by commas",
                           problem.fields, problem.fields == 1 ? "" : "s");
-            break;
-        case row_fault::empty_field:
-            std::snprintf(what, sizeof what, "empty");
-            break;
-        case row_fault::plus_sign:
-            std::snprintf(what, sizeof what, "'+' sign not allowed");
-            break;
-        case row_fault::blank:
-            std::snprintf(what, sizeof what, "blank not allowed");
-            break;
-        case row_fault::exponent:
-            std::snprintf(what, sizeof what, "exponent not allowed");
-            break;
-        case row_fault::no_integer_digits:
-            std::snprintf(what, sizeof what, "no digit before the decimal point");
-            break;
-        case row_fault::leading_zero:
-            std::snprintf(what, sizeof what, "leading zero");
-            break;
-        case row_fault::no_decimal_point:
-            std::snprintf(what, sizeof what, "no decimal point");
             break;
         case row_fault::decimals:
             std::snprintf(what, sizeof what, "%d decimal%s, expected %d", problem.decimals,
@@ -283,8 +274,7 @@ void describe_row_problem(const row_problem& problem, char* out, std::size_t out
         case row_fault::integer_too_long:
             std::snprintf(what, sizeof what, "more than %zu integer digits", max_integer_digits);
             break;
-        case row_fault::out_of_range:
-            std::snprintf(what, sizeof what, "value out of range");
+        default:
             break;
     }
     if (problem.field > 0) {
@@ -589,16 +579,13 @@ void describe_read_failure(const read_failure& failure, std::uint64_t rows_befor
                           failure.line, max_row_size);
             return;
         case read_fault::cut_short:
-            std::snprintf(out, out_size,
-                          "line %" PRIu64 ": last line cut short, it has no line end; %" PRIu64
-                          " whole row%s before it",
-                          failure.line, rows_before, rows_before == 1 ? "" : "s");
-            return;
         case read_fault::compressed_cut_short:
-            std::snprintf(out, out_size,
-                          "line %" PRIu64 ": compressed data cut short; %" PRIu64
-                          " whole row%s before it",
-                          failure.line, rows_before, rows_before == 1 ? "" : "s");
+            std::snprintf(out, out_size, "line %" PRIu64 ": %s; %" PRIu64 " whole row%s before it",
+                          failure.line,
+                          failure.fault == read_fault::cut_short
+                              ? "last line cut short, it has no line end"
+                              : "compressed data cut short",
+                          rows_before, rows_before == 1 ? "" : "s");
             return;
         case read_fault::compressed_corrupt:
             std::snprintf(out, out_size, "line %" PRIu64 ": compressed data corrupt (%s)",

@@ -28,11 +28,6 @@ run_file file_of(const std::string& path) {
     return file;
 }
 
-const char* base_name(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-}
-
 int list_directory(const std::string& dir, std::vector<std::string>* names) {
     DIR* d = opendir(dir.c_str());
     if (!d) return errno;
@@ -88,7 +83,7 @@ bool matches(const std::vector<run_file>& run, const char* selector) {
     if (run[0].prov.present && n > 0 && std::strncmp(run[0].prov.run_id, selector, n) == 0)
         return true;
     return std::any_of(run.begin(), run.end(), [&](const run_file& f) {
-        return std::strcmp(base_name(f.path), base_name(selector)) == 0;
+        return std::strcmp(base_name(f.path.c_str()), base_name(selector)) == 0;
     });
 }
 
@@ -202,7 +197,8 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
                      [](const std::vector<run_file>& a, const std::vector<run_file>& b) {
                          const double sa = start_of(a), sb = start_of(b);
                          if (sa != sb && sa > 0 && sb > 0) return sa < sb;
-                         return std::strcmp(base_name(a[0].path), base_name(b[0].path)) < 0;
+                         return std::strcmp(base_name(a[0].path.c_str()),
+                                            base_name(b[0].path.c_str())) < 0;
                      });
     // Listed whatever --run finds, so that a selector that fails shows what there is.
     for (const std::vector<run_file>& run : runs)

@@ -4,7 +4,6 @@
 #include "provenance_file.h"
 #include "run_settings.h"
 #include "text_escape.h"
-#include "utc_time.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -109,10 +108,7 @@ void write_column(json_writer* w, const char* name, const moments& c) {
 
 // Row time t as a UTC instant, only when the run's provenance places it.
 void instant(json_writer* w, const char* name, const run_clock& clock, double t) {
-    if (!clock.known) return;
-    char utc[40];
-    format_utc(clock.start_unix_s + t, 3, utc, sizeof utc);
-    string(w, name, utc);
+    if (clock.known) string(w, name, clock_time(clock, t).text);
 }
 
 // Only for a recording or copy that was interrupted: what was left out

@@ -1,8 +1,8 @@
 #include "report.h"
 
+#include "data_file_name.h"
 #include "data_format.h"
 #include "provenance_file.h"
-#include "utc_time.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,15 +16,7 @@ constexpr int label_width = 28;
 
 // Row time t on the clock, when the run's provenance says where 0 stands.
 void clock_note(std::FILE* out, const run_clock& clock, double t) {
-    if (!clock.known) return;
-    char utc[40];
-    format_utc(clock.start_unix_s + t, 3, utc, sizeof utc);
-    std::fprintf(out, " (%s)", utc);
-}
-
-const char* base_name(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash ? slash + 1 : path;
+    if (clock.known) std::fprintf(out, " (%s)", clock_time(clock, t).text);
 }
 
 // Where a discontinuity is: its line, and its file when there are several.
@@ -128,14 +120,12 @@ void write_clock(std::FILE* out, const inspect_result& r) {
     if (!clock.known) return;
     heading(out, "Clock", nullptr);
     std::fprintf(out, "  %-*s %s\n", label_width, "run", clock.run_id);
-    char utc[40];
-    format_utc(clock.start_unix_s, 3, utc, sizeof utc);
-    std::fprintf(out, "  %-*s %s\n", label_width, "row time 0 (UTC)", utc);
+    std::fprintf(out, "  %-*s %s\n", label_width, "row time 0 (UTC)", clock_time(clock, 0.0).text);
     if (r.stats.have_time) {
-        format_utc(clock.start_unix_s + r.stats.first_time_s, 3, utc, sizeof utc);
-        std::fprintf(out, "  %-*s %s\n", label_width, "start (UTC)", utc);
-        format_utc(clock.start_unix_s + r.stats.last_time_s + r.stats.step_s, 3, utc, sizeof utc);
-        std::fprintf(out, "  %-*s %s\n", label_width, "end (UTC)", utc);
+        std::fprintf(out, "  %-*s %s\n", label_width, "start (UTC)",
+                     clock_time(clock, r.stats.first_time_s).text);
+        std::fprintf(out, "  %-*s %s\n", label_width, "end (UTC)",
+                     clock_time(clock, r.stats.last_time_s + r.stats.step_s).text);
     }
     if (!clock.synchronized)
         std::fprintf(out,
@@ -185,13 +175,9 @@ void write_continuity(std::FILE* out, const inspect_result& r) {
     for (std::size_t i = 0; i < listed; ++i) {
         const discontinuity& d = s.kept[i];
         std::fprintf(out, "    %-8s after %.6f s", d.excess_s > 0 ? "gap" : "overlap", d.at_s);
-        if (r.clock.known) {  // from the row before it to the row after it
-            char before[40], after[40];
-            format_utc(r.clock.start_unix_s + d.at_s, 3, before, sizeof before);
-            format_utc(r.clock.start_unix_s + d.at_s + s.step_s + d.excess_s, 3, after,
-                       sizeof after);
-            std::fprintf(out, " (%s to %s)", before, after);
-        }
+        if (r.clock.known)  // from the row before it to the row after it
+            std::fprintf(out, " (%s to %s)", clock_time(r.clock, d.at_s).text,
+                         clock_time(r.clock, d.at_s + s.step_s + d.excess_s).text);
         std::fprintf(out, " (");
         place(out, r, d);
         std::fprintf(out, "): %.3f ms %s\n", std::fabs(d.excess_s) * 1e3,

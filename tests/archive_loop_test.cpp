@@ -1,27 +1,17 @@
 // acc_archive on a small ext4 filesystem in a loop-mounted image file: a
 // disk that fills, retention, and a power cut at every step of compressing.
-// As in the recorder's power-cut test, a copy of the image file taken while
-// the archiver stands still holds exactly what the "disk" held then.
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sched.h>
 #include <string>
 #include <sys/file.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 #include <zstd.h>
 
 #include "archive_fixture.h"
+#include "loop_disk.h"
 
 namespace {
-
-program_result run_tool(const std::string& name, std::vector<std::string> args) {
-    return run_program({find_tool(name), std::move(args), {}, {}});
-}
 
 double free_bytes(const std::string& path) {
     struct statvfs fs {};
@@ -37,56 +27,9 @@ double allocated(const std::string& path) {
 
 bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+using ArchiveLoopTest = LoopDiskTest;
+
 }  // namespace
-
-class ArchiveLoopTest : public ::testing::Test {
-protected:
-    std::string dir;
-    std::vector<std::string> mounted;
-
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop image";
-        for (const char* tool : {"mkfs.ext4", "e2fsck", "mount", "umount", "cp"})
-            if (find_tool(tool).empty()) GTEST_SKIP() << "needs " << tool << " (e2fsprogs, mount)";
-        // Mounts in a namespace of the test's own vanish with it.
-        if (unshare(CLONE_NEWNS) == 0) ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
-        dir = make_temp_dir();
-        ASSERT_FALSE(dir.empty());
-    }
-
-    void TearDown() override {
-        bool all_unmounted = true;
-        while (!mounted.empty()) all_unmounted &= unmount_last();
-        if (!dir.empty() && all_unmounted) remove_tree(dir);
-    }
-
-    // A fresh filesystem of `mib` MiB mounted on dir/disk, or the reason not.
-    std::string make_disk(const std::string& image, int mib) {
-        const int fd = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd < 0 || ftruncate(fd, off_t{mib} << 20) != 0) return "cannot make " + image;
-        close(fd);
-        // No blocks reserved for root: the test runs as root.
-        program_result made = run_tool("mkfs.ext4", {"-q", "-F", "-m", "0", image});
-        if (made.exit_status != 0) return made.err;
-        return mount_image(image, dir + "/disk", "loop");
-    }
-
-    std::string mount_image(const std::string& image, const std::string& where,
-                            const std::string& options) {
-        if (mkdir(where.c_str(), 0755) != 0) return "cannot make " + where;
-        program_result run = run_tool("mount", {"-o", options, image, where});
-        if (run.exit_status != 0) return run.err.empty() ? "mount failed" : run.err;
-        mounted.push_back(where);
-        return {};
-    }
-
-    bool unmount_last() {
-        program_result run = run_tool("umount", {mounted.back()});
-        EXPECT_EQ(run.exit_status, 0) << run.err;
-        mounted.pop_back();
-        return run.exit_status == 0;
-    }
-};
 
 TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinishedRecordings) {
     std::string refused = make_disk(dir + "/disk.img", 32);
@@ -206,8 +149,7 @@ TEST_F(ArchiveLoopTest, APowerCutAtAnyStepLeavesEachRecordingWholeOnceOrTwice) {
             if (info.si_code != CLD_STOPPED) break;
             ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.pid), &info, WSTOPPED), 0);
             cuts.push_back(dir + "/cut_" + format + std::to_string(cuts.size()) + ".img");
-            program_result copied = run_tool("cp", {"--sparse=always", image, cuts.back()});
-            ASSERT_EQ(copied.exit_status, 0) << copied.err;
+            copy_image(image, cuts.back());
             kill(child.pid, SIGCONT);
         }
         program_result run = finish_program(child);
@@ -217,11 +159,8 @@ TEST_F(ArchiveLoopTest, APowerCutAtAnyStepLeavesEachRecordingWholeOnceOrTwice) {
         EXPECT_EQ(cuts.size(), 3 * stems.size());
 
         for (std::size_t k = 0; k < cuts.size(); ++k) {
-            program_result repaired = run_tool("e2fsck", {"-fy", cuts[k]});
-            EXPECT_LT(repaired.exit_status, 4) << repaired.out << repaired.err;
-            const std::string view = cuts[k] + ".d";
-            std::string failed = mount_image(cuts[k], view, "loop,ro");
-            ASSERT_TRUE(failed.empty()) << failed;
+            const std::string view = mount_cut(cuts[k]);
+            ASSERT_FALSE(view.empty());
             std::string found;
             for (std::size_t i = 0; i < stems.size(); ++i) {
                 const std::string base = view + "/data/" + stems[i] + ".csv";

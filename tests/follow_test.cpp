@@ -108,11 +108,7 @@ protected:
     }
 
     child_process start_follower(std::vector<std::string> args) {
-        program_options options;
-        options.path = INSPECT_PATH;
-        options.cwd = dir;
-        options.args = std::move(args);
-        return start(options);
+        return start({INSPECT_PATH, std::move(args), dir, {}});
     }
 };
 
@@ -151,11 +147,8 @@ TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThe
     EXPECT_GE(files_in_lines.size(), 2u);
 
     // The trend of the finished files, interval by interval, to the last bit.
-    program_options inspect;
-    inspect.path = INSPECT_PATH;
-    inspect.cwd = dir;
-    inspect.args = {"recordings", "--json", "-"};
-    const std::string trend = run_program(inspect).out;
+    const std::string trend =
+        run_program({INSPECT_PATH, {"recordings", "--json", "-"}, dir, {}}).out;
     std::size_t at = trend.find("\"intervals\": [");
     ASSERT_NE(at, std::string::npos);
     std::vector<std::string> entries;
@@ -217,10 +210,7 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
     ASSERT_EQ(write(fd, bad.data(), bad.size()), static_cast<ssize_t>(bad.size()));
     program_result followed = finish_program(follower);
     close(fd);
-    program_options inspect;
-    inspect.path = INSPECT_PATH;
-    inspect.args = {path};
-    const program_result later = run_program(inspect);
+    const program_result later = run_program({INSPECT_PATH, {path}, {}, {}});
     EXPECT_EQ(followed.exit_status, 1);
     EXPECT_EQ(later.exit_status, 1);
     EXPECT_EQ(followed.err, later.err);

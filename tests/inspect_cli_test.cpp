@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -86,12 +85,6 @@ protected:
             if (words_of(l) == words_of(words)) return true;
         return false;
     }
-    static std::vector<std::string> words_of(const std::string& line) {
-        std::istringstream in(line);
-        std::vector<std::string> words;
-        for (std::string word; in >> word;) words.push_back(word);
-        return words;
-    }
 };
 
 }  // namespace
@@ -111,29 +104,22 @@ std::vector<invalid_file> invalid_files() {
     char row[max_row_size];
     for (int i = 0; i < 5; ++i) five_rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));
 
+    // A foreign row in the archiver's compact form, carried there as text.
     std::string five_decimals =
         five_rows + "0.100500,0.50000,1.000000,9.806650\n" + five_rows.substr(38);
-    std::string wrong_header = "Time(s);Volt(V);Accel(g);Accel(m/s^2)\n" + five_rows.substr(38);
     std::string long_header = "Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperature(C)\n";
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xff));
     std::string long_line = five_rows + std::string(max_row_size, '1') + "\n";
     return {
-        {"wrong_header", wrong_header,
-         "line 1: wrong header \"Time(s);Volt(V);Accel(g);Accel(m/s^2)\", expected "
-         "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
         {"long_header", long_header,
          "line 1: wrong header \"Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperatu\", expected "
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
-        {"five_decimals", five_decimals,
-         "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
         {"five_decimals_compact", compact_text_of(five_decimals),
          "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
         // No row begins so: not what an interruption leaves.
         {"cut_short_after_one", five_rows.substr(0, 74) + "0.100100,0.5x",
          "line 3: last line cut short, it has no line end; 1 whole row before it"},
-        {"nul_then_row", five_rows + std::string(2000, '\0') + "0.100500,0.500000\n",
-         "line 7: longer than 1272 bytes, no row is"},
         {"empty", "", "line 1: the file is empty, it has no header line"},
         {"binary", binary, "line 1: binary data, not a data file"},
         {"control_byte_first", "\x1b" + five_rows, "line 1: binary data, not a data file"},
@@ -187,8 +173,7 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
          "--svg given twice"},
         {{file, "--segment=65536", "--peaks=0", "--json", "-", "--json", "-"},
          "--json given twice"},
-        {{file, "--sv", "a.svg"}, "unknown option --sv\n"},  // no abbreviations
-        {{file, "--sv"}, "unknown option --sv\n"},
+        {{file, "--sv"}, "unknown option --sv\n"},  // no abbreviations
         {{file, "--peaks"}, "--peaks needs a value"},
         {{file, "--json"}, "--json needs a file name"},
         {{file, "--csv="}, "--csv needs a directory"},
@@ -282,11 +267,6 @@ std::vector<report_case> report_cases() {
           interrupted + "13 bytes after its last whole row left out", size,
           "  left out after the last row              13 bytes (13 of a row cut short, 0 NUL)",
           "  last row time                      3.099900 s"},
-         {}},
-        {"nul_bytes",
-         intact + std::string(4096, '\0'),
-         {interrupted + "4096 bytes after its last whole row left out",
-          "  left out after the last row            4096 bytes (0 of a row cut short, 4096 NUL)"},
          {}},
         {"cut_row_then_nul",
          intact + "3.1" + std::string(2, '\0'),

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <random>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,18 +61,11 @@ std::string generate(const reference_case& c) {
 // A sine of 10 m/s^2 at 100 Hz: velocity RMS 10 / (2 pi 100 sqrt 2) m/s.
 constexpr double sine_ms2 = 10.0;
 
-std::vector<std::string> words(const char* text) {
-    std::istringstream in(text);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;) out.push_back(w);
-    return out;
-}
-
 reference_case make(const char* name, double seconds, std::vector<tone> tones, double noise_g,
                     const char* options, const char* expected, double gap_at_s = 0,
                     double gap_s = 0, int nonfinite_every = 0) {
-    return {name,  seconds,         std::move(tones), noise_g,        gap_at_s,
-            gap_s, nonfinite_every, words(options),   words(expected)};
+    return {name,  seconds,         std::move(tones),  noise_g,           gap_at_s,
+            gap_s, nonfinite_every, words_of(options), words_of(expected)};
 }
 
 std::vector<reference_case> cases() {

@@ -412,7 +412,6 @@ TEST(CsvReader, OpeningAMissingFileReturnsItsErrno) {
     EXPECT_EQ(csv_reader_open(&reader, "/nonexistent/dir/file.csv", 0), ENOENT);
 }
 
-// A directory put in the output's place while it is written: the rename fails.
 TEST(RowFeed, HandsOverEveryRowInOrderFromASecondThread) {
     const std::uint64_t rows = 3 * row_block_size + 5;
     std::string content = data_file_header;
@@ -440,6 +439,7 @@ TEST(RowFeed, HandsOverEveryRowInOrderFromASecondThread) {
     close(fd);
 }
 
+// A directory put in the output's place while it is written: the rename fails.
 TEST(OutputFile, AFailedRenameIsReportedAndLeavesNoTemporaryFile) {
     char dir[] = "/tmp/acc_output_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -456,9 +456,15 @@ TEST(OutputFile, AFailedRenameIsReportedAndLeavesNoTemporaryFile) {
 
 // ---- Statistics -----------------------------------------------------------
 
-TEST(InspectStats, TellsGapsAndOverlapsFromJitter) {
+// Each test's statistics at this build's settings, deleted however it ends.
+class InspectStats : public ::testing::Test {
+protected:
     inspect_stats* stats = new inspect_stats;
-    stats_init(stats, 10000.0, sensitivity, 0.05);
+    void SetUp() override { stats_init(stats, 10000.0, sensitivity, 0.05); }
+    ~InspectStats() override { delete stats; }
+};
+
+TEST_F(InspectStats, TellsGapsAndOverlapsFromJitter) {
     // Blocks of 1000 rows; their starts stray by up to 3 ms, one block is
     // lost (0.1 s gap) and one starts 0.2 s early.
     const double offsets[] = {0.0, 0.003, -0.002, 0.1, 0.1, -0.1, -0.1, 0.001};
@@ -493,12 +499,9 @@ TEST(InspectStats, TellsGapsAndOverlapsFromJitter) {
     for (double t : {0.0004, 0.0505, 0.0006}) stats_add(stats, csv_row{t, 0.5, 1.0, 9.80665}, 2);
     EXPECT_EQ(stats->gaps + stats->overlaps, 0u);
     EXPECT_EQ(stats->jitter_late_s, 0.05);
-    delete stats;
 }
 
-TEST(InspectStats, CountsEveryDiscontinuityBeyondThoseItKeeps) {
-    inspect_stats* stats = new inspect_stats;
-    stats_init(stats, 10000.0, sensitivity, 0.05);
+TEST_F(InspectStats, CountsEveryDiscontinuityBeyondThoseItKeeps) {
     // 700 steps, alternately 0.1 s late and 0.1 s early.
     double t = 0.0;
     for (int n = 0; n <= 700; ++n) {
@@ -511,12 +514,9 @@ TEST(InspectStats, CountsEveryDiscontinuityBeyondThoseItKeeps) {
     EXPECT_EQ(stats->volt.count, 701u);
     ASSERT_LE(stats->kept_count, kept_discontinuities);
     for (std::size_t i = 0; i < stats->kept_count; ++i) EXPECT_EQ(stats->kept[i].line, i + 3);
-    delete stats;
 }
 
-TEST(InspectStats, LevelsOfASineOverWholeCycles) {
-    inspect_stats* stats = new inspect_stats;
-    stats_init(stats, 10000.0, sensitivity, 0.05);
+TEST_F(InspectStats, LevelsOfASineOverWholeCycles) {
     for (int n = 0; n < 100000; ++n) {
         double g = 1.0 + 0.5 * std::sin(2 * pi * 50 * n / 10000.0);
         stats_add(stats, csv_row{n * 1e-4, g * sensitivity, g, g * standard_gravity}, n + 2);
@@ -526,12 +526,9 @@ TEST(InspectStats, LevelsOfASineOverWholeCycles) {
     EXPECT_NEAR(moments_ac_rms(stats->accel_g), 0.5 / std::sqrt(2.0), 1e-9);
     EXPECT_NEAR(moments_ac_rms(stats->accel_ms2), 0.5 / std::sqrt(2.0) * standard_gravity, 1e-8);
     EXPECT_DOUBLE_EQ(stats->accel_g.max - stats->accel_g.min, 1.0);
-    delete stats;
 }
 
-TEST(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
-    inspect_stats* stats = new inspect_stats;
-    stats_init(stats, 10000.0, sensitivity, 0.05);
+TEST_F(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
     std::mt19937 random(3);
     std::uniform_real_distribution<double> volts(0.2, 0.8);
     for (int i = 0; i < 1000; ++i) {
@@ -544,10 +541,9 @@ TEST(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
     EXPECT_EQ(stats->mismatched_rows, 1000u);
     EXPECT_EQ(stats->first_mismatch_line, 2u);
     EXPECT_NEAR(stats_implied_sensitivity(*stats), 0.1, 1e-6);
-    delete stats;
 }
 
-TEST(InspectStats, SumsKeepTheDigitsALargeValueWouldSwallow) {
+TEST_F(InspectStats, SumsKeepTheDigitsALargeValueWouldSwallow) {
     moments column{};
     moments_add(&column, 1e16);
     for (int i = 0; i < 10; ++i) moments_add(&column, 1.0);

@@ -1,27 +1,19 @@
 // A power cut while recording, as a board on an SD card would see it. The
 // real recorder, paced by the simulated device, writes onto a fresh ext4
-// filesystem in a loop-mounted image file. At chosen moments the image file
-// is copied: through the page cache the copy holds exactly what the "disk"
-// held at that instant, which is what survives a cut. Each copy is repaired
-// with e2fsck, mounted, and its recording compared with the live file.
+// filesystem in a loop-mounted image file, copied at chosen moments. Each
+// copy is repaired, mounted, and its recording compared with the live file.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sched.h>
 #include <string>
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "data_format.h"
-#include "program_runner.h"
+#include "loop_disk.h"
 #include "recording_check.h"
 
 namespace {
@@ -32,10 +24,6 @@ constexpr double most_lost_s = 1.2;
 // them in the first two seconds; all well before the kernel would write the
 // data back by itself (~30 s).
 constexpr double cut_moments_s[] = {0.6, 1.5, 2.9, 4.1, 5.7, 7.95};
-
-program_result run_tool(const std::string& path, std::vector<std::string> args) {
-    return run_program({path, std::move(args), {}, {}});
-}
 
 // The rows of a data file's text: its lines but the header.
 std::size_t rows_of(const std::string& text) {
@@ -60,35 +48,20 @@ struct cut {
 
 }  // namespace
 
-class PowerCutTest : public ::testing::Test {
+class PowerCutTest : public LoopDiskTest {
 protected:
-    std::string dir;
     std::string image;  // a fresh ext4 image, mounted on `disk`
     std::string disk;
-    std::string mkfs, e2fsck, mount, umount, cp;
-    std::vector<std::string> mounted;
     pid_t recorder_pid = -1;
 
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop image";
-        mkfs = find_tool("mkfs.ext4");
-        e2fsck = find_tool("e2fsck");
-        mount = find_tool("mount");
-        umount = find_tool("umount");
-        cp = find_tool("cp");
-        if (mkfs.empty() || e2fsck.empty() || mount.empty() || umount.empty() || cp.empty())
-            GTEST_SKIP() << "needs mkfs.ext4, e2fsck, mount, umount and cp (e2fsprogs, mount)";
-        // Mounts in a namespace of the test's own vanish with it, even when
-        // the test is killed; where that is refused, TearDown unmounts.
-        if (unshare(CLONE_NEWNS) == 0) ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
-        dir = make_temp_dir();
-        ASSERT_FALSE(dir.empty());
+        LoopDiskTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         image = dir + "/disk.img";
         disk = dir + "/disk";
-        std::string refused;
-        make_disk(&refused);
-        if (HasFatalFailure()) return;
+        const std::string refused = make_disk(image, 64);
         if (!refused.empty()) GTEST_SKIP() << "cannot mount a loop image here: " << refused;
+        ASSERT_EQ(mkdir((disk + "/recordings").c_str(), 0755), 0);
     }
 
     void TearDown() override {
@@ -96,46 +69,12 @@ protected:
             kill(recorder_pid, SIGKILL);
             waitpid(recorder_pid, nullptr, 0);
         }
-        bool all_unmounted = true;
-        while (!mounted.empty()) all_unmounted &= unmount_last();
-        if (!dir.empty() && all_unmounted) remove_unless_failed(dir, HasFailure());
-    }
-
-    // Mounts the image `file` on a new directory `where`; the mount's complaint, if any.
-    std::string mount_image(const std::string& file, const std::string& where,
-                            const std::string& options) {
-        if (mkdir(where.c_str(), 0755) != 0) return "cannot make " + where;
-        program_result run = run_tool(mount, {"-o", options, file, where});
-        if (run.exit_status != 0) return run.err.empty() ? "mount failed" : run.err;
-        mounted.push_back(where);
-        return {};
-    }
-
-    // A fresh ext4 image file mounted on `disk`, with recordings/ on it.
-    // `refused` tells why it could not be mounted.
-    void make_disk(std::string* refused) {
-        int fd = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, off_t{64} << 20), 0);
-        close(fd);
-        program_result made = run_tool(mkfs, {"-q", "-F", image});
-        ASSERT_EQ(made.exit_status, 0) << made.err;
-        *refused = mount_image(image, disk, "loop");
-        if (refused->empty()) {
-            ASSERT_EQ(mkdir((disk + "/recordings").c_str(), 0755), 0);
-        }
+        LoopDiskTest::TearDown();
     }
 
     // The recorder at `path`, recording onto the disk.
     program_options recorder_on_disk(const char* path) const {
         return {path, {}, disk, {"ACTS2200_SIM_LOG=" + dir + "/device.log"}};
-    }
-
-    bool unmount_last() {
-        program_result run = run_tool(umount, {mounted.back()});
-        EXPECT_EQ(run.exit_status, 0) << run.err;
-        mounted.pop_back();
-        return run.exit_status == 0;
     }
 };
 
@@ -151,8 +90,7 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
     for (double at_s : cut_moments_s) {
         std::this_thread::sleep_until(started + std::chrono::duration<double>(at_s));
         cut taken{at_s, 0, dir + "/cut_" + std::to_string(cuts.size()) + ".img"};
-        program_result copied = run_tool(cp, {"--sparse=always", image, taken.image});
-        ASSERT_EQ(copied.exit_status, 0) << copied.err;
+        copy_image(image, taken.image);
         // Counted after the copy: whatever the copy missed counts as lost.
         std::vector<std::string> files = list_data_files(disk + "/recordings");
         ASSERT_EQ(files.size(), 1u);
@@ -169,12 +107,8 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
 
     double worst_s = 0.0;
     for (const cut& taken : cuts) {
-        // 1: errors corrected, as after a real cut; 4 and up: not repaired.
-        program_result repaired = run_tool(e2fsck, {"-fy", taken.image});
-        EXPECT_LT(repaired.exit_status, 4) << repaired.out << repaired.err;
-        const std::string view = taken.image + ".d";
-        std::string failed = mount_image(taken.image, view, "loop,ro");
-        ASSERT_TRUE(failed.empty()) << failed;
+        const std::string view = mount_cut(taken.image);
+        ASSERT_FALSE(view.empty());
         const std::string recording = taken.image + ".csv";
         struct stat found {};
         const bool exists = stat((view + name).c_str(), &found) == 0;
@@ -208,7 +142,8 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
         const std::string nuls(4096, '\0');
         for (const std::string& tail : {text.substr(whole), half_row, nuls, half_row + nuls}) {
             write_file(recording, text.substr(0, whole) + tail);
-            program_result checked = run_tool(INSPECT_PATH, {recording, "--json", "-"});
+            program_result checked =
+                run_program({INSPECT_PATH, {recording, "--json", "-"}, {}, {}});
             EXPECT_EQ(checked.exit_status, 0) << moment << ": " << checked.err;
             EXPECT_EQ(json_count(checked.out, "rows", "\"time\": {"), check.rows) << moment;
             EXPECT_EQ(json_count(checked.out, "left_out_bytes"), tail.size()) << moment;
@@ -242,8 +177,7 @@ TEST_F(PowerCutTest, RightAfterAFileSwitchTheOldFileIsWholeAndTheNewOneStarted) 
         for (double after_s : {0.0, 0.3}) {
             std::this_thread::sleep_until(shown + std::chrono::duration<double>(after_s));
             switch_cut taken{after_s, {}, {}, dir + "/cut_" + std::to_string(cuts.size()) + ".img"};
-            program_result copied = run_tool(cp, {"--sparse=always", image, taken.image});
-            ASSERT_EQ(copied.exit_status, 0) << copied.err;
+            copy_image(image, taken.image);
             taken.names = list_data_files(live);
             ASSERT_EQ(taken.names.size(), files);
             for (const std::string& name : taken.names)
@@ -257,11 +191,9 @@ TEST_F(PowerCutTest, RightAfterAFileSwitchTheOldFileIsWholeAndTheNewOneStarted) 
     EXPECT_EQ(run.exit_status, 0) << run.out;
 
     for (const switch_cut& taken : cuts) {
-        program_result repaired = run_tool(e2fsck, {"-fy", taken.image});
-        EXPECT_LT(repaired.exit_status, 4) << repaired.out << repaired.err;
-        const std::string view = taken.image + ".d/recordings/";
-        std::string failed = mount_image(taken.image, taken.image + ".d", "loop,ro");
-        ASSERT_TRUE(failed.empty()) << failed;
+        const std::string mounted_at = mount_cut(taken.image);
+        ASSERT_FALSE(mounted_at.empty());
+        const std::string view = mounted_at + "/recordings/";
         std::size_t lost = 0;
         std::vector<std::size_t> rows;
         for (std::size_t i = 0; i < taken.names.size(); ++i) {
@@ -277,7 +209,7 @@ TEST_F(PowerCutTest, RightAfterAFileSwitchTheOldFileIsWholeAndTheNewOneStarted) 
         // Once the new file is started, the cut run is one recording of every
         // whole row of its files.
         if (header && whole) {
-            program_result checked = run_tool(INSPECT_PATH, {view, "--json", "-"});
+            program_result checked = run_program({INSPECT_PATH, {view, "--json", "-"}, {}, {}});
             EXPECT_EQ(checked.exit_status, 0) << checked.err;
             std::uint64_t on_storage = 0;
             for (std::size_t n : rows) on_storage += n;

@@ -249,6 +249,13 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+std::vector<std::string> words_of(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+}
+
 std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix) {
     std::vector<std::string> found;
     for (const std::string& line : split_lines(text))

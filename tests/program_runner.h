@@ -63,6 +63,8 @@ void write_file(const std::string& path, const std::string& content);
 // Lines of `text` that start with `prefix`.
 std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix);
 std::vector<std::string> split_lines(const std::string& text);
+// The words of `text`, however they are spaced.
+std::vector<std::string> words_of(const std::string& text);
 
 // Waits until the file holds at least `count` lines starting with `prefix`.
 bool wait_for_lines(const std::string& path, const std::string& prefix, std::size_t count,

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "compact_file.h"
 #include "compact_format.h"
 #include "data_file.h"
@@ -57,7 +60,8 @@ std::string recording(signal kind, std::uint64_t rows, double sensitivity) {
     return text;
 }
 
-// The text of every frame that decodes, and the faults met on the way.
+// The text of every frame that decodes, and the faults met on the way, read
+// back as the archiver's restore reads a file.
 struct decoded {
     std::string text;
     std::vector<compact_status> faults;
@@ -65,42 +69,27 @@ struct decoded {
 
 decoded decode(const std::vector<unsigned char>& file) {
     decoded out;
-    compact_status status = compact_check_file_header(file.data(), file.size());
-    if (status != compact_status::ok) {
-        out.faults.push_back(status);
-        return out;
-    }
-    compact_codec codec;
-    std::size_t at = compact_file_header_size;
-    while (at < file.size()) {
-        compact_frame_header header{};
-        if (file.size() - at < compact_frame_header_size) {
-            out.faults.push_back(compact_status::cut_short);
-            break;
+    const int fd = memfd_create("compact_test", 0);
+    EXPECT_EQ(write(fd, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+    compact_reader reader{};
+    int read_errno = 0;
+    compact_status status = compact_reader_open(&reader, fd, &read_errno);
+    bool at_end = status != compact_status::ok;
+    if (at_end) out.faults.push_back(status);
+    while (!at_end) {
+        status = compact_reader_next(&reader, &at_end, &read_errno);
+        std::string text;
+        if (status == compact_status::ok && !at_end) {
+            text.resize(reader.header.content_size);
+            status = compact_frame_text(reader.codec.frame, text.data(), text.size());
         }
-        status = compact_read_frame_header(file.data() + at, &header);
-        if (status != compact_status::ok) {
+        if (status != compact_status::ok)
             out.faults.push_back(status);
-            at += 1 + compact_find_frame(file.data() + at + 1, file.size() - at - 1);
-            continue;
-        }
-        at += compact_frame_header_size;
-        if (file.size() - at < header.payload_size) {
-            out.faults.push_back(compact_status::cut_short);
-            break;
-        }
-        status = compact_decode_frame(&codec, header, file.data() + at);
-        at += header.payload_size;
-        std::string text(header.content_size, '\0');
-        if (status == compact_status::ok)
-            status = compact_frame_text(codec.frame, text.data(), text.size());
-        if (status != compact_status::ok) {
-            out.faults.push_back(status);
-            continue;
-        }
-        out.text += text;
+        else
+            out.text += text;
     }
-    compact_codec_release(&codec);
+    compact_reader_release(&reader);
+    close(fd);
     return out;
 }
 

@@ -21,6 +21,10 @@ constexpr std::size_t smallest_coded_stream = 32;
 constexpr std::size_t payload_fixed_size = 44;
 constexpr std::int64_t largest_millionths = std::int64_t{1} << 50;
 constexpr std::int64_t largest_gain = std::int64_t{1} << 40;
+// A value less its prediction: a prediction reaches 2^50 times the largest
+// gain over 2^32, 2^58; any residual of a value within 2^50 stays below
+// this, and the sum cannot overflow.
+constexpr std::int64_t largest_residual = std::int64_t{1} << 60;
 constexpr std::size_t shortest_row = 36;  // "0.000000,0.000000,0.000000,0.000000\n"
 constexpr std::size_t longest_row = 4 * (1 + 10 + 1 + 6) + 4;
 constexpr unsigned flag_grid = 1;
@@ -442,7 +446,7 @@ bool undo_accel(const std::int64_t* volt, std::size_t count, const unsigned char
         } else {
             return false;
         }
-        if (!within(rg, largest_millionths) || !within(ra, largest_millionths)) return false;
+        if (!within(rg, largest_residual) || !within(ra, largest_residual)) return false;
         g[i] = predict_through(volt[i], gain_g) + rg;
         ms2[i] = predict_through(g[i], gain_ms2) + ra;
         if (!within(g[i], largest_millionths) || !within(ms2[i], largest_millionths)) return false;

@@ -85,7 +85,8 @@ bool data_file_stem(const char* path, std::size_t* stem_size) {
     const std::size_t size = std::strlen(path);
     return ends_with_csv(path, size, "", stem_size) ||
            ends_with_csv(path, size, compressed_zst_suffix, stem_size) ||
-           ends_with_csv(path, size, compressed_gz_suffix, stem_size);
+           ends_with_csv(path, size, compressed_gz_suffix, stem_size) ||
+           ends_with_csv(path, size, compact_suffix, stem_size);
 }
 
 name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm* local_time) {

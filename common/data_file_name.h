@@ -35,8 +35,8 @@ name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm
 // The part of `path` after its last '/'.
 const char* base_name(const char* path);
 
-// The length of `path` without its data file ending (".csv", ".csv.zst" or
-// ".csv.gz"); false when it has none.
+// The length of `path` without its data file ending (".csv", ".csv.zst",
+// ".csv.gz" or ".csv.acz"); false when it has none.
 bool data_file_stem(const char* path, std::size_t* stem_size);
 
 #endif

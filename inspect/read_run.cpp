@@ -62,9 +62,12 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
         part.bytes = reader.bytes;
         part.stored_bytes = byte_source_stored(&reader.source);
         part.compressed = reader.source.kind != source_kind::plain;
+        part.compact = reader.source.kind == source_kind::compact;
         result->bytes += reader.bytes;
         result->stored_bytes += part.stored_bytes;
         result->compressed = result->compressed || part.compressed;
+        result->compact = result->compact || part.compact;
+        result->rows_as_numbers += reader.rows_as_numbers;
         const bool failed = reader.failure.fault != read_fault::none;
         if (failed) {
             result->failure = reader.failure;

@@ -155,8 +155,10 @@ TEST(ProvenanceFile, EachKeyIsTakenOnlyWhenItIsWellFormed) {
         EXPECT_EQ(prov.have_settings, c.have_settings) << c.text;
     }
     char out[64];
-    EXPECT_TRUE(provenance_path("d/a.csv.zst", out, sizeof out));
-    EXPECT_STREQ(out, "d/a.json");
+    for (const char* archived : {"d/a.csv.zst", "d/a.csv.acz"}) {
+        EXPECT_TRUE(provenance_path(archived, out, sizeof out));
+        EXPECT_STREQ(out, "d/a.json");
+    }
     EXPECT_FALSE(provenance_path("d/a.txt", out, sizeof out));
     EXPECT_FALSE(provenance_path("d/abc.csv", out, 8));  // "d/abc.json" does not fit
 }

@@ -16,6 +16,7 @@
 #include <zstd.h>
 
 #include "byte_source.h"
+#include "compact_file.h"
 #include "data_file.h"
 #include "picture.h"
 #include "program_runner.h"
@@ -103,6 +104,9 @@ std::vector<invalid_file> invalid_files() {
     char row[max_row_size];
     for (int i = 0; i < 5; ++i) five_rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));
 
+    // A foreign row in the archiver's compact form, carried there as text.
+    std::string five_decimals =
+        five_rows + "0.100500,0.50000,1.000000,9.806650\n" + five_rows.substr(38);
     std::string long_header = "Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperature(C)\n";
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xff));
@@ -111,6 +115,8 @@ std::vector<invalid_file> invalid_files() {
         {"long_header", long_header,
          "line 1: wrong header \"Time(s),Volt(V),Accel(g),Accel(m/s^2),Temperatu\", expected "
          "\"Time(s),Volt(V),Accel(g),Accel(m/s^2)\""},
+        {"five_decimals_compact", compact_text_of(five_decimals),
+         "line 7: field 2 (Volt(V)): 5 decimals, expected 6 (column 12)"},
         // No row begins so: not what an interruption leaves.
         {"cut_short_after_one", five_rows.substr(0, 74) + "0.100100,0.5x",
          "line 3: last line cut short, it has no line end; 1 whole row before it"},
@@ -726,6 +732,31 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
         std::string::npos)
         << cut.out.substr(0, 400);
     EXPECT_NE(cut.out.find("\"valid\": true,\n      \"left_out_bytes\": 312\n"), std::string::npos);
+    // The same last file as the archiver's compact form, which carries the
+    // tail: a run of .csv, .csv.zst and .csv.acz, with the same figures and
+    // the same interruption, its window picked by the clock.
+    const std::string compact_name = "ai0_accel_20261208_020002.csv.acz";
+    ASSERT_EQ(rename((dir + "/day/" + names[2]).c_str(), (dir + "/gz").c_str()), 0);
+    put("day/" + compact_name, compact_text_of(parts[2] + tail));
+    program_result acz = inspect({"day", "--json", "acz.json"});
+    ASSERT_EQ(acz.exit_status, 0) << acz.err;
+    EXPECT_EQ(figures_of(acz.out), figures_of(single.out));
+    EXPECT_TRUE(has_line(acz.out, compact_name + " 10000 2.600000 3.599900 interrupted"))
+        << acz.out;
+    EXPECT_TRUE(has_line(acz.out, "rows read as numbers 10000")) << acz.out;
+    EXPECT_NE(read_file(dir + "/acz.json")
+                  .find("\"rows_as_numbers\": 10000,\n    \"checks_by_construction\": [\n      "
+                        "\"six_decimals\",\n      \"separators\",\n      \"four_fields\"\n    ]"),
+              std::string::npos);
+    EXPECT_EQ(cut.out.find("rows_as_numbers"), std::string::npos) << "only where it applies";
+    program_result late = inspect({"day", "--from", "2026-12-08T02:00:03Z"});
+    EXPECT_TRUE(has_line(late.out, "rows 5000")) << late.out;
+    program_result followed_run = inspect({"day", "--follow"});
+    EXPECT_EQ(followed_run.exit_status, 0) << followed_run.err;
+    EXPECT_NE(followed_run.out.find(": 30000 rows in 3 files, "), std::string::npos)
+        << followed_run.out;
+    ASSERT_EQ(unlink((dir + "/day/" + compact_name).c_str()), 0);
+    ASSERT_EQ(rename((dir + "/gz").c_str(), (dir + "/day/" + names[2]).c_str()), 0);
     put("day/" + names[1], zstd_of(parts[1] + tail));
     expect_error(inspect({"day/" + names[0], "day/" + names[1], "day/" + names[2]}), 1,
                  "day/" + names[1] +
@@ -746,13 +777,20 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     std::string flipped = packed;
     flipped[flipped.size() / 2] ^= 0x10;
     const std::string one_frame = zstd_of(parts[1], parts[1].size());
+    const std::string compact = compact_text_of(parts[1]);
+    std::string compact_flipped = compact;
+    compact_flipped[compact.size() / 2] ^= 0x10;
     const struct {
         std::string content;
         const char* words;
-    } damaged[] = {{packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
-                   {one_frame.substr(0, one_frame.size() / 2), ": compressed data cut short; "},
-                   {flipped, ": compressed data corrupt ("},
-                   {zstd_streamed(parts[1], max_window_log + 1), " MiB, more memory than is"}};
+    } damaged[] = {
+        {packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
+        {one_frame.substr(0, one_frame.size() / 2), ": compressed data cut short; "},
+        {flipped, ": compressed data corrupt ("},
+        {zstd_streamed(parts[1], max_window_log + 1), " MiB, more memory than is"},
+        {compact.substr(0, compact.size() - 10),
+         "line 1: compact file cut short: the file ends inside a frame; 0 whole rows"},
+        {compact_flipped, "line 1: compact file damaged: a frame's content fails its checksum"}};
     for (const auto& d : damaged) {
         put("day/" + names[1], d.content);
         program_result bad = inspect({"day/" + names[0], "day/" + names[1]});

@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "compact_file.h"
 #include "csv_reader.h"
 #include "data_file.h"
 #include "inspect_stats.h"
@@ -68,7 +69,14 @@ struct read_outcome {
     read_status status;
     read_failure failure;
     interrupted_tail tail;
+    std::uint64_t bytes;
+    std::uint64_t as_numbers;  // rows from a compact file's columns
 };
+
+// A data file's text as it is, or in the archiver's compact form.
+std::string in_form(const std::string& text, bool compact) {
+    return compact ? compact_text_of(text) : text;
+}
 
 read_outcome read_all(const std::string& content, std::size_t buffer_size = csv_reader_min_buffer,
                       bool last_of_run = false) {
@@ -83,6 +91,8 @@ read_outcome read_all(const std::string& content, std::size_t buffer_size = csv_
         outcome.rows.push_back(row);
     outcome.failure = reader.failure;
     outcome.tail = reader.tail;
+    outcome.bytes = reader.bytes;
+    outcome.as_numbers = reader.rows_as_numbers;
     // Finished is final.
     EXPECT_EQ(csv_reader_next(&reader, &row), outcome.status);
     csv_reader_close(&reader);
@@ -215,17 +225,57 @@ TEST(CsvReader, ReadsEveryRowWhereverTheBufferBoundariesFall) {
     std::string content = data_file_header;
     const int rows = 5000;
     for (int i = 0; i < rows; ++i) content += row_text(i * 1e-4, 0.5 + 0.25 * std::sin(i * 0.0314));
-    for (std::size_t buffer :
-         {csv_reader_min_buffer, csv_reader_min_buffer + 37, std::size_t{1} << 20}) {
-        read_outcome outcome = read_all(content, buffer);
-        ASSERT_EQ(outcome.status, read_status::end) << message_of(outcome.failure);
-        ASSERT_EQ(outcome.rows.size(), static_cast<std::size_t>(rows));
-        for (int i = 0; i < rows; i += 997) {
-            char expected[32];
-            std::snprintf(expected, sizeof expected, "%.6f", 0.5 + 0.25 * std::sin(i * 0.0314));
-            EXPECT_EQ(outcome.rows[i].volt, std::strtod(expected, nullptr)) << "row " << i;
+    for (bool compact : {false, true})
+        for (std::size_t buffer :
+             {csv_reader_min_buffer, csv_reader_min_buffer + 37, std::size_t{1} << 20}) {
+            read_outcome outcome = read_all(in_form(content, compact), buffer);
+            ASSERT_EQ(outcome.status, read_status::end) << message_of(outcome.failure);
+            ASSERT_EQ(outcome.rows.size(), static_cast<std::size_t>(rows));
+            EXPECT_EQ(outcome.bytes, content.size());
+            EXPECT_EQ(outcome.as_numbers, compact ? outcome.rows.size() : 0u);
+            for (int i = 0; i < rows; i += 997) {
+                char expected[32];
+                std::snprintf(expected, sizeof expected, "%.6f", 0.5 + 0.25 * std::sin(i * 0.0314));
+                EXPECT_EQ(outcome.rows[i].volt, std::strtod(expected, nullptr)) << "row " << i;
+            }
         }
+}
+
+// Read from the compact form's integer columns, every value is the double
+// its "%.6f" text gives: negative, with nine integer digits and more (where
+// the parser takes its slower path), up to the columns' largest.
+TEST(CsvReader, ACompactFilesColumnsGiveTheDoublesTheirTextGives) {
+    std::mt19937_64 random(11);
+    const std::int64_t largest = std::int64_t{1} << 50;
+    std::vector<std::int64_t> values = {
+        0, 1, -1, 999999, 1000000, -1000000, 999999999999999, largest - 1, largest, -largest};
+    for (std::int64_t power = 10; power <= largest / 10; power *= 10)
+        values.insert(values.end(), {power - 1, power, -power - 1});
+    for (int i = 0; i < 40000; ++i) {
+        const std::int64_t magnitude = static_cast<std::int64_t>(random() >> (14 + i % 50));
+        values.push_back(i % 2 ? -magnitude : magnitude);
     }
+    std::string content = data_file_header;
+    for (std::size_t i = 0; i + 4 <= values.size(); i += 4) {
+        char line[max_row_size];
+        char* end = line;
+        for (std::size_t k = 0; k < 4; ++k) {
+            end = compact_format_millionths(end, values[i + k]);
+            *end++ = k < 3 ? ',' : '\n';
+        }
+        content.append(line, end);
+    }
+    const read_outcome text = read_all(content);
+    const read_outcome numbers = read_all(compact_text_of(content));
+    ASSERT_EQ(text.status, read_status::end) << message_of(text.failure);
+    ASSERT_EQ(numbers.status, read_status::end) << message_of(numbers.failure);
+    ASSERT_EQ(numbers.rows.size(), text.rows.size());
+    EXPECT_EQ(numbers.as_numbers, numbers.rows.size());
+    EXPECT_EQ(numbers.bytes, content.size());
+    for (std::size_t i = 0; i < text.rows.size(); ++i)
+        ASSERT_EQ(std::memcmp(&numbers.rows[i], &text.rows[i], sizeof(csv_row)), 0)
+            << "line " << i + 2 << ": " << values[4 * i] << " " << values[4 * i + 1] << " "
+            << values[4 * i + 2] << " " << values[4 * i + 3];
 }
 
 TEST(CsvReader, AHeaderAloneIsAValidFileWithoutRows) {
@@ -265,17 +315,21 @@ TEST(CsvReader, ATailAfterTheLastRowEndsOnlyTheLastFileAndIsCounted) {
         {"0.000300,0.5\r", {}, read_fault::cut_short},
     };
     const std::string rows = data_file_header + row_text(0.0001, 0.5) + row_text(0.0002, 0.5);
+    // The compact form carries the tail as text: the same outcome.
     for (const tail_case& c : cases)
-        for (std::size_t buffer : {csv_reader_min_buffer, std::size_t{1} << 20}) {
-            SCOPED_TRACE(testing::Message() << &c - cases << " buffer " << buffer);
+        for (int form = 0; form < 3; ++form) {
+            const bool compact = form == 2;
+            const std::size_t buffer = form == 0 ? csv_reader_min_buffer : std::size_t{1} << 20;
+            SCOPED_TRACE(testing::Message()
+                         << &c - cases << (compact ? " compact" : " buffer ") << buffer);
             const bool counted = tail_bytes(c.counted) > 0;
-            read_outcome last = read_all(rows + c.tail, buffer, true);
+            read_outcome last = read_all(in_form(rows + c.tail, compact), buffer, true);
             EXPECT_EQ(last.status, counted ? read_status::end : read_status::failed);
             EXPECT_EQ(last.failure.fault, counted ? read_fault::none : c.elsewhere);
             EXPECT_EQ(last.tail.row_bytes, counted ? c.counted.row_bytes : 0u);
             EXPECT_EQ(last.tail.nul_bytes, counted ? c.counted.nul_bytes : 0u);
             EXPECT_EQ(last.rows.size(), 2u);
-            read_outcome middle = read_all(rows + c.tail, buffer);
+            read_outcome middle = read_all(in_form(rows + c.tail, compact), buffer);
             EXPECT_EQ(middle.failure.fault, c.elsewhere);
             EXPECT_EQ(middle.failure.line, 4u);
             EXPECT_EQ(tail_bytes(middle.tail), 0u);
@@ -287,12 +341,42 @@ TEST(CsvReader, ReportsTheLineOfTheFirstBadRow) {
     for (int i = 0; i < 3000; ++i) content += row_text(i * 1e-4, 0.5);
     content += "0.300000,0.500000,1.000000,9.80665\n";  // five decimals
     content += "garbage\n";
-    read_outcome outcome = read_all(content);
-    EXPECT_EQ(outcome.status, read_status::failed);
-    EXPECT_EQ(outcome.failure.fault, read_fault::bad_row);
-    EXPECT_EQ(outcome.failure.line, 3002u);
-    EXPECT_EQ(outcome.failure.problem.fault, row_fault::decimals);
-    EXPECT_EQ(outcome.failure.problem.field, 4);
+    for (bool compact : {false, true}) {
+        read_outcome outcome = read_all(in_form(content, compact));
+        EXPECT_EQ(outcome.status, read_status::failed);
+        EXPECT_EQ(outcome.failure.fault, read_fault::bad_row);
+        EXPECT_EQ(outcome.failure.line, 3002u);
+        EXPECT_EQ(outcome.failure.problem.fault, row_fault::decimals);
+        EXPECT_EQ(outcome.failure.problem.field, 4);
+        EXPECT_EQ(outcome.rows.size(), 3000u);
+    }
+}
+
+// Damage in a compact file is named at the line where the reading stops:
+// the first of the frame that fails, or of the frame the file ends in.
+TEST(CsvReader, ACompactFileDamagedOrCutShortSaysSoAtTheLineItStops) {
+    std::string content = data_file_header;
+    for (int i = 0; i < 40000; ++i) content += row_text(i * 1e-4, 0.5 + 0.25 * std::sin(i * 0.01));
+    const std::string packed = compact_text_of(content);
+    const std::size_t first_frame = compact_frame_cut(content.data(), content.size(), true);
+    const std::uint64_t lines = static_cast<std::uint64_t>(
+        std::count(content.begin(), content.begin() + first_frame, '\n'));
+    ASSERT_LT(first_frame, content.size()) << "two frames at least";
+    std::string flipped = packed;
+    flipped[packed.size() - 1000] ^= 0x01;
+
+    const read_outcome damaged = read_all(flipped);
+    EXPECT_EQ(damaged.failure.fault, read_fault::compact_damaged);
+    EXPECT_EQ(damaged.rows.size(), lines - 1);
+    EXPECT_EQ(message_of(damaged.failure),
+              "line " + std::to_string(lines + 1) +
+                  ": compact file damaged: a frame's content fails its checksum");
+    const read_outcome cut = read_all(packed.substr(0, packed.size() - 1000));
+    EXPECT_EQ(cut.failure.fault, read_fault::compact_cut_short);
+    EXPECT_EQ(message_of(cut.failure, cut.rows.size()),
+              "line " + std::to_string(lines + 1) +
+                  ": compact file cut short: the file ends inside a frame; " +
+                  std::to_string(lines - 1) + " whole rows before it");
 }
 
 TEST(CsvReader, RefusesFilesThatAreNotDataFiles) {
@@ -310,13 +394,17 @@ TEST(CsvReader, RefusesFilesThatAreNotDataFiles) {
         {"Time(s),Volt(V)\177Accel(g),Accel(m/s^2)\n", read_fault::binary_data},  // DEL alone
         {data_file_header + std::string(5000, '1'), read_fault::line_too_long},
     };
-    for (const refused_file& file : files)
-        EXPECT_EQ(read_all(file.content).failure.fault, file.fault) << &file - files;
+    for (bool compact : {false, true}) {
+        for (const refused_file& file : files)
+            EXPECT_EQ(read_all(in_form(file.content, compact)).failure.fault, file.fault)
+                << &file - files;
 
-    read_outcome wrong = read_all("time,volt,g,ms2\n0.000100,0.5,1.0,9.8\n");
-    EXPECT_EQ(wrong.failure.fault, read_fault::bad_header);
-    EXPECT_STREQ(wrong.failure.excerpt, "time,volt,g,ms2");
-    EXPECT_EQ(read_all(data_file_header + std::string(5000, '1')).failure.line, 2u);
+        read_outcome wrong = read_all(in_form("time,volt,g,ms2\n0.000100,0.5,1.0,9.8\n", compact));
+        EXPECT_EQ(wrong.failure.fault, read_fault::bad_header);
+        EXPECT_STREQ(wrong.failure.excerpt, "time,volt,g,ms2");
+        EXPECT_EQ(
+            read_all(in_form(data_file_header + std::string(5000, '1'), compact)).failure.line, 2u);
+    }
 }
 
 TEST(CsvReader, OpeningAMissingFileReturnsItsErrno) {

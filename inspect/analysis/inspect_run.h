@@ -60,6 +60,7 @@ struct part_summary {
     std::uint64_t bytes;
     std::uint64_t stored_bytes;
     bool compressed;
+    bool compact;           // of the compressed, the compact form
     bool valid;             // read to its end without a fault
     interrupted_tail tail;  // left out after the last whole row: only in a run's last file
 };
@@ -86,9 +87,11 @@ struct inspect_result {
     int resource_error;    // ENOMEM or EINVAL from the spectrum set-up, else 0
     read_failure failure;  // read_fault::none for a valid file
     std::uint64_t rows_before_failure;
-    std::uint64_t bytes;         // of whole lines read
-    std::uint64_t stored_bytes;  // read from the files: the compressed size of compressed parts
-    bool compressed;             // some part was zstd or gzip
+    std::uint64_t bytes;            // of whole lines read
+    std::uint64_t stored_bytes;     // read from the files: the compressed size of compressed parts
+    bool compressed;                // some part was zstd, gzip or compact
+    bool compact;                   // some part was compact
+    std::uint64_t rows_as_numbers;  // taken from compact columns, checked by construction
     inspect_stats stats;
     level_figures levels;
     envelope env;

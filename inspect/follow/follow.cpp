@@ -55,21 +55,34 @@ int open_file(follow_state* f) {
     return 0;
 }
 
-// The file after the one being read among the run's files in the
-// directory, once it has appeared with its provenance.
-void find_next(follow_state* f) {
+// Whether two names are of one file of the recording, the archiver's
+// form of it or not.
+bool same_file(const char* a, const char* b) {
+    std::size_t a_stem = 0;
+    std::size_t b_stem = 0;
+    if (!data_file_stem(a, &a_stem) || !data_file_stem(b, &b_stem)) return std::strcmp(a, b) == 0;
+    return a_stem == b_stem && std::strncmp(a, b, a_stem) == 0;
+}
+
+// Into next_path: the file `after` places past `path` among the run's files
+// in the directory as they are named now, once it has appeared with its
+// provenance.
+void find_in_run(follow_state* f, const char* path, std::size_t after) {
     if (!f->clock.known) read_clock(f, f->path);
     if (!f->clock.known) return;
     run_plan plan;
     plan_run(std::vector<std::string>{f->dir}, f->clock.run_id, &plan);
     if (plan.fault != run_fault::none) return;
-    const char* current = base_name(f->path);
-    for (std::size_t i = 0; i + 1 < plan.files.size(); ++i)
-        if (std::strcmp(base_name(plan.files[i].path.c_str()), current) == 0) {
-            std::snprintf(f->next_path, sizeof f->next_path, "%s", plan.files[i + 1].path.c_str());
+    const char* name = base_name(path);
+    for (std::size_t i = 0; i + after < plan.files.size(); ++i)
+        if (same_file(base_name(plan.files[i].path.c_str()), name)) {
+            std::snprintf(f->next_path, sizeof f->next_path, "%s",
+                          plan.files[i + after].path.c_str());
             return;
         }
 }
+
+void find_next(follow_state* f) { find_in_run(f, f->path, 1); }
 
 enum class read_outcome { rows, at_end, file_done, failed };
 
@@ -112,6 +125,15 @@ void at_file_end(follow_state* f) {
     }
     std::memcpy(f->path, f->next_path, sizeof f->path);
     f->open_error = open_file(f);
+    if (f->open_error == ENOENT) {
+        // Archived since it was found: on in its archived form.
+        f->next_path[0] = '\0';
+        find_in_run(f, f->path, 0);
+        if (f->next_path[0] != '\0') {
+            std::memcpy(f->path, f->next_path, sizeof f->path);
+            f->open_error = open_file(f);
+        }
+    }
     f->announce_file = f->open_error == 0;
 }
 

@@ -1,5 +1,6 @@
 #include "byte_source.h"
 
+#include "compact_source.h"
 #include "data_format.h"
 
 #include <algorithm>
@@ -281,6 +282,9 @@ source_kind source_kind_of(const unsigned char* bytes, std::size_t size) {
         return source_kind::zstd;
     if (size >= sizeof gzip_magic && std::memcmp(bytes, gzip_magic, sizeof gzip_magic) == 0)
         return source_kind::gzip;
+    if (size >= sizeof compact_magic &&
+        std::memcmp(bytes, compact_magic, sizeof compact_magic) == 0)
+        return source_kind::compact;
     return source_kind::plain;
 }
 
@@ -293,6 +297,10 @@ int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
     // A pipe cannot be peeked into; it is read as it comes.
     source->kind = n > 0 ? source_kind_of(magic, static_cast<std::size_t>(n)) : source_kind::plain;
     if (source->kind == source_kind::plain) return 0;
+    if (source->kind == source_kind::compact) {
+        source->compact = compact_source_open(fd);
+        return source->compact ? 0 : ENOMEM;
+    }
 
     source->state = static_cast<byte_source_state*>(std::calloc(1, sizeof(byte_source_state)));
     if (!source->state) return ENOMEM;
@@ -332,8 +340,23 @@ source_error byte_source_read(byte_source* source, char* out, std::size_t size, 
         case source_kind::zstd:
         case source_kind::gzip:
             return decompress(source, out, size, got, err);
+        case source_kind::compact:
+            break;
     }
-    return source_error::io;
+    const compact_status status = compact_source_text(source->compact, out, size, got);
+    source->stored_bytes = source->compact->stored_bytes;
+    switch (status) {
+        case compact_status::ok:
+            return source_error::none;
+        case compact_status::read_failed:
+            *err = source->compact->read_errno;
+            return source_error::io;
+        case compact_status::no_memory:
+            return source_error::no_memory;
+        default:
+            *err = static_cast<int>(status);
+            return source_error::compact_fault;
+    }
 }
 
 source_error byte_source_next_piece(byte_source* source, const char* kept, std::size_t keep,
@@ -375,11 +398,14 @@ source_error byte_source_next_piece(byte_source* source, const char* kept, std::
 
 std::uint64_t byte_source_stored(byte_source* source) {
     stop_thread(source);
+    if (source->compact) source->stored_bytes = source->compact->stored_bytes;
     return source->stored_bytes;
 }
 
 void byte_source_close(byte_source* source) {
     stop_thread(source);
+    compact_source_close(source->compact);
+    source->compact = nullptr;
     byte_source_state* state = source->state;
     if (state) {
         std::free(state->pieces);

@@ -2,14 +2,15 @@
 // or from its zstd or gzip compression, read in one pass with the
 // decompressor's state and one input buffer. A compressed file is
 // decompressed on a thread of its own, a piece ahead of the rows' check,
-// and read in place from its two pieces.
+// and read in place from its two pieces. A compact file gives most of its
+// rows as numbers (compact_source.h) and only the rest as bytes.
 #ifndef ACC_INSPECT_BYTE_SOURCE_H
 #define ACC_INSPECT_BYTE_SOURCE_H
 
 #include <cstddef>
 #include <cstdint>
 
-enum class source_kind { plain, zstd, gzip };
+enum class source_kind { plain, zstd, gzip, compact };
 
 // The largest window a streamed zstd frame may need, 8 MiB: that of the zstd
 // command's levels 1 to 19; the archiver's frames need none.
@@ -22,10 +23,12 @@ enum class source_error {
     corrupt,    // the decompressor refused the data
     window,     // a frame needs a window over max_window_log, more memory than is taken
     no_memory,
+    compact_fault,  // a compact file's fault; its compact_status is returned beside it
 };
 
 // The decompressor and its thread: nullptr for a plain file.
 struct byte_source_state;
+struct compact_source;
 
 struct byte_source {
     source_kind kind;
@@ -35,10 +38,11 @@ struct byte_source {
     const char* error_name;      // with source_error::corrupt: the decompressor's words
     bool threaded;               // decompressing on a thread: false until started, or once joined
     byte_source_state* state;
+    compact_source* compact;  // nullptr unless a compact file
 };
 
-// What the first bytes say the file is; plain unless they are zstd's or
-// gzip's magic number.
+// What the first bytes say the file is; plain unless they are zstd's,
+// gzip's or the compact form's magic number.
 source_kind source_kind_of(const unsigned char* bytes, std::size_t size);
 
 // Reads from `fd`, which stays the caller's unless `owns_fd`; the kind is

@@ -1,5 +1,6 @@
 #include "csv_reader.h"
 
+#include "compact_source.h"
 #include "data_format.h"
 
 #include <algorithm>
@@ -152,6 +153,10 @@ read_fault fill(csv_reader* reader) {
             std::snprintf(reader->failure.excerpt, sizeof reader->failure.excerpt, "%s",
                           reader->source.error_name);
             return read_fault::compressed_corrupt;
+        case source_error::compact_fault:
+            return reader->failure.err == static_cast<int>(compact_status::cut_short)
+                       ? read_fault::compact_cut_short
+                       : read_fault::compact_damaged;
     }
     if (got == 0) reader->at_eof = true;
     reader->end += got;
@@ -345,6 +350,8 @@ int attach(csv_reader* reader, int fd, bool owns_fd, std::size_t buffer_size) {
     if (error != 0) return error;
     // Decompressed on a thread of its own, the file is read where it lands.
     if (reader->source.threaded) return 0;
+    // Of a compact file only the pieces its columns do not hold are text.
+    if (reader->source.compact) buffer_size = 0;
     buffer_size = std::max(buffer_size, csv_reader_min_buffer);
     reader->owned = static_cast<char*>(std::malloc(buffer_size));
     if (!reader->owned) {
@@ -427,10 +434,6 @@ bool take_tail(csv_reader* reader, std::size_t available) {
 }
 
 read_status next_row(csv_reader* reader, csv_row* row) {
-    if (!reader->header_done) {
-        const read_status header = take_header(reader);
-        if (header != read_status::row) return header;
-    }
     for (;;) {
         char* start = reader->buffer + reader->begin;
         const std::size_t available = reader->end - reader->begin;
@@ -482,7 +485,8 @@ read_status next_row(csv_reader* reader, csv_row* row) {
 // damaged stream, which its checksum at the frame's end shows: that is
 // the fault to name, at the same line.
 void blame_damaged_stream(csv_reader* reader) {
-    if (reader->source.kind == source_kind::plain) return;
+    // A compact frame's checksums are checked before its rows are taken.
+    if (reader->source.kind == source_kind::plain || reader->source.compact) return;
     switch (reader->failure.fault) {
         case read_fault::io_error:
         case read_fault::compressed_cut_short:
@@ -510,7 +514,19 @@ void blame_damaged_stream(csv_reader* reader) {
 
 read_status csv_reader_next(csv_reader* reader, csv_row* row) {
     if (reader->failure.fault != read_fault::none) return read_status::failed;
-    const read_status status = next_row(reader, row);
+    read_status status = read_status::row;
+    if (!reader->header_done) status = take_header(reader);
+    // A row of a compact file's columns, where no text is left to check:
+    // its decimals, separators and fields hold by construction.
+    if (status == read_status::row && reader->source.compact && reader->begin == reader->end &&
+        !reader->in_tail &&
+        compact_source_row(reader->source.compact, row, &reader->bytes) == compact_next::row) {
+        ++reader->line;
+        ++reader->rows;
+        ++reader->rows_as_numbers;
+        return read_status::row;
+    }
+    if (status == read_status::row) status = next_row(reader, row);
     if (status == read_status::failed) blame_damaged_stream(reader);
     return status;
 }
@@ -568,6 +584,22 @@ void describe_read_failure(const read_failure& failure, std::uint64_t rows_befor
             std::snprintf(out, out_size, "line %" PRIu64 ": compressed data corrupt (%s)",
                           failure.line, failure.excerpt);
             return;
+        case read_fault::compact_cut_short:
+            std::snprintf(out, out_size,
+                          "line %" PRIu64 ": compact file %s; %" PRIu64 " whole row%s before it",
+                          failure.line, compact_status_text(compact_status::cut_short), rows_before,
+                          rows_before == 1 ? "" : "s");
+            return;
+        case read_fault::compact_damaged: {
+            const auto status = static_cast<compact_status>(failure.err);
+            if (status == compact_status::unsupported_version)
+                std::snprintf(out, out_size, "line %" PRIu64 ": %s", failure.line,
+                              compact_status_text(status));
+            else
+                std::snprintf(out, out_size, "line %" PRIu64 ": compact file %s", failure.line,
+                              compact_status_text(status));
+            return;
+        }
         case read_fault::compressed_window:
             std::snprintf(out, out_size,
                           "line %" PRIu64

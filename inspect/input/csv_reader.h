@@ -63,6 +63,8 @@ enum class read_fault {
     compressed_cut_short,  // the compressed stream ends inside a frame
     compressed_corrupt,    // `excerpt` holds the decompressor's words
     compressed_window,     // a frame needs more memory than is taken
+    compact_cut_short,     // a compact file ends inside a frame
+    compact_damaged,       // a compact frame fails its checks; `err` holds its compact_status
 };
 
 struct read_failure {
@@ -102,11 +104,12 @@ struct csv_reader {
     // interrupted tail; elsewhere such bytes are a fault.
     bool last_of_run;
     bool header_done;
-    bool in_tail;           // past the last whole row, taking the tail's NUL bytes
-    std::uint64_t line;     // number of the last line taken
-    std::uint64_t rows;     // whole rows returned so far
-    std::uint64_t bytes;    // bytes of whole lines taken so far
-    interrupted_tail tail;  // after `end`: the bytes left out, if any
+    bool in_tail;                   // past the last whole row, taking the tail's NUL bytes
+    std::uint64_t line;             // number of the last line taken
+    std::uint64_t rows;             // whole rows returned so far
+    std::uint64_t rows_as_numbers;  // of them, taken from a compact file's columns
+    std::uint64_t bytes;            // bytes of whole lines taken so far
+    interrupted_tail tail;          // after `end`: the bytes left out, if any
     read_failure failure;
 };
 
@@ -116,8 +119,8 @@ constexpr std::size_t csv_reader_default_buffer = std::size_t{1} << 20;
 extern const std::size_t csv_reader_min_buffer;
 
 // Opens `path` for reading, decompressing it when its first bytes say it is
-// zstd or gzip. Returns 0 or an errno value; on failure nothing is left to
-// close.
+// zstd or gzip, decoding it when they say it is the compact form. Returns 0 or an errno value; on
+// failure nothing is left to close.
 int csv_reader_open(csv_reader* reader, const char* path, std::size_t buffer_size);
 
 // Reads from an open descriptor that stays the caller's. Returns 0 or ENOMEM.

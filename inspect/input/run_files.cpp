@@ -14,13 +14,12 @@
 
 namespace {
 
-// A data file's name as the recorder forms it, compressed or not; not yet
-// the compact form, which the inspector does not read.
+// A data file's name as the recorder forms it, archived or not.
 bool is_data_file_name(const char* name) {
     std::size_t stem = 0;
     std::tm local{};
     const name_kind kind = parse_data_file_name(name, &stem, &local);
-    return kind != name_kind::none && kind != name_kind::provenance && kind != name_kind::compact;
+    return kind != name_kind::none && kind != name_kind::provenance;
 }
 
 run_file file_of(const std::string& path) {

@@ -75,6 +75,12 @@ void write_time(std::FILE* out, const inspect_result& r, const inspect_config& c
                      "size on disk", r.stored_bytes,
                      r.stored_bytes > 0 ? static_cast<double>(r.bytes) / r.stored_bytes : 0.0);
     std::fprintf(out, "  %-*s %14" PRIu64 "\n", label_width, "rows", s.rows);
+    if (r.compact)
+        std::fprintf(out,
+                     "  %-*s %14" PRIu64
+                     "\n  (taken from the compact form's columns: their six decimals, separators\n"
+                     "   and four fields hold by construction; the other rows' text is checked)\n",
+                     label_width, "rows read as numbers", r.rows_as_numbers);
     if (tail_bytes(r.tail) > 0)
         std::fprintf(
             out, "  %-*s %14" PRIu64 " bytes (%" PRIu64 " of a row cut short, %" PRIu64 " NUL)\n",

@@ -111,20 +111,25 @@ void open_missing_standard_descriptors() {
 }
 
 void fill_ai_param(ai_param* param, const run_settings& settings) {
+    // Every word and reserved byte not set here is 0.
     std::memset(param, 0, sizeof *param);
     param->word_0 = 1;
     param->ai_option = settings.ai_option;
-    param->word_20 = 0;
-    param->word_24 = 0;
     param->word_784 = 3;
     param->word_788 = 4096;
     param->sample_rate_hz = settings.sample_rate_hz;
-    param->word_800 = 0;
-    param->word_808 = 0;
 }
 
 void report_write_error(const char* path, int error) {
     std::printf("Write error on %s: %s\n", path, std::strerror(error));
+}
+
+// A failed write reported, and the file cut back to its last whole row.
+// Returns status_write_failed.
+int cut_back_after(const char* path, int error, std::FILE* stream, off_t good_size) {
+    report_write_error(path, error);
+    cut_back_data_file(stream, good_size);
+    return status_write_failed;
 }
 
 // The device library as the loader found it, from its own copy of a
@@ -160,11 +165,7 @@ int start_data_file(run_state& run, const run_settings& settings, const std::tm&
         return status_file_not_opened;
     }
     error = write_header(run.next_stream);
-    if (error != 0) {
-        report_write_error(path, error);
-        cut_back_data_file(run.next_stream, 0);
-        return status_write_failed;
-    }
+    if (error != 0) return cut_back_after(path, error, run.next_stream, 0);
     if (run.file_count == 0 && start_storage_sync(&run.sync, path, settings.sync_interval_s) != 0) {
         std::puts("No memory");
         return status_no_memory;
@@ -239,9 +240,7 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
         int error = write_block(run.stream, run.row_text, run.block_buf, rows, rel, dt,
                                 sensitivity_v_per_g, &bytes);
         if (error != 0) {
-            report_write_error(run.csv_path, error);
-            cut_back_data_file(run.stream, run.file_good_size);
-            status = status_write_failed;
+            status = cut_back_after(run.csv_path, error, run.stream, run.file_good_size);
             file_whole = false;
             break;
         }
@@ -256,22 +255,17 @@ int record(run_state& run, const run_settings& settings, double sensitivity_v_pe
     if (status == status_ok && stored.error != 0) {
         // What the failed sync should have covered may not be on storage:
         // keep only what the last good ones did.
-        report_write_error(stored.failed_path, stored.error);
         run.file_good_size = stored.stored_size;
         run.total_points = stored.stored_points;
-        cut_back_data_file(run.stream, run.file_good_size);
-        status = status_write_failed;
+        status = cut_back_after(stored.failed_path, stored.error, run.stream, run.file_good_size);
     }
 
     // After a file that could not be started the last one is still whole:
     // stored like any other, a second failure left unreported.
     if (stored.error == 0 && file_whole) {
         int error = sync_data_file(run.stream);
-        if (error != 0 && status == status_ok) {
-            report_write_error(run.csv_path, error);
-            cut_back_data_file(run.stream, run.file_good_size);
-            status = status_write_failed;
-        }
+        if (error != 0 && status == status_ok)
+            status = cut_back_after(run.csv_path, error, run.stream, run.file_good_size);
     }
 
     std::printf("\nStopping...\n");

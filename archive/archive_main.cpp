@@ -473,7 +473,7 @@ int main(int argc, char** argv) {
             counts.being_recorded, room.c_str());
     }
     close(dir_fd);  // releases the lock
-    if (status == exit_done && counts.failed > 0) return exit_file_failed;
-    if (status == exit_still_full && counts.failed > 0) return exit_file_failed;
+    if ((status == exit_done || status == exit_still_full) && counts.failed > 0)
+        return exit_file_failed;
     return status;
 }

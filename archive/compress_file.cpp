@@ -52,7 +52,9 @@ void release(compression* c, int dir_fd, const std::string& temp_name) {
     }
 }
 
-int fail(compress_result* result, const char* step, int error) {
+// The step that failed, into a compression's or a restore's result.
+template <typename result_type>
+int fail(result_type* result, const char* step, int error) {
     result->failed_step = step;
     return error != 0 ? error : EIO;
 }
@@ -292,14 +294,9 @@ void release(restoring* r) {
     compact_reader_release(&r->reader);
 }
 
-int restore_fail(restore_result* result, const char* step, int error) {
-    result->failed_step = step;
-    return error != 0 ? error : EIO;
-}
-
 int put(int out_fd, const char* data, std::size_t size, restore_result* result) {
     int error = write_all(out_fd, data, size);
-    if (error != 0) return restore_fail(result, "write", error);
+    if (error != 0) return fail(result, "write", error);
     result->bytes_written += size;
     return 0;
 }
@@ -309,7 +306,7 @@ int restore_compact(restoring* r, int out_fd, restore_result* result) {
     for (;;) {
         bool at_end = false;
         compact_status status = compact_reader_next(&r->reader, &at_end, &read_errno);
-        if (status == compact_status::read_failed) return restore_fail(result, "read", read_errno);
+        if (status == compact_status::read_failed) return fail(result, "read", read_errno);
         if (at_end) break;
         if (status == compact_status::ok) {
             r->out.resize(r->reader.header.content_size);
@@ -327,38 +324,37 @@ int restore_compact(restoring* r, int out_fd, restore_result* result) {
 
 int restore_zstd(restoring* r, int in_fd, int out_fd, restore_result* result) {
     r->unpacker = ZSTD_createDCtx();
-    if (!r->unpacker) return restore_fail(result, "decompress", ENOMEM);
+    if (!r->unpacker) return fail(result, "decompress", ENOMEM);
     r->in.resize(ZSTD_DStreamInSize());
     r->out.resize(ZSTD_DStreamOutSize());
     std::size_t frame_left = 0;
     for (off_t offset = 0;;) {
         ssize_t got = read_at(in_fd, r->in.data(), r->in.size(), offset);
-        if (got < 0) return restore_fail(result, "read", errno);
+        if (got < 0) return fail(result, "read", errno);
         if (got == 0) break;
         offset += got;
         ZSTD_inBuffer in{r->in.data(), static_cast<std::size_t>(got), 0};
         while (in.pos < in.size) {
             ZSTD_outBuffer out{r->out.data(), r->out.size(), 0};
             frame_left = ZSTD_decompressStream(r->unpacker, &out, &in);
-            if (ZSTD_isError(frame_left)) return restore_fail(result, "decompress", EBADMSG);
+            if (ZSTD_isError(frame_left)) return fail(result, "decompress", EBADMSG);
             int error = put(out_fd, r->out.data(), out.pos, result);
             if (error != 0) return error;
         }
     }
-    return frame_left == 0 ? 0 : restore_fail(result, "decompress", EBADMSG);
+    return frame_left == 0 ? 0 : fail(result, "decompress", EBADMSG);
 }
 
 int restore_gzip(restoring* r, int in_fd, int out_fd, restore_result* result) {
     // 15 + 32: a gzip or zlib header, found by itself.
-    if (inflateInit2(&r->inflater, 15 + 32) != Z_OK)
-        return restore_fail(result, "decompress", ENOMEM);
+    if (inflateInit2(&r->inflater, 15 + 32) != Z_OK) return fail(result, "decompress", ENOMEM);
     r->inflater_ready = true;
     r->in.resize(std::size_t{64} * 1024);
     r->out.resize(std::size_t{256} * 1024);
     int status = Z_OK;
     for (off_t offset = 0;;) {
         ssize_t got = read_at(in_fd, r->in.data(), r->in.size(), offset);
-        if (got < 0) return restore_fail(result, "read", errno);
+        if (got < 0) return fail(result, "read", errno);
         if (got == 0) break;
         offset += got;
         r->inflater.next_in = reinterpret_cast<Bytef*>(r->in.data());
@@ -366,17 +362,17 @@ int restore_gzip(restoring* r, int in_fd, int out_fd, restore_result* result) {
         while (r->inflater.avail_in > 0) {
             // Members one after another make one file, as gzip -d reads them.
             if (status == Z_STREAM_END && inflateReset(&r->inflater) != Z_OK)
-                return restore_fail(result, "decompress", EBADMSG);
+                return fail(result, "decompress", EBADMSG);
             r->inflater.next_out = reinterpret_cast<Bytef*>(r->out.data());
             r->inflater.avail_out = static_cast<uInt>(r->out.size());
             status = inflate(&r->inflater, Z_NO_FLUSH);
             if (status != Z_OK && status != Z_STREAM_END)
-                return restore_fail(result, "decompress", EBADMSG);
+                return fail(result, "decompress", EBADMSG);
             int error = put(out_fd, r->out.data(), r->out.size() - r->inflater.avail_out, result);
             if (error != 0) return error;
         }
     }
-    return status == Z_STREAM_END ? 0 : restore_fail(result, "decompress", EBADMSG);
+    return status == Z_STREAM_END ? 0 : fail(result, "decompress", EBADMSG);
 }
 
 }  // namespace
@@ -385,7 +381,7 @@ int restore_recording(int in_fd, int out_fd, restore_result* result) {
     *result = restore_result{0, 0, nullptr, nullptr};
     unsigned char magic[4] = {};
     if (read_at(in_fd, reinterpret_cast<char*>(magic), sizeof magic, 0) < 0)
-        return restore_fail(result, "read", errno);
+        return fail(result, "read", errno);
     restoring r;
     int error = EBADMSG;
     int read_errno = 0;
@@ -394,8 +390,7 @@ int restore_recording(int in_fd, int out_fd, restore_result* result) {
         error = restore_compact(&r, out_fd, result);
     } else if (opened != compact_status::not_compact) {
         result->first_damage = compact_status_text(opened);
-        error = restore_fail(result, "read",
-                             opened == compact_status::read_failed ? read_errno : EBADMSG);
+        error = fail(result, "read", opened == compact_status::read_failed ? read_errno : EBADMSG);
     } else if (magic[0] == 0x28 && magic[1] == 0xb5 && magic[2] == 0x2f && magic[3] == 0xfd) {
         error = restore_zstd(&r, in_fd, out_fd, result);
     } else if (magic[0] == 0x1f && magic[1] == 0x8b) {

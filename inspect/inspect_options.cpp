@@ -239,11 +239,6 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
     return -1;
 }
 
-int take_data_path(const char* path, arguments* args) {
-    args->inputs.push_back(path);
-    return -1;
-}
-
 // A follower reads one file or directory and writes lines, JSON Lines and
 // the .prom file only. Returns -1 to go on, else the exit status.
 int settle_follow(arguments* args, const inspect_config& config) {
@@ -294,7 +289,7 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
         if (c == -1) break;
         int status = -1;
         if (c == 1) {
-            status = take_data_path(optarg, args);
+            args->inputs.push_back(optarg);
         } else if (c == '?' || !typed_in_full(argv[at], c == ':' ? optopt : c)) {
             status = usage_error("unknown option ", argv[at]);
         } else if (c == ':') {
@@ -304,10 +299,7 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
         }
         if (status >= 0) return status;
     }
-    for (int i = optind; i < argc; ++i) {  // after "--"
-        int status = take_data_path(argv[i], args);
-        if (status >= 0) return status;
-    }
+    for (int i = optind; i < argc; ++i) args->inputs.push_back(argv[i]);  // after "--"
     for (const std::string& input : args->inputs)
         if (input == "-")
             return usage_error(

@@ -457,29 +457,23 @@ bool undo_accel(const std::int64_t* volt, std::size_t count, const unsigned char
 }  // namespace
 
 const char* compact_status_text(compact_status status) {
-    switch (status) {
-        case compact_status::ok:
-            return "no fault";
-        case compact_status::not_compact:
-            return "not a compact recording: it does not start with the format's magic bytes";
-        case compact_status::unsupported_version:
-            return "a version of the compact format this program does not read";
-        case compact_status::cut_short:
-            return "cut short: the file ends inside a frame";
-        case compact_status::header_damaged:
-            return "damaged: a frame header fails its checksum";
-        case compact_status::payload_damaged:
-            return "damaged: a frame's content fails its checksum";
-        case compact_status::malformed:
-            return "damaged: a frame's content does not decode";
-        case compact_status::no_memory:
-            return "out of memory";
-        case compact_status::coder_failed:
-            return "the entropy coder failed";
-        case compact_status::read_failed:
-            return "a read failed";
-    }
-    return "unknown fault";
+    // In the order of compact_status.
+    static const char* const texts[] = {
+        "no fault",
+        "not a compact recording: it does not start with the format's magic bytes",
+        "a version of the compact format this program does not read",
+        "cut short: the file ends inside a frame",
+        "damaged: a frame header fails its checksum",
+        "damaged: a frame's content fails its checksum",
+        "damaged: a frame's content does not decode",
+        "out of memory",
+        "the entropy coder failed",
+        "a read failed",
+    };
+    static_assert(sizeof texts / sizeof texts[0] ==
+                  static_cast<std::size_t>(compact_status::read_failed) + 1);
+    const auto i = static_cast<std::size_t>(status);
+    return i < sizeof texts / sizeof texts[0] ? texts[i] : "unknown fault";
 }
 
 void compact_codec_release(compact_codec* codec) {

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <unistd.h>
 
+int errno_or_io() { return errno ? errno : EIO; }
+
 ssize_t read_at(int fd, void* buffer, std::size_t size, off_t offset) {
     char* bytes = static_cast<char*>(buffer);
     std::size_t done = 0;

@@ -10,6 +10,10 @@
 // Returns the count, or -1 with errno set.
 ssize_t read_at(int fd, void* buffer, std::size_t size, off_t offset);
 
+// The errno a failed call left, EIO when it left none (a stream's error
+// flag may be set without one).
+int errno_or_io();
+
 // Writes all `size` bytes. Returns 0 or an errno value (EIO when nothing
 // could be written).
 int write_all(int fd, const void* data, std::size_t size);

@@ -87,7 +87,7 @@ void put_bytes(json_out* out, const char* bytes, std::size_t size) {
 void put(json_out* out, const char* text) { put_bytes(out, text, std::strlen(text)); }
 
 // A JSON string, escaped as text_escape.h says; nullptr as null.
-void put_string(json_out* out, const char* text) {
+void put_text(json_out* out, const char* text) {
     if (!text) {
         put(out, "null");
         return;
@@ -103,96 +103,82 @@ void put_string(json_out* out, const char* text) {
     put(out, "\"");
 }
 
-// What ends the previous member or opens the object, then "KEY": .
+// Each member: what ends the previous member or opens the object, then
+// "KEY": and the value.
 void put_key(json_out* out, const char* before, const char* key) {
     put(out, before);
-    put_string(out, key);
+    put_text(out, key);
     put(out, ": ");
 }
 
-void put_unsigned(json_out* out, std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%" PRIu64, value);
-    put(out, text);
+void put_string(json_out* out, const char* before, const char* key, const char* text) {
+    put_key(out, before, key);
+    put_text(out, text);
 }
 
-void put_signed(json_out* out, std::int64_t value) {
+// true, false or null.
+void put_literal(json_out* out, const char* before, const char* key, const char* literal) {
+    put_key(out, before, key);
+    put(out, literal);
+}
+
+void put_unsigned(json_out* out, const char* before, const char* key, std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%" PRIu64, value);
+    put_literal(out, before, key, text);
+}
+
+void put_signed(json_out* out, const char* before, const char* key, std::int64_t value) {
     char text[24];
     std::snprintf(text, sizeof text, "%" PRId64, value);
-    put(out, text);
+    put_literal(out, before, key, text);
 }
 
 // Always with a point or an exponent, so that a reader takes it for the
 // double it is.
-void put_double(json_out* out, double value) {
+void put_double(json_out* out, const char* before, const char* key, double value) {
     char text[json_number_size];
-    put(out, format_json_number(value, text, true));
+    put_literal(out, before, key, format_json_number(value, text, true));
 }
 
 // "YYYY-MM-DDTHH:MM:SS.uuuuuuZ", or null for a time gmtime cannot take.
-void put_utc(json_out* out, double seconds) {
+void put_utc(json_out* out, const char* before, const char* key, double seconds) {
     char text[utc_text_size];
-    if (!format_utc(seconds, 6, text, sizeof text)) {
-        put(out, "null");
-        return;
-    }
-    put(out, "\"");
-    put(out, text);
-    put(out, "\"");
+    const bool known = format_utc(seconds, 6, text, sizeof text);
+    put_string(out, before, key, known ? text : nullptr);
 }
 
 void put_provenance(json_out* out, const run_provenance& run, std::uint32_t segment,
                     const char* previous, const clock_state& clock) {
     const run_settings& settings = *run.settings;
-    put_key(out, "{\n  ", "format");
-    put_string(out, provenance_format);
-    put_key(out, ",\n  ", "run_id");
-    put_string(out, run.run_id);
-    put_key(out, ",\n  ", "segment");
-    put_unsigned(out, segment);
-    put_key(out, ",\n  ", "previous");
-    put_string(out, previous ? base_name(previous) : nullptr);
-    put_key(out, ",\n  ", "start_utc");
-    put_utc(out, run.start_s);
+    put_string(out, "{\n  ", "format", provenance_format);
+    put_string(out, ",\n  ", "run_id", run.run_id);
+    put_unsigned(out, ",\n  ", "segment", segment);
+    put_string(out, ",\n  ", "previous", previous ? base_name(previous) : nullptr);
+    put_utc(out, ",\n  ", "start_utc", run.start_s);
     put_key(out, ",\n  ", "clock");
-    put_key(out, "{", "synchronized");
-    put(out, clock.known && clock.synchronized ? "true" : "false");
-    put_key(out, ", ", "max_error_us");
-    if (clock.known)
-        put_signed(out, clock.max_error_us);
-    else
-        put(out, "null");
-    put_key(out, ", ", "est_error_us");
-    if (clock.known)
-        put_signed(out, clock.est_error_us);
-    else
-        put(out, "null");
+    put_literal(out, "{", "synchronized", clock.known && clock.synchronized ? "true" : "false");
+    if (clock.known) {
+        put_signed(out, ", ", "max_error_us", clock.max_error_us);
+        put_signed(out, ", ", "est_error_us", clock.est_error_us);
+    } else {
+        put_literal(out, ", ", "max_error_us", "null");
+        put_literal(out, ", ", "est_error_us", "null");
+    }
     put_key(out, "},\n  ", "settings");
-    put_key(out, "{", "sample_rate_hz");
-    put_double(out, settings.sample_rate_hz);
-    put_key(out, ", ", "chunk_points");
-    put_unsigned(out, settings.chunk_points);
-    put_key(out, ", ", "ai_option");
-    put_signed(out, settings.ai_option);
-    put_key(out, ", ", "sensitivity_mv_per_g");
-    put_double(out, settings.sensitivity_mv_per_g);
-    put_key(out, ", ", "out_dir");
-    put_string(out, settings.out_dir);
-    put_key(out, ", ", "sync_interval_s");
-    put_double(out, settings.sync_interval_s);
-    put_key(out, ", ", "file_span_s");
-    put_unsigned(out, settings.file_span_s);
-    put_key(out, "},\n  ", "program");
-    put_string(out, "acc_recorder");
-    put_key(out, ",\n  ", "version");
-    put_string(out, run.version);
+    put_double(out, "{", "sample_rate_hz", settings.sample_rate_hz);
+    put_unsigned(out, ", ", "chunk_points", settings.chunk_points);
+    put_signed(out, ", ", "ai_option", settings.ai_option);
+    put_double(out, ", ", "sensitivity_mv_per_g", settings.sensitivity_mv_per_g);
+    put_string(out, ", ", "out_dir", settings.out_dir);
+    put_double(out, ", ", "sync_interval_s", settings.sync_interval_s);
+    put_unsigned(out, ", ", "file_span_s", settings.file_span_s);
+    put_string(out, "},\n  ", "program", "acc_recorder");
+    put_string(out, ",\n  ", "version", run.version);
     put_key(out, ",\n  ", "device_library");
-    put_key(out, "{", "path");
-    put_string(out, run.library_path);
-    put_key(out, ", ", "simulator");
-    put(out, run.simulator ? "true" : "false");
-    put_key(out, "},\n  ", "host");
-    put_string(out, run.host[0] ? run.host : nullptr);
+    put_string(out, "{", "path", run.library_path);
+    put_literal(out, ", ", "simulator", run.simulator ? "true" : "false");
+    put_string(out, "},\n  ", "host", run.host[0] ? run.host : nullptr);
     put(out, "\n}\n");
 }
 

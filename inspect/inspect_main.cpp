@@ -93,12 +93,11 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
             status = exit_invalid;
         }
     }
-    if (args.svg_path && !svg_to_stdout) {
-        if (write_output(&held->svg, args.svg_path, [&](std::FILE* f) {
-                return write_svg(f, title.c_str(), result);
-            }) != exit_valid)
-            status = exit_invalid;
-    }
+    if (args.svg_path && !svg_to_stdout &&
+        write_output(&held->svg, args.svg_path, [&](std::FILE* f) {
+            return write_svg(f, title.c_str(), result);
+        }) != exit_valid)
+        status = exit_invalid;
     return status;
 }
 

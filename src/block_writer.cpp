@@ -2,13 +2,9 @@
 // can build the recorder with their yardstick in its place.
 #include "data_file.h"
 
+#include "file_io.h"
+
 #include <cerrno>
-
-namespace {
-
-int errno_or_io() { return errno ? errno : EIO; }
-
-}  // namespace
 
 int write_block(std::FILE* stream, char* row_text, const double* volts, std::uint32_t count,
                 double rel, double dt, double sensitivity_v_per_g, std::uint64_t* bytes_written) {

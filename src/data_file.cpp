@@ -1,5 +1,7 @@
 #include "data_file.h"
 
+#include "file_io.h"
+
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
@@ -66,12 +68,6 @@ std::time_t next_file_start(std::time_t start, std::uint32_t span_s) {
     }
     return -1;
 }
-
-namespace {
-
-int errno_or_io() { return errno ? errno : EIO; }
-
-}  // namespace
 
 std::size_t format_row(char* out, double time_s, double volt, double sensitivity_v_per_g) {
     double accel_g = accel_g_of(volt, sensitivity_v_per_g);

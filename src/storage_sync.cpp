@@ -41,14 +41,9 @@ void copy_directory_of(char* dir_path, std::size_t dir_size, const char* path) {
 }
 
 void reset_file(storage_file* file) {
-    file->stream = nullptr;
+    *file = storage_file{};
     file->fd = -1;
     file->provenance_fd = -1;
-    file->entry_pending = false;
-    file->path[0] = '\0';
-    file->written_size = 0;
-    file->written_points = 0;
-    file->stored_size = 0;
 }
 
 bool before(const timespec& a, const timespec& b) {

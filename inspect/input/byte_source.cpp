@@ -311,18 +311,17 @@ int byte_source_attach(byte_source* source, int fd, bool owns_fd) {
     state->input_capacity =
         source->kind == source_kind::zstd ? ZSTD_compressBound(piece_size) : 1 << 17;
     state->input = static_cast<unsigned char*>(std::malloc(state->input_capacity));
+    bool unpacker_ready = false;
     if (source->kind == source_kind::zstd) {
         state->unpacker = ZSTD_createDCtx();
-        if (!state->unpacker || ZSTD_isError(ZSTD_DCtx_setParameter(
-                                    state->unpacker, ZSTD_d_windowLogMax, max_window_log))) {
-            byte_source_close(source);
-            return ENOMEM;
-        }
+        unpacker_ready =
+            state->unpacker && !ZSTD_isError(ZSTD_DCtx_setParameter(
+                                   state->unpacker, ZSTD_d_windowLogMax, max_window_log));
     } else if (inflateInit2(&state->inflater, 15 + 16) == Z_OK) {  // 16: a gzip wrapper
-        state->inflater_ready = true;
+        state->inflater_ready = unpacker_ready = true;
         state->frame_open = true;
     }
-    if (!state->input || (source->kind == source_kind::gzip && !state->inflater_ready)) {
+    if (!state->input || !unpacker_ready) {
         byte_source_close(source);
         return ENOMEM;
     }

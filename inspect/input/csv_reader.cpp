@@ -47,20 +47,13 @@ bool parse_field(const char* line, const char* first, const char* last, int fiel
     auto column = [line](const char* at) { return static_cast<std::size_t>(at - line) + 1; };
     if (first == last) return set_problem(problem, row_fault::empty_field, field, column(first));
     const char* s = first;
-    bool negative = false;
-    if (*s == '-') {
-        negative = true;
-        ++s;
-    }
+    const bool negative = *s == '-';
+    s += negative ? 1 : 0;
     const std::size_t rest = static_cast<std::size_t>(last - s);
-    if (rest == 3 && std::memcmp(s, "nan", 3) == 0) {
-        double nan = std::numeric_limits<double>::quiet_NaN();
-        *value = negative ? -nan : nan;
-        return true;
-    }
-    if (rest == 3 && std::memcmp(s, "inf", 3) == 0) {
-        double inf = std::numeric_limits<double>::infinity();
-        *value = negative ? -inf : inf;
+    if (rest == 3 && (std::memcmp(s, "nan", 3) == 0 || std::memcmp(s, "inf", 3) == 0)) {
+        const double special = *s == 'n' ? std::numeric_limits<double>::quiet_NaN()
+                                         : std::numeric_limits<double>::infinity();
+        *value = negative ? -special : special;
         return true;
     }
 

@@ -36,16 +36,12 @@ void row_feed_start(row_feed* feed, csv_reader* reader) {
     feed->reader = reader;
     feed->full[0] = feed->full[1] = false;
     feed->next = 0;
-    feed->threaded = pthread_mutex_init(&feed->lock, nullptr) == 0;
-    if (feed->threaded && pthread_cond_init(&feed->changed, nullptr) != 0) {
-        pthread_mutex_destroy(&feed->lock);
-        feed->threaded = false;
-    }
-    if (feed->threaded && pthread_create(&feed->thread, nullptr, read_blocks, feed) != 0) {
-        pthread_cond_destroy(&feed->changed);
-        pthread_mutex_destroy(&feed->lock);
-        feed->threaded = false;
-    }
+    // Without a thread the reader's own fills each block as it is asked for.
+    const bool locked = pthread_mutex_init(&feed->lock, nullptr) == 0;
+    const bool signalled = locked && pthread_cond_init(&feed->changed, nullptr) == 0;
+    feed->threaded = signalled && pthread_create(&feed->thread, nullptr, read_blocks, feed) == 0;
+    if (!feed->threaded && signalled) pthread_cond_destroy(&feed->changed);
+    if (!feed->threaded && locked) pthread_mutex_destroy(&feed->lock);
 }
 
 const row_block* row_feed_next(row_feed* feed) {

@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "file_io.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-int errno_or_io() { return errno ? errno : EIO; }
 
 // Copies `text` into `out` (output_path_size bytes); false when it is too long.
 bool copy_path(char* out, const char* text) {

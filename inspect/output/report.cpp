@@ -47,28 +47,21 @@ void write_interruption(std::FILE* out, const interrupted_tail& tail) {
 
 void write_verdict(std::FILE* out, const inspect_stats& s, const inspect_config& config) {
     std::fprintf(out, "Verdict  valid data file, %" PRIu64 " rows", s.rows);
-    bool clean = true;
-    if (s.gaps > 0) {
+    if (s.gaps > 0)
         std::fprintf(out, "; %" PRIu64 " gap%s, %.3f s missing", s.gaps, s.gaps == 1 ? "" : "s",
                      s.missing_s);
-        clean = false;
-    }
-    if (s.overlaps > 0) {
+    if (s.overlaps > 0)
         std::fprintf(out, "; %" PRIu64 " overlap%s", s.overlaps, s.overlaps == 1 ? "" : "s");
-        clean = false;
-    }
-    if (s.mismatched_rows > 0) {
+    if (s.mismatched_rows > 0)
         std::fprintf(
             out, "; %" PRIu64 " row%s not converted as %s", s.mismatched_rows,
             s.mismatched_rows == 1 ? "" : "s",
             config.settings_from_provenance ? "the provenance says" : "this build converts");
-        clean = false;
-    }
-    if (s.nonfinite_rows > 0) {
+    if (s.nonfinite_rows > 0)
         std::fprintf(out, "; %" PRIu64 " row%s with nan or inf", s.nonfinite_rows,
                      s.nonfinite_rows == 1 ? "" : "s");
-        clean = false;
-    }
+    const bool clean =
+        s.gaps == 0 && s.overlaps == 0 && s.mismatched_rows == 0 && s.nonfinite_rows == 0;
     if (clean && s.rows > 0) std::fprintf(out, "; no gaps, no overlaps, every row consistent");
     std::fprintf(out, "\n");
 }

@@ -34,6 +34,32 @@ int decimals_for(double step) {
     return std::clamp(d, 0, 9);
 }
 
+// One tick at `at` (x on the horizontal axis, else y): its grid line across
+// the frame, with `mark` a mark on the axis, and its label if it has one.
+void draw_tick(std::FILE* f, bool horizontal, double at, int top, int bottom, const char* grid,
+               bool mark, const char* label) {
+    if (horizontal) {
+        std::fprintf(f, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\"/>\n", at,
+                     top, at, bottom, grid);
+        if (mark)
+            std::fprintf(f,
+                         "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#333333\"/>\n",
+                         at, bottom, at, bottom + 5);
+        if (label)
+            std::fprintf(f, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", at,
+                         bottom + 19, label);
+        return;
+    }
+    std::fprintf(f, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\"/>\n",
+                 plot_left, at, plot_right, at, grid);
+    if (mark)
+        std::fprintf(f, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#333333\"/>\n",
+                     plot_left - 5, at, plot_left, at);
+    if (label)
+        std::fprintf(f, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%s</text>\n", plot_left - 8,
+                     at + 4, label);
+}
+
 }  // namespace
 
 double map(const axis& a, double v, double from, double to) {
@@ -56,23 +82,11 @@ void draw_linear_ticks(std::FILE* f, const axis& a, bool horizontal, int top, in
     const long first = static_cast<long>(std::ceil(a.low / a.step - 1e-9));
     const long last = static_cast<long>(std::floor(a.high / a.step + 1e-9));
     for (long i = first; i <= last; ++i) {
-        double v = static_cast<double>(i) * a.step;
-        if (horizontal) {
-            double x = map(a, v, plot_left, plot_right);
-            std::fprintf(f,
-                         "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#dddddd\"/>\n"
-                         "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#333333\"/>\n"
-                         "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%.*f</text>\n",
-                         x, top, x, bottom, x, bottom, x, bottom + 5, x, bottom + 19, decimals, v);
-        } else {
-            double y = map(a, v, bottom, top);
-            std::fprintf(f,
-                         "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#dddddd\"/>\n"
-                         "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#333333\"/>\n"
-                         "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%.*f</text>\n",
-                         plot_left, y, plot_right, y, plot_left - 5, y, plot_left, y, plot_left - 8,
-                         y + 4, decimals, v);
-        }
+        const double v = static_cast<double>(i) * a.step;
+        char label[400];  // any double with up to nine decimals
+        std::snprintf(label, sizeof label, "%.*f", decimals, v);
+        const double at = horizontal ? map(a, v, plot_left, plot_right) : map(a, v, bottom, top);
+        draw_tick(f, horizontal, at, top, bottom, "#dddddd", true, label);
     }
 }
 
@@ -104,11 +118,7 @@ void draw_time_ticks(std::FILE* f, const inspect_result& r, const axis& time, in
             std::snprintf(fraction, sizeof fraction, "%.*f", decimals, day_s - whole);
             std::strncat(label, fraction + 1, sizeof label - std::strlen(label) - 1);
         }
-        std::fprintf(f,
-                     "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#dddddd\"/>\n"
-                     "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#333333\"/>\n"
-                     "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n",
-                     x, top, x, bottom, x, bottom, x, bottom + 5, x, bottom + 19, label);
+        draw_tick(f, true, x, top, bottom, "#dddddd", true, label);
     }
 }
 
@@ -119,25 +129,13 @@ void draw_log_ticks(std::FILE* f, const axis& a, bool horizontal, int top, int b
         for (int m = 1; m <= 9; ++m) {
             double v = m * std::pow(10.0, decade);
             if (v < a.low * (1 - 1e-9) || v > a.high * (1 + 1e-9)) continue;
-            const bool major = m == 1;
-            const char* grid = major ? "#cccccc" : "#eeeeee";
-            if (horizontal) {
-                double x = map(a, v, plot_left, plot_right);
-                std::fprintf(f,
-                             "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\"/>\n",
-                             x, top, x, bottom, grid);
-                if (major)
-                    std::fprintf(f, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%g</text>\n",
-                                 x, bottom + 19, v);
-            } else {
-                double y = map(a, v, bottom, top);
-                std::fprintf(f,
-                             "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\"/>\n",
-                             plot_left, y, plot_right, y, grid);
-                if (major)
-                    std::fprintf(f, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%g</text>\n",
-                                 plot_left - 8, y + 4, v);
-            }
+            const bool major = m == 1;  // labelled
+            char label[32];
+            std::snprintf(label, sizeof label, "%g", v);
+            const double at =
+                horizontal ? map(a, v, plot_left, plot_right) : map(a, v, bottom, top);
+            draw_tick(f, horizontal, at, top, bottom, major ? "#cccccc" : "#eeeeee", false,
+                      major ? label : nullptr);
         }
     }
 }

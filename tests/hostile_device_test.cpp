@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #include "peak_memory.h"
@@ -24,12 +25,9 @@ const char* const hostile_values =
 
 std::vector<double> parse_values(const char* text) {
     std::vector<double> values;
-    const char* p = text;
-    while (*p) {
-        char* end = nullptr;
-        values.push_back(std::strtod(p, &end));
-        p = *end == ',' ? end + 1 : end;
-    }
+    std::istringstream in(text);
+    for (std::string value; std::getline(in, value, ',');)
+        values.push_back(std::strtod(value.c_str(), nullptr));
     return values;
 }
 

@@ -19,10 +19,7 @@ void envelope_add(envelope* env, double time_s, double value) {
     if (buckets.count > 0) {
         envelope_bucket& last = buckets.slots[buckets.count - 1];
         if (last.rows < env->rows_per_bucket) {
-            last.min = std::min(last.min, value);
-            last.max = std::max(last.max, value);
-            last.last_s = time_s;
-            ++last.rows;
+            merge_slots(&last, envelope_bucket{last.index, time_s, time_s, value, value, 1});
             return;
         }
     }

@@ -7,14 +7,9 @@
 namespace {
 
 void put_in_column(pixel_column* column, const envelope_bucket& b) {
-    if (!column->filled) {
-        column->filled = true;
-        column->low = b.min;
-        column->high = b.max;
-        return;
-    }
-    column->low = std::min(column->low, b.min);
-    column->high = std::max(column->high, b.max);
+    column->low = column->filled ? std::min(column->low, b.min) : b.min;
+    column->high = column->filled ? std::max(column->high, b.max) : b.max;
+    column->filled = true;
 }
 
 // One closed band from the maxima forward and the minima back.

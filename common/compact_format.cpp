@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <zlib.h>
 #include <zstd.h>
 
 #include "file_io.h"
@@ -34,27 +35,9 @@ constexpr unsigned symbol_escape = 255;
 // From -limit to limit.
 bool within(std::int64_t value, std::int64_t limit) { return value <= limit && value >= -limit; }
 
-struct crc_table {
-    std::uint32_t entry[256];
-};
-
-constexpr crc_table make_crc_table() {
-    crc_table table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-        table.entry[i] = c;
-    }
-    return table;
-}
-
-constexpr crc_table crc32_table = make_crc_table();
-
-// CRC-32 as zlib and PNG compute it.
+// CRC-32 as zlib and PNG compute it: zlib's own, many bytes a step.
 std::uint32_t crc32_of(const unsigned char* bytes, std::size_t size) {
-    std::uint32_t c = 0xffffffffu;
-    for (std::size_t i = 0; i < size; ++i) c = crc32_table.entry[(c ^ bytes[i]) & 0xff] ^ (c >> 8);
-    return c ^ 0xffffffffu;
+    return static_cast<std::uint32_t>(crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(size)));
 }
 
 // Little-endian numbers of `n` bytes.

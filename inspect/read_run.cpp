@@ -59,11 +59,11 @@ bool run(const run_input& input, const inspect_config& config, inspect_result* r
         }
         row_feed_finish(feed);
         part.rows = reader.rows;
-        part.bytes = reader.bytes;
+        part.bytes = csv_reader_bytes(&reader);
         part.stored_bytes = byte_source_stored(&reader.source);
         part.compressed = reader.source.kind != source_kind::plain;
         part.compact = reader.source.kind == source_kind::compact;
-        result->bytes += reader.bytes;
+        result->bytes += part.bytes;
         result->stored_bytes += part.stored_bytes;
         result->compressed = result->compressed || part.compressed;
         result->compact = result->compact || part.compact;

@@ -104,7 +104,7 @@ read_outcome read_all(const std::string& content, std::size_t buffer_size = csv_
         outcome.rows.push_back(row);
     outcome.failure = reader.failure;
     outcome.tail = reader.tail;
-    outcome.bytes = reader.bytes;
+    outcome.bytes = csv_reader_bytes(&reader);
     outcome.as_numbers = reader.rows_as_numbers;
     // Finished is final.
     EXPECT_EQ(csv_reader_next(&reader, &row), outcome.status);

@@ -10,15 +10,24 @@
 
 namespace {
 
-// Bytes of "%.6f" of `millionths` / 10^6 (no negative zero in a column).
-std::size_t value_size(std::int64_t millionths) {
-    const std::uint64_t magnitude = millionths < 0 ? 0 - static_cast<std::uint64_t>(millionths)
-                                                   : static_cast<std::uint64_t>(millionths);
-    std::size_t size = (millionths < 0 ? 1 : 0) + 1 + 1 + row_decimals;
-    for (std::uint64_t ten_digits = 10000000; magnitude >= ten_digits && size < 32;
-         ten_digits *= 10)
-        ++size;
-    return size;
+// Bytes of the "%.6f" texts of a column's values (no negative zero there):
+// "d.dddddd", a '-' before each negative one, and one more for each power
+// of ten from 10 up that a value reaches.
+std::uint64_t column_text_bytes(const std::vector<std::int64_t>& column) {
+    auto magnitude = [](std::int64_t v) {
+        return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+    };
+    std::uint64_t negative = 0;
+    std::uint64_t largest = 0;
+    for (const std::int64_t v : column) {
+        negative += v < 0 ? 1 : 0;
+        largest = std::max(largest, magnitude(v));
+    }
+    std::uint64_t bytes = column.size() * (1 + 1 + row_decimals) + negative;
+    // Values lie within 2^50: the power never overflows.
+    for (std::uint64_t power = 10000000; power <= largest; power *= 10)
+        for (const std::int64_t v : column) bytes += magnitude(v) >= power ? 1 : 0;
+    return bytes;
 }
 
 // Where the rows stop for the frame's next piece.
@@ -31,16 +40,13 @@ void find_rows_to(compact_source* s) {
 // as they do when it is given back as text.
 compact_status measure_frame(compact_source* s) {
     const compact_frame& f = s->reader.codec.frame;
-    const std::size_t rows = f.time_us.size();
-    s->row_size.resize(rows);
-    std::uint64_t total = f.piece_start.empty() ? 0 : f.piece_start.back();
-    for (std::size_t i = 0; i < rows; ++i) {
-        const std::size_t size = value_size(f.time_us[i]) + value_size(f.volt_uv[i]) +
-                                 value_size(f.accel_ug[i]) + value_size(f.accel_ums2[i]) + 4;
-        s->row_size[i] = static_cast<unsigned char>(size);
-        total += size;
-    }
-    return total == s->reader.header.content_size ? compact_status::ok : compact_status::malformed;
+    s->frame_number_bytes = column_text_bytes(f.time_us) + column_text_bytes(f.volt_uv) +
+                            column_text_bytes(f.accel_ug) + column_text_bytes(f.accel_ums2) +
+                            4 * f.time_us.size();  // three commas and the line end
+    const std::uint64_t pieces = f.piece_start.empty() ? 0 : f.piece_start.back();
+    return s->frame_number_bytes + pieces == s->reader.header.content_size
+               ? compact_status::ok
+               : compact_status::malformed;
 }
 
 // Decodes the next frame when the last is all taken; false at the end of
@@ -77,6 +83,7 @@ void step_on(compact_source* s) {
         if (s->row < s->rows_to || s->piece < f.piece_row.size()) return;
     }
     s->frame_ready = false;
+    s->number_bytes += s->frame_number_bytes;
 }
 
 }  // namespace
@@ -95,25 +102,21 @@ void compact_source_close(compact_source* source) {
     delete source;
 }
 
-compact_next compact_source_row(compact_source* s, csv_row* row, std::uint64_t* bytes) {
-    for (;;) {
-        if (s->text_taken < s->text_size) return compact_next::text;
-        if (!next_frame(s))
-            return s->status == compact_status::ok ? compact_next::end : compact_next::failed;
-        if (s->row < s->rows_to) break;
-        const compact_frame& f = s->reader.codec.frame;
-        if (s->piece < f.piece_row.size()) return compact_next::text;
-        step_on(s);
-    }
+std::size_t compact_source_rows(compact_source* s, csv_row* rows, std::size_t count) {
+    if (s->text_taken < s->text_size || !next_frame(s) || s->row == s->rows_to) return 0;
     const compact_frame& f = s->reader.codec.frame;
-    const std::size_t i = s->row++;
-    row->time_s = compact_value(f.time_us[i]);
-    row->volt = compact_value(f.volt_uv[i]);
-    row->accel_g = compact_value(f.accel_ug[i]);
-    row->accel_ms2 = compact_value(f.accel_ums2[i]);
-    *bytes += s->row_size[i];
-    if (s->row == s->rows_to) step_on(s);
-    return compact_next::row;
+    const std::size_t first = s->row;
+    const std::size_t n = std::min(count, s->rows_to - first);
+    const std::int64_t* time = f.time_us.data() + first;
+    const std::int64_t* volt = f.volt_uv.data() + first;
+    const std::int64_t* g = f.accel_ug.data() + first;
+    const std::int64_t* ms2 = f.accel_ums2.data() + first;
+    for (std::size_t i = 0; i < n; ++i)
+        rows[i] = csv_row{compact_value(time[i]), compact_value(volt[i]), compact_value(g[i]),
+                          compact_value(ms2[i])};
+    s->row += n;
+    step_on(s);
+    return n;
 }
 
 compact_status compact_source_text(compact_source* s, char* out, std::size_t size,
@@ -140,6 +143,7 @@ compact_status compact_source_text(compact_source* s, char* out, std::size_t siz
             }
             end[-1] = '\n';
             s->text_size = static_cast<std::size_t>(end - s->text);
+            s->frame_number_bytes -= s->text_size;  // counted as text
             s->text_taken = 0;
         } else {
             const std::size_t from = f.piece_start[s->piece] + s->piece_taken;

@@ -24,11 +24,12 @@ struct compact_source {
     std::size_t rows_to;      // where its next piece stands: the rows before it
     std::size_t piece;        // its next piece
     std::size_t piece_taken;  // bytes of that piece already taken
-    std::vector<unsigned char> row_size;  // of each row's text
-    char text[compact_row_text_size];     // a row as text, when text is what is asked for
+    char text[compact_row_text_size];  // a row as text, when text is what is asked for
     std::size_t text_size;
     std::size_t text_taken;
-    std::uint64_t stored_bytes;  // read from the file
+    std::uint64_t frame_number_bytes;  // the text of the frame's rows not made text here
+    std::uint64_t number_bytes;        // the same, of the frames finished
+    std::uint64_t stored_bytes;        // read from the file
 };
 
 // Reads the compact file at `fd`, which stays the caller's. Returns nullptr
@@ -36,11 +37,10 @@ struct compact_source {
 compact_source* compact_source_open(int fd);
 void compact_source_close(compact_source* source);
 
-// What comes next: a row the columns hold (taken into `row`, its text's size
-// added to `*bytes`), or text, the end, or a fault for compact_source_text
-// to return.
-enum class compact_next { row, text, end, failed };
-compact_next compact_source_row(compact_source* source, csv_row* row, std::uint64_t* bytes);
+// Takes up to `count` rows into `rows` when rows the columns hold come
+// next; 0 when text comes next, or the end, or a fault for
+// compact_source_text to return.
+std::size_t compact_source_rows(compact_source* source, csv_row* rows, std::size_t count);
 
 // The next bytes of the recording's text, up to `size`: a piece's, or a
 // row's as "%.6f" writes it when text is asked for where a row comes (a line

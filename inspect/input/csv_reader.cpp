@@ -512,23 +512,29 @@ void blame_damaged_stream(csv_reader* reader) {
 
 }  // namespace
 
+std::size_t csv_reader_take_rows(csv_reader* reader, csv_row* rows, std::size_t count) {
+    if (!reader->source.compact || !reader->header_done || reader->begin != reader->end ||
+        reader->in_tail || reader->failure.fault != read_fault::none)
+        return 0;
+    const std::size_t n = compact_source_rows(reader->source.compact, rows, count);
+    reader->line += n;
+    reader->rows += n;
+    reader->rows_as_numbers += n;
+    return n;
+}
+
 read_status csv_reader_next(csv_reader* reader, csv_row* row) {
     if (reader->failure.fault != read_fault::none) return read_status::failed;
     read_status status = read_status::row;
     if (!reader->header_done) status = take_header(reader);
-    // A row of a compact file's columns, where no text is left to check:
-    // its decimals, separators and fields hold by construction.
-    if (status == read_status::row && reader->source.compact && reader->begin == reader->end &&
-        !reader->in_tail &&
-        compact_source_row(reader->source.compact, row, &reader->bytes) == compact_next::row) {
-        ++reader->line;
-        ++reader->rows;
-        ++reader->rows_as_numbers;
-        return read_status::row;
-    }
+    if (status == read_status::row && csv_reader_take_rows(reader, row, 1) == 1) return status;
     if (status == read_status::row) status = next_row(reader, row);
     if (status == read_status::failed) blame_damaged_stream(reader);
     return status;
+}
+
+std::uint64_t csv_reader_bytes(const csv_reader* reader) {
+    return reader->bytes + (reader->source.compact ? reader->source.compact->number_bytes : 0);
 }
 
 void csv_reader_close(csv_reader* reader) {

@@ -132,6 +132,16 @@ int csv_reader_attach(csv_reader* reader, int fd, std::size_t buffer_size);
 // interrupted tail, counted in reader->tail.
 read_status csv_reader_next(csv_reader* reader, csv_row* row);
 
+// Where rows a compact file's columns hold come next, up to `count` of
+// them at once, without their text: its six decimals, separators and four
+// fields hold by construction. Returns how many; 0 where csv_reader_next
+// must go on.
+std::size_t csv_reader_take_rows(csv_reader* reader, csv_row* rows, std::size_t count);
+
+// The bytes of the whole lines taken, once the file is read to its end (of
+// a compact file, the rows of a frame count once it is all taken).
+std::uint64_t csv_reader_bytes(const csv_reader* reader);
+
 void csv_reader_close(csv_reader* reader);
 
 // One line of text for a failure, without the file name, e.g.

@@ -6,10 +6,17 @@ void fill_block(csv_reader* reader, row_block* block) {
     block->count = 0;
     block->first_line = 0;
     read_status status = read_status::row;
-    while (block->count < row_block_size &&
-           (status = csv_reader_next(reader, &block->rows[block->count])) == read_status::row) {
-        if (block->count == 0) block->first_line = reader->line;
-        ++block->count;
+    while (block->count < row_block_size) {
+        // A compact file's rows many at a time, the rest one by one.
+        std::size_t n =
+            csv_reader_take_rows(reader, &block->rows[block->count], row_block_size - block->count);
+        if (n == 0) {
+            status = csv_reader_next(reader, &block->rows[block->count]);
+            if (status != read_status::row) break;
+            n = 1;
+        }
+        if (block->count == 0) block->first_line = reader->line - n + 1;
+        block->count += n;
     }
     block->last = status != read_status::row;
 }

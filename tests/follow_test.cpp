@@ -7,7 +7,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <regex>
 #include <set>
 #include <sys/file.h>
@@ -28,22 +27,6 @@ std::string value_of(const std::string& json, const std::string& key) {
     if (at == std::string::npos) return "missing";
     at += key.size() + 4;
     return json.substr(at, json.find_first_of(",}\n", at) - at);
-}
-
-// Reads what the child writes to `fd` into `text` until `done` holds or
-// `timeout_s` passes.
-template <typename predicate>
-bool read_until(int fd, std::string* text, predicate done, double timeout_s) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
-    while (!done(*text) && std::chrono::steady_clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        char buffer[4096];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        text->append(buffer, static_cast<std::size_t>(n));
-    }
-    return done(*text);
 }
 
 bool still_running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }

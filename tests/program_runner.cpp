@@ -263,6 +263,20 @@ std::vector<std::string> lines_starting_with(const std::string& text, const std:
     return found;
 }
 
+bool read_until(int fd, std::string* text, const std::function<bool(const std::string&)>& done,
+                double timeout_s) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (!done(*text) && std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text->append(buffer, static_cast<std::size_t>(n));
+    }
+    return done(*text);
+}
+
 bool wait_for_lines(const std::string& path, const std::string& prefix, std::size_t count,
                     double timeout_s) {
     auto deadline = std::chrono::steady_clock::now() +

@@ -3,6 +3,7 @@
 #ifndef ACC_TESTS_PROGRAM_RUNNER_H
 #define ACC_TESTS_PROGRAM_RUNNER_H
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -65,6 +66,11 @@ std::vector<std::string> lines_starting_with(const std::string& text, const std:
 std::vector<std::string> split_lines(const std::string& text);
 // The words of `text`, however they are spaced.
 std::vector<std::string> words_of(const std::string& text);
+
+// Reads what a child writes to `fd` into `text` until `done` holds, the
+// writer is gone or `timeout_s` passes; whether `done` holds.
+bool read_until(int fd, std::string* text, const std::function<bool(const std::string&)>& done,
+                double timeout_s);
 
 // Waits until the file holds at least `count` lines starting with `prefix`.
 bool wait_for_lines(const std::string& path, const std::string& prefix, std::size_t count,

@@ -132,6 +132,17 @@ std::uint64_t delivered_rows(const std::vector<read_call>& reads) {
     return rows;
 }
 
+std::size_t skipped_reads(const std::vector<read_call>& reads) {
+    std::uint64_t next = 0;
+    std::size_t skips = 0;
+    for (const read_call& call : reads) {
+        if (call.result == 0) continue;
+        skips += call.first != next ? 1 : 0;
+        next = call.first + call.delivered;
+    }
+    return skips;
+}
+
 file_check check_data_file(const std::string& path, const std::vector<read_call>& reads,
                            const device_samples& samples, read_position from) {
     file_check check;

@@ -27,6 +27,9 @@ std::vector<read_call> parse_reads(const std::string& log);
 // count, at most a block.
 std::uint64_t delivered_rows(const std::vector<read_call>& reads);
 
+// How many successful reads do not begin where the successful ones before ended.
+std::size_t skipped_reads(const std::vector<read_call>& reads);
+
 // What the simulated device filled its blocks with.
 struct device_samples {
     // ACTS2200_SIM_VALUES, repeated; empty: the simulated signal.

@@ -2,6 +2,7 @@
 // makes. Switches are environment variables read at DEV_Create, so each test
 // sets them before opening the device.
 #include "acts2200.h"
+#include "program_runner.h"
 #include "sim_signal.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string>
@@ -109,12 +109,7 @@ struct sim_test : testing::Test {
         ACTS2200_DEV_Release(device);
     }
 
-    std::vector<std::string> log_lines() const {
-        std::ifstream in(log_path);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
+    std::vector<std::string> log_lines() const { return split_lines(read_file(log_path)); }
 
     // The absolute index a successful read reported.
     std::uint64_t last_first() const {
@@ -430,7 +425,7 @@ TEST_F(sim_test, switches_are_read_when_the_device_opens) {
 }
 
 TEST_F(sim_test, log_has_one_exact_line_per_call_and_appends) {
-    { std::ofstream(log_path) << "earlier\n"; }
+    write_file(log_path, "earlier\n");
     const dev_handle h = ACTS2200_DEV_Create(0);
     ai_param p = valid_param(fast_rate);
     p.sample_rate_hz = 12345.5;

@@ -63,14 +63,9 @@ protected:
         EXPECT_EQ(run.result.out.find("Read timeout/error"), std::string::npos);
         const std::uint64_t rows = expect_clean_stop(run.result).rows;
         EXPECT_GE(rows, min_rows);
-        std::uint64_t delivered = 0;
-        for (const read_call& call : reads()) {
-            if (call.result != 1 || call.delivered != block_rows || call.first != delivered) {
-                ADD_FAILURE() << "read " << delivered / block_rows + 1 << " was not the next block";
-                break;
-            }
-            delivered += call.delivered;
-        }
+        const std::vector<read_call> calls = reads();
+        EXPECT_EQ(skipped_reads(calls), 0u) << "every read the next block";
+        EXPECT_EQ(delivered_rows(calls), calls.size() * block_rows) << "and a whole one";
         return rows;
     }
 };

@@ -25,10 +25,8 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
     // Three seconds: three syncs of 400 ms each while recording.
     program_result run = record_reads(30, recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400")));
     const std::vector<std::int64_t> blocks = expect_clean_stop(run).block_times_us;
-    std::vector<read_call> calls_made = reads();
     EXPECT_EQ(log().find("error="), std::string::npos) << "no failed read, no overrun";
-    for (std::size_t i = 1; i < calls_made.size(); ++i)
-        EXPECT_EQ(calls_made[i].first, calls_made[i - 1].first + block_rows) << "read " << i + 1;
+    EXPECT_EQ(skipped_reads(reads()), 0u);
     ASSERT_GE(blocks.size(), 30u);
     // A read held up behind a sync would come some 300 ms late and the next
     // ones at once. Unhindered, a step is off by a few ms; a busy machine

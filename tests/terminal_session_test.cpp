@@ -62,20 +62,6 @@ protected:
     }
 };
 
-// Reads everything written to `console` until its last writer has closed it.
-std::string read_to_end(int console) {
-    std::string text;
-    for (int round = 0; round < 600; ++round) {
-        pollfd ready{console, POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0) continue;
-        char buffer[4096];
-        ssize_t got = read(console, buffer, sizeof buffer);
-        if (got == 0) break;
-        if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return text;
-}
-
 }  // namespace
 
 TEST_F(ShellSessionTest, AHangUpEndsTheRecordingInOrderHoweverOftenItArrives) {
@@ -107,7 +93,8 @@ TEST_F(ShellSessionTest, AHangUpEndsTheRecordingInOrderHoweverOftenItArrives) {
     hang_up();
     // The recorder was the shell's child: its end shows as the end of its
     // text, and "Done." only after a teardown that left status 0.
-    text += read_to_end(console);
+    const auto to_the_end = [](const std::string&) { return false; };
+    read_until(console, &text, to_the_end, 60.0);
     close(console);
     std::string file = only_recording();
     EXPECT_NE(text.find("\nStopping...\nTotal points: "), std::string::npos) << text;

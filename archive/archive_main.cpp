@@ -41,27 +41,27 @@ constexpr int exit_stopped = 5;
 constexpr int most_days = 36500;
 
 constexpr char usage_text[] =
-    "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--format zst|compact] [--level N] DIR\n"
+    "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--format compact|zst] [--level N] DIR\n"
     "       acc_archive --restore FILE\n";
 
 void print_help() {
     std::printf(
         "%s"
         "\n"
-        "Compresses every finished recording of acc_recorder in DIR into a .csv.zst\n"
-        "file (zstd), checks that it decompresses to exactly the original, forces it\n"
-        "to storage and only then removes the original. The file being recorded (its\n"
-        "recorder holds a lock on it), compressed files, provenance files (.json) and\n"
-        "anything that is not a recording are left alone. Nothing is deleted unless\n"
-        "asked for:\n"
+        "Compresses every finished recording of acc_recorder in DIR into a .csv.acz\n"
+        "file (the compact form, acc_compact(5)), checks that it decodes to exactly\n"
+        "the original, forces it to storage and only then removes the original. The\n"
+        "file being recorded (its recorder holds a lock on it), compressed files,\n"
+        "provenance files (.json) and anything that is not a recording are left\n"
+        "alone. Nothing is deleted unless asked for:\n"
         "\n"
         "  --keep-free SIZE  while free space is below SIZE, delete the oldest\n"
         "                    recording (by start time) with its provenance file;\n"
         "                    SIZE in bytes with K, M, G or T (powers of 1024), or a\n"
         "                    percentage of the filesystem such as 10%%\n"
         "  --keep-days N     delete recordings that ended more than N days ago\n"
-        "  --format F        zst (default): .csv.zst, which zstd alone opens;\n"
-        "                    compact: .csv.acz, about a sixth of the room, acc_compact(5)\n"
+        "  --format F        compact (default): .csv.acz, which acc_inspect reads;\n"
+        "                    zst: .csv.zst, which zstd alone opens\n"
         "  --level N         zstd's level for --format zst, %d to %d (default %d)\n"
         "  --restore FILE    write the recording an archived FILE holds (.csv.acz,\n"
         "                    .csv.zst or .csv.gz) to standard output, byte for byte\n"
@@ -150,7 +150,8 @@ constexpr option long_options[] = {
 
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args) {
-    *args = arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level, archive_format::zst, nullptr};
+    *args =
+        arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level, archive_format::compact, nullptr};
     bool given[option_restore + 1] = {};  // each option with a value once at most
     opterr = 0;
     for (;;) {

@@ -3,9 +3,9 @@
 // whole pass with every figure (spectrum and density, bands, levels, trend,
 // spectrogram, envelope) and the picture, with the process's peak memory;
 // and the whole pass over the same rows as one file, as a run of ten files
-// with provenance, and as those ten compressed by the archiver at its
-// default level, each pass in a child process of its own for its own peak
-// memory.
+// with provenance, and as those ten archived by the archiver (zstd at its
+// default level, and the compact form), each pass in a child process of its
+// own for its own peak memory.
 //
 // INSPECT_BENCH_FILE=path keeps the generated file there (made if missing),
 // for comparing other tools on the same rows.
@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -142,19 +143,18 @@ constexpr int run_files = 10;
 
 std::vector<std::string> plain_parts;
 std::vector<std::string> packed_parts;
+std::vector<std::string> compact_parts;
 
 void remove_parts() {
     for (const std::string& p : plain_parts) unlink(p.c_str());
-    for (const std::string& p : packed_parts) {
-        unlink(p.c_str());
-        unlink(p.substr(0, p.size() - 4).c_str());  // left uncompressed by a failure
-    }
+    for (const std::vector<std::string>* archived : {&packed_parts, &compact_parts})
+        for (const std::string& p : *archived) {
+            unlink(p.c_str());
+            unlink(p.substr(0, p.size() - 4).c_str());  // left uncompressed by a failure
+            unlink((p.substr(0, p.size() - 8) + ".json").c_str());
+        }
     for (const std::string& p : plain_parts) {
         const std::string sidecar = p.substr(0, p.size() - 4) + ".json";
-        unlink(sidecar.c_str());
-    }
-    for (const std::string& p : packed_parts) {
-        const std::string sidecar = p.substr(0, p.size() - 8) + ".json";
         unlink(sidecar.c_str());
     }
 }
@@ -170,8 +170,9 @@ bool write_sidecar(const std::string& path, int segment) {
     return std::fclose(f) == 0;
 }
 
-// `<stem>.csv` replaced by `<stem>.csv.zst` as the archiver makes it.
-bool compress_part(const std::string& stem) {
+// `<stem>.csv` replaced by `<stem>.csv.zst` or `<stem>.csv.acz` as the
+// archiver makes it.
+bool compress_part(const std::string& stem, archive_format format) {
     const std::size_t slash = stem.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : stem.substr(0, slash);
     const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -179,13 +180,13 @@ bool compress_part(const std::string& stem) {
     static const volatile std::sig_atomic_t never = 0;
     compress_result result{};
     const int error =
-        compress_recording(dir_fd, stem.substr(slash + 1), default_level, &never, &result);
+        compress_recording(dir_fd, stem.substr(slash + 1), format, default_level, &never, &result);
     close(dir_fd);
     return error == 0;
 }
 
 // The bench file cut at block boundaries into ten files of a run, each with
-// its header and provenance, and each of those compressed.
+// its header and provenance, and each of those archived in both forms.
 bool make_parts() {
     if (!plain_parts.empty()) return true;
     const std::string& whole = bench_file();
@@ -201,20 +202,26 @@ bool make_parts() {
         const std::string stem = whole + name;
         plain_parts.push_back(stem + ".csv");
         const std::string packed_stem = stem + "_z";
+        const std::string compact_stem = stem + "_c";
         packed_parts.push_back(packed_stem + ".csv.zst");
+        compact_parts.push_back(compact_stem + ".csv.acz");
         std::FILE* out = std::fopen(plain_parts.back().c_str(), "w");
         std::FILE* copy = std::fopen((packed_stem + ".csv").c_str(), "w");
-        ok =
-            out && copy &&
-            std::fwrite(data_file_header, 1, data_file_header_size, out) == data_file_header_size &&
-            std::fwrite(data_file_header, 1, data_file_header_size, copy) == data_file_header_size;
+        std::FILE* compact_copy = std::fopen((compact_stem + ".csv").c_str(), "w");
+        ok = out && copy && compact_copy;
+        for (std::FILE* file : {out, copy, compact_copy})
+            ok = ok && std::fwrite(data_file_header, 1, data_file_header_size, file) ==
+                           data_file_header_size;
         for (std::uint64_t n = 0; ok && n < bench_rows / run_files; ++n)
             ok = std::fgets(line, sizeof line, in) && std::fputs(line, out) >= 0 &&
-                 std::fputs(line, copy) >= 0;
-        if (out && std::fclose(out) != 0) ok = false;
-        if (copy && std::fclose(copy) != 0) ok = false;
+                 std::fputs(line, copy) >= 0 && std::fputs(line, compact_copy) >= 0;
+        for (std::FILE* file : {out, copy, compact_copy})
+            if (file && std::fclose(file) != 0) ok = false;
         ok = ok && write_sidecar(stem + ".json", f + 1) &&
-             write_sidecar(packed_stem + ".json", f + 1) && compress_part(packed_stem);
+             write_sidecar(packed_stem + ".json", f + 1) &&
+             write_sidecar(compact_stem + ".json", f + 1) &&
+             compress_part(packed_stem, archive_format::zst) &&
+             compress_part(compact_stem, archive_format::compact);
     }
     std::fclose(in);
     return ok;
@@ -265,5 +272,11 @@ void BM_RunTenFilesArchived(benchmark::State& state) {
     run_in_child(state, packed_parts);
 }
 BENCHMARK(BM_RunTenFilesArchived)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_RunTenFilesCompact(benchmark::State& state) {
+    if (!make_parts()) return state.SkipWithError("cannot write the generated files");
+    run_in_child(state, compact_parts);
+}
+BENCHMARK(BM_RunTenFilesCompact)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -818,6 +819,16 @@ void compact_reader_release(compact_reader* reader) { compact_codec_release(&rea
 
 compact_status compact_reader_open(compact_reader* reader, int fd, int* read_errno) {
     reader->fd = fd;
+    // The largest frame's room at once, taken here: vectors that grew frame
+    // by frame would double their capacity when a frame is a little larger
+    // than the last. Pages a frame does not use stay untouched.
+    constexpr std::size_t most_rows = compact_frame_content / shortest_row;
+    compact_frame& f = reader->codec.frame;
+    for (std::vector<std::int64_t>* column : {&f.time_us, &f.volt_uv, &f.accel_ug, &f.accel_ums2})
+        column->reserve(most_rows);
+    reader->codec.column.reserve(most_rows);
+    reader->codec.stream.reserve(compact_frame_content);
+    reader->payload.reserve(compact_frame_payload_max);
     unsigned char bytes[compact_file_header_size];
     const ssize_t got = read_noting(fd, bytes, sizeof bytes, 0, read_errno);
     if (got < 0) return compact_status::read_failed;

@@ -99,7 +99,7 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
     // With the room made, the next run compresses what is left.
     program_result next = run_program(archiver({data}));
     EXPECT_EQ(next.exit_status, 0) << next.err;
-    EXPECT_TRUE(restored(at(c + ".csv.zst")) == c_text);
+    EXPECT_TRUE(restored(at(c + ".csv.acz")) == c_text);
     // More room than may be made: what may go goes, the rest stays, status 4.
     program_result short_of = run_program(archiver({"--keep-free", "99%", data}));
     EXPECT_EQ(short_of.exit_status, 4) << short_of.out << short_of.err;

@@ -92,15 +92,15 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     EXPECT_EQ(run.out.find("removed stale temporary .ai0_accel_20250314_090000.csv.acz.tmp\n"), 0u)
         << run.out;
     auto compressed_line = [](const std::string& name) {
-        return "compressed " + name + " -> " + name + ".zst (ratio ";
+        return "compressed " + name + " -> " + name + ".acz (ratio ";
     };
     for (std::size_t i = 0; i < finished.size(); ++i) {
         const std::string name = finished[i] + ".csv";
         EXPECT_NE(run.out.find(compressed_line(name)), std::string::npos) << run.out;
         EXPECT_EQ(access(at(name).c_str(), F_OK), -1) << name << " is still there";
-        EXPECT_EQ(restored(at(name + ".zst")), contents[i]) << name;
+        EXPECT_EQ(restored(at(name + ".acz")), contents[i]) << name;
         struct stat packed {};
-        ASSERT_EQ(stat(at(name + ".zst").c_str(), &packed), 0);
+        ASSERT_EQ(stat(at(name + ".acz").c_str(), &packed), 0);
         EXPECT_EQ(packed.st_mode & 07777, 0640u) << name;
         EXPECT_EQ(read_file(at(finished[i] + ".json")).find("start_utc"), 2u);
         if (i == 0) {
@@ -191,7 +191,7 @@ TEST_F(ArchiveTest, RestoreGivesBackEveryArchivedFormByteForByte) {
     const std::string stem = "ai0_accel_20250314_09000";
     write_file(at(stem + "0.csv"), cut);
     write_file(at(stem + "1.csv"), nul);
-    program_result run = run_program(archiver({"--format", "compact", dir}));
+    program_result run = run_program(archiver({dir}));
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(restored(at(stem + "0.csv.acz")), cut);
     EXPECT_EQ(restored(at(stem + "1.csv.acz")), nul);

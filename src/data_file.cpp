@@ -72,14 +72,13 @@ std::time_t next_file_start(std::time_t start, std::uint32_t span_s) {
 std::size_t format_row(char* out, double time_s, double volt, double sensitivity_v_per_g) {
     double accel_g = accel_g_of(volt, sensitivity_v_per_g);
     double accel_ms2 = accel_ms2_of(accel_g);
-    char* end = format_fixed6(out, time_s);
-    *end++ = ',';
-    end = format_fixed6(end, volt);
-    *end++ = ',';
-    end = format_fixed6(end, accel_g);
-    *end++ = ',';
-    end = format_fixed6(end, accel_ms2);
-    *end++ = '\n';
+    const double fields[] = {time_s, volt, accel_g, accel_ms2};
+    char* end = out;
+    for (double field : fields) {
+        end = format_fixed6(end, field);
+        *end++ = ',';
+    }
+    end[-1] = '\n';
     return static_cast<std::size_t>(end - out);
 }
 

@@ -170,8 +170,7 @@ int start_storage_sync(storage_sync* sync, const char* dir_of_path, double inter
     copy_directory_of(sync->dir_path, sizeof sync->dir_path, dir_of_path);
     sync->interval_s = interval_s;
     sync->stop_requested = false;
-    reset_file(&sync->files[0]);
-    reset_file(&sync->files[1]);
+    for (storage_file& file : sync->files) reset_file(&file);
     sync->current = -1;
     sync->retiring = false;
     sync->stored_points = 0;

@@ -801,6 +801,34 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     }
 }
 
+// The archiver turns the file being followed into its compact form once the
+// recorder lets go of it: the follower reads it to its end as it opened it
+// and goes on into the run's next file, found by the names' stem.
+TEST_F(InspectProgram, AFollowerGoesOnPastAFileArchivedWhileItIsRead) {
+    const std::string whole = recording({20});
+    const std::string header = data_file_header;
+    const std::size_t half = [&] {
+        std::size_t at = header.size();
+        for (int row = 0; row < 10000; ++row) at = whole.find('\n', at) + 1;
+        return at;
+    }();
+    const std::vector<std::string> names = {"ai0_accel_20261208_020000.csv",
+                                            "ai0_accel_20261208_020001.csv"};
+    ASSERT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
+    put("day/" + names[0], whole.substr(0, half));
+    put("day/" + names[1], header + whole.substr(half));
+    for (int f = 0; f < 2; ++f)
+        put("day/" + names[f].substr(0, names[f].size() - 4) + ".json",
+            provenance_of(run_a, f + 1, f ? names[0] : ""));
+    put("packed", compact_text_of(whole.substr(0, half)));
+    // The lock stands for the recorder's; the file is archived before it ends.
+    shell("flock -x day/" + names[0] + " sleep 2 & sleep 0.2; " + INSPECT_PATH +
+          " day --follow > followed.txt & sleep 1.3; mv packed day/" + names[0] +
+          ".acz && rm day/" + names[0] + "; wait");
+    const std::string followed = read_file(dir + "/followed.txt");
+    EXPECT_NE(followed.find(": 20000 rows in 2 files, "), std::string::npos) << followed;
+}
+
 TEST_F(InspectProgram, EachRecordingIsCheckedAtTheSettingsItsProvenanceGives) {
     const char* at_200 = "{\"sample_rate_hz\": 10000.0, \"sensitivity_mv_per_g\": 200.0}";
     const char* start = "2026-12-08T01:59:59.900000Z";

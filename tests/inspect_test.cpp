@@ -290,8 +290,14 @@ TEST(CsvReader, ACompactFilesColumnsGiveTheDoublesTheirTextGives) {
     ASSERT_EQ(numbers.rows.size(), text.rows.size());
     EXPECT_EQ(numbers.as_numbers, numbers.rows.size());
     EXPECT_EQ(numbers.bytes, content.size());
+    auto bits = [](const csv_row& row) {
+        std::uint64_t out[4];
+        const double fields[] = {row.time_s, row.volt, row.accel_g, row.accel_ms2};
+        std::memcpy(out, fields, sizeof out);
+        return std::vector<std::uint64_t>(out, out + 4);
+    };
     for (std::size_t i = 0; i < text.rows.size(); ++i)
-        ASSERT_EQ(std::memcmp(&numbers.rows[i], &text.rows[i], sizeof(csv_row)), 0)
+        ASSERT_EQ(bits(numbers.rows[i]), bits(text.rows[i]))
             << "line " << i + 2 << ": " << values[4 * i] << " " << values[4 * i + 1] << " "
             << values[4 * i + 2] << " " << values[4 * i + 3];
 }
@@ -355,8 +361,8 @@ TEST(CsvReader, ACompactFileDamagedOrCutShortSaysSoAtTheLineItStops) {
         rows_text(40000, [](int i) { return 0.5 + 0.25 * std::sin(i * 0.01); });
     const std::string packed = compact_text_of(content);
     const std::size_t first_frame = compact_frame_cut(content.data(), content.size(), true);
-    const std::uint64_t lines = static_cast<std::uint64_t>(
-        std::count(content.begin(), content.begin() + first_frame, '\n'));
+    const std::uint64_t lines =
+        static_cast<std::uint64_t>(std::count(content.data(), content.data() + first_frame, '\n'));
     ASSERT_LT(first_frame, content.size()) << "two frames at least";
     std::string flipped = packed;
     flipped[packed.size() - 1000] ^= 0x01;

@@ -144,10 +144,11 @@ TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
     }
 }
 
-TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWhole) {
-    child_process child = start_program(span_recorder());
-    ASSERT_GT(child.pid, 0);
-    ASSERT_TRUE(wait_for_data_files(recordings, 1));
+// Takes every name of the seconds to come, the data files' or only their
+// provenance files', until the recorder gives up; returns its run.
+program_result take_names_until_it_stops(const std::string& dir, const std::string& recordings,
+                                         child_process& child, bool provenance_only) {
+    EXPECT_TRUE(wait_for_data_files(recordings, 1));
     // Every name of the seconds to come is taken, a second at a time and
     // always ahead of the clock, until the recorder gives up: on a loaded
     // machine taking a second's names can outlast the second itself.
@@ -158,16 +159,23 @@ TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWho
         localtime_r(&second, &local);
         char path[csv_path_size];
         format_csv_path(path, sizeof path, "recordings", local);
-        for (unsigned n = 1; n <= max_name_suffix; ++n) {
+        for (unsigned n = 1; n <= (provenance_only ? 1 : max_name_suffix); ++n) {
             char numbered[csv_path_size];
-            ASSERT_TRUE(n == 1 || format_numbered_path(numbered, sizeof numbered, path, n));
+            EXPECT_TRUE(n == 1 || format_numbered_path(numbered, sizeof numbered, path, n));
+            std::string name = dir + "/" + (n == 1 ? path : numbered);
+            if (provenance_only) name.replace(name.size() - 4, 4, ".json");
             // Never over a file the recorder has made meanwhile.
-            int fd = open((dir + "/" + (n == 1 ? path : numbered)).c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL, 0644);
+            int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
             if (fd >= 0) close(fd);
         }
     }
-    program_result run = finish_program(child);  // stops by itself
+    return finish_program(child);  // stops by itself
+}
+
+TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWhole) {
+    child_process child = start_program(span_recorder());
+    ASSERT_GT(child.pid, 0);
+    program_result run = take_names_until_it_stops(dir, recordings, child, false);
     EXPECT_EQ(run.exit_status, 250);
     std::vector<std::string> failed = lines_starting_with(run.out, "Write error on ");
     ASSERT_EQ(failed.size(), 1u) << run.out;
@@ -183,6 +191,20 @@ TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWho
     calls_made.pop_back();  // the block that found no file
     check_span_blocks(dir, files, calls_made);
     EXPECT_EQ(parse_summary(run.out).total_points, delivered_rows(calls_made));
+}
+
+TEST_F(FileSpanTest, AProvenanceFileThatCannotBeMadeIsAWriteFailure) {
+    child_process child = start_program(span_recorder());
+    ASSERT_GT(child.pid, 0);
+    program_result run = take_names_until_it_stops(dir, recordings, child, true);
+    EXPECT_EQ(run.exit_status, 250) << run.out;
+    std::vector<std::string> failed = lines_starting_with(run.out, "Write error on ");
+    ASSERT_EQ(failed.size(), 1u) << run.out;
+    EXPECT_TRUE(std::regex_match(
+        failed[0],
+        std::regex(R"(Write error on recordings/ai0_accel_\d{8}_\d{6}\.json: File exists)")))
+        << failed[0];
+    EXPECT_EQ(run.out.find("Done."), std::string::npos);
 }
 
 TEST_F(FileSpanTest, AClockSteppedBackOrFarAheadSwitchesOnceAtMost) {

@@ -180,12 +180,12 @@ install_run_purge() {
         sh -c "umask 0027 && . /etc/default/acc-archive && exec $exec_start" </dev/null >"$log" 2>&1 ||
         { cat "$log"; fail "the archive service failed"; }
     cat "$log"
-    grep -q "^compressed ${file##*/} -> ${file##*/}.zst (ratio " "$log" || fail "$file not compressed"
+    grep -q "^compressed ${file##*/} -> ${file##*/}.acz (ratio " "$log" || fail "$file not compressed"
     $sudo test ! -e "$file" || fail "the original $file is still there"
-    file=$file.zst
+    file=$file.acz
     [ "$($sudo stat -c '%U %a' "$file")" = "acc-recorder 640" ] ||
         fail "$file: $($sudo stat -c '%U %a' "$file"), expected acc-recorder 640"
-    $sudo cat "$file" | zstd -dc | cmp - "$original" || fail "$file does not hold the recording"
+    $sudo acc_archive --restore "$file" | cmp - "$original" || fail "$file does not hold the recording"
     rm -f "$log" "$original"
 
     echo "-- apt-get purge acc-recorder acc-inspect"
@@ -199,7 +199,7 @@ install_run_purge() {
     done <<<"$files"
     [ ! -e /usr/lib/acc_recorder ] || fail "left behind: /usr/lib/acc_recorder"
     local left
-    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.zst' ! -name 'ai0_accel_*.json')
+    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.acz' ! -name 'ai0_accel_*.csv.zst' ! -name 'ai0_accel_*.json')
     [ -z "$left" ] || fail "left behind in $data: $left"
     $sudo test -f "$file" || fail "purging removed the recording $file"
     echo "after purge, $data holds: $($sudo ls "$data" | tr '\n' ' ')"

@@ -17,7 +17,7 @@
 
 #include "byte_source.h"
 #include "compact_file.h"
-#include "data_file.h"
+#include "data_text.h"
 #include "picture.h"
 #include "program_runner.h"
 
@@ -35,19 +35,15 @@ struct recording_shape {
 // Rows as the recorder writes them: blocks of 1000 samples 0.1 ms apart,
 // each block starting 0.1 s after the previous, of 1 g plus 0.5 g at 50 Hz.
 std::string recording(const recording_shape& shape) {
-    std::string content = data_file_header;
-    char row[max_row_size];
-    double shift = 0.0;
-    for (int b = 0; b < shape.blocks; ++b) {
-        if (b == shape.gap_before_block) shift = shape.gap_s;
-        double start = 0.1 + 0.1 * b + shift;
-        for (int i = 0; i < 1000; ++i) {
-            double n = 1000.0 * b + i;
-            double volt = 0.5 + 0.25 * std::sin(2 * pi * 50.0 * n / 10000.0);
-            content.append(row, format_row(row, start + i * 1e-4, volt, shape.sensitivity_v_per_g));
-        }
-    }
-    return content;
+    const auto time_of = [&shape](int n) {
+        const int b = n / 1000;
+        const bool late = shape.gap_before_block >= 0 && b >= shape.gap_before_block;
+        return 0.1 + 0.1 * b + (late ? shape.gap_s : 0.0) + n % 1000 * 1e-4;
+    };
+    return timed_rows_text(
+        shape.blocks * 1000, time_of,
+        [](int n) { return 0.5 + 0.25 * std::sin(2 * pi * 50.0 * n / 10000.0); },
+        shape.sensitivity_v_per_g);
 }
 
 class InspectProgram : public ::testing::Test {
@@ -79,6 +75,25 @@ protected:
         return name;
     }
 
+    // `whole` cut every 10000 rows, at block boundaries, into the files of a
+    // run in "day" named `names`, each with its provenance; their texts.
+    std::vector<std::string> put_run(const std::string& whole,
+                                     const std::vector<std::string>& names) const {
+        EXPECT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
+        std::vector<std::string> parts;
+        std::size_t at = data_file_header_size;
+        for (int f = 0; f < static_cast<int>(names.size()); ++f) {
+            std::size_t end = at;
+            for (int row = 0; row < 10000; ++row) end = whole.find('\n', end) + 1;
+            parts.push_back(data_file_header + whole.substr(at, end - at));
+            at = end;
+            put("day/" + names[f], parts.back());
+            put("day/" + names[f].substr(0, names[f].find(".csv")) + ".json",
+                provenance_of(run_a, f + 1, f ? names[f - 1] : ""));
+        }
+        return parts;
+    }
+
     // Whether `text` has a line of these words, however they are spaced.
     static bool has_line(const std::string& text, const std::string& words) {
         for (const std::string& l : split_lines(text))
@@ -100,9 +115,7 @@ struct invalid_file {
 void PrintTo(const invalid_file& c, std::ostream* os) { *os << c.name; }
 
 std::vector<invalid_file> invalid_files() {
-    std::string five_rows = data_file_header;
-    char row[max_row_size];
-    for (int i = 0; i < 5; ++i) five_rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));
+    const std::string five_rows = rows_text(5, 0.5, 0.1);
 
     // A foreign row in the archiver's compact form, carried there as text.
     std::string five_decimals =
@@ -245,9 +258,9 @@ std::vector<report_case> report_cases() {
     for (int line = 0; line < 17; ++line) sixteen_rows = intact.find('\n', sixteen_rows) + 1;
     const std::string header = data_file_header;
     const std::string interrupted = "         the recording or its copy was interrupted; ";
-    std::string gaps = header;  // a row every 0.1 s: 11 gaps, 10 listed
-    char row[max_row_size];
-    for (int i = 1; i <= 12; ++i) gaps.append(row, format_row(row, 0.1 * i, 0.5, 0.5));
+    // A row every 0.1 s: 11 gaps, 10 listed.
+    const std::string gaps = timed_rows_text(
+        12, [](int n) { return 0.1 * (n + 1); }, [](int) { return 0.5; });
     return {
         {"intact",
          intact,
@@ -471,10 +484,8 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
 
     // Rows of +-1e300 V overflow the spectrum's power: no number there, and
     // still JSON, from a path that is not UTF-8 too.
-    std::string huge = data_file_header;
-    char row[max_row_size];
-    for (int i = 0; i < 100; ++i)
-        huge.append(row, format_row(row, 0.1 + i * 1e-4, i % 2 ? 1e300 : -1e300, 0.5));
+    const std::string huge = rows_text(
+        100, [](int n) { return n % 2 ? 1e300 : -1e300; }, 0.1);
     run = inspect({put("huge\xe9.csv", huge), "--json", "huge.json"});
     EXPECT_EQ(run.exit_status, 0);
     const std::string json = read_file(dir + "/huge.json");
@@ -550,21 +561,6 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
 
 namespace {
 
-constexpr char run_a[] = "0123456789abcdef0123456789abcdef";
-
-// The provenance the recorder writes beside each file of a run.
-std::string provenance_of(const char* run_id, int segment, const std::string& previous,
-                          const char* start_utc = "2026-12-08T01:59:59.900000Z",
-                          const char* settings = "{}") {
-    return std::string("{\"format\": \"acc_recorder data file 1\", \"run_id\": \"") + run_id +
-           "\", \"segment\": " + std::to_string(segment) +
-           ", \"previous\": " + (previous.empty() ? "null" : "\"" + previous + "\"") +
-           ", \"start_utc\": \"" + start_utc +
-           "\", \"clock\": {\"synchronized\": true, "
-           "\"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": " +
-           settings + "}\n";
-}
-
 // As the archiver writes it: frames of `frame` bytes of the text each; or
 // as the zstd command does, one frame for the whole text.
 std::string zstd_of(const std::string& text, std::size_t frame = compressed_frame_content) {
@@ -621,27 +617,14 @@ std::string figures_of(const std::string& report) {
 
 TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     const std::string whole = recording({30, 0.5, 20, 0.5});  // a gap where files 2 and 3 join
-    // Split at block boundaries: 10 blocks of 1000 rows a file.
-    const std::string header = data_file_header;
-    std::vector<std::string> parts;
-    std::size_t at = header.size();
-    for (int f = 0; f < 3; ++f) {
-        std::size_t end = at;
-        for (int row = 0; row < 10000; ++row) end = whole.find('\n', end) + 1;
-        parts.push_back(header + whole.substr(at, end - at));
-        at = end;
-    }
     put("one.csv", whole);
     const std::vector<std::string> names = {"ai0_accel_20261208_020000.csv",
                                             "ai0_accel_20261208_020001.csv.zst",
                                             "ai0_accel_20261208_020002.csv.gz"};
-    ASSERT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
-    for (int f = 0; f < 3; ++f) {
-        // The last one in gzip, as a user may have compressed it by hand.
-        put("day/" + names[f], f == 1 ? zstd_of(parts[f]) : f == 2 ? gzip_of(parts[f]) : parts[f]);
-        const std::string stem = names[f].substr(0, names[f].find(".csv"));
-        put("day/" + stem + ".json", provenance_of(run_a, f + 1, f ? names[f - 1] : ""));
-    }
+    const std::vector<std::string> parts = put_run(whole, names);
+    // The last one in gzip, as a user may have compressed it by hand.
+    put("day/" + names[1], zstd_of(parts[1]));
+    put("day/" + names[2], gzip_of(parts[2]));
 
     program_result single = inspect({"one.csv"});
     ASSERT_EQ(single.exit_status, 0) << single.err;
@@ -777,20 +760,13 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     std::string flipped = packed;
     flipped[flipped.size() / 2] ^= 0x10;
     const std::string one_frame = zstd_of(parts[1], parts[1].size());
-    const std::string compact = compact_text_of(parts[1]);
-    std::string compact_flipped = compact;
-    compact_flipped[compact.size() / 2] ^= 0x10;
     const struct {
         std::string content;
         const char* words;
-    } damaged[] = {
-        {packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
-        {one_frame.substr(0, one_frame.size() / 2), ": compressed data cut short; "},
-        {flipped, ": compressed data corrupt ("},
-        {zstd_streamed(parts[1], max_window_log + 1), " MiB, more memory than is"},
-        {compact.substr(0, compact.size() - 10),
-         "line 1: compact file cut short: the file ends inside a frame; 0 whole rows"},
-        {compact_flipped, "line 1: compact file damaged: a frame's content fails its checksum"}};
+    } damaged[] = {{packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
+                   {one_frame.substr(0, one_frame.size() / 2), ": compressed data cut short; "},
+                   {flipped, ": compressed data corrupt ("},
+                   {zstd_streamed(parts[1], max_window_log + 1), " MiB, more memory than is"}};
     for (const auto& d : damaged) {
         put("day/" + names[1], d.content);
         program_result bad = inspect({"day/" + names[0], "day/" + names[1]});
@@ -805,22 +781,9 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
 // recorder lets go of it: the follower reads it to its end as it opened it
 // and goes on into the run's next file, found by the names' stem.
 TEST_F(InspectProgram, AFollowerGoesOnPastAFileArchivedWhileItIsRead) {
-    const std::string whole = recording({20});
-    const std::string header = data_file_header;
-    const std::size_t half = [&] {
-        std::size_t at = header.size();
-        for (int row = 0; row < 10000; ++row) at = whole.find('\n', at) + 1;
-        return at;
-    }();
     const std::vector<std::string> names = {"ai0_accel_20261208_020000.csv",
                                             "ai0_accel_20261208_020001.csv"};
-    ASSERT_EQ(mkdir((dir + "/day").c_str(), 0755), 0);
-    put("day/" + names[0], whole.substr(0, half));
-    put("day/" + names[1], header + whole.substr(half));
-    for (int f = 0; f < 2; ++f)
-        put("day/" + names[f].substr(0, names[f].size() - 4) + ".json",
-            provenance_of(run_a, f + 1, f ? names[0] : ""));
-    put("packed", compact_text_of(whole.substr(0, half)));
+    put("packed", compact_text_of(put_run(recording({20}), names)[0]));
     // The lock on descriptor 9 stands for the recorder's, which the follower
     // does not inherit. Once the follower has the file open, it is archived,
     // then let go.

@@ -35,17 +35,11 @@ bool wait_for_data_files(const std::string& dir, std::size_t count) {
 
 class FileSpanTest : public RecorderTest {
 protected:
-    program_options span_recorder() const {
-        program_options options = recorder();
-        options.path = SPAN_RECORDER_PATH;
-        return options;
-    }
-
     // Takes every name of the seconds to come, the data files' or only their
     // provenance files', until the recorder gives up: a write failure on a
     // file of that kind, status 250, no "Done.". Returns the run.
     program_result take_names_until_it_stops(bool provenance_only) const {
-        child_process child = start_program(span_recorder());
+        child_process child = start_program(recorder({}, SPAN_RECORDER_PATH));
         EXPECT_GT(child.pid, 0);
         if (child.pid <= 0) return {};
         EXPECT_TRUE(wait_for_data_files(recordings, 1));
@@ -80,7 +74,7 @@ protected:
 };
 
 TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
-    child_process child = start_program(span_recorder());
+    child_process child = start_program(recorder({}, SPAN_RECORDER_PATH));
     ASSERT_GT(child.pid, 0);
     // The file being written is locked; one the storage thread has closed is not.
     ASSERT_TRUE(wait_for_data_files(recordings, 2));
@@ -193,7 +187,7 @@ TEST_F(FileSpanTest, AClockSteppedBackOrFarAheadSwitchesOnceAtMost) {
     // From the second block on, the clock is off by the step (as in the
     // clock-step tests); 1.5 s of recording.
     for (const std::string step : {"-1000", "86400"}) {
-        program_options options = span_recorder();
+        program_options options = recorder({}, SPAN_RECORDER_PATH);
         const std::string log = dir + "/device" + step + ".log";
         options.env = {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
                        "ACC_TEST_CLOCK_STEP=3:" + step, "ACTS2200_SIM_LOG=" + log};

@@ -43,9 +43,7 @@ protected:
     }
 
     child_process start_span_recorder() {
-        program_options options = recorder();
-        options.path = SPAN_RECORDER_PATH;
-        child_process child = start(options);
+        child_process child = start(recorder({}, SPAN_RECORDER_PATH));
         EXPECT_GT(child.pid, 0);
         for (int i = 0; i < 2500 && list_data_files(recordings).empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

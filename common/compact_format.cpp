@@ -8,6 +8,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "data_format.h"
 #include "file_io.h"
 
 namespace {
@@ -151,33 +152,16 @@ void residuals(const std::int64_t* x, std::size_t count, unsigned order,
     }
 }
 
-// One "%.6f" field as the data file writes it, ending in `end`: an optional
-// '-' (never on zero), an integer part without leading zeros of at most 10
-// digits, a point and six decimals, at most 2^50 millionths. Returns the
-// position after `end`, or nullptr for anything else.
+// A field scan_field takes with at most 10 integer digits (any double of
+// at most 2^50 millionths), in millionths; never "-0.000000".
 const char* parse_field(const char* p, const char* limit, char end, std::int64_t* out) {
-    const bool negative = p < limit && *p == '-';
-    p += negative ? 1 : 0;
-    const char* digits = p;
-    std::uint64_t integer = 0;
-    while (p < limit && static_cast<unsigned>(*p - '0') < 10) {
-        integer = integer * 10 + static_cast<unsigned>(*p - '0');
-        if (++p - digits > 10) return nullptr;
-    }
-    const std::ptrdiff_t digit_count = p - digits;
-    if (digit_count == 0 || (digit_count > 1 && digits[0] == '0')) return nullptr;
-    if (limit - p < 8 || p[0] != '.' || p[7] != end) return nullptr;
-    std::uint64_t fraction = 0;
-    for (int i = 1; i <= 6; ++i) {
-        const unsigned d = static_cast<unsigned>(p[i] - '0');
-        if (d >= 10) return nullptr;
-        fraction = fraction * 10 + d;
-    }
-    const std::uint64_t value = integer * 1000000 + fraction;
-    if (value > static_cast<std::uint64_t>(largest_millionths) || (negative && value == 0))
+    bool negative = false;
+    std::uint64_t value = 0;
+    p = scan_field(p, limit, end, 10, &negative, &value);
+    if (!p || value > static_cast<std::uint64_t>(largest_millionths) || (negative && value == 0))
         return nullptr;
     *out = negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
-    return p + 8;
+    return p;
 }
 
 // Appends one stream: its size, its stored size, and its bytes, coded when
@@ -382,29 +366,36 @@ compact_status get_stream(compact_codec* codec, const unsigned char** p, const u
     return compact_status::ok;
 }
 
+// Into `column`, which the caller's int64 column may be: the values are
+// transformed in place from there, with no second column of scratch.
 compact_status get_planes(compact_codec* codec, const unsigned char** p, const unsigned char* end,
-                          std::size_t count, unsigned width, std::vector<std::uint64_t>* column) {
-    column->assign(count, 0);
+                          std::size_t count, unsigned width, std::uint64_t* column) {
+    std::fill(column, column + count, 0);
     for (unsigned j = 0; j < width; ++j) {
         const compact_status status = get_stream(codec, p, end, count, count);
         if (status != compact_status::ok) return status;
         for (std::size_t i = 0; i < count; ++i)
-            (*column)[i] |= static_cast<std::uint64_t>(codec->stream[i]) << (8 * j);
+            column[i] |= static_cast<std::uint64_t>(codec->stream[i]) << (8 * j);
     }
     return compact_status::ok;
 }
 
-// Undoes the predictor; false when a value leaves the columns' range.
-bool undo_order(const std::vector<std::uint64_t>& zigzagged, unsigned order,
-                std::vector<std::int64_t>* out) {
-    out->resize(zigzagged.size());
+// A column's values seen as the unsigned integers of the same width, which
+// may alias them.
+std::uint64_t* as_unsigned(std::vector<std::int64_t>* column) {
+    return reinterpret_cast<std::uint64_t*>(column->data());
+}
+
+// Undoes the predictor in place; false when a value leaves the columns' range.
+bool undo_order(std::int64_t* values, std::size_t count, unsigned order) {
     std::uint64_t x1 = 0, x2 = 0, x3 = 0;
-    for (std::size_t i = 0; i < zigzagged.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t v =
-            static_cast<std::uint64_t>(unzigzag(zigzagged[i])) + predict_order(order, x1, x2, x3);
+            static_cast<std::uint64_t>(unzigzag(static_cast<std::uint64_t>(values[i]))) +
+            predict_order(order, x1, x2, x3);
         const auto value = static_cast<std::int64_t>(v);
         if (!within(value, largest_millionths)) return false;
-        (*out)[i] = value;
+        values[i] = value;
         x3 = x2;
         x2 = x1;
         x1 = v;
@@ -483,8 +474,8 @@ compact_status compact_check_file_header(const unsigned char* bytes, std::size_t
 }
 
 std::size_t compact_frame_cut(const char* text, std::size_t size, bool at_end) {
-    if (size <= compact_frame_content && at_end) return size;
-    const std::size_t window = std::min(size, compact_frame_content);
+    if (size <= compact_frame_written && at_end) return size;
+    const std::size_t window = std::min(size, compact_frame_written);
     for (std::size_t i = window; i > 0; --i)
         if (text[i - 1] == '\n') return i;
     return window;
@@ -672,12 +663,12 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
 
     std::vector<std::int64_t>& grid_volt = codec->alphabet;
     if (grid) {
-        status = get_planes(codec, &p, end, grid_size, grid_width, &codec->column);
-        if (status != compact_status::ok) return status;
         grid_volt.resize(grid_size);
+        status = get_planes(codec, &p, end, grid_size, grid_width, as_unsigned(&grid_volt));
+        if (status != compact_status::ok) return status;
         std::int64_t v = 0;
         for (std::size_t k = 0; k < grid_size; ++k) {
-            const std::int64_t delta = unzigzag(codec->column[k]);
+            const std::int64_t delta = unzigzag(static_cast<std::uint64_t>(grid_volt[k]));
             if (!within(delta, 2 * largest_millionths)) return compact_status::malformed;
             v += delta;
             if (!within(v, largest_millionths)) return compact_status::malformed;
@@ -685,13 +676,13 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
         }
     }
 
-    status = get_planes(codec, &p, end, rows, time_width, &codec->column);
-    if (status != compact_status::ok) return status;
     f.time_us.resize(rows);
+    status = get_planes(codec, &p, end, rows, time_width, as_unsigned(&f.time_us));
+    if (status != compact_status::ok) return status;
     {
         std::uint64_t t = 0;
         for (std::size_t i = 0; i < rows; ++i) {
-            t += static_cast<std::uint64_t>(unzigzag(codec->column[i])) +
+            t += static_cast<std::uint64_t>(unzigzag(static_cast<std::uint64_t>(f.time_us[i]))) +
                  static_cast<std::uint64_t>(step);
             const auto value = static_cast<std::int64_t>(t);
             if (!within(value, largest_millionths)) return compact_status::malformed;
@@ -699,9 +690,10 @@ compact_status compact_decode_frame(compact_codec* codec, const compact_frame_he
         }
     }
 
-    status = get_planes(codec, &p, end, rows, volt_width, &codec->column);
+    f.volt_uv.resize(rows);
+    status = get_planes(codec, &p, end, rows, volt_width, as_unsigned(&f.volt_uv));
     if (status != compact_status::ok) return status;
-    if (!undo_order(codec->column, order, &f.volt_uv)) return compact_status::malformed;
+    if (!undo_order(f.volt_uv.data(), rows, order)) return compact_status::malformed;
 
     status = get_stream(codec, &p, end, SIZE_MAX, content);
     if (status != compact_status::ok) return status;
@@ -826,7 +818,6 @@ compact_status compact_reader_open(compact_reader* reader, int fd, int* read_err
     compact_frame& f = reader->codec.frame;
     for (std::vector<std::int64_t>* column : {&f.time_us, &f.volt_uv, &f.accel_ug, &f.accel_ums2})
         column->reserve(most_rows);
-    reader->codec.column.reserve(most_rows);
     reader->codec.stream.reserve(compact_frame_content);
     reader->payload.reserve(compact_frame_payload_max);
     unsigned char bytes[compact_file_header_size];

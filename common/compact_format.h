@@ -26,6 +26,10 @@ constexpr unsigned char compact_frame_sync[4] = {'A', 'C', 'Z', 'F'};
 constexpr std::size_t compact_frame_header_size = 20;
 // Recording bytes per frame at most.
 constexpr std::size_t compact_frame_content = std::size_t{1} << 20;
+// What the writer puts in a frame at most: about a second of recording at
+// 10 kHz, so that a reader's decoded frame (32 bytes a row) takes less room
+// than a plain file's read buffer. Readers take frames up to the limit above.
+constexpr std::size_t compact_frame_written = std::size_t{384} << 10;
 // A frame's coded size never exceeds this (checked when reading).
 constexpr std::size_t compact_frame_payload_max = 2 * compact_frame_content + 4096;
 
@@ -83,8 +87,8 @@ void compact_write_file_header(unsigned char out[compact_file_header_size]);
 compact_status compact_check_file_header(const unsigned char* bytes, std::size_t size);
 
 // How many of the `size` bytes at `text` the next frame takes: after the
-// last line end within compact_frame_content bytes, or all of them when
-// `at_end` and they fit, or compact_frame_content when no line ends there.
+// last line end within compact_frame_written bytes, or all of them when
+// `at_end` and they fit, or compact_frame_written when no line ends there.
 std::size_t compact_frame_cut(const char* text, std::size_t size, bool at_end);
 
 // Codes `size` (1 to compact_frame_content) recording bytes as one frame,

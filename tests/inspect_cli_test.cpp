@@ -254,8 +254,8 @@ TEST_F(InspectProgram, HelpAndVersionGoToStdoutAndExitZero) {
 struct report_case {
     const char* name;
     std::string content;
-    std::vector<std::string> lines;   // the report has each of these lines
-    std::vector<std::string> absent;  // and no line that starts so
+    std::vector<std::string> lines;        // the report has each of these lines
+    std::vector<std::string> absent = {};  // and no line that starts so
 };
 
 void PrintTo(const report_case& c, std::ostream* os) { *os << c.name; }
@@ -291,44 +291,38 @@ std::vector<report_case> report_cases() {
          {"Verdict  valid data file, 30000 rows; no gaps, no overlaps, every row consistent",
           interrupted + "13 bytes after its last whole row left out", size,
           "  left out after the last row              13 bytes (13 of a row cut short, 0 NUL)",
-          "  last row time                      3.099900 s"},
-         {}},
+          "  last row time                      3.099900 s"}},
         {"cut_row_then_nul",
          intact + "3.1" + std::string(2, '\0'),
          {interrupted + "5 bytes after its last whole row left out",
-          "  left out after the last row               5 bytes (3 of a row cut short, 2 NUL)"},
-         {}},
+          "  left out after the last row               5 bytes (3 of a row cut short, 2 NUL)"}},
         {"gap",
          recording(gap),
          {"Verdict  valid data file, 30000 rows; 1 gap, 0.500 s missing",
           "  gaps                                      1    largest 500.000 ms; 0.500000 s missing "
           "in all",
           "    gap      after 1.099900 s (line 10002): 500.000 ms missing",
-          "  overlaps                                  0"},
-         {}},
-        {"overlap", recording(overlap), {"Verdict  valid data file, 30000 rows; 1 overlap"}, {}},
+          "  overlaps                                  0"}},
+        {"overlap", recording(overlap), {"Verdict  valid data file, 30000 rows; 1 overlap"}},
         {"other_sensitivity",
          recording({30, 0.1}),
          {"Verdict  valid data file, 30000 rows; 30000 rows not converted as this build converts",
           "  mismatching rows                      30000    first at line 2",
-          "  sensitivity the rows imply          100.000 mV/g (this build: 500.000 mV/g)"},
-         {}},
+          "  sensitivity the rows imply          100.000 mV/g (this build: 500.000 mV/g)"}},
         // The verdict claims nothing the rows do not show.
         {"header_only", header, {"Verdict  valid data file, 0 rows"}, {"  gaps", "    ..."}},
         {"nan",
          header + "0.100000,nan,nan,nan\n",
-         {"Verdict  valid data file, 1 rows; 1 row with nan or inf"},
-         {}},
+         {"Verdict  valid data file, 1 rows; 1 row with nan or inf"}},
         {"one_row",
          header + "0.100000,0.500000,1.000000,9.806650\n",
          {"  mean                               1.000000       9.806650",
           "  RMS                                1.000000       9.806650",
           "  largest departure from mean        0.000000       0.000000",
           "  too few rows between discontinuities for a spectrum",
-          "       0.100 s          1     0.000000 g     0.000000 g              -"},
-         {}},
+          "       0.100 s          1     0.000000 g     0.000000 g              -"}},
         {"sixteen_rows", intact.substr(0, sixteen_rows), {}, {"  too few rows"}},
-        {"eleven_gaps", gaps, {"    ... 1 more"}, {}},
+        {"eleven_gaps", gaps, {"    ... 1 more"}},
     };
 }
 
@@ -711,8 +705,6 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
                         "\"six_decimals\",\n      \"separators\",\n      \"four_fields\"\n    ]"),
               std::string::npos);
     EXPECT_EQ(cut.out.find("rows_as_numbers"), std::string::npos) << "only where it applies";
-    program_result late = inspect({"day", "--from", "2026-12-08T02:00:03Z"});
-    EXPECT_TRUE(has_line(late.out, "rows 5000")) << late.out;
     program_result followed_run = inspect({"day", "--follow"});
     EXPECT_EQ(followed_run.exit_status, 0) << followed_run.err;
     EXPECT_NE(followed_run.out.find(": 30000 rows in 3 files, "), std::string::npos)

@@ -68,6 +68,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
         symlink((outside + "/elsewhere.csv").c_str(), at("ai0_accel_20250314_050000.csv").c_str()),
         0);
     write_file(at(".ai0_accel_20250314_090000.csv.acz.tmp"), "partial");
+    write_file(at(".ai0_summary_20250314_090000.csv.gz.tmp"), "partial");
 
     const int held = open(at(live).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
@@ -81,14 +82,18 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
         child.err_fd, &waiting,
         [&said](const std::string& text) { return text.find(said) != std::string::npos; }, 5.0))
         << waiting;
-    EXPECT_EQ(list_dir(dir).size(), 14u) << "nothing done while waiting";
+    EXPECT_EQ(list_dir(dir).size(), 15u) << "nothing done while waiting";
     close(other_run);
     program_result run = finish_program(child);
     close(held);
 
     EXPECT_EQ(run.exit_status, 0) << run.err;
-    EXPECT_EQ(run.out.find("removed stale temporary .ai0_accel_20250314_090000.csv.acz.tmp\n"), 0u)
-        << run.out;
+    for (const char* name :
+         {".ai0_accel_20250314_090000.csv.acz.tmp", ".ai0_summary_20250314_090000.csv.gz.tmp"})
+        EXPECT_NE(run.out.find(std::string("removed stale temporary ") + name + "\n"),
+                  std::string::npos)
+            << run.out;
+    EXPECT_EQ(run.out.find("removed stale temporary "), 0u) << "before anything else";
     auto compressed_line = [](const std::string& name) {
         return "compressed " + name + " -> " + name + ".acz (ratio ";
     };
@@ -249,16 +254,6 @@ std::vector<std::string> interval_values(const std::string& json, const std::str
         values.push_back(value == "null" ? "" : value);
     }
     return values;
-}
-
-std::string gunzipped(const std::string& path) {
-    gzFile gz = gzopen(path.c_str(), "rb");
-    std::string text;
-    char buffer[4096];
-    for (int n = 0; gz && (n = gzread(gz, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    if (gz) gzclose(gz);
-    return text;
 }
 
 TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {

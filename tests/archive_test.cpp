@@ -340,8 +340,8 @@ TEST_F(ArchiveTest, KeepEventsLeavesTheRecordingsAboveTheLevelAndSummariesGoOnly
     const std::string text = recording_text(10, 1);
     std::string packed(ZSTD_compressBound(text.size()), '\0');
     packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
-    const timespec old[2] = {{std::time(nullptr) - 10 * 86400, 0},
-                             {std::time(nullptr) - 10 * 86400, 0}};
+    const std::time_t ended = std::time(nullptr) - std::time_t{10} * 86400;
+    const timespec old[2] = {{ended, 0}, {ended, 0}};
     for (const char* stamp : {"20250101_000000", "20250102_000000", "20241201_000000"}) {
         const std::string velocity = stamp[7] == '1' ? "9.5" : "1.25";
         gzFile gz = gzopen(at(std::string("ai0_summary_") + stamp + ".csv.gz").c_str(), "wb");

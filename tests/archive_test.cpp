@@ -176,11 +176,16 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
     EXPECT_EQ(scan_directory(dir_fd, &recordings, &temporaries), 0);
     EXPECT_EQ(recordings.size(), 1u);
     EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
-    // Nor its compression, in either form.
+    // Nor its summary, nor its compression, in either form.
+    const volatile std::sig_atomic_t stop = 0;
+    summary_result summary{};
+    EXPECT_EQ(write_summary(dir_fd, "ai0_accel_20250102_000000", "ai0_accel_20250102_000000.csv",
+                            &stop, &summary),
+              0);
+    EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
     for (const archive_format format : {archive_format::zst, archive_format::compact}) {
         if (format == archive_format::compact)
             write_file(at("ai0_accel_20250102_000000.csv"), recording_text(10, 1));
-        const volatile std::sig_atomic_t stop = 0;
         compress_result result{};
         EXPECT_EQ(
             compress_recording(dir_fd, "ai0_accel_20250102_000000", format, 3, &stop, &result), 0);

@@ -8,6 +8,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "data_format.h"
 #include "file_io.h"
 
 namespace {
@@ -151,33 +152,16 @@ void residuals(const std::int64_t* x, std::size_t count, unsigned order,
     }
 }
 
-// One "%.6f" field as the data file writes it, ending in `end`: an optional
-// '-' (never on zero), an integer part without leading zeros of at most 10
-// digits, a point and six decimals, at most 2^50 millionths. Returns the
-// position after `end`, or nullptr for anything else.
+// A field scan_field takes with at most 10 integer digits (any double of
+// at most 2^50 millionths), in millionths; never "-0.000000".
 const char* parse_field(const char* p, const char* limit, char end, std::int64_t* out) {
-    const bool negative = p < limit && *p == '-';
-    p += negative ? 1 : 0;
-    const char* digits = p;
-    std::uint64_t integer = 0;
-    while (p < limit && static_cast<unsigned>(*p - '0') < 10) {
-        integer = integer * 10 + static_cast<unsigned>(*p - '0');
-        if (++p - digits > 10) return nullptr;
-    }
-    const std::ptrdiff_t digit_count = p - digits;
-    if (digit_count == 0 || (digit_count > 1 && digits[0] == '0')) return nullptr;
-    if (limit - p < 8 || p[0] != '.' || p[7] != end) return nullptr;
-    std::uint64_t fraction = 0;
-    for (int i = 1; i <= 6; ++i) {
-        const unsigned d = static_cast<unsigned>(p[i] - '0');
-        if (d >= 10) return nullptr;
-        fraction = fraction * 10 + d;
-    }
-    const std::uint64_t value = integer * 1000000 + fraction;
-    if (value > static_cast<std::uint64_t>(largest_millionths) || (negative && value == 0))
+    bool negative = false;
+    std::uint64_t value = 0;
+    p = scan_field(p, limit, end, 10, &negative, &value);
+    if (!p || value > static_cast<std::uint64_t>(largest_millionths) || (negative && value == 0))
         return nullptr;
     *out = negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
-    return p + 8;
+    return p;
 }
 
 // Appends one stream: its size, its stored size, and its bytes, coded when

@@ -5,6 +5,7 @@
 #define ACC_DATA_FORMAT_H
 
 #include <cstddef>
+#include <cstdint>
 
 // "<out_dir>/ai0_accel_YYYYMMDD_HHMMSS.csv"; a name already taken in the same
 // second gets "_2", "_3", ... before ".csv".
@@ -19,6 +20,35 @@ constexpr std::size_t data_file_header_size = sizeof(data_file_header) - 1;
 // the locale.
 constexpr char row_format[] = "%.6f,%.6f,%.6f,%.6f\n";
 constexpr int row_decimals = 6;
+
+// One field as the recorder writes nearly all of them, read where speed
+// matters: "-"? 1 to `max_digits` integer digits without a leading zero,
+// ".", six decimals, then `stop` ('\0': `end` itself). Sets `*negative` and
+// the magnitude in millionths, and returns the byte after `stop`; nullptr
+// for anything else, which a full parse may then examine.
+inline const char* scan_field(const char* s, const char* end, char stop, int max_digits,
+                              bool* negative, std::uint64_t* millionths) {
+    *negative = s < end && *s == '-';
+    s += *negative;
+    const char* digits = s;
+    std::uint64_t n = 0;  // may wrap with too many digits, then refused
+    while (s < end && static_cast<unsigned>(*s - '0') < 10)
+        n = n * 10 + static_cast<unsigned>(*s++ - '0');
+    const std::ptrdiff_t integer_digits = s - digits;
+    if (integer_digits == 0 || integer_digits > max_digits ||
+        (integer_digits > 1 && *digits == '0'))
+        return nullptr;
+    if (end - s < 1 + row_decimals || *s != '.') return nullptr;
+    ++s;
+    for (int i = 0; i < row_decimals; ++i, ++s) {
+        const unsigned d = static_cast<unsigned>(*s - '0');
+        if (d >= 10) return nullptr;
+        n = n * 10 + d;
+    }
+    if (stop != '\0' ? (s == end || *s != stop) : s != end) return nullptr;
+    *millionths = n;
+    return s + 1;
+}
 
 // The longest field: "-", the 309 integer digits of the largest double, "."
 // and six decimals. Four of them, three commas and the line feed make a row.

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -63,123 +62,53 @@ bool is_hex(const char* s) {
     return true;
 }
 
-// Output through a small buffer, written out whenever it fills; the first
-// failure sticks and ends all further writing.
-struct json_out {
-    int fd;
-    int error;
-    std::size_t used;
-    char buffer[4096];
-};
-
-void flush_out(json_out* out) {
-    if (out->error == 0) out->error = write_all(out->fd, out->buffer, out->used);
-    out->used = 0;
-}
-
-void put_bytes(json_out* out, const char* bytes, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i) {
-        if (out->used == sizeof out->buffer) flush_out(out);
-        out->buffer[out->used++] = bytes[i];
-    }
-}
-
-void put(json_out* out, const char* text) { put_bytes(out, text, std::strlen(text)); }
-
-// A JSON string, escaped as text_escape.h says; nullptr as null.
-void put_text(json_out* out, const char* text) {
-    if (!text) {
-        put(out, "null");
-        return;
-    }
-    put(out, "\"");
-    for (std::size_t left = std::strlen(text); left > 0;) {
-        char piece[escape_piece_size];
-        const std::size_t n = escape_next(text_syntax::json, text, left, piece);
-        put(out, piece);
-        text += n;
-        left -= n;
-    }
-    put(out, "\"");
-}
-
-// Each member: what ends the previous member or opens the object, then
-// "KEY": and the value.
-void put_key(json_out* out, const char* before, const char* key) {
-    put(out, before);
-    put_text(out, key);
-    put(out, ": ");
-}
-
-void put_string(json_out* out, const char* before, const char* key, const char* text) {
-    put_key(out, before, key);
-    put_text(out, text);
-}
-
-// true, false or null.
-void put_literal(json_out* out, const char* before, const char* key, const char* literal) {
-    put_key(out, before, key);
-    put(out, literal);
-}
-
-void put_unsigned(json_out* out, const char* before, const char* key, std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%" PRIu64, value);
-    put_literal(out, before, key, text);
-}
-
-void put_signed(json_out* out, const char* before, const char* key, std::int64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%" PRId64, value);
-    put_literal(out, before, key, text);
-}
-
-// Always with a point or an exponent, so that a reader takes it for the
-// double it is.
-void put_double(json_out* out, const char* before, const char* key, double value) {
-    char text[json_number_size];
-    put_literal(out, before, key, format_json_number(value, text, true));
-}
-
 // "YYYY-MM-DDTHH:MM:SS.uuuuuuZ", or null for a time gmtime cannot take.
-void put_utc(json_out* out, const char* before, const char* key, double seconds) {
+void put_utc(json_writer* w, const char* key, double seconds) {
     char text[utc_text_size];
     const bool known = format_utc(seconds, 6, text, sizeof text);
-    put_string(out, before, key, known ? text : nullptr);
+    json_string(w, key, known ? text : nullptr);
 }
 
-void put_provenance(json_out* out, const run_provenance& run, std::uint32_t segment,
+// Objects within the file stand on one line each. Numbers of settings are
+// always written with a point or an exponent, so that a reader takes them
+// for the doubles they are.
+void put_provenance(std::FILE* out, const run_provenance& run, std::uint32_t segment,
                     const char* previous, const clock_state& clock) {
     const run_settings& settings = *run.settings;
-    put_string(out, "{\n  ", "format", provenance_format);
-    put_string(out, ",\n  ", "run_id", run.run_id);
-    put_unsigned(out, ",\n  ", "segment", segment);
-    put_string(out, ",\n  ", "previous", previous ? base_name(previous) : nullptr);
-    put_utc(out, ",\n  ", "start_utc", run.start_s);
-    put_key(out, ",\n  ", "clock");
-    put_literal(out, "{", "synchronized", clock.known && clock.synchronized ? "true" : "false");
+    json_writer w = json_begin(out, 2);
+    json_string(&w, "format", provenance_format);
+    json_string(&w, "run_id", run.run_id);
+    json_count(&w, "segment", segment);
+    json_string(&w, "previous", previous ? base_name(previous) : nullptr);
+    put_utc(&w, "start_utc", run.start_s);
+    json_open(&w, "clock", '{');
+    json_bool(&w, "synchronized", clock.known && clock.synchronized);
     if (clock.known) {
-        put_signed(out, ", ", "max_error_us", clock.max_error_us);
-        put_signed(out, ", ", "est_error_us", clock.est_error_us);
+        json_signed(&w, "max_error_us", clock.max_error_us);
+        json_signed(&w, "est_error_us", clock.est_error_us);
     } else {
-        put_literal(out, ", ", "max_error_us", "null");
-        put_literal(out, ", ", "est_error_us", "null");
+        json_literal(&w, "max_error_us", "null");
+        json_literal(&w, "est_error_us", "null");
     }
-    put_key(out, "},\n  ", "settings");
-    put_double(out, "{", "sample_rate_hz", settings.sample_rate_hz);
-    put_unsigned(out, ", ", "chunk_points", settings.chunk_points);
-    put_signed(out, ", ", "ai_option", settings.ai_option);
-    put_double(out, ", ", "sensitivity_mv_per_g", settings.sensitivity_mv_per_g);
-    put_string(out, ", ", "out_dir", settings.out_dir);
-    put_double(out, ", ", "sync_interval_s", settings.sync_interval_s);
-    put_unsigned(out, ", ", "file_span_s", settings.file_span_s);
-    put_string(out, "},\n  ", "program", "acc_recorder");
-    put_string(out, ",\n  ", "version", run.version);
-    put_key(out, ",\n  ", "device_library");
-    put_string(out, "{", "path", run.library_path);
-    put_literal(out, ", ", "simulator", run.simulator ? "true" : "false");
-    put_string(out, "},\n  ", "host", run.host[0] ? run.host : nullptr);
-    put(out, "\n}\n");
+    json_close(&w, '}');
+    json_open(&w, "settings", '{');
+    json_number(&w, "sample_rate_hz", settings.sample_rate_hz, true);
+    json_count(&w, "chunk_points", settings.chunk_points);
+    json_signed(&w, "ai_option", settings.ai_option);
+    json_number(&w, "sensitivity_mv_per_g", settings.sensitivity_mv_per_g, true);
+    json_string(&w, "out_dir", settings.out_dir);
+    json_number(&w, "sync_interval_s", settings.sync_interval_s, true);
+    json_count(&w, "file_span_s", settings.file_span_s);
+    json_close(&w, '}');
+    json_string(&w, "program", "acc_recorder");
+    json_string(&w, "version", run.version);
+    json_open(&w, "device_library", '{');
+    json_string(&w, "path", run.library_path);
+    json_bool(&w, "simulator", run.simulator);
+    json_close(&w, '}');
+    json_string(&w, "host", run.host[0] ? run.host : nullptr);
+    json_close(&w, '}');
+    std::fputc('\n', out);
 }
 
 }  // namespace
@@ -197,12 +126,20 @@ int write_provenance(const char* path, const run_provenance& run, std::uint32_t 
     // Never over an existing file, like the data file.
     int file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file < 0) return errno;
-    json_out out{file, 0, 0, {}};
-    put_provenance(&out, run, segment, previous, clock);
-    flush_out(&out);
-    if (out.error != 0) {
+    // Made whole in memory, then written at once.
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    int error = out ? 0 : errno;
+    if (out) {
+        put_provenance(out, run, segment, previous, clock);
+        if (std::fclose(out) != 0) error = errno;
+    }
+    if (error == 0) error = write_all(file, text, size);
+    std::free(text);
+    if (error != 0) {
         close(file);
-        return out.error;
+        return error;
     }
     *fd = file;
     return 0;

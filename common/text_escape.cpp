@@ -1,6 +1,7 @@
 #include "text_escape.h"
 
 #include <charconv>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -126,4 +127,92 @@ const char* format_json_number(double v, char (&out)[json_number_size], bool mar
     }
     if (mark_real && !std::strpbrk(out, ".e")) std::strcat(out, ".0");
     return out;
+}
+
+namespace {
+
+void indent(json_writer* w) {
+    std::fputc('\n', w->out);
+    for (int i = 0; i < w->depth; ++i) std::fputs("  ", w->out);
+}
+
+void key(json_writer* w, const char* name) {
+    const bool after = !w->first;
+    if (after) std::fputc(',', w->out);
+    w->first = false;
+    if (w->depth < w->line_depth)
+        indent(w);
+    else if (after)
+        std::fputc(' ', w->out);
+    if (name) std::fprintf(w->out, "\"%s\": ", name);
+}
+
+}  // namespace
+
+json_writer json_begin(std::FILE* out, int line_depth) {
+    std::fputc('{', out);
+    return json_writer{out, true, 1, line_depth};
+}
+
+void json_open(json_writer* w, const char* name, char bracket) {
+    key(w, name);
+    std::fputc(bracket, w->out);
+    w->first = true;
+    ++w->depth;
+}
+
+void json_close(json_writer* w, char bracket) {
+    const bool own_lines = w->depth-- < w->line_depth;  // its members' own, not the object's
+    if (!w->first && own_lines) indent(w);
+    std::fputc(bracket, w->out);
+    w->first = false;
+}
+
+void json_number(json_writer* w, const char* name, double v, bool mark_real) {
+    char text[json_number_size];
+    json_literal(w, name, format_json_number(v, text, mark_real));
+}
+
+void json_count(json_writer* w, const char* name, std::uint64_t v) {
+    key(w, name);
+    std::fprintf(w->out, "%" PRIu64, v);
+}
+
+void json_signed(json_writer* w, const char* name, std::int64_t v) {
+    key(w, name);
+    std::fprintf(w->out, "%" PRId64, v);
+}
+
+void json_literal(json_writer* w, const char* name, const char* literal) {
+    key(w, name);
+    std::fputs(literal, w->out);
+}
+
+void json_bool(json_writer* w, const char* name, bool v) {
+    json_literal(w, name, v ? "true" : "false");
+}
+
+void json_string(json_writer* w, const char* name, const char* text) {
+    if (!text) return json_literal(w, name, "null");
+    key(w, name);
+    std::fputc('"', w->out);
+    for (std::size_t left = std::strlen(text); left > 0;) {
+        char piece[escape_piece_size];
+        const std::size_t n = escape_next(text_syntax::json, text, left, piece);
+        std::fputs(piece, w->out);
+        text += n;
+        left -= n;
+    }
+    std::fputc('"', w->out);
+}
+
+void json_numbers(json_writer* w, const char* name, const double* v, std::size_t n) {
+    key(w, name);
+    std::fputc('[', w->out);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0) std::fputc(',', w->out);
+        char text[json_number_size];
+        std::fputs(format_json_number(v[i], text), w->out);
+    }
+    std::fputc(']', w->out);
 }

@@ -9,6 +9,8 @@
 #define ACC_TEXT_ESCAPE_H
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 
 enum class text_syntax { xml, json };
 
@@ -32,5 +34,32 @@ constexpr std::size_t json_number_size = 32;
 // is not finite. With `mark_real`, a point is added to an integral value
 // ("500.0"), so that a reader takes it for a double. Returns `out`.
 const char* format_json_number(double v, char (&out)[json_number_size], bool mark_real = false);
+
+// Writes JSON to `out` member by member: each puts `"name": ` (nothing for
+// nullptr, in an array) after the separator the previous member needs. From
+// `line_depth` on, the members of an object stand apart by a space on one
+// line, not each on a line of its own. The caller checks `out` for errors.
+struct json_writer {
+    std::FILE* out;
+    bool first;  // no member yet at this level
+    int depth;
+    int line_depth;
+};
+
+// A writer whose object is opened already: '{' written at depth 1.
+json_writer json_begin(std::FILE* out, int line_depth);
+void json_open(json_writer* w, const char* name, char bracket);
+void json_close(json_writer* w, char bracket);
+// As format_json_number writes it.
+void json_number(json_writer* w, const char* name, double v, bool mark_real = false);
+void json_count(json_writer* w, const char* name, std::uint64_t v);
+void json_signed(json_writer* w, const char* name, std::int64_t v);
+// true, false or null.
+void json_literal(json_writer* w, const char* name, const char* literal);
+void json_bool(json_writer* w, const char* name, bool v);
+// A JSON string escaped as above; nullptr as null.
+void json_string(json_writer* w, const char* name, const char* text);
+// An array of numbers on one line.
+void json_numbers(json_writer* w, const char* name, const double* v, std::size_t n);
 
 #endif

@@ -18,15 +18,6 @@
 
 namespace {
 
-// The value after "key": in the provenance file, as written.
-std::string json_value(const std::string& json, const std::string& key) {
-    std::size_t at = json.find("\"" + key + "\": ");
-    if (at == std::string::npos) return {};
-    at += key.size() + 4;
-    std::size_t end = json[at] == '"' ? json.find('"', at + 1) + 1 : json.find_first_of(",}", at);
-    return json.substr(at, end - at);
-}
-
 // True once the child has ended (a zombie not yet collected).
 bool has_exited(pid_t pid) {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
@@ -44,15 +35,46 @@ bool wait_for_data_files(const std::string& dir, std::size_t count) {
 
 class FileSpanTest : public RecorderTest {
 protected:
-    program_options span_recorder() const {
-        program_options options = recorder();
-        options.path = SPAN_RECORDER_PATH;
-        return options;
+    // Takes every name of the seconds to come, the data files' or only their
+    // provenance files', until the recorder gives up: a write failure on a
+    // file of that kind, status 250, no "Done.". Returns the run.
+    program_result take_names_until_it_stops(bool provenance_only) const {
+        child_process child = start_program(recorder({}, SPAN_RECORDER_PATH));
+        EXPECT_GT(child.pid, 0);
+        if (child.pid <= 0) return {};
+        EXPECT_TRUE(wait_for_data_files(recordings, 1));
+        // A second at a time and always ahead of the clock: on a loaded
+        // machine taking a second's names can outlast the second itself.
+        std::time_t second = std::time(nullptr) + 2;
+        for (int slot = 0; slot < 60 && !has_exited(child.pid); ++slot, ++second) {
+            second = std::max(second, std::time(nullptr) + 1);
+            std::tm local{};
+            localtime_r(&second, &local);
+            char path[csv_path_size];
+            format_csv_path(path, sizeof path, "recordings", local);
+            for (unsigned n = 1; n <= (provenance_only ? 1 : max_name_suffix); ++n) {
+                char numbered[csv_path_size];
+                EXPECT_TRUE(n == 1 || format_numbered_path(numbered, sizeof numbered, path, n));
+                std::string name = dir + "/" + (n == 1 ? path : numbered);
+                if (provenance_only) name.replace(name.size() - 4, 4, ".json");
+                // Never over a file the recorder has made meanwhile.
+                int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                if (fd >= 0) close(fd);
+            }
+        }
+        program_result run = finish_program(child);  // stops by itself
+        EXPECT_EQ(run.exit_status, 250) << run.out;
+        const std::vector<std::string> failed = lines_starting_with(run.out, "Write error on ");
+        const std::regex named(std::string(R"(Write error on recordings/ai0_accel_\d{8}_\d{6}\.)") +
+                               (provenance_only ? "json" : "csv") + ": File exists");
+        EXPECT_TRUE(failed.size() == 1 && std::regex_match(failed[0], named)) << run.out;
+        EXPECT_EQ(run.out.find("Done."), std::string::npos);
+        return run;
     }
 };
 
 TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
-    child_process child = start_program(span_recorder());
+    child_process child = start_program(recorder({}, SPAN_RECORDER_PATH));
     ASSERT_GT(child.pid, 0);
     // The file being written is locked; one the storage thread has closed is not.
     ASSERT_TRUE(wait_for_data_files(recordings, 2));
@@ -144,47 +166,8 @@ TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
     }
 }
 
-// Takes every name of the seconds to come, the data files' or only their
-// provenance files', until the recorder gives up; returns its run.
-program_result take_names_until_it_stops(const std::string& dir, const std::string& recordings,
-                                         child_process& child, bool provenance_only) {
-    EXPECT_TRUE(wait_for_data_files(recordings, 1));
-    // Every name of the seconds to come is taken, a second at a time and
-    // always ahead of the clock, until the recorder gives up: on a loaded
-    // machine taking a second's names can outlast the second itself.
-    std::time_t second = std::time(nullptr) + 2;
-    for (int slot = 0; slot < 60 && !has_exited(child.pid); ++slot, ++second) {
-        second = std::max(second, std::time(nullptr) + 1);
-        std::tm local{};
-        localtime_r(&second, &local);
-        char path[csv_path_size];
-        format_csv_path(path, sizeof path, "recordings", local);
-        for (unsigned n = 1; n <= (provenance_only ? 1 : max_name_suffix); ++n) {
-            char numbered[csv_path_size];
-            EXPECT_TRUE(n == 1 || format_numbered_path(numbered, sizeof numbered, path, n));
-            std::string name = dir + "/" + (n == 1 ? path : numbered);
-            if (provenance_only) name.replace(name.size() - 4, 4, ".json");
-            // Never over a file the recorder has made meanwhile.
-            int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-            if (fd >= 0) close(fd);
-        }
-    }
-    return finish_program(child);  // stops by itself
-}
-
 TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWhole) {
-    child_process child = start_program(span_recorder());
-    ASSERT_GT(child.pid, 0);
-    program_result run = take_names_until_it_stops(dir, recordings, child, false);
-    EXPECT_EQ(run.exit_status, 250);
-    std::vector<std::string> failed = lines_starting_with(run.out, "Write error on ");
-    ASSERT_EQ(failed.size(), 1u) << run.out;
-    EXPECT_TRUE(std::regex_match(
-        failed[0],
-        std::regex(R"(Write error on recordings/ai0_accel_\d{8}_\d{6}\.csv: File exists)")))
-        << failed[0];
-    EXPECT_EQ(run.out.find("Done."), std::string::npos);
-
+    program_result run = take_names_until_it_stops(false);
     span_run files = read_span_run(dir, run.out);
     std::vector<read_call> calls_made = reads();
     ASSERT_FALSE(calls_made.empty());
@@ -194,17 +177,7 @@ TEST_F(FileSpanTest, ASwitchThatFindsNoNameIsAWriteFailureAndEarlierFilesStayWho
 }
 
 TEST_F(FileSpanTest, AProvenanceFileThatCannotBeMadeIsAWriteFailure) {
-    child_process child = start_program(span_recorder());
-    ASSERT_GT(child.pid, 0);
-    program_result run = take_names_until_it_stops(dir, recordings, child, true);
-    EXPECT_EQ(run.exit_status, 250) << run.out;
-    std::vector<std::string> failed = lines_starting_with(run.out, "Write error on ");
-    ASSERT_EQ(failed.size(), 1u) << run.out;
-    EXPECT_TRUE(std::regex_match(
-        failed[0],
-        std::regex(R"(Write error on recordings/ai0_accel_\d{8}_\d{6}\.json: File exists)")))
-        << failed[0];
-    EXPECT_EQ(run.out.find("Done."), std::string::npos);
+    take_names_until_it_stops(true);
 }
 
 TEST_F(FileSpanTest, AClockSteppedBackOrFarAheadSwitchesOnceAtMost) {
@@ -214,7 +187,7 @@ TEST_F(FileSpanTest, AClockSteppedBackOrFarAheadSwitchesOnceAtMost) {
     // From the second block on, the clock is off by the step (as in the
     // clock-step tests); 1.5 s of recording.
     for (const std::string step : {"-1000", "86400"}) {
-        program_options options = span_recorder();
+        program_options options = recorder({}, SPAN_RECORDER_PATH);
         const std::string log = dir + "/device" + step + ".log";
         options.env = {std::string("LD_PRELOAD=") + FAILURE_SHIM_PATH,
                        "ACC_TEST_CLOCK_STEP=3:" + step, "ACTS2200_SIM_LOG=" + log};

@@ -16,19 +16,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "data_file.h"
+#include "data_text.h"
 #include "recorder_fixture.h"
 
 namespace {
-
-// The text after "key": up to the end of its value, in a JSON line or in
-// one interval of the pretty-printed trend.
-std::string value_of(const std::string& json, const std::string& key) {
-    std::size_t at = json.find("\"" + key + "\": ");
-    if (at == std::string::npos) return "missing";
-    at += key.size() + 4;
-    return json.substr(at, json.find_first_of(",}\n", at) - at);
-}
 
 bool still_running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
@@ -53,9 +44,7 @@ protected:
     }
 
     child_process start_span_recorder() {
-        program_options options = recorder();
-        options.path = SPAN_RECORDER_PATH;
-        child_process child = start(options);
+        child_process child = start(recorder({}, SPAN_RECORDER_PATH));
         EXPECT_GT(child.pid, 0);
         for (int i = 0; i < 2500 && list_data_files(recordings).empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -67,11 +56,8 @@ protected:
     // holds the file it writes; the descriptor, whose lock the follower does
     // not inherit, or -1.
     static int held_file(const std::string& path, int rows, double swing) {
-        std::string content = data_file_header;
-        char row[max_row_size];
-        for (int i = 0; i < rows; ++i)
-            content.append(row,
-                           format_row(row, 0.1 + i * 1e-4, 0.5 + swing * (i % 7 - 3) / 3.0, 0.5));
+        const std::string content = rows_text(
+            rows, [swing](int n) { return 0.5 + swing * (n % 7 - 3) / 3.0; }, 0.1);
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0 && (flock(fd, LOCK_EX) != 0 || write(fd, content.data(), content.size()) !=
                                                        static_cast<ssize_t>(content.size()))) {
@@ -127,7 +113,7 @@ TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThe
               files.size())
         << followed.err;
     std::set<std::string> files_in_lines;
-    for (const std::string& line : got) files_in_lines.insert(value_of(line, "file"));
+    for (const std::string& line : got) files_in_lines.insert(json_value(line, "file"));
     EXPECT_GE(files_in_lines.size(), 2u);
 
     // The trend of the finished files, interval by interval, to the last bit.
@@ -146,12 +132,12 @@ TEST_F(FollowTest, LinesComeWhileRecordingAcrossSwitchesEqualTheTrendAndEndByThe
         SCOPED_TRACE(got[i]);
         for (const char* key : {"start_s", "first_row_s", "last_row_s", "rows", "rms_g", "peak_g",
                                 "dominant_hz", "velocity_rms_mm_s"})
-            EXPECT_EQ(value_of(got[i], key), value_of(entries[i], key)) << key;
+            EXPECT_EQ(json_value(got[i], key), json_value(entries[i], key)) << key;
     }
     // The gaps and overlaps so far (a loaded machine can make some): by the
     // last line, those of the whole run.
     for (const char* key : {"gaps", "overlaps"})
-        EXPECT_EQ(value_of(got.back(), key), value_of(trend, key)) << key;
+        EXPECT_EQ(json_value(got.back(), key), json_value(trend, key)) << key;
 }
 
 // A file that stops growing while its writer holds the lock is called
@@ -174,14 +160,8 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
                                               R"(velocity -  dominant -  gaps 0  overlaps 0)")))
         << shown[1];
     // Provenance that comes late still dates the lines after it.
-    const std::string provenance =
-        "{\"format\": \"acc_recorder data file 1\", \"run_id\": "
-        "\"0123456789abcdef0123456789abcdef\", \"segment\": 1, \"previous\": null, "
-        "\"start_utc\": \"2026-12-09T10:14:59.900000Z\", \"clock\": {\"synchronized\": "
-        "true, \"max_error_us\": 16000, \"est_error_us\": 500}, \"settings\": {}}\n";
-    const std::string sidecar = path.substr(0, path.size() - 4) + ".json";
-    std::FILE* json = std::fopen(sidecar.c_str(), "w");
-    ASSERT_TRUE(json && std::fputs(provenance.c_str(), json) >= 0 && std::fclose(json) == 0);
+    write_file(path.substr(0, path.size() - 4) + ".json",
+               provenance_of(run_a, 1, "", "2026-12-09T10:14:59.900000Z"));
     std::string rows;
     char row[max_row_size];
     for (int i = 2000; i < 3000; ++i) rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));

@@ -22,7 +22,7 @@
 
 #include "compact_file.h"
 #include "csv_reader.h"
-#include "data_file.h"
+#include "data_text.h"
 #include "inspect_stats.h"
 #include "json_output.h"
 #include "output_file.h"
@@ -39,25 +39,6 @@ namespace {
 
 constexpr double sensitivity = 0.5;
 constexpr double pi = 3.14159265358979323846;
-
-std::string row_text(double time_s, double volt, double sensitivity_v_per_g = sensitivity) {
-    char out[max_row_size];
-    std::size_t size = format_row(out, time_s, volt, sensitivity_v_per_g);
-    return std::string(out, size);
-}
-
-// The header and `count` rows 0.1 ms apart from `first_s`, the n-th of volt(n) volts.
-template <typename volts>
-std::string rows_text(int count, volts volt, double first_s = 0.0) {
-    std::string content = data_file_header;
-    for (int n = 0; n < count; ++n) content += row_text(first_s + n * 1e-4, volt(n));
-    return content;
-}
-
-std::string rows_text(int count, double volt, double first_s = 0.0) {
-    return rows_text(
-        count, [volt](int) { return volt; }, first_s);
-}
 
 bool parse(const std::string& line, csv_row* row, row_problem* problem) {
     // An exact-size copy: any read past the end is a read past the buffer.

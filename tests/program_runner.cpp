@@ -256,6 +256,14 @@ std::vector<std::string> words_of(const std::string& text) {
     return words;
 }
 
+std::string json_value(const std::string& json, const std::string& key) {
+    std::size_t at = json.find("\"" + key + "\": ");
+    if (at == std::string::npos) return {};
+    at += key.size() + 4;
+    std::size_t end = json[at] == '"' ? json.find('"', at + 1) + 1 : json.find_first_of(",}\n", at);
+    return json.substr(at, end - at);
+}
+
 std::vector<std::string> lines_starting_with(const std::string& text, const std::string& prefix) {
     std::vector<std::string> found;
     for (const std::string& line : split_lines(text))

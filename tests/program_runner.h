@@ -66,6 +66,9 @@ std::vector<std::string> lines_starting_with(const std::string& text, const std:
 std::vector<std::string> split_lines(const std::string& text);
 // The words of `text`, however they are spaced.
 std::vector<std::string> words_of(const std::string& text);
+// The value after "key": in JSON text, a string with its quotes, else up to
+// the end of the value or of its line; empty when there is none.
+std::string json_value(const std::string& json, const std::string& key);
 
 // Reads what a child writes to `fd` into `text` until `done` holds, the
 // writer is gone or `timeout_s` passes; whether `done` holds.

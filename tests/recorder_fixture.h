@@ -25,8 +25,10 @@ protected:
     }
     void TearDown() override { remove_unless_failed(dir, HasFailure()); }
 
-    program_options recorder(std::vector<std::string> env = {}) const {
-        program_options options{RECORDER_PATH, {}, dir, std::move(env)};
+    // The recorder at `path` (the one with a file span: SPAN_RECORDER_PATH).
+    program_options recorder(std::vector<std::string> env = {},
+                             const char* path = RECORDER_PATH) const {
+        program_options options{path, {}, dir, std::move(env)};
         options.env.push_back("ACTS2200_SIM_LOG=" + log_path);
         return options;
     }

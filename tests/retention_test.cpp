@@ -19,21 +19,27 @@ recording made(const char* stem, data_state data, bool compressed, double ended_
                      bytes, compressed};
 }
 
+struct policy {
+    int keep_days;
+    double free_bytes, wanted;
+};
+
 // What the policy deletes when every deletion succeeds and the filesystem
 // shows none of the space freed yet: "stem age" or "stem room" each.
-std::vector<std::string> deleted(const std::vector<recording>& recordings, int keep_days,
-                                 double free_bytes, double wanted) {
+std::vector<std::string> deleted(const std::vector<recording>& recordings, policy asked) {
+    double free_bytes = asked.free_bytes;
     std::vector<std::string> names;
     std::vector<bool> gone(recordings.size(), false);
-    if (keep_days > 0)
-        for (std::size_t i : expired_recordings(recordings, keep_days, now_s)) {
+    if (asked.keep_days > 0)
+        for (std::size_t i : expired_recordings(recordings, asked.keep_days, now_s)) {
             gone[i] = true;
             names.push_back(recordings[i].stem + " age");
         }
     const double free_at_start = free_bytes;
     double freed = 0.0;
-    for (std::size_t i = next_for_room(recordings, gone, 0, free_bytes, wanted);
-         i < recordings.size(); i = next_for_room(recordings, gone, i + 1, free_bytes, wanted)) {
+    for (std::size_t i = next_for_room(recordings, gone, 0, free_bytes, asked.wanted);
+         i < recordings.size();
+         i = next_for_room(recordings, gone, i + 1, free_bytes, asked.wanted)) {
         freed += static_cast<double>(recordings[i].bytes_on_disk);
         free_bytes = free_after(free_at_start, free_at_start, freed);
         names.push_back(recordings[i].stem + " room");
@@ -47,9 +53,7 @@ TEST(Retention, DeletesTheOldestFinishedRecordingsAndNeverOneBeingRecordedOrNotT
     struct row {
         const char* what;
         std::vector<recording> recordings;  // oldest start first, as scanned
-        int keep_days;
-        double free_bytes;
-        double wanted;
+        policy asked;
         std::vector<std::string> deleted;
     };
     const row rows[] = {
@@ -59,45 +63,32 @@ TEST(Retention, DeletesTheOldestFinishedRecordingsAndNeverOneBeingRecordedOrNotT
           made("live", live, false, 30, 10), made("foreign", foreign, false, 30, 10),
           made("lone", absent, false, 30, 10), made("packed", absent, true, 9, 10),
           made("young", finished, false, 1, 10)},
-         7,
-         0,
-         0,
+         {7, 0, 0},
          {"old age", "packed age"}},
         {"for room: oldest first until the space is there, skipping what is recorded",
          {made("a", finished, false, 0, 100), made("live", live, false, 0, 1000),
           made("b", finished, true, 0, 100), made("c", finished, false, 0, 100)},
-         0,
-         100,
-         250,
+         {0, 100, 250},
          {"a room", "b room"}},
         {"for room: exactly enough stops",
          {made("a", finished, false, 0, 100), made("b", finished, false, 0, 100)},
-         0,
-         100,
-         200,
+         {0, 100, 200},
          {"a room"}},
         {"for room: none when there is room",
          {made("a", finished, false, 0, 100)},
-         0,
-         300,
-         200,
+         {0, 300, 200},
          {}},
         {"for room after age: what went by age is not taken twice",
          {made("x", finished, false, 10, 50), made("y", finished, false, 0, 100),
           made("z", finished, false, 0, 100)},
-         7,
-         0,
-         80,
+         {7, 0, 80},
          {"x age", "y room"}},
         {"for room: nothing that may go",
          {made("live", live, false, 0, 100), made("lone", absent, false, 0, 100)},
-         0,
-         0,
-         100,
+         {0, 0, 100},
          {}},
     };
-    for (const row& r : rows)
-        EXPECT_EQ(deleted(r.recordings, r.keep_days, r.free_bytes, r.wanted), r.deleted) << r.what;
+    for (const row& r : rows) EXPECT_EQ(deleted(r.recordings, r.asked), r.deleted) << r.what;
 }
 
 TEST(Retention, FreeSpaceWantedAndCounted) {

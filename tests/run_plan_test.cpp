@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "data_text.h"
 #include "program_runner.h"
 #include "run_choice.h"
 #include "run_files.h"
@@ -66,8 +67,7 @@ void make_runs(const std::string& dir) {
     for (const auto& f : files) {
         write_file(dir + "/" + f.stem + f.suffix, "");
         write_file(dir + "/" + f.stem + ".json",
-                   "{\"run_id\": \"" + std::string(f.run_id) + "\", \"segment\": " +
-                       std::to_string(f.segment) + ", \"start_utc\": \"" + f.start_utc + "\"}\n");
+                   provenance_of(f.run_id, f.segment, "", f.start_utc));
     }
     write_file(dir + "/plain/ai0_accel_20261208_040000.csv", "");
     write_file(dir + "/plain/ai0_accel_20261208_050000.csv", "");

@@ -42,12 +42,11 @@ TEST_F(SickStorageTest, StallingSyncsNeitherDelayTheReadsNorLoseSamples) {
 }
 
 TEST_F(SickStorageTest, StallingSyncsDelayNoReadWhenTheRecordingGoesOnIntoANewFile) {
-    program_options options = recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400"));
-    options.path = SPAN_RECORDER_PATH;
     // Five seconds, two switches or more: at each the storage thread has
     // four stalling syncs to do (the last rows, the entry, the provenance,
     // the header) besides the periodic ones.
-    program_result run = record_reads(50, options);
+    program_result run =
+        record_reads(50, recorder(sick_storage("ACC_TEST_SYNC_DELAY_MS=400"), SPAN_RECORDER_PATH));
     EXPECT_EQ(run.exit_status, 0) << run.out;
 
     std::vector<read_call> calls_made = reads();

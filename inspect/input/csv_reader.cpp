@@ -40,11 +40,27 @@ bool character_problem(row_problem* problem, int field, std::size_t column, char
     return false;
 }
 
+// A field scan_field takes with at most 9 integer digits, as a double.
+const char* quick_field(const char* s, const char* end, char stop, double* value) {
+    bool negative = false;
+    std::uint64_t n = 0;
+    s = scan_field(s, end, stop, 9, &negative, &n);
+    if (!s) return nullptr;
+    // Up to 15 digits the value is an integer below 2^53 over 10^6, both
+    // exact in a double, and one correctly rounded division gives the same
+    // double from_chars would.
+    static_assert(row_decimals == 6, "the divisor is 10^row_decimals");
+    const double magnitude = static_cast<double>(n) / 1e6;
+    *value = negative ? -magnitude : magnitude;
+    return s;
+}
+
 // One field [first, last) of `line`: "-"? digits "." six digits, or one of
 // the four spellings "%.6f" has for values that are not finite.
 bool parse_field(const char* line, const char* first, const char* last, int field, double* value,
                  row_problem* problem) {
     auto column = [line](const char* at) { return static_cast<std::size_t>(at - line) + 1; };
+    if (quick_field(first, last, '\0', value)) return true;
     if (first == last) return set_problem(problem, row_fault::empty_field, field, column(first));
     const char* s = first;
     const bool negative = *s == '-';
@@ -82,19 +98,6 @@ bool parse_field(const char* line, const char* first, const char* last, int fiel
         return false;
     }
 
-    // Up to 15 digits the value is an integer below 2^53 over 10^6, both
-    // exact in a double, and one correctly rounded division gives the same
-    // double from_chars would.
-    static_assert(row_decimals == 6, "the divisor is 10^row_decimals");
-    if (integer_digits <= 9) {
-        std::uint64_t n = 0;
-        for (const char* d = digits; d < decimals - 1; ++d)
-            n = n * 10 + static_cast<unsigned>(*d - '0');
-        for (const char* d = decimals; d < last; ++d) n = n * 10 + static_cast<unsigned>(*d - '0');
-        const double magnitude = static_cast<double>(n) / 1e6;
-        *value = negative ? -magnitude : magnitude;
-        return true;
-    }
     std::from_chars_result result = std::from_chars(first, last, *value);
     if (result.ec == std::errc::result_out_of_range)
         return set_problem(problem, row_fault::out_of_range, field, column(first));
@@ -280,37 +283,6 @@ void describe_row_problem(const row_problem& problem, char* out, std::size_t out
     } else {
         std::snprintf(out, out_size, "%s", what);
     }
-}
-
-}  // namespace
-
-namespace {
-
-// One field as the recorder writes nearly all of them: "-"? 1 to 9 integer
-// digits without a leading zero, ".", 6 decimals, then `stop`. Sets `*value`
-// and returns the byte after `stop`, or nullptr for anything else, which
-// the full parse then examines.
-const char* quick_field(const char* s, const char* end, char stop, double* value) {
-    const bool negative = s < end && *s == '-';
-    s += negative;
-    const char* digits = s;
-    std::uint64_t n = 0;
-    while (s < end && static_cast<unsigned>(*s - '0') < 10)
-        n = n * 10 + static_cast<unsigned>(*s++ - '0');
-    const std::ptrdiff_t integer_digits = s - digits;
-    if (integer_digits == 0 || integer_digits > 9 || (integer_digits > 1 && *digits == '0'))
-        return nullptr;
-    if (end - s < 1 + row_decimals || *s != '.') return nullptr;
-    ++s;
-    for (int i = 0; i < row_decimals; ++i, ++s) {
-        const unsigned d = static_cast<unsigned>(*s - '0');
-        if (d >= 10) return nullptr;
-        n = n * 10 + d;
-    }
-    if (stop != '\0' ? (s == end || *s != stop) : s != end) return nullptr;
-    const double magnitude = static_cast<double>(n) / 1e6;  // as exact as in parse_field
-    *value = negative ? -magnitude : magnitude;
-    return s + 1;
 }
 
 }  // namespace

@@ -300,7 +300,8 @@ TEST_F(FollowTest, AcrossRunsTheFollowerWaitsForTheNextRunAndItsGaugesGoOn) {
     };
     const auto run_of = [](const std::string& line) {
         const std::size_t at = line.find("run=\"");
-        return at == std::string::npos ? std::string() : line.substr(at + 5, 32);
+        return at == std::string::npos ? std::string()
+                                       : line.substr(at + 5, line.find('"', at + 5) - at - 5);
     };
     ASSERT_TRUE(shows("waiting for a recording", 1)) << out;
 
@@ -310,7 +311,8 @@ TEST_F(FollowTest, AcrossRunsTheFollowerWaitsForTheNextRunAndItsGaugesGoOn) {
         child_process rec = start_span_recorder();
         // Followed: the gauges are this run's.
         const std::string following = gauge_once("acc_following{", [&](const std::string& l) {
-            return l.size() > 2 && l.compare(l.size() - 2, 2, " 1") == 0 && run_of(l) != id;
+            return l.size() > 2 && l.compare(l.size() - 2, 2, " 1") == 0 && !run_of(l).empty() &&
+                   run_of(l) != id;
         });
         ASSERT_NE(run_of(following), id) << read_file(prom);
         id = run_of(following);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "provenance_file.h"
 #include "recorded_file.h"
@@ -167,20 +168,16 @@ bool compressed_is_recorders(int dir_fd, const recording& rec) {
 }
 
 int delete_recording(int dir_fd, const recording& rec) {
-    if (rec.data == data_state::finished) {
-        int error = unlink_if_there(dir_fd, rec.stem + data_file_name_suffix);
-        if (error != 0) return error;
-    }
+    const std::string data = rec.stem + data_file_name_suffix;
     // Both archived forms, should a run have left both.
-    if (rec.compressed) {
-        int error =
-            unlink_if_there(dir_fd, rec.stem + data_file_name_suffix + compressed_zst_suffix);
-        if (error == 0)
-            error = unlink_if_there(dir_fd, rec.stem + data_file_name_suffix + compact_suffix);
-        if (error != 0) return error;
-    }
-    if (rec.sidecar) {
-        int error = unlink_if_there(dir_fd, rec.stem + provenance_suffix);
+    const std::pair<bool, std::string> files[] = {
+        {rec.data == data_state::finished, data},
+        {rec.compressed, data + compressed_zst_suffix},
+        {rec.compressed, data + compact_suffix},
+        {rec.sidecar, rec.stem + provenance_suffix},
+    };
+    for (const auto& [there, name] : files) {
+        const int error = there ? unlink_if_there(dir_fd, name) : 0;
         if (error != 0) return error;
     }
     return sync_directory_fd(dir_fd);

@@ -189,22 +189,14 @@ compact_status put_stream(compact_codec* codec, const unsigned char* bytes, std:
     return compact_status::ok;
 }
 
-// Byte planes of a column: the number of planes needed, then plane j (byte
-// j of every value) as a stream of its own.
-unsigned plane_count(const std::vector<std::uint64_t>& column) {
+// Byte planes of a column: as many as its values need, their number in
+// `*width`, plane j (byte j of every value) as a stream of its own.
+compact_status put_planes(compact_codec* codec, const std::vector<std::uint64_t>& column,
+                          unsigned* width, std::vector<unsigned char>* out) {
     std::uint64_t all = 0;
     for (std::uint64_t v : column) all |= v;
-    unsigned width = 0;
-    while (all != 0) {
-        ++width;
-        all >>= 8;
-    }
-    return width;
-}
-
-compact_status put_planes(compact_codec* codec, const std::vector<std::uint64_t>& column,
-                          unsigned width, std::vector<unsigned char>* out) {
-    for (unsigned j = 0; j < width; ++j) {
+    for (*width = 0; all != 0; all >>= 8) ++*width;
+    for (unsigned j = 0; j < *width; ++j) {
         codec->stream.resize(column.size());
         for (std::size_t i = 0; i < column.size(); ++i)
             codec->stream[i] = static_cast<unsigned char>(column[i] >> (8 * j));
@@ -517,8 +509,7 @@ compact_status compact_encode_frame(compact_codec* codec, const char* text, std:
         codec->column.resize(codec->alphabet.size());
         for (std::size_t k = 0; k < codec->alphabet.size(); ++k)
             codec->column[k] = zigzag(codec->alphabet[k] - (k > 0 ? codec->alphabet[k - 1] : 0));
-        grid_width = plane_count(codec->column);
-        status = put_planes(codec, codec->column, grid_width, out);
+        status = put_planes(codec, codec->column, &grid_width, out);
         if (status != compact_status::ok) return status;
         for (std::size_t k = 0; k < codec->alphabet.size(); ++k)
             put_accel_residuals(codec->alphabet[k],
@@ -536,8 +527,8 @@ compact_status compact_encode_frame(compact_codec* codec, const char* text, std:
     codec->column.resize(rows);
     for (std::size_t i = 0; i < rows; ++i)
         codec->column[i] = zigzag(f.time_us[i] - (i > 0 ? f.time_us[i - 1] : 0) - step);
-    const unsigned time_width = plane_count(codec->column);
-    status = put_planes(codec, codec->column, time_width, out);
+    unsigned time_width = 0;
+    status = put_planes(codec, codec->column, &time_width, out);
     if (status != compact_status::ok) return status;
 
     // Volts, or their ranks in the grid, through the best predictor.
@@ -549,8 +540,8 @@ compact_status compact_encode_frame(compact_codec* codec, const char* text, std:
     }
     const unsigned order = choose_order(volt_source, rows);
     residuals(volt_source, rows, order, &codec->column);
-    const unsigned volt_width = plane_count(codec->column);
-    status = put_planes(codec, codec->column, volt_width, out);
+    unsigned volt_width = 0;
+    status = put_planes(codec, codec->column, &volt_width, out);
     if (status != compact_status::ok) return status;
 
     status = put_stream(codec, escapes.data(), escapes.size(), out);

@@ -5,6 +5,13 @@
 
 int errno_or_io() { return errno ? errno : EIO; }
 
+ssize_t read_some(int fd, void* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = read(fd, buffer, size);
+        if (got >= 0 || errno != EINTR) return got;
+    }
+}
+
 ssize_t read_at(int fd, void* buffer, std::size_t size, off_t offset) {
     char* bytes = static_cast<char*>(buffer);
     std::size_t done = 0;

@@ -10,6 +10,10 @@
 // Returns the count, or -1 with errno set.
 ssize_t read_at(int fd, void* buffer, std::size_t size, off_t offset);
 
+// One read(2), made again when a signal interrupts it: the count, 0 at the
+// end of the file, or -1 with errno set.
+ssize_t read_some(int fd, void* buffer, std::size_t size);
+
 // The errno a failed call left, EIO when it left none (a stream's error
 // flag may be set without one).
 int errno_or_io();

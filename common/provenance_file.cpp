@@ -151,8 +151,7 @@ void provenance_read(int fd, provenance* out) {
     if (!text) return;
     std::size_t size = 0;
     while (size < largest_provenance) {
-        const ssize_t got = read(fd, text + size, largest_provenance - size);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = read_some(fd, text + size, largest_provenance - size);
         if (got <= 0) break;
         size += static_cast<std::size_t>(got);
     }

@@ -74,11 +74,9 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
     } else {
         error = write_report(stdout, args.data_path, result, config);
     }
-    if (error != 0) {
-        std::fprintf(stderr, "acc_inspect: cannot write the %s: %s\n",
-                     svg_to_stdout ? "picture" : "report", std::strerror(error));
-        status = exit_invalid;
-    }
+    if (error != 0)
+        status = report_error(
+            nullptr, svg_to_stdout ? "cannot write the picture" : "cannot write the report", error);
     if (args.json_path && !json_to_stdout &&
         write_output(&held->json, args.json_path, [&](std::FILE* f) {
             return write_json(f, args.data_path, result, config);
@@ -87,11 +85,7 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
     if (args.csv_dir) {
         char failed[1024];
         error = write_csv_files(args.csv_dir, result, failed, sizeof failed);
-        if (error != 0) {
-            std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", failed,
-                         std::strerror(error));
-            status = exit_invalid;
-        }
+        if (error != 0) status = report_error(failed, "cannot write", error);
     }
     if (args.svg_path && !svg_to_stdout &&
         write_output(&held->svg, args.svg_path, [&](std::FILE* f) {

@@ -17,6 +17,10 @@ constexpr int exit_invalid = 1;
 constexpr int exit_alarm = 3;   // --follow: some interval above --alarm
 constexpr int exit_window = 4;  // --from and --to leave out every row
 
+// "acc_inspect: SUBJECT: WHAT: " and the error's text on stderr, without
+// "SUBJECT: " when `subject` is nullptr. Returns exit_invalid.
+int report_error(const char* subject, const char* what, int error);
+
 // "acc_inspect: PATH: " and why it could not be read: `open_error`, else
 // `resource_error`, else the reader's `failure` after `rows_before` rows.
 void print_fault(const char* path, int open_error, int resource_error, const read_failure& failure,
@@ -30,9 +34,7 @@ int write_output(output_file* out, const char* path, write_fn write) {
     int error = output_file_open(out, path);
     if (error == 0) error = write(out->stream);
     if (error == 0) error = output_file_commit(out);
-    if (error == 0) return exit_valid;
-    std::fprintf(stderr, "acc_inspect: %s: cannot write: %s\n", path, std::strerror(error));
-    return exit_invalid;
+    return error == 0 ? exit_valid : report_error(path, "cannot write", error);
 }
 
 #endif

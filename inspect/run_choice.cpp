@@ -21,9 +21,7 @@ int choose_files(arguments* args, run_plan* plan) {
         case run_fault::none:
             break;
         case run_fault::cannot_list:
-            std::fprintf(stderr, "acc_inspect: %s: cannot list: %s\n", plan->subject.c_str(),
-                         std::strerror(plan->err));
-            return exit_invalid;
+            return report_error(plan->subject.c_str(), "cannot list", plan->err);
         case run_fault::no_recording:
             std::fprintf(stderr, "acc_inspect: %s: no data file in it\n", plan->subject.c_str());
             return exit_invalid;

@@ -196,14 +196,12 @@ bool parse_fail(const char* text, sim_switches* sw) {
     const char* cursor = text;
     const char *begin, *end;
     while (next_item(&cursor, &begin, &end)) {
-        if (item_is(begin, end, "create"))
-            create = true;
-        else if (item_is(begin, end, "init"))
-            init = true;
-        else if (item_is(begin, end, "start"))
-            start = true;
-        else
-            return false;
+        bool* flag = item_is(begin, end, "create")  ? &create
+                     : item_is(begin, end, "init")  ? &init
+                     : item_is(begin, end, "start") ? &start
+                                                    : nullptr;
+        if (flag == nullptr) return false;
+        *flag = true;
     }
     sw->fail_create = create;
     sw->fail_init = init;

@@ -10,23 +10,18 @@
 #include <vector>
 #include <zstd.h>
 
-#include "data_file.h"
+#include "data_text.h"
 #include "program_runner.h"
 
 // The header and `rows` rows of a noisy 50 Hz signal in blocks of 1000.
-inline std::string recording_text(std::size_t rows, std::uint32_t seed) {
-    std::string text(data_file_header, data_file_header_size);
-    char row[max_row_size];
-    for (std::size_t n = 0; n < rows; ++n) {
-        seed = seed * 1664525u + 1013904223u;
-        const double noise = static_cast<double>(seed >> 8) / 16777216.0 - 0.5;
-        const double v = 0.5 + 0.25 * std::sin(0.0314159 * static_cast<double>(n)) + 0.004 * noise;
-        const std::size_t block = n / 1000;
-        const double t =
-            0.1 * static_cast<double>(block + 1) + 1e-4 * static_cast<double>(n % 1000);
-        text.append(row, format_row(row, t, v, 0.5));
-    }
-    return text;
+inline std::string recording_text(int rows, std::uint32_t seed) {
+    return timed_rows_text(
+        rows, [](int n) { return 0.1 * (n / 1000 + 1) + 1e-4 * (n % 1000); },
+        [&seed](int n) {
+            seed = seed * 1664525u + 1013904223u;
+            const double noise = static_cast<double>(seed >> 8) / 16777216.0 - 0.5;
+            return 0.5 + 0.25 * std::sin(0.0314159 * n) + 0.004 * noise;
+        });
 }
 
 // The whole content a compressed file decompresses to; "<corrupt>" when it

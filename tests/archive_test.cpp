@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
-#include <poll.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -75,14 +74,11 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     ASSERT_EQ(flock(other_run, LOCK_EX), 0);
     child_process child = start_program(archiver({dir}));
     std::string waiting;
-    for (int i = 0; i < 500 && waiting.find("waiting") == std::string::npos; ++i) {
-        pollfd ready{child.err_fd, POLLIN, 0};
-        char text[256];
-        const ssize_t got = poll(&ready, 1, 10) == 1 ? read(child.err_fd, text, sizeof text) : 0;
-        if (got > 0) waiting.append(text, static_cast<std::size_t>(got));
-    }
-    EXPECT_NE(waiting.find("another run is archiving " + dir + "; waiting for it"),
-              std::string::npos);
+    const std::string said = "another run is archiving " + dir + "; waiting for it";
+    EXPECT_TRUE(read_until(
+        child.err_fd, &waiting,
+        [&said](const std::string& text) { return text.find(said) != std::string::npos; }, 5.0))
+        << waiting;
     EXPECT_EQ(list_dir(dir).size(), 14u) << "nothing done while waiting";
     close(other_run);
     program_result run = finish_program(child);

@@ -15,6 +15,7 @@
 
 #include "command_line.h"
 #include "data_file_name.h"
+#include "program_runner.h"
 #include "provenance_file.h"
 #include "recording_lock.h"
 #include "text_escape.h"
@@ -109,10 +110,7 @@ TEST(ProvenanceFile, WhatTheRecorderWritesReadsBack) {
     close(fd);
     EXPECT_EQ(write_provenance(path, run, 3, nullptr, clock, &fd), EEXIST);
 
-    fd = open(path, O_RDONLY);
-    std::string text(4096, '\0');
-    text.resize(static_cast<std::size_t>(read(fd, text.data(), text.size())));
-    close(fd);
+    const std::string text = read_file(path);
     unlink(path);
     for (const char* piece :
          {"\"segment\": 3", "\"previous\": \"ai0_accel_20261208_010000.csv\"",

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -95,17 +94,8 @@ decoded decode(const std::vector<unsigned char>& file) {
 
 std::string special_rows() {
     std::string text(data_file_header, data_file_header_size);
-    const double specials[] = {1e300,
-                               -1e300,
-                               1e-300,
-                               -1e-300,
-                               -0.0,
-                               std::numeric_limits<double>::quiet_NaN(),
-                               -std::numeric_limits<double>::infinity(),
-                               std::numeric_limits<double>::denorm_min(),
-                               -4.0000005e-7,
-                               1234567.25,
-                               -0.5};
+    const double specials[] = {1e300,     -1e300,   1e-300,        -1e-300,    -0.0, NAN,
+                               -HUGE_VAL, 4.9e-324, -4.0000005e-7, 1234567.25, -0.5};
     char row[max_row_size];
     double t = 0.25;
     for (double v : specials) {

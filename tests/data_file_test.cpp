@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "data_text.h"
 #include "program_runner.h"
 
 namespace {
@@ -25,12 +26,6 @@ std::tm broken_down(int year, int month, int day, int hour, int minute, int seco
     t.tm_min = minute;
     t.tm_sec = second;
     return t;
-}
-
-std::string row_of(double time_s, double volt, double sensitivity = 0.5) {
-    char row[max_row_size];
-    std::size_t size = format_row(row, time_s, volt, sensitivity);
-    return std::string(row, size);
 }
 
 std::string printf_row(double time_s, double volt, double sensitivity = 0.5) {
@@ -154,10 +149,10 @@ TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
 }
 
 TEST(Rows, WorkedValuesConvertByDivisionThenGravity) {
-    EXPECT_EQ(row_of(0.0, 0.25), "0.000000,0.250000,0.500000,4.903325\n");
-    EXPECT_EQ(row_of(1.5, 0.0), "1.500000,0.000000,0.000000,0.000000\n");
-    EXPECT_EQ(row_of(0.0001, -0.5), "0.000100,-0.500000,-1.000000,-9.806650\n");
-    EXPECT_EQ(row_of(0.0, -1e-9), "0.000000,-0.000000,-0.000000,-0.000000\n");
+    EXPECT_EQ(row_text(0.0, 0.25), "0.000000,0.250000,0.500000,4.903325\n");
+    EXPECT_EQ(row_text(1.5, 0.0), "1.500000,0.000000,0.000000,0.000000\n");
+    EXPECT_EQ(row_text(0.0001, -0.5), "0.000100,-0.500000,-1.000000,-9.806650\n");
+    EXPECT_EQ(row_text(0.0, -1e-9), "0.000000,-0.000000,-0.000000,-0.000000\n");
 }
 
 TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {

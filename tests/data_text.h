@@ -12,13 +12,16 @@ inline std::string row_text(double time_s, double volt, double sensitivity_v_per
     return std::string(out, format_row(out, time_s, volt, sensitivity_v_per_g));
 }
 
-// The header and `count` rows, the n-th at time_of(n) s and of volt_of(n) V.
+// The header and `count` rows, the n-th at time_of(n) s and of volt_of(n) V,
+// asked for in that order.
 template <typename times, typename volts>
 std::string timed_rows_text(int count, times time_of, volts volt_of,
                             double sensitivity_v_per_g = 0.5) {
     std::string content = data_file_header;
-    for (int n = 0; n < count; ++n)
-        content += row_text(time_of(n), volt_of(n), sensitivity_v_per_g);
+    for (int n = 0; n < count; ++n) {
+        const double time_s = time_of(n);
+        content += row_text(time_s, volt_of(n), sensitivity_v_per_g);
+    }
     return content;
 }
 

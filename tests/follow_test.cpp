@@ -162,9 +162,7 @@ TEST_F(FollowTest, AFileThatStopsGrowingWhileHeldIsStalledAndABadRowAfterItAFaul
     // Provenance that comes late still dates the lines after it.
     write_file(path.substr(0, path.size() - 4) + ".json",
                provenance_of(run_a, 1, "", "2026-12-09T10:14:59.900000Z"));
-    std::string rows;
-    char row[max_row_size];
-    for (int i = 2000; i < 3000; ++i) rows.append(row, format_row(row, 0.1 + i * 1e-4, 0.5, 0.5));
+    const std::string rows = rows_text(1000, 0.5, 0.3).substr(data_file_header_size);
     ASSERT_EQ(write(fd, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
     EXPECT_TRUE(read_until(
         follower.out_fd, &out,

@@ -104,16 +104,24 @@ std::string message_of(const read_failure& failure, std::uint64_t rows_before = 
 
 // ---- One row --------------------------------------------------------------
 
+// Rows as the recorder writes them, "-0.000000" among them, then the
+// spellings of values that are not finite and the largest value.
 TEST(ParseRow, AcceptsWhatTheRecorderWritesAndReadsItBackExactly) {
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> volts(-10.0, 10.0);
     std::uniform_real_distribution<double> times(0.0, 90000.0);
+    std::vector<std::string> lines;
     for (int i = 0; i < 20000; ++i) {
-        double t = times(random);
-        double v = i % 100 == 0 ? -1e-8 : volts(random);  // also "-0.000000"
-        std::string text = row_text(t, v);
-        ASSERT_EQ(text.back(), '\n');
-        text.pop_back();
+        const double t = times(random);
+        lines.push_back(row_text(t, i % 100 == 0 ? -1e-8 : volts(random)));
+        lines.back().pop_back();
+    }
+    const std::size_t recorded = lines.size();
+    char largest[max_field_size + 1];
+    std::snprintf(largest, sizeof largest, "%.6f", 1.7976931348623157e308);
+    lines.insert(lines.end(), {"0.000100,nan,-nan,inf", "-inf,0.000000,0.000000,0.000000",
+                               std::string("0.000000,0.000000,0.000000,") + largest});
+    for (const std::string& text : lines) {
         csv_row row{};
         row_problem problem{};
         ASSERT_TRUE(parse(text, &row, &problem)) << text;
@@ -123,30 +131,13 @@ TEST(ParseRow, AcceptsWhatTheRecorderWritesAndReadsItBackExactly) {
                               &expected[2], &expected[3]),
                   4);
         const double read[] = {row.time_s, row.volt, row.accel_g, row.accel_ms2};
-        for (int k = 0; k < 4; ++k) EXPECT_EQ(read[k], expected[k]) << text;
-        EXPECT_TRUE(row_consistent(row, sensitivity)) << text;
+        for (int k = 0; k < 4; ++k)
+            EXPECT_TRUE(read[k] == expected[k] || (std::isnan(read[k]) && std::isnan(expected[k])))
+                << text;
+        EXPECT_TRUE(&text - lines.data() >= static_cast<std::ptrdiff_t>(recorded) ||
+                    row_consistent(row, sensitivity))
+            << text;
     }
-}
-
-TEST(ParseRow, AcceptsTheSpellingsOfValuesThatAreNotFinite) {
-    csv_row row{};
-    row_problem problem{};
-    ASSERT_TRUE(parse("0.000100,nan,-nan,inf", &row, &problem));
-    EXPECT_TRUE(std::isnan(row.volt));
-    EXPECT_TRUE(std::isnan(row.accel_g));
-    EXPECT_TRUE(std::isinf(row.accel_ms2) && row.accel_ms2 > 0);
-    ASSERT_TRUE(parse("-inf,0.000000,0.000000,0.000000", &row, &problem));
-    EXPECT_TRUE(std::isinf(row.time_s) && row.time_s < 0);
-}
-
-TEST(ParseRow, AcceptsTheLargestValue) {
-    char largest[max_field_size + 1];
-    std::snprintf(largest, sizeof largest, "%.6f", 1.7976931348623157e308);
-    csv_row row{};
-    row_problem problem{};
-    std::string line = std::string("0.000000,0.000000,0.000000,") + largest;
-    ASSERT_TRUE(parse(line, &row, &problem));
-    EXPECT_EQ(row.accel_ms2, 1.7976931348623157e308);
 }
 
 struct bad_line {

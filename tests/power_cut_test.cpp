@@ -35,9 +35,7 @@ std::size_t rows_of(const std::string& text) {
 // 0 when there is none.
 std::uint64_t json_count(const std::string& json, const std::string& key,
                          const std::string& section = "") {
-    const std::size_t at = json.find("\"" + key + "\": ", json.find(section));
-    return at == std::string::npos ? 0
-                                   : std::strtoull(json.c_str() + at + key.size() + 4, nullptr, 10);
+    return std::strtoull(json_value(json.substr(json.find(section)), key).c_str(), nullptr, 10);
 }
 
 struct cut {

@@ -287,10 +287,8 @@ bool read_until(int fd, std::string* text, const std::function<bool(const std::s
 
 bool wait_for_lines(const std::string& path, const std::string& prefix, std::size_t count,
                     double timeout_s) {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(timeout_s));
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (std::chrono::steady_clock::now() < until) {
         if (lines_starting_with(read_file(path), prefix).size() >= count) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -335,12 +333,9 @@ std::vector<std::string> list_dir(const std::string& path) {
 }
 
 std::vector<std::string> list_data_files(const std::string& path) {
-    std::vector<std::string> names = list_dir(path);
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [](const std::string& name) {
-                                   return name.size() < 4 ||
-                                          name.compare(name.size() - 4, 4, ".csv") != 0;
-                               }),
-                names.end());
+    std::vector<std::string> names;
+    for (const std::string& name : list_dir(path))
+        if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".csv") == 0)
+            names.push_back(name);
     return names;
 }

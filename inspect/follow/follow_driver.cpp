@@ -108,10 +108,7 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
     held->follow = static_cast<follow_state*>(std::calloc(1, sizeof(follow_state)));
     int error =
         held->follow ? follow_start(held->follow, plan.files[0], config, &stop_signal) : ENOMEM;
-    if (error != 0) {
-        std::fprintf(stderr, "acc_inspect: cannot follow: %s\n", std::strerror(error));
-        return exit_invalid;
-    }
+    if (error != 0) return report_error(nullptr, "cannot follow", error);
     catch_follow_signals();
     const follow_state& f = *held->follow;
     const bool json_lines = args.json_path != nullptr;
@@ -167,11 +164,7 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
             }
         }
         if (error == 0 && std::fflush(stdout) != 0) error = errno ? errno : EIO;
-        if (error != 0) {
-            std::fprintf(stderr, "acc_inspect: cannot write the report: %s\n",
-                         std::strerror(error));
-            return exit_invalid;
-        }
+        if (error != 0) return report_error(nullptr, "cannot write the report", error);
         if (r.event == follow_event::ended || r.event == follow_event::stopped) break;
     }
     if (tally.status != exit_valid) return tally.status;

@@ -2,6 +2,7 @@
 
 #include "compact_source.h"
 #include "data_format.h"
+#include "file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -60,31 +61,23 @@ int fill_input(byte_source* s) {
     }
     const std::size_t room =
         std::min(s->state->input_capacity - s->state->input_end, std::size_t{1} << 16);
-    for (;;) {
-        ssize_t got = ::read(s->fd, s->state->input + s->state->input_end, room);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (got == 0) s->state->input_eof = true;
-        s->state->input_end += static_cast<std::size_t>(got);
-        s->stored_bytes += static_cast<std::uint64_t>(got);
-        return 0;
-    }
+    const ssize_t got = read_some(s->fd, s->state->input + s->state->input_end, room);
+    if (got < 0) return errno;
+    if (got == 0) s->state->input_eof = true;
+    s->state->input_end += static_cast<std::size_t>(got);
+    s->stored_bytes += static_cast<std::uint64_t>(got);
+    return 0;
 }
 
 source_error read_plain(byte_source* s, char* out, std::size_t size, std::size_t* got, int* err) {
-    for (;;) {
-        ssize_t n = ::read(s->fd, out, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *err = errno;
-            return source_error::io;
-        }
-        *got = static_cast<std::size_t>(n);
-        s->stored_bytes += static_cast<std::uint64_t>(n);
-        return source_error::none;
+    const ssize_t n = read_some(s->fd, out, size);
+    if (n < 0) {
+        *err = errno;
+        return source_error::io;
     }
+    *got = static_cast<std::size_t>(n);
+    s->stored_bytes += static_cast<std::uint64_t>(n);
+    return source_error::none;
 }
 
 constexpr std::size_t piece_size = compressed_frame_content;

@@ -14,6 +14,15 @@
 
 namespace {
 
+// The fault the plan ends on, and what it is about. Returns false.
+bool plan_fault(run_plan* plan, run_fault fault, const std::string& subject,
+                const std::string& other = std::string()) {
+    plan->fault = fault;
+    plan->subject = subject;
+    plan->other = other;
+    return false;
+}
+
 // A data file's name as the recorder forms it, archived or not.
 bool is_data_file_name(const char* name) {
     std::size_t stem = 0;
@@ -70,10 +79,8 @@ bool order_run(std::vector<run_file>* files, run_plan* plan) {
     });
     for (std::size_t i = 1; i < files->size(); ++i)
         if ((*files)[i].prov.segment == (*files)[i - 1].prov.segment) {
-            plan->fault = run_fault::segment_twice;
-            plan->subject = (*files)[i - 1].path;
-            plan->other = (*files)[i].path;
-            return false;
+            return plan_fault(plan, run_fault::segment_twice, (*files)[i - 1].path,
+                              (*files)[i].path);
         }
     return true;
 }
@@ -122,11 +129,10 @@ bool settle_settings(run_plan* plan) {
         const double rate = p.have_settings ? p.sample_rate_hz : built.sample_rate_hz;
         const double mv = p.have_settings ? p.sensitivity_mv_per_g : built.sensitivity_mv_per_g;
         if (i > 0 && (rate != plan->sample_rate_hz || mv != plan->sensitivity_mv_per_g)) {
-            plan->fault = run_fault::settings_differ;
-            plan->subject =
-                described(plan->files[0].path, plan->sample_rate_hz, plan->sensitivity_mv_per_g);
-            plan->other = described(plan->files[i].path, rate, mv);
-            return false;
+            return plan_fault(
+                plan, run_fault::settings_differ,
+                described(plan->files[0].path, plan->sample_rate_hz, plan->sensitivity_mv_per_g),
+                described(plan->files[i].path, rate, mv));
         }
         plan->sample_rate_hz = rate;
         plan->sensitivity_mv_per_g = mv;
@@ -155,14 +161,9 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
         from_directory = true;
         std::vector<std::string> names;
         plan->err = list_directory(argument, &names);
-        if (plan->err != 0) {
-            plan->fault = run_fault::cannot_list;
-            plan->subject = argument;
-            return;
-        }
-        if (names.empty()) {
-            plan->fault = run_fault::no_recording;
-            plan->subject = argument;
+        if (plan->err != 0 || names.empty()) {
+            plan_fault(plan, plan->err != 0 ? run_fault::cannot_list : run_fault::no_recording,
+                       argument);
             return;
         }
         const std::string prefix = argument.back() == '/' ? argument : argument + "/";
@@ -177,9 +178,7 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
         for (const run_file& f : files) {
             if (!f.prov.present) continue;
             if (first && std::strcmp(first->prov.run_id, f.prov.run_id) != 0) {
-                plan->fault = run_fault::two_runs;
-                plan->subject = first->path;
-                plan->other = f.path;
+                plan_fault(plan, run_fault::two_runs, first->path, f.path);
                 return;
             }
             if (!first) first = &f;
@@ -213,8 +212,8 @@ void plan_run(const std::vector<std::string>& arguments, const char* run_selecto
                 ++found;
             }
         if (found != 1) {
-            plan->fault = found == 0 ? run_fault::run_not_found : run_fault::run_ambiguous;
-            plan->subject = run_selector;
+            plan_fault(plan, found == 0 ? run_fault::run_not_found : run_fault::run_ambiguous,
+                       run_selector);
             return;
         }
     }

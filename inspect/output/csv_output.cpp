@@ -6,15 +6,20 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 
 #include <sys/stat.h>
 
 namespace {
 
-// A number, or nothing where there is none.
-void field(std::FILE* f, double v, char after) {
-    if (std::isfinite(v)) std::fprintf(f, "%.9g", v);
-    std::fputc(after, f);
+// Numbers apart by commas, the last followed by `after`; nothing where
+// there is no number.
+void fields(std::FILE* f, std::initializer_list<double> values, char after) {
+    std::size_t left = values.size();
+    for (const double v : values) {
+        if (std::isfinite(v)) std::fprintf(f, "%.9g", v);
+        std::fputc(--left > 0 ? ',' : after, f);
+    }
 }
 
 void write_spectrum(std::FILE* f, const inspect_result& r) {
@@ -23,10 +28,9 @@ void write_spectrum(std::FILE* f, const inspect_result& r) {
     if (r.spectrum_error != 0) return;
     for (std::size_t k = 0; k < s.bins; ++k) {
         const double hz = static_cast<double>(k) * s.bin_hz;
-        field(f, hz, ',');
-        field(f, s.amplitude[k], ',');
-        field(f, s.psd[k], ',');
-        field(f, k > 0 ? velocity_mm_s_of(s.amplitude[k], hz) : NAN, '\n');
+        fields(f,
+               {hz, s.amplitude[k], s.psd[k], k > 0 ? velocity_mm_s_of(s.amplitude[k], hz) : NAN},
+               '\n');
     }
 }
 
@@ -35,11 +39,9 @@ void write_octaves(std::FILE* f, const inspect_result& r) {
     if (r.spectrum_error != 0) return;
     for (std::size_t i = 0; i < r.bands.octave_count; ++i) {
         const octave_band& o = r.bands.octave[i];
-        field(f, o.nominal_hz, ',');
-        field(f, o.low_hz, ',');
-        field(f, o.high_hz, ',');
+        fields(f, {o.nominal_hz, o.low_hz, o.high_hz}, ',');
         std::fprintf(f, "%zu,", o.bins);
-        field(f, o.bins > 0 ? o.rms_g : NAN, '\n');
+        fields(f, {o.bins > 0 ? o.rms_g : NAN}, '\n');
     }
 }
 
@@ -48,13 +50,9 @@ void write_trend(std::FILE* f, const inspect_result& r) {
     std::fputs("start_s,first_row_s,last_row_s,rows,rms_g,peak_g,dominant_hz\n", f);
     for (std::size_t i = 0; i < t.intervals.count; ++i) {
         const trend_interval& v = t.intervals.slots[i];
-        field(f, trend_start_s(t, v), ',');
-        field(f, v.first_s, ',');
-        field(f, v.last_s, ',');
+        fields(f, {trend_start_s(t, v), v.first_s, v.last_s}, ',');
         std::fprintf(f, "%" PRIu64 ",", v.rows);
-        field(f, v.rms_g, ',');
-        field(f, v.peak_g, ',');
-        field(f, v.dominant_hz, '\n');
+        fields(f, {v.rms_g, v.peak_g, v.dominant_hz}, '\n');
     }
 }
 

@@ -60,22 +60,11 @@ bool parse_file_name(const char* name, parsed_name* parsed) {
     std::tm local{};
     const name_kind kind = parse_data_file_name(text.c_str(), &stem, &local);
     if (temporary && kind != name_kind::data) return false;  // only a data file has one
-    switch (kind) {
-        case name_kind::data:
-            parsed->kind = temporary ? file_kind::temporary : file_kind::data;
-            break;
-        case name_kind::compressed_zst:
-            parsed->kind = file_kind::compressed;
-            break;
-        case name_kind::compact:
-            parsed->kind = file_kind::compact;
-            break;
-        case name_kind::provenance:
-            parsed->kind = file_kind::sidecar;
-            break;
-        default:
-            return false;
-    }
+    if (kind == name_kind::none || kind == name_kind::compressed_gz) return false;
+    parsed->kind = kind == name_kind::data ? (temporary ? file_kind::temporary : file_kind::data)
+                   : kind == name_kind::compressed_zst ? file_kind::compressed
+                   : kind == name_kind::compact        ? file_kind::compact
+                                                       : file_kind::sidecar;
     parsed->stem = text.substr(0, stem);
     parsed->name_time = std::mktime(&local);
     return true;

@@ -63,6 +63,15 @@ bool ends_with_csv(const char* text, std::size_t size, const char* after, std::s
     return true;
 }
 
+// What the name's ending from ".csv" on makes it, none for another ending.
+name_kind csv_ending(const char* text, std::size_t size, std::size_t* stem) {
+    if (ends_with_csv(text, size, "", stem)) return name_kind::data;
+    if (ends_with_csv(text, size, compressed_zst_suffix, stem)) return name_kind::compressed_zst;
+    if (ends_with_csv(text, size, compressed_gz_suffix, stem)) return name_kind::compressed_gz;
+    if (ends_with_csv(text, size, compact_suffix, stem)) return name_kind::compact;
+    return name_kind::none;
+}
+
 }  // namespace
 
 void format_csv_path(char* path, std::size_t path_size, const char* out_dir,
@@ -82,27 +91,16 @@ bool format_numbered_path(char* out, std::size_t out_size, const char* path, uns
 }
 
 bool data_file_stem(const char* path, std::size_t* stem_size) {
-    const std::size_t size = std::strlen(path);
-    return ends_with_csv(path, size, "", stem_size) ||
-           ends_with_csv(path, size, compressed_zst_suffix, stem_size) ||
-           ends_with_csv(path, size, compressed_gz_suffix, stem_size) ||
-           ends_with_csv(path, size, compact_suffix, stem_size);
+    return csv_ending(path, std::strlen(path), stem_size) != name_kind::none;
 }
 
 name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm* local_time) {
     const std::size_t size = std::strlen(name);
     const std::size_t json = std::strlen(provenance_suffix);
     std::size_t stem = 0;
-    name_kind kind = name_kind::none;
-    if (ends_with_csv(name, size, "", &stem))
-        kind = name_kind::data;
-    else if (ends_with_csv(name, size, compressed_zst_suffix, &stem))
-        kind = name_kind::compressed_zst;
-    else if (ends_with_csv(name, size, compressed_gz_suffix, &stem))
-        kind = name_kind::compressed_gz;
-    else if (ends_with_csv(name, size, compact_suffix, &stem))
-        kind = name_kind::compact;
-    else if (size >= json && std::strcmp(name + size - json, provenance_suffix) == 0) {
+    name_kind kind = csv_ending(name, size, &stem);
+    if (kind == name_kind::none && size >= json &&
+        std::strcmp(name + size - json, provenance_suffix) == 0) {
         kind = name_kind::provenance;
         stem = size - json;
     }

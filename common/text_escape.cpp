@@ -40,20 +40,12 @@ bool xml_allows(const unsigned char* s, std::size_t n) {
 }
 
 const char* xml_entity(unsigned char c) {
-    switch (c) {
-        case '&':
-            return "&amp;";
-        case '<':
-            return "&lt;";
-        case '>':
-            return "&gt;";
-        case '"':
-            return "&quot;";
-        case '\'':
-            return "&apos;";
-        default:
-            return nullptr;
-    }
+    return c == '&'    ? "&amp;"
+           : c == '<'  ? "&lt;"
+           : c == '>'  ? "&gt;"
+           : c == '"'  ? "&quot;"
+           : c == '\'' ? "&apos;"
+                       : nullptr;
 }
 
 // The short escapes JSON has, else the \u form for a control character.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -18,13 +17,11 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "compact_file.h"
 #include "csv_reader.h"
 #include "data_text.h"
 #include "inspect_stats.h"
-#include "json_output.h"
 #include "output_file.h"
 #include "picture.h"
 #include "read_run.h"

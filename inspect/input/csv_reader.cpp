@@ -459,15 +459,10 @@ read_status next_row(csv_reader* reader, csv_row* row) {
 void blame_damaged_stream(csv_reader* reader) {
     // A compact frame's checksums are checked before its rows are taken.
     if (reader->source.kind == source_kind::plain || reader->source.compact) return;
-    switch (reader->failure.fault) {
-        case read_fault::io_error:
-        case read_fault::compressed_cut_short:
-        case read_fault::compressed_corrupt:
-        case read_fault::compressed_window:
-            return;
-        default:
-            break;
-    }
+    const read_fault seen = reader->failure.fault;
+    if (seen == read_fault::io_error || seen == read_fault::compressed_cut_short ||
+        seen == read_fault::compressed_corrupt || seen == read_fault::compressed_window)
+        return;
     read_failure found = reader->failure;
     for (;;) {
         reader->begin = reader->end = 0;
@@ -570,12 +565,9 @@ void describe_read_failure(const read_failure& failure, std::uint64_t rows_befor
             return;
         case read_fault::compact_damaged: {
             const auto status = static_cast<compact_status>(failure.err);
-            if (status == compact_status::unsupported_version)
-                std::snprintf(out, out_size, "line %" PRIu64 ": %s", failure.line,
-                              compact_status_text(status));
-            else
-                std::snprintf(out, out_size, "line %" PRIu64 ": compact file %s", failure.line,
-                              compact_status_text(status));
+            std::snprintf(out, out_size, "line %" PRIu64 ": %s%s", failure.line,
+                          status == compact_status::unsupported_version ? "" : "compact file ",
+                          compact_status_text(status));
             return;
         }
         case read_fault::compressed_window:

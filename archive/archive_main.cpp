@@ -1,10 +1,10 @@
-// acc_archive: compresses the finished recordings of a data directory and,
-// when asked, deletes the oldest to keep room on the card.
+// acc_archive: summarizes and compresses the finished recordings of a data
+// directory and, when asked, deletes the oldest to keep room on the card.
 //
-// Exit status: 0 done; 1 a file could not be compressed or deleted (the
-// rest was done); 2 usage error; 3 the directory cannot be opened, locked
-// or listed; 4 free space is still below --keep-free with nothing left that
-// may be deleted; 5 stopped by a signal. 1 goes before 4.
+// Exit status: 0 done; 1 a file could not be compressed or deleted, or a
+// summary could not be written (the rest was done); 2 usage error; 3 the directory cannot be
+// opened, locked or listed; 4 free space is still below --keep-free with nothing left that may be
+// deleted; 5 stopped by a signal. 1 goes before 4.
 
 #include <cerrno>
 #include <cmath>
@@ -24,6 +24,7 @@
 #include "command_line.h"
 #include "compress_file.h"
 #include "recording_files.h"
+#include "recording_summary.h"
 #include "retention.h"
 
 #ifndef ACC_ARCHIVE_VERSION
@@ -50,7 +51,9 @@ void print_help() {
         "\n"
         "Compresses every finished recording of acc_recorder in DIR into a .csv.acz\n"
         "file (the compact form, acc_compact(5)), checks that it decodes to exactly\n"
-        "the original, forces it to storage and only then removes the original. The\n"
+        "the original, forces it to storage and only then removes the original. Just\n"
+        "before, it writes the recording's summary, ai0_summary_*.csv.gz: the\n"
+        "figures of acc_inspect's trend per second (acc_summary(5)). The\n"
         "file being recorded (its recorder holds a lock on it), compressed files,\n"
         "provenance files (.json) and anything that is not a recording are left\n"
         "alone. Nothing is deleted unless asked for:\n"
@@ -257,6 +260,29 @@ bool free_space(int dir_fd, double* free_bytes, double* total_bytes) {
     return true;
 }
 
+enum class summary_outcome { written, failed, stopped };
+
+// The summary of a recording that has none, from its file `name`.
+summary_outcome summarize(int dir_fd, const recording& rec, const std::string& name,
+                          run_counts* counts, bool* no_room) {
+    summary_result result{};
+    const int error = write_summary(dir_fd, rec.stem, name, &stop_signal, &result);
+    if (error == EINTR && stop_signal) {
+        std::fprintf(stderr, "acc_archive: stopped; %s is left as it was\n", name.c_str());
+        return summary_outcome::stopped;
+    }
+    if (error != 0) {
+        std::fprintf(stderr,
+                     "acc_archive: cannot write the summary of %s (%s: %s); the original is "
+                     "kept\n",
+                     name.c_str(), result.failed_step, std::strerror(error));
+        ++counts->failed;
+        *no_room = error == ENOSPC || error == EDQUOT;
+        return summary_outcome::failed;
+    }
+    return summary_outcome::written;
+}
+
 // Returns false when stopped by a signal.
 bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* recordings,
                   run_counts* counts) {
@@ -264,12 +290,26 @@ bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* rec
     bool no_room = false;
     for (const recording& rec : *recordings) {
         if (rec.data == data_state::being_recorded) ++counts->being_recorded;
+        // Archived before summaries were written: its summary from the archived file.
+        const bool archived_only = rec.data == data_state::absent && rec.compressed;
+        if (archived_only && !rec.summary && !no_room && compressed_is_recorders(dir_fd, rec)) {
+            const std::string name = archived_name(rec);
+            const summary_outcome outcome = summarize(dir_fd, rec, name, counts, &no_room);
+            if (outcome == summary_outcome::stopped) return false;
+            if (outcome == summary_outcome::written)
+                std::printf("summarized %s -> %s\n", name.c_str(), summary_name(rec).c_str());
+        }
         if (rec.data != data_state::finished) continue;
         if (no_room) {
             ++waiting;
             continue;
         }
         const std::string name = rec.stem + data_file_name_suffix;
+        if (!rec.summary) {
+            const summary_outcome outcome = summarize(dir_fd, rec, name, counts, &no_room);
+            if (outcome == summary_outcome::stopped) return false;
+            if (outcome == summary_outcome::failed) continue;
+        }
         compress_result result{};
         int error =
             compress_recording(dir_fd, rec.stem, args.format, args.level, &stop_signal, &result);

@@ -1,6 +1,7 @@
 // acc_archive end to end on a data directory as a board has it: finished
 // hourly files, the one being recorded, files that are not recordings, and
 // what an interrupted run left behind.
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -110,7 +111,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     EXPECT_EQ(read_file(outside + "/elsewhere.csv"), contents[0]);
     remove_tree(outside);
-    EXPECT_EQ(list_dir(dir).size(), 13u);
+    EXPECT_EQ(list_dir(dir).size(), 16u) << "each compressed one with its summary";
     EXPECT_NE(run.out.find("\nSummary: 3 compressed ("), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(", 0 deleted, 0 failed, 1 being recorded; "), std::string::npos)
         << run.out;
@@ -120,8 +121,8 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
 #ifdef ACC_NO_PRELOAD
     GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
 #endif
-    // Two old recordings to delete, by age or for room; stopped at the first
-    // one's directory sync, the signal comes in.
+    // Two old recordings to delete, by age or for room, their summaries
+    // there; stopped at the first one's directory sync, the signal comes in.
     const timespec old[2] = {{1735689600, 0}, {1735689600, 0}};
     const std::string text = recording_text(10, 1);
     std::string packed(ZSTD_compressBound(text.size()), '\0');
@@ -129,6 +130,7 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
     for (const char* option : {"--keep-days=1", "--keep-free=99%"}) {
         for (const char* stem : {"ai0_accel_20250101_000000", "ai0_accel_20250102_000000"}) {
             write_file(at(std::string(stem) + ".csv.zst"), packed);
+            write_file(at(std::string("ai0_summary_") + (stem + 10) + ".csv.gz"), "");
             ASSERT_EQ(utimensat(AT_FDCWD, at(std::string(stem) + ".csv.zst").c_str(), old, 0), 0);
         }
         child_process child = start_program(
@@ -141,7 +143,9 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
         kill(child.pid, SIGCONT);
         program_result run = finish_program(child);
         EXPECT_EQ(run.exit_status, 5) << option << run.out << run.err;
-        EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ai0_accel_20250102_000000.csv.zst"});
+        EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"ai0_accel_20250102_000000.csv.zst",
+                                                           "ai0_summary_20250101_000000.csv.gz",
+                                                           "ai0_summary_20250102_000000.csv.gz"}));
     }
 }
 
@@ -231,6 +235,116 @@ TEST_F(ArchiveTest, RestoreGivesBackEveryArchivedFormByteForByte) {
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.err, "acc_archive: " + at("notes.txt") +
                            ": not an archived recording (compact, zstd or gzip)\n");
+}
+
+// The values of `key` in the trend's intervals of `acc_inspect --json`, in
+// order; null as empty, as a summary writes it.
+std::vector<std::string> interval_values(const std::string& json, const std::string& key) {
+    std::vector<std::string> values;
+    const std::string quoted = "\"" + key + "\": ";
+    for (std::size_t at = json.find(quoted, json.find("\"intervals\": [")); at != std::string::npos;
+         at = json.find(quoted, at + 1)) {
+        const std::string value = json_value(json.substr(at), key);
+        values.push_back(value == "null" ? "" : value);
+    }
+    return values;
+}
+
+std::string gunzipped(const std::string& path) {
+    gzFile gz = gzopen(path.c_str(), "rb");
+    std::string text;
+    char buffer[4096];
+    for (int n = 0; gz && (n = gzread(gz, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    if (gz) gzclose(gz);
+    return text;
+}
+
+TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
+    // 7 s at the provenance's 5 kHz, not this build's rate: 50 Hz, four
+    // times as strong in the fifth second, with a gap and an overlap.
+    const std::string stem = "ai0_accel_20261208_030000";
+    const std::string text = timed_rows_text(
+        35000,
+        [](int n) { return 0.1 + n * 2e-4 + (n >= 15000 ? 0.3 : 0.0) - (n >= 25000 ? 0.2 : 0.0); },
+        [](int n) {
+            return 0.5 + (n / 5000 == 4 ? 1.0 : 0.25) * std::sin(2 * M_PI * 50 * n * 2e-4) +
+                   1e-3 * std::sin(n * 1.7);
+        });
+    write_file(at(stem + ".csv"), text);
+    write_file(at(stem + ".json"),
+               provenance_of(run_a, 1, "", "2026-12-08T01:59:59.900000Z",
+                             "{\"sample_rate_hz\": 5000.0, \"sensitivity_mv_per_g\": 500.0}"));
+    program_result run = run_program(archiver({dir}));
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    const std::string summary = at("ai0_summary_20261208_030000.csv.gz");
+    const std::vector<std::string> lines = split_lines(gunzipped(summary));
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_EQ(lines[0], "# acc_summary 1");
+    EXPECT_EQ(lines[1],
+              "start_utc,start_s,rows,rms_g,peak_g,velocity_rms_mm_s,dominant_hz,kurtosis,gaps,"
+              "overlaps");
+    EXPECT_EQ(lines[2].find("2026-12-08T02:00:00.000Z,0.1,"), 0u) << lines[2];
+
+    program_result inspected =
+        run_program({INSPECT_PATH, {at(stem + ".csv.acz"), "--json", "-"}, {}, {}});
+    ASSERT_EQ(inspected.exit_status, 0) << inspected.err;
+    const char* columns[] = {"start_s",           "rows",        "rms_g",   "peak_g",
+                             "velocity_rms_mm_s", "dominant_hz", "kurtosis"};
+    std::vector<std::vector<std::string>> summarized(std::size(columns));
+    int gaps = 0, overlaps = 0;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        std::vector<std::string> fields;
+        for (std::size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
+            comma = lines[i].find(',', from);
+            fields.push_back(lines[i].substr(from, comma - from));
+        }
+        ASSERT_EQ(fields.size(), 10u) << lines[i];
+        for (std::size_t c = 0; c < std::size(columns); ++c) summarized[c].push_back(fields[c + 1]);
+        gaps += std::stoi(fields[8]);
+        overlaps += std::stoi(fields[9]);
+        // The overlap's row is in the sixth second, after the gap's.
+        EXPECT_EQ(fields[8] + fields[9], i == 5 ? "10" : i == 7 ? "01" : "00") << lines[i];
+    }
+    for (std::size_t c = 0; c < std::size(columns); ++c)
+        EXPECT_EQ(summarized[c], interval_values(inspected.out, columns[c])) << columns[c];
+    const std::string& dominant = *std::find_if(summarized[5].begin(), summarized[5].end(),
+                                                [](const std::string& f) { return !f.empty(); });
+    EXPECT_NEAR(std::stod(dominant), 50.0, 0.5) << "the provenance's rate";
+    EXPECT_NEAR(std::stod(summarized[6][0]), 1.5, 0.01) << "a sine's kurtosis";
+    EXPECT_EQ(gaps + overlaps, 2);
+
+    // Left alone once there; an archived recording without one gets one.
+    write_file(summary, "kept");
+    rename(at(stem + ".csv.acz").c_str(), at("ai0_accel_20261208_040000.csv.acz").c_str());
+    run = run_program(archiver({dir}));
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(read_file(summary), "kept");
+    EXPECT_EQ(run.out.find("summarized ai0_accel_20261208_040000.csv.acz -> "
+                           "ai0_summary_20261208_040000.csv.gz\n"),
+              0u)
+        << run.out;
+    EXPECT_EQ(split_lines(gunzipped(at("ai0_summary_20261208_040000.csv.gz"))).size(),
+              lines.size());
+}
+
+TEST_F(ArchiveTest, ASummaryThatCannotBeWrittenKeepsItsRecordingUncompressed) {
+#ifdef ACC_NO_PRELOAD
+    GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
+#endif
+    const std::string name = "ai0_accel_20250314_090000.csv";
+    const std::string text = recording_text(3000, 1);
+    write_file(at(name), text);
+    program_result run = run_program(
+        archiver({dir}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC_FROM=1"}));
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "acc_archive: cannot write the summary of " + name +
+                           " (sync: Input/output error); the original is kept\n");
+    EXPECT_EQ(list_dir(dir), std::vector<std::string>{name});
+    EXPECT_EQ(read_file(at(name)), text);
+    EXPECT_NE(run.out.find("Summary: 0 compressed (0 B -> 0 B), 0 deleted, 1 failed"),
+              std::string::npos)
+        << run.out;
 }
 
 struct usage_case {

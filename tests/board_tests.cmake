@@ -58,6 +58,9 @@ if(TARGET acc_inspect)
   list(APPEND board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_inspect.1)
   set(board_inspector $<TARGET_FILE:acc_inspect>)
 endif()
+if(TARGET acc_archive)
+  list(APPEND board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_summary.5)
+endif()
 string(REPLACE ";" "|" board_man_pages "${board_man_pages}")
 add_test(NAME board.man_pages_format_cleanly
          COMMAND ${CMAKE_COMMAND} ${board_tools} -DPAGES=${board_man_pages}

@@ -14,9 +14,10 @@ constexpr double day_s = 86400.0;
 
 recording made(const char* stem, data_state data, bool compressed, double ended_days_ago,
                std::uint64_t bytes) {
-    return recording{stem,  data,      compressed,
-                     true,  0.0,       static_cast<std::time_t>(now_s - ended_days_ago * day_s),
-                     bytes, compressed};
+    return recording{stem,  data,       compressed,
+                     true,  0.0,        static_cast<std::time_t>(now_s - ended_days_ago * day_s),
+                     bytes, compressed, false,
+                     0};
 }
 
 struct policy {

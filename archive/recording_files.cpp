@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -122,7 +123,7 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
         if (recordings->empty() || recordings->back().stem != parsed.stem)
             recordings->push_back(recording{parsed.stem, data_state::absent, false, false,
                                             static_cast<double>(parsed.name_time), 0, 0, false,
-                                            false, 0});
+                                            false, std::nan("")});
         recording& rec = recordings->back();
         struct stat status {};
         if (parsed.kind == file_kind::data) {
@@ -146,7 +147,6 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
             rec.bytes_on_disk += allocated_bytes(status);
         } else if (parsed.kind == file_kind::summary) {
             rec.summary = regular_file(dir_fd, summary_name(rec), &status);
-            if (rec.summary) rec.summary_bytes = allocated_bytes(status);
         } else {
             const std::string name = rec.stem + provenance_suffix;
             rec.sidecar = regular_file(dir_fd, name, &status);
@@ -194,6 +194,11 @@ int delete_recording(int dir_fd, const recording& rec) {
         if (error != 0) return error;
     }
     return sync_directory_fd(dir_fd);
+}
+
+int delete_summary(int dir_fd, const recording& rec) {
+    const int error = unlink_if_there(dir_fd, summary_name(rec));
+    return error != 0 ? error : sync_directory_fd(dir_fd);
 }
 
 int remove_temporary(int dir_fd, const std::string& name) { return unlink_if_there(dir_fd, name); }

@@ -48,9 +48,9 @@ struct recording {
     double start_s;     // the provenance's start_utc, else the name's time
     std::time_t end_s;  // the latest modification time of the data files
     std::uint64_t bytes_on_disk;
-    bool compact;  // a .csv.acz, a regular file; `compressed` is true too
-    bool summary;  // its summary, a regular file: not counted in bytes_on_disk
-    std::uint64_t summary_bytes;
+    bool compact;                  // a .csv.acz, a regular file; `compressed` is true too
+    bool summary;                  // its summary, a regular file: not counted in bytes_on_disk
+    double highest_velocity_mm_s;  // of its summary, read for --keep-events; else NaN
 };
 
 // The recording's archived file, "<stem>.csv.acz" or "<stem>.csv.zst".
@@ -73,6 +73,9 @@ bool compressed_is_recorders(int dir_fd, const recording& rec);
 // Deletes the recording's data file, compressed file and then provenance
 // file, and forces the directory to storage. On failure the rest is kept.
 int delete_recording(int dir_fd, const recording& rec);
+
+// Deletes the recording's summary and forces the directory to storage.
+int delete_summary(int dir_fd, const recording& rec);
 
 // Removes one of the archiver's temporary files.
 int remove_temporary(int dir_fd, const std::string& name);

@@ -195,6 +195,42 @@ int summary_steps(summarizing* s, int dir_fd, const std::string& stem, const std
 
 }  // namespace
 
+int summary_highest_velocity(int dir_fd, const std::string& name, double* highest) {
+    *highest = std::nan("");
+    const int fd = openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    gzFile packed = gzdopen(fd, "rb");
+    if (!packed) {
+        close(fd);
+        return ENOMEM;
+    }
+    constexpr int velocity_column = 5;  // from 0
+    char line[512];
+    std::uint64_t lines = 0;
+    double most = 0.0;
+    int error = 0;
+    while (error == 0 && gzgets(packed, line, sizeof line)) {
+        ++lines;
+        if (lines == 1 && std::strcmp(line, summary_format_line) != 0) error = EBADMSG;
+        if (lines <= 2) continue;  // the format and the header
+        const char* field = line;
+        for (int column = 0; field && column < velocity_column; ++column) {
+            field = std::strchr(field, ',');
+            if (field) ++field;
+        }
+        char* end = nullptr;
+        const double v = field && *field != ',' ? std::strtod(field, &end) : 0.0;
+        if (!field || (end && *end != ',')) error = EBADMSG;
+        most = std::fmax(most, v);
+    }
+    int status = Z_OK;
+    gzerror(packed, &status);
+    if (error == 0 && (status != Z_OK || lines < 2)) error = EBADMSG;
+    gzclose(packed);
+    if (error == 0) *highest = most;
+    return error;
+}
+
 int write_summary(int dir_fd, const std::string& stem, const std::string& data_name,
                   const volatile std::sig_atomic_t* stop, summary_result* result) {
     *result = summary_result{0, false, nullptr};

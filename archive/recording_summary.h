@@ -34,4 +34,9 @@ struct summary_result {
 int write_summary(int dir_fd, const std::string& stem, const std::string& data_name,
                   const volatile std::sig_atomic_t* stop, summary_result* result);
 
+// The highest velocity RMS of the summary `name`, 0 when no interval has
+// one. Returns 0 or an errno value (EBADMSG: not a summary of this version,
+// or cut short); *highest is then NaN.
+int summary_highest_velocity(int dir_fd, const std::string& name, double* highest);
+
 #endif

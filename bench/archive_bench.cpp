@@ -212,7 +212,13 @@ void archive_summary(benchmark::State& state) {
     const volatile std::sig_atomic_t never = 0;
     double cpu_s = 0.0;
     double bytes = 0.0;
-    if (!write_whole(dir_fd, name, text)) state.SkipWithError("cannot write the recording");
+    // With its provenance: every line has its UTC instant.
+    const std::string provenance = std::string(stem) + provenance_suffix;
+    if (!write_whole(dir_fd, name, text) ||
+        !write_whole(dir_fd, provenance,
+                     "{\"run_id\": \"0123456789abcdef0123456789abcdef\", \"start_utc\": "
+                     "\"2025-03-14T08:00:00.000000Z\"}\n"))
+        state.SkipWithError("cannot write the recording");
     for (auto _ : state) {
         const double before = process_cpu_s();
         summary_result result{};
@@ -231,6 +237,7 @@ void archive_summary(benchmark::State& state) {
     state.counters["summary_bytes_per_minute"] = bytes;
     state.counters["summary_MB_per_day"] = bytes * 86400.0 / recording_s / 1e6;
     unlinkat(dir_fd, name.c_str(), 0);
+    unlinkat(dir_fd, provenance.c_str(), 0);
     close(dir_fd);
     rmdir(dir.c_str());
 }

@@ -18,6 +18,7 @@
 #include "compress_file.h"
 #include "recorded_file.h"
 #include "recording_files.h"
+#include "recording_summary.h"
 
 namespace {
 
@@ -313,6 +314,14 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     EXPECT_NEAR(std::stod(dominant), 50.0, 0.5) << "the provenance's rate";
     EXPECT_NEAR(std::stod(summarized[6][0]), 1.5, 0.01) << "a sine's kurtosis";
     EXPECT_EQ(gaps + overlaps, 2);
+    // As --keep-events reads it back: the highest of the column.
+    double highest_velocity = 0.0;
+    for (const std::string& v : summarized[4])
+        if (!v.empty()) highest_velocity = std::max(highest_velocity, std::stod(v));
+    const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    double read_back = 0.0;
+    EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), 0);
+    EXPECT_EQ(read_back, highest_velocity);
 
     // Left alone once there; an archived recording without one gets one.
     write_file(summary, "kept");
@@ -320,12 +329,46 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     run = run_program(archiver({dir}));
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(read_file(summary), "kept");
+    EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), EBADMSG);
+    EXPECT_TRUE(std::isnan(read_back)) << "unknown: an event recording";
+    close(dir_fd);
     EXPECT_EQ(run.out.find("summarized ai0_accel_20261208_040000.csv.acz -> "
                            "ai0_summary_20261208_040000.csv.gz\n"),
               0u)
         << run.out;
     EXPECT_EQ(split_lines(gunzipped(at("ai0_summary_20261208_040000.csv.gz"))).size(),
               lines.size());
+}
+
+TEST_F(ArchiveTest, KeepEventsLeavesTheRecordingsAboveTheLevelAndSummariesGoOnlyByTheirOwnAge) {
+    // Both ended ten days ago: a, with a second above 4.5 mm/s, and b.
+    const std::string text = recording_text(10, 1);
+    std::string packed(ZSTD_compressBound(text.size()), '\0');
+    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    const timespec old[2] = {{std::time(nullptr) - 10 * 86400, 0},
+                             {std::time(nullptr) - 10 * 86400, 0}};
+    for (const char* stamp : {"20250101_000000", "20250102_000000", "20241201_000000"}) {
+        const std::string velocity = stamp[7] == '1' ? "9.5" : "1.25";
+        gzFile gz = gzopen(at(std::string("ai0_summary_") + stamp + ".csv.gz").c_str(), "wb");
+        ASSERT_NE(gz, nullptr);
+        gzprintf(gz, "# acc_summary 1\nheader\n,0.1,10,0.1,0.2,%s,50,3,0,0\n", velocity.c_str());
+        gzclose(gz);
+        if (stamp[3] == '4') continue;  // a summary alone: its recording went before
+        const std::string name = std::string("ai0_accel_") + stamp + ".csv.zst";
+        write_file(at(name), packed);
+        ASSERT_EQ(utimensat(AT_FDCWD, at(name).c_str(), old, 0), 0);
+    }
+    program_result run = run_program(
+        archiver({"--keep-days", "7", "--keep-events", "4.5", "--keep-summary-days", "5", dir}));
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out.find("deleted ai0_accel_20250102_000000.csv.zst (older than 7 days)\n"
+                           "deleted ai0_summary_20241201_000000.csv.gz (summary older than 5 "
+                           "days)\ndeleted ai0_summary_20250102_000000.csv.gz (summary older "
+                           "than 5 days)\nSummary: "),
+              0u)
+        << run.out;
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"ai0_accel_20250101_000000.csv.zst",
+                                                       "ai0_summary_20250101_000000.csv.gz"}));
 }
 
 TEST_F(ArchiveTest, ASummaryThatCannotBeWrittenKeepsItsRecordingUncompressed) {
@@ -372,6 +415,15 @@ TEST_F(ArchiveTest, UsageErrorsNameTheOption) {
         {{"--format", "xz", "DIR"}, "--format: compact or zst, not 'xz'"},
         {{"--restore", "FILE", "DIR"}, "--restore takes no directory: "},
         {{"--restore", "FILE", "--level", "3"}, "--restore goes alone"},
+        {{"--restore", "FILE", "--keep-events", "3"}, "--restore goes alone"},
+        {{"--keep-events", "-1", "DIR"},
+         "--keep-events: a velocity RMS in mm/s such as 4.5, not '-1'"},
+        {{"--keep-events", "4.5mm", "DIR"}, "--keep-events: a velocity RMS"},
+        {{"--keep-events", "nan", "DIR"}, "--keep-events: a velocity RMS"},
+        {{"--keep-summary-days", "0", "DIR"},
+         "--keep-summary-days: a whole number of days from 1 to 36500"},
+        {{"--keep-summary-days", "1", "--keep-summary-days", "2", "DIR"},
+         "--keep-summary-days given twice"},
     };
     for (const usage_case& c : cases) {
         std::vector<std::string> args = c.args;

@@ -110,6 +110,14 @@ if(TARGET acc_inspect)
                    -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_no_fftw
                    -P ${board_dir}/without_fftw.cmake)
   set_tests_properties(board.recorder_configures_without_fftw PROPERTIES LABELS board)
+  # The follower's service, the built inspector standing in.
+  add_test(NAME board.follow_unit_verifies
+           COMMAND ${CMAKE_COMMAND} -DUNIT=${PROJECT_SOURCE_DIR}/deploy/acc-follow.service
+                   -DRECORDER=$<TARGET_FILE:acc_inspect>
+                   -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_follow_unit
+                   -P ${board_dir}/service_unit_check.cmake)
+  set_tests_properties(board.follow_unit_verifies PROPERTIES LABELS board
+                       SKIP_REGULAR_EXPRESSION "systemd-analyze is not installed: skipped")
 endif()
 
 # The nested builds compile the recorder again, cross-compiled or not.

@@ -331,6 +331,10 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     EXPECT_EQ(read_file(summary), "kept");
     EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), EBADMSG);
     EXPECT_TRUE(std::isnan(read_back)) << "unknown: an event recording";
+    // Nor one cut short.
+    const std::string whole = read_file(at("ai0_summary_20261208_040000.csv.gz"));
+    write_file(summary, whole.substr(0, whole.size() - 12));
+    EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), EBADMSG);
     close(dir_fd);
     EXPECT_EQ(run.out.find("summarized ai0_accel_20261208_040000.csv.acz -> "
                            "ai0_summary_20261208_040000.csv.gz\n"),

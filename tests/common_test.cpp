@@ -33,6 +33,7 @@ TEST(DataFileName, OnlyTheNamesTheRecorderFormsAreARecordingsFiles) {
         {"ai0_accel_20250314_093005_999.csv.gz", name_kind::compressed_gz, 29},
         {"ai0_accel_20250314_093005.csv.acz", name_kind::compact, 25},
         {"ai0_accel_20250314_093005.json", name_kind::provenance, 25},
+        {"ai0_accel_20250301_000000.csv", name_kind::data, 25},  // a month's first midnight
         {"ai0_accel_20250314_093005_1.csv", name_kind::none, 0},     // never numbered 1
         {"ai0_accel_20250314_093005_02.csv", name_kind::none, 0},    // nor with a zero
         {"ai0_accel_20250314_093005_1000.csv", name_kind::none, 0},  // beyond 999
@@ -84,6 +85,7 @@ TEST(UtcTime, FormatsRoundedAndParsesOnlyTheOneForm) {
     EXPECT_FALSE(format_utc(std::nan(""), 6, text, sizeof text));
     EXPECT_STREQ(text, "");
     EXPECT_FALSE(format_utc(0.0, 3, text, 10));  // does not fit
+    EXPECT_FALSE(format_utc(0.0, 10, text, sizeof text));  // finer than nanoseconds
 
     double s = 0.0;
     EXPECT_TRUE(parse_utc("2025-12-08T02:00:00.123456789123Z", &s));

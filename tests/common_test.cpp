@@ -33,7 +33,6 @@ TEST(DataFileName, OnlyTheNamesTheRecorderFormsAreARecordingsFiles) {
         {"ai0_accel_20250314_093005_999.csv.gz", name_kind::compressed_gz, 29},
         {"ai0_accel_20250314_093005.csv.acz", name_kind::compact, 25},
         {"ai0_accel_20250314_093005.json", name_kind::provenance, 25},
-        {"ai0_accel_20250301_000000.csv", name_kind::data, 25},  // a month's first midnight
         {"ai0_accel_20250314_093005_1.csv", name_kind::none, 0},     // never numbered 1
         {"ai0_accel_20250314_093005_02.csv", name_kind::none, 0},    // nor with a zero
         {"ai0_accel_20250314_093005_1000.csv", name_kind::none, 0},  // beyond 999

@@ -2,7 +2,7 @@
 # The Debian packages, proven on this machine.
 #   .ci/package.sh          amd64: the services' sandbox ratings; the packages
 #                           built (preset deb), inspected, linted, installed
-#                           with apt, run (recorder, archiver), purged; and a recorder package
+#                           with apt, run (recorder, follower, archiver), purged; and a recorder package
 #                           built against a stand-in for the vendor's library
 #   .ci/package.sh arm64    the board's packages, cross-built (preset
 #                           deb-arm64): architecture and binaries checked
@@ -87,13 +87,14 @@ check_vendor_build() {
 }
 
 build_amd64() {
-    need_packages g++ cmake make pkg-config libfftw3-dev libzstd-dev zstd dpkg-dev file lintian systemd
+    need_packages g++ cmake make pkg-config libfftw3-dev libzstd-dev zstd dpkg-dev file lintian systemd \
+        prometheus-node-exporter
     local unit
-    for unit in acc-recorder acc-archive; do
+    for unit in acc-recorder acc-archive acc-follow; do
         echo "-- systemd-analyze security --offline=true deploy/$unit.service"
-        # The rating is printed last; --threshold fails above 3.0 (in tenths).
-        systemd-analyze security --offline=true --threshold=30 "deploy/$unit.service" |
-            tail -n 1 || fail "$unit.service: exposure above 3.0"
+        # The rating is printed last; --threshold fails above 2.0 (in tenths).
+        systemd-analyze security --offline=true --threshold=20 "deploy/$unit.service" |
+            tail -n 1 || fail "$unit.service: exposure above 2.0"
     done
 
     rm -f build/deb/*.deb
@@ -112,6 +113,9 @@ build_amd64() {
         grep -qx 'ExecStart=/usr/bin/acc_recorder' || fail "the packaged unit does not start /usr/bin/acc_recorder"
     dpkg-deb --fsys-tarfile "$recorder" | tar -xO ./lib/systemd/system/acc-archive.service |
         grep -q '^ExecStart=/usr/bin/acc_archive ' || fail "the packaged archive unit does not start /usr/bin/acc_archive"
+    dpkg-deb --fsys-tarfile "$inspector" | tar -xO ./lib/systemd/system/acc-follow.service |
+        grep -q '^ExecStart=/usr/bin/acc_inspect --follow /var/lib/acc_recorder --across-runs ' ||
+        fail "the packaged follow unit does not start /usr/bin/acc_inspect on the data directory"
     [ "$(dpkg-deb --ctrl-tarfile "$recorder" | tar -xO ./conffiles)" = /etc/default/acc-archive ] ||
         fail "$recorder: /etc/default/acc-archive is not its one conffile"
     echo "-- lintian"
@@ -135,7 +139,7 @@ install_run_purge() {
     [ "$(stat -c '%U:%G %a' "$data")" = "acc-recorder:acc-recorder 750" ] ||
         fail "$data: $(stat -c '%U:%G %a' "$data"), expected acc-recorder:acc-recorder 750"
     local unit
-    for unit in acc-recorder.service acc-archive.timer; do
+    for unit in acc-recorder.service acc-archive.timer acc-follow.service; do
         [ "$(systemctl is-enabled "$unit" 2>&1 || true)" = disabled ] || fail "installing enabled $unit"
     done
     ! systemctl is-active -q acc-recorder.service 2>/dev/null || fail "installing started the service"
@@ -169,9 +173,35 @@ install_run_purge() {
     $sudo acc_inspect "$file" | tee "$log"
     grep -q "^Verdict  valid data file, $points rows" "$log" || fail "acc_inspect: not $points valid rows"
 
+    # The follow service as it runs: its unit's command line, as root
+    # without capabilities in the group acc-recorder. It follows the
+    # finished run to its end and waits for the next, the run's gauges left
+    # for the node exporter.
+    local exec_start prom=/var/lib/prometheus/node-exporter/acc_recorder.prom
+    exec_start=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/acc-follow.service)
+    echo "-- acc-follow.service: $exec_start"
+    $sudo rm -f "$prom"
+    $sudo setpriv --reuid=0 --regid=acc-recorder --clear-groups --inh-caps=-all --bounding-set=-all \
+        sh -c "umask 0022 && exec $exec_start" </dev/null >/dev/null 2>"$log" &
+    pid=$!
+    for _ in $(seq 300); do
+        grep -q ": waiting for the next run" "$log" && break
+        sleep 0.1
+    done
+    $sudo kill -TERM "$pid"
+    status=0
+    wait "$pid" || status=$?
+    cat "$log"
+    [ "$status" -eq 0 ] || fail "the follow service exited with $status"
+    grep -q "^acc_inspect: the recorder let go of the run: $points rows in 1 file, " "$log" ||
+        fail "the follow service did not follow the run to its end"
+    grep -q '^acc_following{run="[0-9a-f]*",file="ai0_accel_[0-9_]*\.csv"} 0$' "$prom" ||
+        fail "$prom: no gauges of the run that ended"
+    [ "$(stat -c '%U %a' "$prom")" = "root 644" ] || fail "$prom: $(stat -c '%U %a' "$prom")"
+
     # The archive service once, as it runs: its unit's command line with
     # the conffile's options, as its user, on the finished recording.
-    local exec_start original
+    local original
     exec_start=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/acc-archive.service)
     original=$(mktemp)
     $sudo cat "$file" >"$original"
@@ -198,6 +228,7 @@ install_run_purge() {
         if [ -e "$path" ] && [ ! -d "$path" ]; then fail "left behind: $path"; fi
     done <<<"$files"
     [ ! -e /usr/lib/acc_recorder ] || fail "left behind: /usr/lib/acc_recorder"
+    [ ! -e "$prom" ] || fail "left behind: $prom"
     local left
     left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.acz' ! -name 'ai0_accel_*.csv.zst' ! -name 'ai0_accel_*.json')
     [ -z "$left" ] || fail "left behind in $data: $left"

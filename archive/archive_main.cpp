@@ -1,10 +1,10 @@
-// acc_archive: compresses the finished recordings of a data directory and,
-// when asked, deletes the oldest to keep room on the card.
+// acc_archive: summarizes and compresses the finished recordings of a data
+// directory and, when asked, deletes the oldest to keep room on the card.
 //
-// Exit status: 0 done; 1 a file could not be compressed or deleted (the
-// rest was done); 2 usage error; 3 the directory cannot be opened, locked
-// or listed; 4 free space is still below --keep-free with nothing left that
-// may be deleted; 5 stopped by a signal. 1 goes before 4.
+// Exit status: 0 done; 1 a file could not be compressed or deleted, or a
+// summary could not be written (the rest was done); 2 usage error; 3 the directory cannot be
+// opened, locked or listed; 4 free space is still below --keep-free with nothing left that may be
+// deleted; 5 stopped by a signal. 1 goes before 4.
 
 #include <cerrno>
 #include <cmath>
@@ -24,6 +24,7 @@
 #include "command_line.h"
 #include "compress_file.h"
 #include "recording_files.h"
+#include "recording_summary.h"
 #include "retention.h"
 
 #ifndef ACC_ARCHIVE_VERSION
@@ -41,7 +42,8 @@ constexpr int exit_stopped = 5;
 constexpr int most_days = 36500;
 
 constexpr char usage_text[] =
-    "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--format compact|zst] [--level N] DIR\n"
+    "usage: acc_archive [--keep-free SIZE] [--keep-days N] [--keep-events MM_S]\n"
+    "                   [--keep-summary-days N] [--format compact|zst] [--level N] DIR\n"
     "       acc_archive --restore FILE\n";
 
 void print_help() {
@@ -50,16 +52,25 @@ void print_help() {
         "\n"
         "Compresses every finished recording of acc_recorder in DIR into a .csv.acz\n"
         "file (the compact form, acc_compact(5)), checks that it decodes to exactly\n"
-        "the original, forces it to storage and only then removes the original. The\n"
+        "the original, forces it to storage and only then removes the original. Just\n"
+        "before, it writes the recording's summary, ai0_summary_*.csv.gz: the\n"
+        "figures of acc_inspect's trend per second (acc_summary(5)). The\n"
         "file being recorded (its recorder holds a lock on it), compressed files,\n"
         "provenance files (.json) and anything that is not a recording are left\n"
-        "alone. Nothing is deleted unless asked for:\n"
+        "alone. Nothing is deleted unless asked for, and a summary never goes with its\n"
+        "recording:\n"
         "\n"
         "  --keep-free SIZE  while free space is below SIZE, delete the oldest\n"
         "                    recording (by start time) with its provenance file;\n"
         "                    SIZE in bytes with K, M, G or T (powers of 1024), or a\n"
         "                    percentage of the filesystem such as 10%%\n"
         "  --keep-days N     delete recordings that ended more than N days ago\n"
+        "  --keep-events MM_S  keep the recordings whose summary has a second with a\n"
+        "                    velocity RMS above MM_S mm/s (or that have no summary):\n"
+        "                    --keep-days leaves them, --keep-free takes them only\n"
+        "                    once every other recording is gone\n"
+        "  --keep-summary-days N  delete the summaries of deleted recordings that\n"
+        "                    started more than N days ago (default: keep them all)\n"
         "  --format F        compact (default): .csv.acz, which acc_inspect reads;\n"
         "                    zst: .csv.zst, which zstd alone opens\n"
         "  --level N         zstd's level for --format zst, %d to %d (default %d)\n"
@@ -93,6 +104,8 @@ struct arguments {
     double keep_free_bytes;      // when not a percentage
     double keep_free_percent;    // > 0: a percentage of the filesystem
     int keep_days;               // 0: no age retention
+    int keep_summary_days;       // 0: summaries kept
+    event_rule keep_events;
     int level;
     archive_format format;
     const char* restore_path;  // --restore: nothing else is done
@@ -119,6 +132,14 @@ bool parse_size(const char* text, double* bytes, double* percent) {
     return true;
 }
 
+// A finite number of mm/s, 0 or more.
+bool parse_velocity(const char* text, double* mm_s) {
+    char* end = nullptr;
+    *mm_s = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(*mm_s) && *mm_s >= 0.0 && *text != '+' &&
+           *text != ' ';
+}
+
 bool parse_int(const char* text, int lowest, int highest, int* value) {
     unsigned long long n = 0;
     const bool whole = parse_whole(text, static_cast<unsigned long long>(lowest),
@@ -130,6 +151,8 @@ bool parse_int(const char* text, int lowest, int highest, int* value) {
 enum option_id {
     option_keep_free = 1,
     option_keep_days,
+    option_keep_summary_days,
+    option_keep_events,
     option_level,
     option_format,
     option_restore,
@@ -140,6 +163,8 @@ enum option_id {
 constexpr option long_options[] = {
     {"keep-free", required_argument, nullptr, option_keep_free},
     {"keep-days", required_argument, nullptr, option_keep_days},
+    {"keep-summary-days", required_argument, nullptr, option_keep_summary_days},
+    {"keep-events", required_argument, nullptr, option_keep_events},
     {"level", required_argument, nullptr, option_level},
     {"format", required_argument, nullptr, option_format},
     {"restore", required_argument, nullptr, option_restore},
@@ -150,8 +175,9 @@ constexpr option long_options[] = {
 
 // Returns -1 to go on, else the exit status.
 int parse_arguments(int argc, char** argv, arguments* args) {
-    *args =
-        arguments{nullptr, nullptr, 0.0, 0.0, 0, default_level, archive_format::compact, nullptr};
+    *args = arguments{
+        nullptr, nullptr, 0.0, 0.0, 0, 0, {false, 0.0}, default_level, archive_format::compact,
+        nullptr};
     bool given[option_restore + 1] = {};  // each option with a value once at most
     opterr = 0;
     for (;;) {
@@ -180,6 +206,16 @@ int parse_arguments(int argc, char** argv, arguments* args) {
                 if (!parse_int(value, 1, most_days, &args->keep_days))
                     return bad_value("keep-days", "a whole number of days from 1 to 36500", value);
                 break;
+            case option_keep_summary_days:
+                if (!parse_int(value, 1, most_days, &args->keep_summary_days))
+                    return bad_value("keep-summary-days", "a whole number of days from 1 to 36500",
+                                     value);
+                break;
+            case option_keep_events:
+                args->keep_events.given = true;
+                if (!parse_velocity(value, &args->keep_events.above_mm_s))
+                    return bad_value("keep-events", "a velocity RMS in mm/s such as 4.5", value);
+                break;
             case option_level:
                 if (!parse_int(value, lowest_level, highest_level, &args->level))
                     return bad_value("level", "a level from 1 to 19", value);
@@ -205,9 +241,8 @@ int parse_arguments(int argc, char** argv, arguments* args) {
     if (args->restore_path) {
         if (optind < argc)
             return usage_error(std::string("--restore takes no directory: ") + argv[optind]);
-        if (given[option_keep_free] || given[option_keep_days] || given[option_level] ||
-            given[option_format])
-            return usage_error("--restore goes alone");
+        for (int id = option_keep_free; id < option_restore; ++id)
+            if (given[id]) return usage_error("--restore goes alone");
         return -1;
     }
     if (optind >= argc) return usage_error("no directory given");
@@ -257,6 +292,29 @@ bool free_space(int dir_fd, double* free_bytes, double* total_bytes) {
     return true;
 }
 
+enum class summary_outcome { written, failed, stopped };
+
+// The summary of a recording that has none, from its file `name`.
+summary_outcome summarize(int dir_fd, const recording& rec, const std::string& name,
+                          run_counts* counts, bool* no_room) {
+    summary_result result{};
+    const int error = write_summary(dir_fd, rec.stem, name, &stop_signal, &result);
+    if (error == EINTR && stop_signal) {
+        std::fprintf(stderr, "acc_archive: stopped; %s is left as it was\n", name.c_str());
+        return summary_outcome::stopped;
+    }
+    if (error != 0) {
+        std::fprintf(stderr,
+                     "acc_archive: cannot write the summary of %s (%s: %s); the original is "
+                     "kept\n",
+                     name.c_str(), result.failed_step, std::strerror(error));
+        ++counts->failed;
+        *no_room = error == ENOSPC || error == EDQUOT;
+        return summary_outcome::failed;
+    }
+    return summary_outcome::written;
+}
+
 // Returns false when stopped by a signal.
 bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* recordings,
                   run_counts* counts) {
@@ -264,12 +322,26 @@ bool compress_all(int dir_fd, const arguments& args, std::vector<recording>* rec
     bool no_room = false;
     for (const recording& rec : *recordings) {
         if (rec.data == data_state::being_recorded) ++counts->being_recorded;
+        // Archived before summaries were written: its summary from the archived file.
+        const bool archived_only = rec.data == data_state::absent && rec.compressed;
+        if (archived_only && !rec.summary && !no_room && compressed_is_recorders(dir_fd, rec)) {
+            const std::string name = archived_name(rec);
+            const summary_outcome outcome = summarize(dir_fd, rec, name, counts, &no_room);
+            if (outcome == summary_outcome::stopped) return false;
+            if (outcome == summary_outcome::written)
+                std::printf("summarized %s -> %s\n", name.c_str(), summary_name(rec).c_str());
+        }
         if (rec.data != data_state::finished) continue;
         if (no_room) {
             ++waiting;
             continue;
         }
         const std::string name = rec.stem + data_file_name_suffix;
+        if (!rec.summary) {
+            const summary_outcome outcome = summarize(dir_fd, rec, name, counts, &no_room);
+            if (outcome == summary_outcome::stopped) return false;
+            if (outcome == summary_outcome::failed) continue;
+        }
         compress_result result{};
         int error =
             compress_recording(dir_fd, rec.stem, args.format, args.level, &stop_signal, &result);
@@ -319,21 +391,36 @@ bool delete_one(int dir_fd, const recording& rec, const char* reason, run_counts
     return true;
 }
 
-// Returns the exit status so far: done, stopped, or still full.
-int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordings,
-              run_counts* counts) {
-    std::vector<bool> gone(recordings->size(), false);
-    if (args.keep_days > 0) {
-        char reason[64];
-        std::snprintf(reason, sizeof reason, "older than %d day%s", args.keep_days,
-                      args.keep_days == 1 ? "" : "s");
-        const double now_s = static_cast<double>(std::time(nullptr));
-        for (std::size_t i : expired_recordings(*recordings, args.keep_days, now_s)) {
-            if (stop_signal) return exit_stopped;
-            gone[i] = delete_one(dir_fd, (*recordings)[i], reason, counts);
+// --keep-events: what each recording that may go has above the level,
+// from its summary; a summary that cannot be read leaves it unknown.
+void read_events(int dir_fd, std::vector<recording>* recordings) {
+    for (recording& rec : *recordings)
+        if (rec.summary && may_delete(rec))
+            summary_highest_velocity(dir_fd, summary_name(rec), &rec.highest_velocity_mm_s);
+}
+
+// --keep-summary-days, once the recordings that go in this run are gone.
+void expire_summaries(int dir_fd, const arguments& args, const std::vector<recording>& recordings,
+                      const std::vector<bool>& gone, run_counts* counts) {
+    const double now_s = static_cast<double>(std::time(nullptr));
+    for (std::size_t i : expired_summaries(recordings, gone, args.keep_summary_days, now_s)) {
+        const std::string name = summary_name(recordings[i]);
+        const int error = delete_summary(dir_fd, recordings[i]);
+        if (error != 0) {
+            std::fprintf(stderr, "acc_archive: cannot delete %s: %s\n", name.c_str(),
+                         std::strerror(error));
+            ++counts->failed;
+            continue;
         }
+        std::printf("deleted %s (summary older than %d day%s)\n", name.c_str(),
+                    args.keep_summary_days, args.keep_summary_days == 1 ? "" : "s");
+        ++counts->deleted;
     }
-    if (!args.keep_free_text) return exit_done;
+}
+
+// Deletes for room; returns the exit status so far: done, stopped, or still full.
+int keep_free(int dir_fd, const arguments& args, const std::vector<recording>& recordings,
+              std::vector<bool>* gone, run_counts* counts) {
     double free_bytes = 0.0, total_bytes = 0.0;
     if (!free_space(dir_fd, &free_bytes, &total_bytes)) {
         std::fprintf(stderr, "acc_archive: cannot tell the free space of %s: %s\n", args.dir,
@@ -346,11 +433,15 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
     const std::string reason = std::string("free space below ") + args.keep_free_text;
     const double free_at_start = free_bytes;
     double freed = 0.0;
-    for (std::size_t i = next_for_room(*recordings, gone, 0, free_bytes, wanted);
-         i < recordings->size(); i = next_for_room(*recordings, gone, i + 1, free_bytes, wanted)) {
+    std::vector<bool> tried = *gone;  // not again, whatever came of it
+    for (std::size_t i = next_for_room(recordings, tried, free_bytes, wanted, args.keep_events);
+         i < recordings.size();
+         i = next_for_room(recordings, tried, free_bytes, wanted, args.keep_events)) {
         if (stop_signal) return exit_stopped;
-        const recording& rec = (*recordings)[i];
-        if (!delete_one(dir_fd, rec, reason.c_str(), counts)) continue;
+        const recording& rec = recordings[i];
+        tried[i] = true;
+        (*gone)[i] = delete_one(dir_fd, rec, reason.c_str(), counts);
+        if (!(*gone)[i]) continue;
         freed += static_cast<double>(rec.bytes_on_disk);
         double measured = 0.0;
         if (!free_space(dir_fd, &measured, &total_bytes)) measured = 0.0;
@@ -361,6 +452,29 @@ int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordi
                  "acc_archive: free space %s is still below %s: nothing left that may be deleted\n",
                  size_text(free_bytes).c_str(), args.keep_free_text);
     return exit_still_full;
+}
+
+// Returns the exit status so far: done, stopped, or still full.
+int keep_room(int dir_fd, const arguments& args, std::vector<recording>* recordings,
+              run_counts* counts) {
+    if (args.keep_events.given) read_events(dir_fd, recordings);
+    std::vector<bool> gone(recordings->size(), false);
+    if (args.keep_days > 0) {
+        char reason[64];
+        std::snprintf(reason, sizeof reason, "older than %d day%s", args.keep_days,
+                      args.keep_days == 1 ? "" : "s");
+        const double now_s = static_cast<double>(std::time(nullptr));
+        for (std::size_t i :
+             expired_recordings(*recordings, args.keep_days, now_s, args.keep_events)) {
+            if (stop_signal) return exit_stopped;
+            gone[i] = delete_one(dir_fd, (*recordings)[i], reason, counts);
+        }
+    }
+    int status = exit_done;
+    if (args.keep_free_text) status = keep_free(dir_fd, args, *recordings, &gone, counts);
+    if (status == exit_stopped || stop_signal) return exit_stopped;
+    if (args.keep_summary_days > 0) expire_summaries(dir_fd, args, *recordings, gone, counts);
+    return status;
 }
 
 // False, reported, when the directory cannot be listed.
@@ -391,7 +505,8 @@ int archive_directory(int dir_fd, const arguments& args, run_counts* counts) {
     if (!temporaries.empty()) sync_directory_fd(dir_fd);
 
     if (!compress_all(dir_fd, args, &recordings, counts)) return exit_stopped;
-    if (!args.keep_free_text && args.keep_days == 0) return exit_done;
+    if (!args.keep_free_text && args.keep_days == 0 && args.keep_summary_days == 0)
+        return exit_done;
     // Sizes and names as they are after compressing.
     if (!list_directory(dir_fd, args.dir, &recordings, &temporaries)) return exit_directory;
     return keep_room(dir_fd, args, &recordings, counts);

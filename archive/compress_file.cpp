@@ -217,15 +217,9 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, archive_
     if (fstat(c->in_fd, &original) != 0) return fail(result, "open", errno);
     posix_fadvise(c->in_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    c->temp_fd =
-        openat(dir_fd, temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (c->temp_fd < 0) return fail(result, "write", errno);
-    c->temp_named = true;
-    // The same access as the original, whoever runs this.
-    if ((original.st_uid != geteuid() || original.st_gid != getegid()) &&
-        fchown(c->temp_fd, original.st_uid, original.st_gid) != 0)
-        return fail(result, "write", errno);
-    if (fchmod(c->temp_fd, original.st_mode & 07777) != 0) return fail(result, "write", errno);
+    error = create_temporary(dir_fd, temp_name, original, &c->temp_fd);
+    c->temp_named = c->temp_fd >= 0;
+    if (error != 0) return fail(result, "write", error);
 
     c->packer = ZSTD_createCCtx();
     c->unpacker = ZSTD_createDCtx();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -12,6 +13,7 @@
 
 #include "provenance_file.h"
 #include "recorded_file.h"
+#include "recording_summary.h"
 
 namespace {
 
@@ -50,6 +52,20 @@ int unlink_if_there(int dir_fd, const std::string& name) {
 bool parse_file_name(const char* name, parsed_name* parsed) {
     std::string text(name);
     const bool hidden = text.compare(0, std::strlen(temporary_prefix), temporary_prefix) == 0;
+    char summary_stem[256];
+    std::tm summary_time{};
+    const std::string shown = hidden ? text.substr(std::strlen(temporary_prefix)) : text;
+    const bool summary_temporary = hidden && ends_with(shown, summary_temporary_suffix);
+    const std::string summary_name =
+        summary_temporary ? shown.substr(0, shown.size() - std::strlen(summary_temporary_suffix))
+                          : text;
+    if ((!hidden || summary_temporary) && parse_summary_name(summary_name.c_str(), summary_stem,
+                                                             sizeof summary_stem, &summary_time)) {
+        parsed->kind = summary_temporary ? file_kind::temporary : file_kind::summary;
+        parsed->stem = summary_stem;
+        parsed->name_time = std::mktime(&summary_time);
+        return true;
+    }
     const bool temporary =
         hidden && (ends_with(text, temporary_suffix) || ends_with(text, compact_temporary_suffix));
     if (temporary) {
@@ -106,7 +122,8 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
     for (const parsed_name& parsed : names) {
         if (recordings->empty() || recordings->back().stem != parsed.stem)
             recordings->push_back(recording{parsed.stem, data_state::absent, false, false,
-                                            static_cast<double>(parsed.name_time), 0, 0, false});
+                                            static_cast<double>(parsed.name_time), 0, 0, false,
+                                            false, std::nan("")});
         recording& rec = recordings->back();
         struct stat status {};
         if (parsed.kind == file_kind::data) {
@@ -128,6 +145,8 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
             rec.compact = rec.compact || compact;
             rec.end_s = std::max(rec.end_s, status.st_mtime);
             rec.bytes_on_disk += allocated_bytes(status);
+        } else if (parsed.kind == file_kind::summary) {
+            rec.summary = regular_file(dir_fd, summary_name(rec), &status);
         } else {
             const std::string name = rec.stem + provenance_suffix;
             rec.sidecar = regular_file(dir_fd, name, &status);
@@ -139,6 +158,11 @@ int scan_directory(int dir_fd, std::vector<recording>* recordings,
     std::stable_sort(recordings->begin(), recordings->end(),
                      [](const recording& a, const recording& b) { return a.start_s < b.start_s; });
     return 0;
+}
+
+std::string summary_name(const recording& rec) {
+    char name[256];
+    return format_summary_name(rec.stem.c_str(), name, sizeof name) ? name : "";
 }
 
 std::string archived_name(const recording& rec) {
@@ -172,6 +196,21 @@ int delete_recording(int dir_fd, const recording& rec) {
     return sync_directory_fd(dir_fd);
 }
 
+int delete_summary(int dir_fd, const recording& rec) {
+    const int error = unlink_if_there(dir_fd, summary_name(rec));
+    return error != 0 ? error : sync_directory_fd(dir_fd);
+}
+
 int remove_temporary(int dir_fd, const std::string& name) { return unlink_if_there(dir_fd, name); }
+
+int create_temporary(int dir_fd, const std::string& name, const struct stat& original, int* fd) {
+    *fd = openat(dir_fd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (*fd < 0) return errno;
+    if ((original.st_uid != geteuid() || original.st_gid != getegid()) &&
+        fchown(*fd, original.st_uid, original.st_gid) != 0)
+        return errno;
+    if (fchmod(*fd, original.st_mode & 07777) != 0) return errno;
+    return 0;
+}
 
 int sync_directory_fd(int dir_fd) { return fsync(dir_fd) == 0 ? 0 : errno; }

@@ -3,7 +3,8 @@
 // verify, rename, remove the original): the ratio, the bytes per sample, the
 // CPU it takes per hour of recording and how fast --restore gives the text
 // back, for the compact form and zstd at three levels, on two signals of
-// one minute each.
+// one minute each; and what the recording's summary, written just before,
+// adds: its CPU per hour and its size per day of recording.
 //   sim     the simulator's voltages, continuous doubles: the pessimistic case
 //   device  a real device's shape: 16-bit codes over +-10 V, tones and 10 mV
 //           of Gaussian noise
@@ -17,14 +18,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "compress_file.h"
 #include "data_file.h"
 #include "recording_files.h"
+#include "recording_summary.h"
 #include "sim_signal.h"
 
 namespace {
@@ -102,19 +106,26 @@ bool write_whole(int dir_fd, const std::string& name, const std::string& text) {
     return close(fd) == 0 && complete;
 }
 
+// A new directory below $TMPDIR (default /tmp), open; -1, the benchmark
+// skipped, when it cannot be made.
+int make_directory(benchmark::State& state, std::string* dir) {
+    const char* tmp = std::getenv("TMPDIR");
+    *dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/archive_bench_XXXXXX";
+    const int fd =
+        mkdtemp(&(*dir)[0]) ? open(dir->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (fd < 0) state.SkipWithError("cannot make a directory");
+    return fd;
+}
+
 // Level 0 is the compact form (its coder has no level to choose).
 void archive_compress(benchmark::State& state) {
     const int level = static_cast<int>(state.range(0));
     const bool device = state.range(1) != 0;
     const archive_format format = level == 0 ? archive_format::compact : archive_format::zst;
     const std::string& text = recording_text(device);
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/archive_bench_XXXXXX";
-    if (!mkdtemp(&dir[0])) {
-        state.SkipWithError("cannot make a directory");
-        return;
-    }
-    int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string dir;
+    const int dir_fd = make_directory(state, &dir);
+    if (dir_fd < 0) return;
     const std::string name = std::string(stem) + data_file_name_suffix;
     const std::string packed =
         name + (format == archive_format::compact ? compact_suffix : compressed_zst_suffix);
@@ -185,6 +196,57 @@ BENCHMARK(archive_compress)
     ->ArgNames({"level", "device"})
     ->Apply(archive_levels)
     ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// The summary of the same minute: the inspector's pass over its rows and
+// the gzip-compressed lines, forced to storage and renamed into place.
+void archive_summary(benchmark::State& state) {
+    const bool device = state.range(0) != 0;
+    const std::string& text = recording_text(device);
+    std::string dir;
+    const int dir_fd = make_directory(state, &dir);
+    if (dir_fd < 0) return;
+    const std::string name = std::string(stem) + data_file_name_suffix;
+    const std::string summary =
+        std::string(summary_prefix) + (stem + std::strlen(data_file_name_prefix)) + summary_suffix;
+    const volatile std::sig_atomic_t never = 0;
+    double cpu_s = 0.0;
+    double bytes = 0.0;
+    // With its provenance: every line has its UTC instant.
+    const std::string provenance = std::string(stem) + provenance_suffix;
+    if (!write_whole(dir_fd, name, text) ||
+        !write_whole(dir_fd, provenance,
+                     "{\"run_id\": \"0123456789abcdef0123456789abcdef\", \"start_utc\": "
+                     "\"2025-03-14T08:00:00.000000Z\"}\n"))
+        state.SkipWithError("cannot write the recording");
+    for (auto _ : state) {
+        const double before = process_cpu_s();
+        summary_result result{};
+        const int error = write_summary(dir_fd, stem, name, &never, &result);
+        cpu_s += process_cpu_s() - before;
+        struct stat written {};
+        if (error != 0 || fstatat(dir_fd, summary.c_str(), &written, 0) != 0) {
+            state.SkipWithError(result.failed_step ? result.failed_step : "no summary");
+            break;
+        }
+        bytes = static_cast<double>(written.st_size);
+        unlinkat(dir_fd, summary.c_str(), 0);
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["cpu_s_per_hour"] = runs > 0 ? cpu_s / runs * 3600.0 / recording_s : 0.0;
+    state.counters["summary_bytes_per_minute"] = bytes;
+    state.counters["summary_MB_per_day"] = bytes * 86400.0 / recording_s / 1e6;
+    unlinkat(dir_fd, name.c_str(), 0);
+    unlinkat(dir_fd, provenance.c_str(), 0);
+    close(dir_fd);
+    rmdir(dir.c_str());
+}
+
+BENCHMARK(archive_summary)
+    ->ArgNames({"device"})
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
     ->Unit(benchmark::kSecond);
 
 }  // namespace

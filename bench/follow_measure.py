@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What acc_inspect --follow costs on a recording being made.
 
-Usage: follow_measure.py BUILD_DIR SECONDS [unpaced]
+Usage: follow_measure.py BUILD_DIR SECONDS [unpaced|across]
 
 Runs BUILD_DIR's acc_recorder_for_tests against the simulated device
 (paced: 10 kHz in real time; `unpaced`: as fast as the recorder goes) and
@@ -10,6 +10,10 @@ SECONDS. Prints the follower's CPU time from /proc/PID/stat over that time,
 its peak RSS (VmHWM), and, paced, how late each interval's line comes after
 the bytes of the interval's first row were in the file (the file is read
 every 2 ms; the first row of an interval waits longest).
+
+`across`: paced, the follower given --across-runs as its service runs it;
+after the SECONDS of the run the recorder stops, and the follower's CPU time
+is also read over SECONDS while it waits for the next run.
 """
 import json
 import os
@@ -20,7 +24,8 @@ import threading
 import time
 
 build, seconds = os.path.abspath(sys.argv[1]), float(sys.argv[2])
-unpaced = len(sys.argv) > 3
+unpaced = len(sys.argv) > 3 and sys.argv[3] == "unpaced"
+across = len(sys.argv) > 3 and sys.argv[3] == "across"
 env = dict(os.environ, ACTS2200_SIM_UNPACED="1" if unpaced else "")
 work = "/tmp/follow_measure"
 subprocess.run(["rm", "-rf", work], check=True)
@@ -56,7 +61,8 @@ def watch():
 if not unpaced:
     threading.Thread(target=watch, daemon=True).start()
 follower = subprocess.Popen([build + "/inspect/acc_inspect", "--follow", "recordings", "--json",
-                             "-", "--prom", work + "/acc.prom"], cwd=work,
+                             "-", "--prom", work + "/acc.prom"] +
+                            (["--across-runs"] if across else []), cwd=work,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 tick = os.sysconf("SC_CLK_TCK")
 
@@ -80,11 +86,22 @@ peak = [l.split()[1] for l in open("/proc/%d/status" % follower.pid) if l.starts
 stopping = True
 recorder.send_signal(signal.SIGTERM)
 recorder.wait()
+if across:
+    time.sleep(5)  # the run's end: 3 s after the recorder let go
+    wait0, w0 = cpu_s(), time.time()
+    time.sleep(seconds)
+    wait1, w1 = cpu_s(), time.time()
+    alive = follower.poll() is None
+    follower.send_signal(signal.SIGTERM)
 follower.wait()
 subprocess.run(["rm", "-rf", work], check=True)
 print("%d intervals, %d rows in %.1f s" % (len(seen), rows, t1 - t0))
 print("CPU %.2f s = %.3f %% of a core; peak RSS %s kB" %
       (cpu1 - cpu0, 100 * (cpu1 - cpu0) / (t1 - t0), peak[0]))
+if across:
+    print("waiting for the next run (%s): CPU %.2f s in %.1f s = %.3f %% of a core" %
+          ("still up" if alive else "ENDED", wait1 - wait0, w1 - w0,
+           100 * (wait1 - wait0) / (w1 - w0)))
 if written:
     delays = [now - next(t for t, n in written if n >= first) for now, first in seen[1:]]
     print("row in the file to its interval's line: max %.3f s, mean %.3f s" %

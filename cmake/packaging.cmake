@@ -47,15 +47,21 @@ if(CMAKE_CROSSCOMPILING)
   endif()
 endif()
 
-# The unit as the package installs it: the recorder in /usr/bin.
-file(READ ${PROJECT_SOURCE_DIR}/deploy/acc-recorder.service unit)
-string(REPLACE "\nExecStart=/usr/local/bin/acc_recorder\n" "\nExecStart=/usr/bin/acc_recorder\n"
-       packaged_unit "${unit}")
-if(packaged_unit STREQUAL unit)
-  message(FATAL_ERROR "deploy/acc-recorder.service: no ExecStart=/usr/local/bin/acc_recorder to rewrite")
-endif()
 set(package_dir ${CMAKE_BINARY_DIR}/package)
-file(WRITE ${package_dir}/acc-recorder.service "${packaged_unit}")
+
+# acc_package_unit(<unit> <program>): deploy/<unit> as the package installs
+# it, into the package directory: its ExecStart runs /usr/bin/<program>.
+function(acc_package_unit unit program)
+  file(READ ${PROJECT_SOURCE_DIR}/deploy/${unit} text)
+  string(REGEX REPLACE "\nExecStart=/usr/local/bin/${program}([ \n])"
+         "\nExecStart=/usr/bin/${program}\\1" packaged "${text}")
+  if(packaged STREQUAL text)
+    message(FATAL_ERROR "deploy/${unit}: no ExecStart=/usr/local/bin/${program} to rewrite")
+  endif()
+  file(WRITE ${package_dir}/${unit} "${packaged}")
+endfunction()
+
+acc_package_unit(acc-recorder.service acc_recorder)
 
 # acc_package_docs(<component> <package>): the copyright file and the
 # compressed changelog every Debian package carries.
@@ -87,13 +93,7 @@ set(recorder_control ${PROJECT_SOURCE_DIR}/deploy/debian/postinst
 # The archiver, its units (run /usr/bin/acc_archive) and its options, a
 # conffile with retention off.
 if(TARGET acc_archive)
-  file(READ ${PROJECT_SOURCE_DIR}/deploy/acc-archive.service archive_unit)
-  string(REPLACE "\nExecStart=/usr/local/bin/acc_archive " "\nExecStart=/usr/bin/acc_archive "
-         packaged_archive_unit "${archive_unit}")
-  if(packaged_archive_unit STREQUAL archive_unit)
-    message(FATAL_ERROR "deploy/acc-archive.service: no ExecStart=/usr/local/bin/acc_archive to rewrite")
-  endif()
-  file(WRITE ${package_dir}/acc-archive.service "${packaged_archive_unit}")
+  acc_package_unit(acc-archive.service acc_archive)
   install(FILES ${package_dir}/acc-archive.service ${PROJECT_SOURCE_DIR}/deploy/acc-archive.timer
           DESTINATION /lib/systemd/system COMPONENT recorder EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_SOURCE_DIR}/deploy/acc-archive.default DESTINATION /etc/default
@@ -149,6 +149,14 @@ set(CPACK_COMPONENTS_ALL recorder)
 
 if(TARGET acc_inspect)
   acc_package_docs(inspector acc-inspect)
+  # The follower's unit, run /usr/bin/acc_inspect, with scripts that leave
+  # it disabled.
+  acc_package_unit(acc-follow.service acc_inspect)
+  install(FILES ${package_dir}/acc-follow.service DESTINATION /lib/systemd/system
+          COMPONENT inspector EXCLUDE_FROM_ALL)
+  set(inspect_scripts ${PROJECT_SOURCE_DIR}/deploy/debian/acc-inspect)
+  set(CPACK_DEBIAN_INSPECTOR_PACKAGE_CONTROL_EXTRA ${inspect_scripts}/postinst
+      ${inspect_scripts}/prerm ${inspect_scripts}/postrm)
   set(CPACK_DEBIAN_INSPECTOR_PACKAGE_NAME acc-inspect)
   string(CONCAT CPACK_DEBIAN_INSPECTOR_DESCRIPTION
          "checks an accelerometer recording and shows what it holds\n"
@@ -158,7 +166,10 @@ if(TARGET acc_inspect)
          "and their trend over time; --svg draws it, --json and --csv give the\n"
          "figures to scripts.\n\n"
          "It needs no device: install it on the board or on the computer the\n"
-         "recordings are copied to.")
+         "recordings are copied to.\n\n"
+         "On the board, the systemd service acc-follow keeps the latest levels of\n"
+         "the recording being made for the textfile collector of the Prometheus\n"
+         "node exporter, run after run. Installing the package does not enable it.")
   list(APPEND CPACK_COMPONENTS_ALL inspector)
 endif()
 

@@ -8,6 +8,8 @@
 namespace {
 
 constexpr std::size_t prefix_size = sizeof(data_file_name_prefix) - 1;
+constexpr std::size_t summary_prefix_size = sizeof(summary_prefix) - 1;
+constexpr std::size_t summary_suffix_size = sizeof(summary_suffix) - 1;
 constexpr std::size_t stamp_size = 15;  // "YYYYMMDD_HHMMSS"
 
 bool all_digits(const char* text, std::size_t n) {
@@ -22,13 +24,13 @@ int number_at(const char* text, std::size_t n) {
     return value;
 }
 
-bool parse_stem(const char* text, std::size_t size, std::tm* local_time) {
-    if (size < prefix_size + stamp_size ||
-        std::strncmp(text, data_file_name_prefix, prefix_size) != 0)
-        return false;
-    const char* stamp = text + prefix_size;
+// "<prefix>YYYYMMDD_HHMMSS" with "_N" when numbered.
+bool parse_stamp(const char* text, std::size_t size, const char* prefix, std::tm* local_time) {
+    const std::size_t lead = std::strlen(prefix);
+    if (size < lead + stamp_size || std::strncmp(text, prefix, lead) != 0) return false;
+    const char* stamp = text + lead;
     if (!all_digits(stamp, 8) || stamp[8] != '_' || !all_digits(stamp + 9, 6)) return false;
-    const std::size_t rest = size - prefix_size - stamp_size;
+    const std::size_t rest = size - lead - stamp_size;
     if (rest != 0) {
         const char* number = stamp + stamp_size;
         if (rest < 2 || rest > 4 || number[0] != '_' || number[1] == '0' ||
@@ -50,6 +52,10 @@ bool parse_stem(const char* text, std::size_t size, std::tm* local_time) {
         return false;
     *local_time = local;
     return true;
+}
+
+bool parse_stem(const char* text, std::size_t size, std::tm* local_time) {
+    return parse_stamp(text, size, data_file_name_prefix, local_time);
 }
 
 // ".csv" then `after`, at the end of `text`.
@@ -107,6 +113,26 @@ name_kind parse_data_file_name(const char* name, std::size_t* stem_size, std::tm
     if (kind == name_kind::none || !parse_stem(name, stem, local_time)) return name_kind::none;
     *stem_size = stem;
     return kind;
+}
+
+bool format_summary_name(const char* stem, char* out, std::size_t out_size) {
+    std::tm local{};
+    if (!parse_stem(stem, std::strlen(stem), &local)) return false;
+    const int written =
+        std::snprintf(out, out_size, "%s%s%s", summary_prefix, stem + prefix_size, summary_suffix);
+    return written > 0 && static_cast<std::size_t>(written) < out_size;
+}
+
+bool parse_summary_name(const char* name, char* stem, std::size_t stem_size, std::tm* local_time) {
+    const std::size_t size = std::strlen(name);
+    if (size < summary_prefix_size + summary_suffix_size ||
+        std::strcmp(name + size - summary_suffix_size, summary_suffix) != 0 ||
+        !parse_stamp(name, size - summary_suffix_size, summary_prefix, local_time))
+        return false;
+    const int stamp = static_cast<int>(size - summary_suffix_size - summary_prefix_size);
+    const int written = std::snprintf(stem, stem_size, "%s%.*s", data_file_name_prefix, stamp,
+                                      name + summary_prefix_size);
+    return written > 0 && static_cast<std::size_t>(written) < stem_size;
 }
 
 const char* base_name(const char* path) {

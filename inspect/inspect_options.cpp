@@ -1,6 +1,7 @@
 #include "inspect_options.h"
 
 #include "program_status.h"
+#include "run_files.h"
 #include "utc_time.h"
 
 #include <cmath>
@@ -29,6 +30,7 @@ void print_help() {
         "%s"
         "       acc_inspect --follow FILE|DIR [--json -] [--prom FILE.prom]\n"
         "       [--alarm MM_S] [--run ID|FILE] [--band LO:HI] [--interval S] [--segment N]\n"
+        "       acc_inspect --follow DIR --across-runs [the same options]\n"
         "\n"
         "Checks a data file written by acc_recorder and reports what it holds:\n"
         "rows, duration and sample rate, gaps and overlaps in time, the range,\n"
@@ -62,6 +64,9 @@ void print_help() {
         "                    interval as the rows come, into the run's next files,\n"
         "                    until the recorder lets go of its last file, or Ctrl-C;\n"
         "                    a DIR without a recording yet is waited on\n"
+        "  --across-runs     with --follow DIR: once the recorder has let go of the\n"
+        "                    run, wait for the next run in DIR and follow it, until\n"
+        "                    Ctrl-C\n"
         "  --json -          with --follow: one JSON object per interval per line\n"
         "  --prom FILE       with --follow: keep FILE, for the node exporter's\n"
         "                    textfile collector, with the latest interval's levels\n"
@@ -101,6 +106,7 @@ enum option_id : int {
     opt_follow,
     opt_prom,
     opt_alarm,
+    opt_across_runs,
 };
 
 constexpr option long_options[] = {
@@ -119,6 +125,7 @@ constexpr option long_options[] = {
     {"follow", optional_argument, nullptr, opt_follow},
     {"prom", required_argument, nullptr, opt_prom},
     {"alarm", required_argument, nullptr, opt_alarm},
+    {"across-runs", no_argument, nullptr, opt_across_runs},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -224,6 +231,9 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
                 return bad("a velocity RMS in mm/s above 0");
             args->have_alarm = true;
             break;
+        case opt_across_runs:
+            args->across_runs = true;
+            break;
         case opt_run:
             if (args->run_selector) return usage_error("--run given twice", nullptr);
             if (value[0] == '\0')
@@ -243,7 +253,9 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
 // the .prom file only. Returns -1 to go on, else the exit status.
 int settle_follow(arguments* args, const inspect_config& config) {
     if (!args->follow)
-        return usage_error(args->prom_path ? "--prom needs --follow" : "--alarm needs --follow",
+        return usage_error(args->prom_path    ? "--prom needs --follow"
+                           : args->have_alarm ? "--alarm needs --follow"
+                                              : "--across-runs needs --follow",
                            nullptr);
     if (args->inputs.empty()) return usage_error("--follow needs a file or directory", nullptr);
     if (args->inputs.size() > 1)
@@ -256,6 +268,9 @@ int settle_follow(arguments* args, const inspect_config& config) {
     if (alone) return usage_error(alone, " is not for --follow");
     if (args->json_path && std::strcmp(args->json_path, "-") != 0)
         return usage_error("with --follow the JSON Lines go to standard output: --json -", nullptr);
+    if (args->across_runs && !is_directory(args->inputs[0].c_str()))
+        return usage_error("--across-runs follows the runs of a directory, not ",
+                           args->inputs[0].c_str());
     args->follow_path = args->inputs[0].c_str();
     return -1;
 }
@@ -306,7 +321,8 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
                 "standard input is not read: give the data file's path "
                 "(./- for a file named -)",
                 nullptr);
-    if (args->follow || args->prom_path || args->have_alarm) return settle_follow(args, *config);
+    if (args->follow || args->prom_path || args->have_alarm || args->across_runs)
+        return settle_follow(args, *config);
     if (args->inputs.empty()) return usage_error("no data file given", nullptr);
     if (is_standard_output(args->svg_path) && is_standard_output(args->json_path))
         return usage_error("--svg - and --json - both ask for standard output", nullptr);

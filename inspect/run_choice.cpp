@@ -47,10 +47,8 @@ int choose_files(arguments* args, run_plan* plan) {
 }
 
 void take_run_settings(const run_plan& plan, inspect_config* config) {
-    config->rate_hz = plan.sample_rate_hz;
-    config->sensitivity_v_per_g = plan.sensitivity_mv_per_g / 1000.0;
-    config->threshold_s = 0.5 * config->block_rows / config->rate_hz;
-    config->settings_from_provenance = plan.settings_from_provenance;
+    set_run_settings(config, plan.sample_rate_hz, plan.sensitivity_mv_per_g,
+                     plan.settings_from_provenance);
 }
 
 // Where row time 0 stands on the clock: the first file's provenance.

@@ -75,7 +75,8 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
         << full.err;
     EXPECT_EQ(read_file(at(b + ".csv")), b_text);
     EXPECT_EQ(read_file(at(c + ".csv")), c_text);
-    EXPECT_EQ(list_dir(data).size(), 9u) << "no temporary, no partial output";
+    EXPECT_EQ(list_dir(data).size(), 11u)
+        << "no temporary, no partial output; old's and b's summaries";
 
     // Deleting `old` by age, then `b` alone brings the free space there.
     const double wanted = free_bytes(disk) + allocated(at(old_stem + ".csv.zst")) +
@@ -92,8 +93,12 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
     EXPECT_GE(free_bytes(disk), wanted);
     EXPECT_FALSE(exists(at(b + ".csv")) || exists(at(old_stem + ".json")));
     EXPECT_EQ(read_file(at(c + ".csv")), c_text);
-    EXPECT_EQ(list_dir(data), (std::vector<std::string>{live, "ai0_accel_20240601_000000.csv.zst",
-                                                        c + ".csv", c + ".json", "notes.csv"}));
+    // Their summaries stay.
+    const std::string old_summary = "ai0_summary_20250101_000000.csv.gz";
+    const std::string b_summary = "ai0_summary_20250301_100000.csv.gz";
+    EXPECT_EQ(list_dir(data),
+              (std::vector<std::string>{live, "ai0_accel_20240601_000000.csv.zst", c + ".csv",
+                                        c + ".json", old_summary, b_summary, "notes.csv"}));
     EXPECT_EQ(read_file(disk + "/outside.csv.zst"), packed);
 
     // With the room made, the next run compresses what is left.
@@ -106,8 +111,9 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
     EXPECT_NE(short_of.err.find(" is still below 99%: nothing left that may be deleted\n"),
               std::string::npos)
         << short_of.err;
-    EXPECT_EQ(list_dir(data),
-              (std::vector<std::string>{live, "ai0_accel_20240601_000000.csv.zst", "notes.csv"}));
+    EXPECT_EQ(list_dir(data), (std::vector<std::string>{
+                                  live, "ai0_accel_20240601_000000.csv.zst", old_summary,
+                                  "ai0_summary_20250301_090000.csv.gz", b_summary, "notes.csv"}));
     close(held);
 }
 
@@ -154,9 +160,10 @@ TEST_F(ArchiveLoopTest, APowerCutAtAnyStepLeavesEachRecordingWholeOnceOrTwice) {
         }
         program_result run = finish_program(child);
         EXPECT_EQ(run.exit_status, 0) << run.err;
-        // Per file: the compressed file, the directory after the rename, the
-        // directory after removing the original.
-        EXPECT_EQ(cuts.size(), 3 * stems.size());
+        // Per file: its summary, the directory after the summary's rename, the
+        // compressed file, the directory after the rename, the directory after
+        // removing the original.
+        EXPECT_EQ(cuts.size(), 5 * stems.size());
 
         for (std::size_t k = 0; k < cuts.size(); ++k) {
             const std::string view = mount_cut(cuts[k]);

@@ -1,6 +1,7 @@
 // acc_archive end to end on a data directory as a board has it: finished
 // hourly files, the one being recorded, files that are not recordings, and
 // what an interrupted run left behind.
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include "compress_file.h"
 #include "recorded_file.h"
 #include "recording_files.h"
+#include "recording_summary.h"
 
 namespace {
 
@@ -110,7 +112,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     EXPECT_EQ(read_file(outside + "/elsewhere.csv"), contents[0]);
     remove_tree(outside);
-    EXPECT_EQ(list_dir(dir).size(), 13u);
+    EXPECT_EQ(list_dir(dir).size(), 16u) << "each compressed one with its summary";
     EXPECT_NE(run.out.find("\nSummary: 3 compressed ("), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(", 0 deleted, 0 failed, 1 being recorded; "), std::string::npos)
         << run.out;
@@ -120,8 +122,8 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
 #ifdef ACC_NO_PRELOAD
     GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
 #endif
-    // Two old recordings to delete, by age or for room; stopped at the first
-    // one's directory sync, the signal comes in.
+    // Two old recordings to delete, by age or for room, their summaries
+    // there; stopped at the first one's directory sync, the signal comes in.
     const timespec old[2] = {{1735689600, 0}, {1735689600, 0}};
     const std::string text = recording_text(10, 1);
     std::string packed(ZSTD_compressBound(text.size()), '\0');
@@ -129,6 +131,7 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
     for (const char* option : {"--keep-days=1", "--keep-free=99%"}) {
         for (const char* stem : {"ai0_accel_20250101_000000", "ai0_accel_20250102_000000"}) {
             write_file(at(std::string(stem) + ".csv.zst"), packed);
+            write_file(at(std::string("ai0_summary_") + (stem + 10) + ".csv.gz"), "");
             ASSERT_EQ(utimensat(AT_FDCWD, at(std::string(stem) + ".csv.zst").c_str(), old, 0), 0);
         }
         child_process child = start_program(
@@ -141,7 +144,9 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
         kill(child.pid, SIGCONT);
         program_result run = finish_program(child);
         EXPECT_EQ(run.exit_status, 5) << option << run.out << run.err;
-        EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ai0_accel_20250102_000000.csv.zst"});
+        EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"ai0_accel_20250102_000000.csv.zst",
+                                                           "ai0_summary_20250101_000000.csv.gz",
+                                                           "ai0_summary_20250102_000000.csv.gz"}));
     }
 }
 
@@ -233,6 +238,158 @@ TEST_F(ArchiveTest, RestoreGivesBackEveryArchivedFormByteForByte) {
                            ": not an archived recording (compact, zstd or gzip)\n");
 }
 
+// The values of `key` in the trend's intervals of `acc_inspect --json`, in
+// order; null as empty, as a summary writes it.
+std::vector<std::string> interval_values(const std::string& json, const std::string& key) {
+    std::vector<std::string> values;
+    const std::string quoted = "\"" + key + "\": ";
+    for (std::size_t at = json.find(quoted, json.find("\"intervals\": [")); at != std::string::npos;
+         at = json.find(quoted, at + 1)) {
+        const std::string value = json_value(json.substr(at), key);
+        values.push_back(value == "null" ? "" : value);
+    }
+    return values;
+}
+
+std::string gunzipped(const std::string& path) {
+    gzFile gz = gzopen(path.c_str(), "rb");
+    std::string text;
+    char buffer[4096];
+    for (int n = 0; gz && (n = gzread(gz, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    if (gz) gzclose(gz);
+    return text;
+}
+
+TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
+    // 7 s at the provenance's 5 kHz, not this build's rate: 50 Hz, four
+    // times as strong in the fifth second, with a gap and an overlap.
+    const std::string stem = "ai0_accel_20261208_030000";
+    const std::string text = timed_rows_text(
+        35000,
+        [](int n) { return 0.1 + n * 2e-4 + (n >= 15000 ? 0.3 : 0.0) - (n >= 25000 ? 0.2 : 0.0); },
+        [](int n) {
+            return 0.5 + (n / 5000 == 4 ? 1.0 : 0.25) * std::sin(2 * M_PI * 50 * n * 2e-4) +
+                   1e-3 * std::sin(n * 1.7);
+        });
+    write_file(at(stem + ".csv"), text);
+    write_file(at(stem + ".json"),
+               provenance_of(run_a, 1, "", "2026-12-08T01:59:59.900000Z",
+                             "{\"sample_rate_hz\": 5000.0, \"sensitivity_mv_per_g\": 500.0}"));
+    program_result run = run_program(archiver({dir}));
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    const std::string summary = at("ai0_summary_20261208_030000.csv.gz");
+    const std::vector<std::string> lines = split_lines(gunzipped(summary));
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_EQ(lines[0], "# acc_summary 1");
+    EXPECT_EQ(lines[1],
+              "start_utc,start_s,rows,rms_g,peak_g,velocity_rms_mm_s,dominant_hz,kurtosis,gaps,"
+              "overlaps");
+    EXPECT_EQ(lines[2].find("2026-12-08T02:00:00.000Z,0.1,"), 0u) << lines[2];
+
+    program_result inspected =
+        run_program({INSPECT_PATH, {at(stem + ".csv.acz"), "--json", "-"}, {}, {}});
+    ASSERT_EQ(inspected.exit_status, 0) << inspected.err;
+    const char* columns[] = {"start_s",           "rows",        "rms_g",   "peak_g",
+                             "velocity_rms_mm_s", "dominant_hz", "kurtosis"};
+    std::vector<std::vector<std::string>> summarized(std::size(columns));
+    int gaps = 0, overlaps = 0;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        std::vector<std::string> fields;
+        for (std::size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
+            comma = lines[i].find(',', from);
+            fields.push_back(lines[i].substr(from, comma - from));
+        }
+        ASSERT_EQ(fields.size(), 10u) << lines[i];
+        for (std::size_t c = 0; c < std::size(columns); ++c) summarized[c].push_back(fields[c + 1]);
+        gaps += std::stoi(fields[8]);
+        overlaps += std::stoi(fields[9]);
+        // The overlap's row is in the sixth second, after the gap's.
+        EXPECT_EQ(fields[8] + fields[9], i == 5 ? "10" : i == 7 ? "01" : "00") << lines[i];
+    }
+    for (std::size_t c = 0; c < std::size(columns); ++c)
+        EXPECT_EQ(summarized[c], interval_values(inspected.out, columns[c])) << columns[c];
+    const std::string& dominant = *std::find_if(summarized[5].begin(), summarized[5].end(),
+                                                [](const std::string& f) { return !f.empty(); });
+    EXPECT_NEAR(std::stod(dominant), 50.0, 0.5) << "the provenance's rate";
+    EXPECT_NEAR(std::stod(summarized[6][0]), 1.5, 0.01) << "a sine's kurtosis";
+    EXPECT_EQ(gaps + overlaps, 2);
+    // As --keep-events reads it back: the highest of the column.
+    double highest_velocity = 0.0;
+    for (const std::string& v : summarized[4])
+        if (!v.empty()) highest_velocity = std::max(highest_velocity, std::stod(v));
+    const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    double read_back = 0.0;
+    EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), 0);
+    EXPECT_EQ(read_back, highest_velocity);
+
+    // Left alone once there; an archived recording without one gets one.
+    write_file(summary, "kept");
+    rename(at(stem + ".csv.acz").c_str(), at("ai0_accel_20261208_040000.csv.acz").c_str());
+    run = run_program(archiver({dir}));
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(read_file(summary), "kept");
+    EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), EBADMSG);
+    EXPECT_TRUE(std::isnan(read_back)) << "unknown: an event recording";
+    close(dir_fd);
+    EXPECT_EQ(run.out.find("summarized ai0_accel_20261208_040000.csv.acz -> "
+                           "ai0_summary_20261208_040000.csv.gz\n"),
+              0u)
+        << run.out;
+    EXPECT_EQ(split_lines(gunzipped(at("ai0_summary_20261208_040000.csv.gz"))).size(),
+              lines.size());
+}
+
+TEST_F(ArchiveTest, KeepEventsLeavesTheRecordingsAboveTheLevelAndSummariesGoOnlyByTheirOwnAge) {
+    // Both ended ten days ago: a, with a second above 4.5 mm/s, and b.
+    const std::string text = recording_text(10, 1);
+    std::string packed(ZSTD_compressBound(text.size()), '\0');
+    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    const timespec old[2] = {{std::time(nullptr) - 10 * 86400, 0},
+                             {std::time(nullptr) - 10 * 86400, 0}};
+    for (const char* stamp : {"20250101_000000", "20250102_000000", "20241201_000000"}) {
+        const std::string velocity = stamp[7] == '1' ? "9.5" : "1.25";
+        gzFile gz = gzopen(at(std::string("ai0_summary_") + stamp + ".csv.gz").c_str(), "wb");
+        ASSERT_NE(gz, nullptr);
+        gzprintf(gz, "# acc_summary 1\nheader\n,0.1,10,0.1,0.2,%s,50,3,0,0\n", velocity.c_str());
+        gzclose(gz);
+        if (stamp[3] == '4') continue;  // a summary alone: its recording went before
+        const std::string name = std::string("ai0_accel_") + stamp + ".csv.zst";
+        write_file(at(name), packed);
+        ASSERT_EQ(utimensat(AT_FDCWD, at(name).c_str(), old, 0), 0);
+    }
+    program_result run = run_program(
+        archiver({"--keep-days", "7", "--keep-events", "4.5", "--keep-summary-days", "5", dir}));
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out.find("deleted ai0_accel_20250102_000000.csv.zst (older than 7 days)\n"
+                           "deleted ai0_summary_20241201_000000.csv.gz (summary older than 5 "
+                           "days)\ndeleted ai0_summary_20250102_000000.csv.gz (summary older "
+                           "than 5 days)\nSummary: "),
+              0u)
+        << run.out;
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"ai0_accel_20250101_000000.csv.zst",
+                                                       "ai0_summary_20250101_000000.csv.gz"}));
+}
+
+TEST_F(ArchiveTest, ASummaryThatCannotBeWrittenKeepsItsRecordingUncompressed) {
+#ifdef ACC_NO_PRELOAD
+    GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
+#endif
+    const std::string name = "ai0_accel_20250314_090000.csv";
+    const std::string text = recording_text(3000, 1);
+    write_file(at(name), text);
+    program_result run = run_program(
+        archiver({dir}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC_FROM=1"}));
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "acc_archive: cannot write the summary of " + name +
+                           " (sync: Input/output error); the original is kept\n");
+    EXPECT_EQ(list_dir(dir), std::vector<std::string>{name});
+    EXPECT_EQ(read_file(at(name)), text);
+    EXPECT_NE(run.out.find("Summary: 0 compressed (0 B -> 0 B), 0 deleted, 1 failed"),
+              std::string::npos)
+        << run.out;
+}
+
 struct usage_case {
     std::vector<std::string> args;
     const char* message;
@@ -258,6 +415,15 @@ TEST_F(ArchiveTest, UsageErrorsNameTheOption) {
         {{"--format", "xz", "DIR"}, "--format: compact or zst, not 'xz'"},
         {{"--restore", "FILE", "DIR"}, "--restore takes no directory: "},
         {{"--restore", "FILE", "--level", "3"}, "--restore goes alone"},
+        {{"--restore", "FILE", "--keep-events", "3"}, "--restore goes alone"},
+        {{"--keep-events", "-1", "DIR"},
+         "--keep-events: a velocity RMS in mm/s such as 4.5, not '-1'"},
+        {{"--keep-events", "4.5mm", "DIR"}, "--keep-events: a velocity RMS"},
+        {{"--keep-events", "nan", "DIR"}, "--keep-events: a velocity RMS"},
+        {{"--keep-summary-days", "0", "DIR"},
+         "--keep-summary-days: a whole number of days from 1 to 36500"},
+        {{"--keep-summary-days", "1", "--keep-summary-days", "2", "DIR"},
+         "--keep-summary-days given twice"},
     };
     for (const usage_case& c : cases) {
         std::vector<std::string> args = c.args;

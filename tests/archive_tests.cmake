@@ -7,7 +7,7 @@ if(NOT TARGET acc_archive)
   return()
 endif()
 
-set(archive_programs ARCHIVE_PATH acc_archive FAILURE_SHIM_PATH failure_shim)
+set(archive_programs ARCHIVE_PATH acc_archive FAILURE_SHIM_PATH failure_shim INSPECT_PATH acc_inspect)
 acc_test(archive_test ${CMAKE_CURRENT_LIST_DIR}/archive_test.cpp
          ${CMAKE_CURRENT_LIST_DIR}/retention_test.cpp
          LINK program_runner acc_data_file acc_archive_core PROGRAMS ${archive_programs}

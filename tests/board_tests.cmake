@@ -58,6 +58,9 @@ if(TARGET acc_inspect)
   list(APPEND board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_inspect.1)
   set(board_inspector $<TARGET_FILE:acc_inspect>)
 endif()
+if(TARGET acc_archive)
+  list(APPEND board_man_pages ${PROJECT_SOURCE_DIR}/man/acc_summary.5)
+endif()
 string(REPLACE ";" "|" board_man_pages "${board_man_pages}")
 add_test(NAME board.man_pages_format_cleanly
          COMMAND ${CMAKE_COMMAND} ${board_tools} -DPAGES=${board_man_pages}
@@ -107,6 +110,14 @@ if(TARGET acc_inspect)
                    -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_no_fftw
                    -P ${board_dir}/without_fftw.cmake)
   set_tests_properties(board.recorder_configures_without_fftw PROPERTIES LABELS board)
+  # The follower's service, the built inspector standing in.
+  add_test(NAME board.follow_unit_verifies
+           COMMAND ${CMAKE_COMMAND} -DUNIT=${PROJECT_SOURCE_DIR}/deploy/acc-follow.service
+                   -DRECORDER=$<TARGET_FILE:acc_inspect>
+                   -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/board_follow_unit
+                   -P ${board_dir}/service_unit_check.cmake)
+  set_tests_properties(board.follow_unit_verifies PROPERTIES LABELS board
+                       SKIP_REGULAR_EXPRESSION "systemd-analyze is not installed: skipped")
 endif()
 
 # The nested builds compile the recorder again, cross-compiled or not.

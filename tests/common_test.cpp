@@ -12,6 +12,7 @@
 #include <string>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 #include "command_line.h"
 #include "data_file_name.h"
@@ -41,6 +42,7 @@ TEST(DataFileName, OnlyTheNamesTheRecorderFormsAreARecordingsFiles) {
         {"ai0_accel_2025031_0930051.csv", name_kind::none, 0},
         {"ai1_accel_20250314_093005.csv", name_kind::none, 0},
         {"ai0_accel_20250314_093005.zst", name_kind::none, 0},
+        {"ai0_summary_20250314_093005.csv.gz", name_kind::none, 0},  // a summary is none of them
     };
     for (const name_case& c : cases) {
         std::size_t stem = 0;
@@ -57,6 +59,26 @@ TEST(DataFileName, OnlyTheNamesTheRecorderFormsAreARecordingsFiles) {
     EXPECT_EQ(local.tm_mday, 14);
     EXPECT_EQ(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec, 9 * 3600 + 30 * 60 + 5);
     EXPECT_EQ(local.tm_isdst, -1);
+
+    // A summary's name and its recording's stem, both ways; "" for none.
+    const std::pair<const char*, const char*> summaries[] = {
+        {"ai0_summary_20250314_093005.csv.gz", "ai0_accel_20250314_093005"},
+        {"ai0_summary_20250314_093005_2.csv.gz", "ai0_accel_20250314_093005_2"},
+        {"ai0_summary_20250314_093005_1.csv.gz", ""},
+        {"ai0_summary_20251314_093005.csv.gz", ""},
+        {"ai0_summary_20250314_093005.csv", ""},
+        {"ai0_accel_20250314_093005.csv.gz", ""},
+        {"ai0_summary_.csv.gz", ""},
+    };
+    for (const auto& [name, recording] : summaries) {
+        char stem_text[64] = "";
+        EXPECT_EQ(parse_summary_name(name, stem_text, sizeof stem_text, &local), *recording != '\0')
+            << name;
+        EXPECT_STREQ(stem_text, recording) << name;
+        char back[64] = "";
+        EXPECT_EQ(format_summary_name(recording, back, sizeof back), *recording != '\0') << name;
+        EXPECT_STREQ(*recording ? back : name, name);
+    }
 }
 
 TEST(UtcTime, FormatsRoundedAndParsesOnlyTheOneForm) {

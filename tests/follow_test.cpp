@@ -2,10 +2,11 @@
 // a file span of 2 s: its lines come while the recorder runs, equal the
 // trend of the finished files, cross the switches and end by themselves; a
 // file that stops growing while held is called stalled; the .prom file is
-// read by the real node exporter.
+// read by the real node exporter; across runs the follower waits for the next.
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <netinet/in.h>
 #include <regex>
 #include <set>
@@ -265,4 +266,75 @@ TEST_F(FollowTest, TheNodeExporterServesTheGaugesAndTheyChange) {
         << followed.out;
     kill(node.pid, SIGTERM);
     finish_program(node);
+}
+
+// With --across-runs the follower outlives the recorder's run: it waits for
+// the next run and follows it, its gauges kept in between and saying so.
+TEST_F(FollowTest, AcrossRunsTheFollowerWaitsForTheNextRunAndItsGaugesGoOn) {
+    const std::string prom = dir + "/acc.prom";
+    child_process follower =
+        start_follower({"--follow", "recordings", "--across-runs", "--prom", prom});
+    std::string out;
+    const auto shows = [&](const std::string& text, int times) {
+        return read_until(
+            follower.out_fd, &out,
+            [&](const std::string& t) {
+                int n = 0;
+                for (std::size_t at = 0; (at = t.find(text, at)) != std::string::npos; ++at) ++n;
+                return n >= times;
+            },
+            30.0);
+    };
+    // The gauge `name` as the .prom file has it now, once `done` says so.
+    const auto gauge_once = [&](const char* name,
+                                const std::function<bool(const std::string&)>& done) {
+        std::string line;
+        for (int i = 0; i < 600 && !done(line); ++i) {
+            const std::vector<std::string> found = lines_starting_with(read_file(prom), name);
+            line = found.empty() ? "" : found[0];
+            if (!done(line)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return line;
+    };
+    const auto run_of = [](const std::string& line) {
+        const std::size_t at = line.find("run=\"");
+        return at == std::string::npos ? std::string()
+                                       : line.substr(at + 5, line.find('"', at + 5) - at - 5);
+    };
+    ASSERT_TRUE(shows("waiting for a recording", 1)) << out;
+
+    std::string id;  // of the run followed last
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        child_process rec = start_span_recorder();
+        // Followed: the gauges are this run's.
+        const std::string following = gauge_once("acc_following{", [&](const std::string& l) {
+            return l.size() > 2 && l.compare(l.size() - 2, 2, " 1") == 0 && !run_of(l).empty() &&
+                   run_of(l) != id;
+        });
+        ASSERT_NE(run_of(following), id) << read_file(prom);
+        id = run_of(following);
+        const std::string start =
+            gauge_once("acc_interval_start_seconds{",
+                       [&](const std::string& l) { return !l.empty() && run_of(l) == id; });
+        // The gauges change while the run is followed.
+        EXPECT_NE(gauge_once("acc_interval_start_seconds{",
+                             [&](const std::string& l) { return !l.empty() && l != start; }),
+                  start);
+        kill(rec.pid, SIGTERM);
+        EXPECT_EQ(finish_program(rec).exit_status, 0);
+        ASSERT_TRUE(shows("acc_inspect: recordings: waiting for the next run\n", run)) << out;
+        // Between runs: the last gauges, of the run that ended, no longer followed.
+        const std::vector<std::string> between =
+            lines_starting_with(read_file(prom), "acc_following{");
+        ASSERT_EQ(between.size(), 1u);
+        EXPECT_EQ(run_of(between[0]), id);
+        EXPECT_EQ(between[0].substr(between[0].size() - 2), " 0");
+    }
+    EXPECT_EQ(lines_starting_with(out, "acc_inspect: the recorder let go of the run: ").size(), 2u)
+        << out;
+    kill(follower.pid, SIGTERM);
+    const program_result followed = finish_program(follower);
+    EXPECT_EQ(followed.exit_status, 0) << followed.err;
+    EXPECT_EQ(followed.out, "acc_inspect: stopped: no next run came\n");
 }

@@ -850,6 +850,25 @@ TEST_F(Trend, MergingKeepsTheDominantFrequencyOfTheStrongerInterval) {
     EXPECT_EQ(trend->intervals.slots[0].dominant_hz, 4.0);
 }
 
+// Merged when the trend is full, interval 0 (0, 0, 0, 4) and 1 (1, 2) have
+// the kurtosis of their six rows together; a constant interval has none.
+TEST_F(Trend, MergedIntervalsHaveTheKurtosisOfTheirRowsTogether) {
+    const double rows[] = {0.0, 0.0, 0.0, 4.0, 1.0, 2.0};
+    for (int i = 0; i < 6; ++i) trend_add(trend, i < 4 ? 0.1 * i : 1.0 + 0.1 * i, rows[i]);
+    for (std::size_t i = 2; i <= trend_capacity; ++i) trend_add(trend, static_cast<double>(i), 0.0);
+    trend_finish(trend);
+    ASSERT_EQ(trend->interval_s, 2.0);
+    double mean = 0.0, m2 = 0.0, m4 = 0.0;
+    for (double v : rows) mean += v / 6.0;
+    for (double v : rows) {
+        m2 += (v - mean) * (v - mean) / 6.0;
+        m4 += std::pow(v - mean, 4) / 6.0;
+    }
+    EXPECT_NEAR(trend->intervals.slots[0].kurtosis, m4 / (m2 * m2), 1e-12);
+    EXPECT_NEAR(trend->intervals.slots[0].rms_g, std::sqrt(m2), 1e-12);
+    EXPECT_TRUE(std::isnan(trend->intervals.slots[1].kurtosis));
+}
+
 // With interval 1 empty the slot that fills the trend is an even one, and
 // the interval after it shares that slot's index once the interval doubles.
 TEST_F(Trend, AnIntervalThatSharesTheLastSlotAfterDoublingJoinsIt) {

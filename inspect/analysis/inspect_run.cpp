@@ -116,6 +116,14 @@ inspect_config default_inspect_config() {
     return config;
 }
 
+void set_run_settings(inspect_config* config, double rate_hz, double sensitivity_mv_per_g,
+                      bool from_provenance) {
+    config->rate_hz = rate_hz;
+    config->sensitivity_v_per_g = sensitivity_mv_per_g / 1000.0;
+    config->threshold_s = 0.5 * config->block_rows / config->rate_hz;
+    config->settings_from_provenance = from_provenance;
+}
+
 void inspect_result_free(inspect_result* result) {
     trend_free(&result->trend);
     spectrum_free(&result->spectrum);

@@ -44,6 +44,11 @@ struct inspect_config {
 // read times stray.
 inspect_config default_inspect_config();
 
+// A recording's own rate and sensitivity (mV/g) in `config`, and the
+// continuity threshold that follows from the rate.
+void set_run_settings(inspect_config* config, double rate_hz, double sensitivity_mv_per_g,
+                      bool from_provenance);
+
 constexpr std::size_t default_reported_peaks = 5;
 constexpr std::size_t max_reported_peaks = 50;
 // A peak is reported when it stands this many times above the median bin

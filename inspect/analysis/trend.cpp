@@ -14,6 +14,8 @@ namespace {
 void set_figures(trend_interval* t) {
     t->rms_g = std::sqrt(t->m2 / static_cast<double>(t->rows));  // never empty: see callers
     t->peak_g = std::max(t->mean_g - t->min_g, t->max_g - t->mean_g);
+    t->kurtosis = t->m2 > 0.0 ? static_cast<double>(t->rows) * t->m4 / (t->m2 * t->m2)
+                              : std::numeric_limits<double>::quiet_NaN();
 }
 
 void double_interval(trend_state* trend) {
@@ -34,6 +36,8 @@ void close_open(trend_state* trend) {
     t.mean_g = m.shift + mu;
     t.m2 = m.s2 - n * mu * mu;
     t.m2 = std::max(t.m2, 0.0);  // rounding can leave it just below zero
+    t.m3 = m.s3 - 3.0 * mu * m.s2 + 2.0 * n * mu * mu * mu;
+    t.m4 = m.s4 - 4.0 * mu * m.s3 + 6.0 * mu * mu * m.s2 - 3.0 * n * mu * mu * mu * mu;
     t.dominant_hz = std::numeric_limits<double>::quiet_NaN();
     t.dominant_amplitude_g = 0.0;
     t.segments = trend->open_segments;
@@ -87,6 +91,15 @@ void open_interval(trend_state* trend, std::uint64_t index) {
 void merge_slots(trend_interval* a, const trend_interval& b) {
     const double n = static_cast<double>(a->rows + b.rows);
     const double delta = b.mean_g - a->mean_g;
+    const double na = static_cast<double>(a->rows);
+    const double nb = static_cast<double>(b.rows);
+    // The higher sums first: they take the lower ones before the merge.
+    a->m4 += b.m4 +
+             delta * delta * delta * delta * na * nb * (na * na - na * nb + nb * nb) / (n * n * n) +
+             6.0 * delta * delta * (na * na * b.m2 + nb * nb * a->m2) / (n * n) +
+             4.0 * delta * (na * b.m3 - nb * a->m3) / n;
+    a->m3 += b.m3 + delta * delta * delta * na * nb * (na - nb) / (n * n) +
+             3.0 * delta * (na * b.m2 - nb * a->m2) / n;
     a->m2 += b.m2 + delta * delta * static_cast<double>(a->rows) * static_cast<double>(b.rows) / n;
     a->mean_g += delta * static_cast<double>(b.rows) / n;
     a->rows += b.rows;

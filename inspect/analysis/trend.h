@@ -1,7 +1,7 @@
 // How the vibration changes over the run: per interval of time the RMS
 // about the interval's mean, the largest departure from it (peak), and the
-// dominant frequency and the velocity RMS in the band of the spectrum
-// segments that ended in it.
+// kurtosis, and the dominant frequency and the velocity RMS in the band of
+// the spectrum segments that ended in it.
 //
 // Constant memory: up to trend_capacity intervals are kept; when full, the
 // interval doubles and neighbours merge, as the picture's envelope does.
@@ -24,17 +24,20 @@ struct trend_interval {
     double last_s;
     double mean_g;
     double m2;  // sum of squared departures from the mean
+    double m3;  // ... of their cubes
+    double m4;  // ... of their fourth powers
     double min_g;
     double max_g;
     double rms_g;        // about the mean
     double peak_g;       // largest departure from the mean
+    double kurtosis;     // m4 / m2^2 per row; NaN when every row is the same
     double dominant_hz;  // NaN when no spectrum segment ended in the interval
     double dominant_amplitude_g;
     std::uint64_t segments;    // spectrum segments that ended in it
     double velocity_rms_mm_s;  // in the band; NaN without segments or band
 };
 
-// Mean and squared departures combined exactly; the stronger of the two
+// Mean and sums of departures combined exactly; the stronger of the two
 // dominant frequencies stands for both.
 void merge_slots(trend_interval* a, const trend_interval& b);
 

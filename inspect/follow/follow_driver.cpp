@@ -1,20 +1,26 @@
 #include "follow_driver.h"
 
 #include "command_line.h"
+#include "data_file_name.h"
 #include "follow.h"
 #include "follow_output.h"
 #include "output_file.h"
+#include "output_refusal.h"
 #include "program_status.h"
+#include "run_choice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -48,7 +54,15 @@ struct follow_tally {
     bool have_latest;
     bool prom_due;  // an interval since the .prom file was last written
     bool stalled;
+    bool over;  // the run ended or the follower stopped
     int status;
+};
+
+// A followed run, to tell the directory's next run from it.
+struct followed_run {
+    bool let_go;  // the recorder let go of it: no stop, no fault
+    std::string first_file;
+    run_clock clock;  // as the follower learned it
 };
 
 // The interval `v` and where the run stands.
@@ -65,7 +79,8 @@ void write_prom_file(const arguments& args, const follow_state& f, follow_tally*
     const followed_interval latest = followed(args, f, tally->latest);
     tally->prom_due = false;
     if (write_output(&held->prom, args.prom_path, [&](std::FILE* out) {
-            return write_prom(out, latest, tally->stalled);
+            return write_prom(out, latest, tally->stalled,
+                              args.across_runs ? (tally->over ? 0 : 1) : -1);
         }) != exit_valid) {
         output_file_discard(&held->prom);
         tally->status = exit_invalid;
@@ -89,7 +104,7 @@ void print_summary(std::FILE* notes, const char* how, const arguments& args, con
 // Follows the run from its first file, writing as the intervals close;
 // what it acquires is left in `held`. Returns the exit status.
 int follow_into(const arguments& args, const run_plan& plan, const inspect_config& config,
-                follow_held* held) {
+                follow_held* held, followed_run* run) {
     held->follow = static_cast<follow_state*>(std::calloc(1, sizeof(follow_state)));
     int error =
         held->follow ? follow_start(held->follow, plan.files[0], config, &stop_signal) : ENOMEM;
@@ -135,7 +150,12 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
                 return exit_invalid;
             case follow_event::ended:
             case follow_event::stopped: {
-                if (tally.prom_due) write_prom_file(args, f, &tally, held);
+                // Across runs the gauges stay, saying the run is over.
+                tally.over = true;
+                tally.stalled = tally.stalled && !args.across_runs;
+                if (tally.prom_due || args.across_runs) write_prom_file(args, f, &tally, held);
+                run->let_go = r.event == follow_event::ended;
+                run->clock = f.clock;
                 char how[128];
                 describe_follow_end(r.event == follow_event::stopped, f.result->tail, how,
                                     sizeof how);
@@ -149,6 +169,59 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
     }
     if (tally.status != exit_valid) return tally.status;
     return tally.above_alarm > 0 ? exit_alarm : exit_valid;
+}
+
+// Whether `seen` is a run after `run`: its run_id differs and it started
+// later, by the provenance where both have it, else by the name of the
+// first file (which holds its start) whatever form the archiver gave it.
+bool later_run(const run_seen& seen, const followed_run& run) {
+    if (run.clock.known && seen.run_id == run.clock.run_id) return false;
+    if (run.clock.known && seen.start_unix_s > 0 && seen.start_unix_s != run.clock.start_unix_s)
+        return seen.start_unix_s > run.clock.start_unix_s;
+    const char* a = base_name(seen.first_file.c_str());
+    const char* b = base_name(run.first_file.c_str());
+    std::size_t a_stem = std::strlen(a);
+    std::size_t b_stem = std::strlen(b);
+    data_file_stem(a, &a_stem);
+    data_file_stem(b, &b_stem);
+    const int order = std::strncmp(a, b, std::min(a_stem, b_stem));
+    return order > 0 || (order == 0 && a_stem > b_stem);
+}
+
+double modified_s(const struct stat& s) {
+    return static_cast<double>(s.st_mtim.tv_sec) + static_cast<double>(s.st_mtim.tv_nsec) * 1e-9;
+}
+
+// After `run`, waits, with a note, until a later run appears in the
+// directory, or Ctrl-C. The directory is looked through again only when it
+// has changed: a change within a tick of the last look could hide, so a
+// directory changed less than a second before it is looked through once
+// more. Returns -1 with the run in `plan`, else the exit status.
+int wait_for_next_run(const arguments& args, const followed_run& run, run_plan* plan) {
+    const char* dir = args.follow_path;
+    std::FILE* notes = args.json_path ? stderr : stdout;
+    std::fprintf(notes, "acc_inspect: %s: waiting for the next run\n", dir);
+    std::fflush(notes);
+    const int notify_fd = watch_directory(dir);
+    double looked_at_s = -1.0;  // modified time seen at the last look
+    double looked_s = 0.0;      // wall-clock time of the last look
+    bool found = false;
+    while (!stop_signal && !found) {
+        struct stat s {};
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        if (stat(dir, &s) != 0 || modified_s(s) != looked_at_s || looked_s - looked_at_s < 1.0) {
+            looked_at_s = modified_s(s);
+            looked_s = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+            plan_run(std::vector<std::string>{dir}, nullptr, plan);
+            found = plan->fault == run_fault::none && later_run(plan->runs.back(), run);
+        }
+        if (!found) wait_on_directory(notify_fd);
+    }
+    if (notify_fd >= 0) close(notify_fd);
+    if (found) return -1;
+    std::fprintf(notes, "acc_inspect: stopped: no next run came\n");
+    return exit_valid;
 }
 
 }  // namespace
@@ -174,8 +247,20 @@ int wait_for_recording(const arguments& args) {
 }
 
 int follow_and_write(const arguments& args, const run_plan& plan, const inspect_config& config) {
-    follow_held held{};
-    const int status = follow_into(args, plan, config, &held);
-    release_follow_held(&held);
-    return status;
+    run_plan next = plan;
+    inspect_config run_config = config;
+    int worst = exit_valid;  // of the runs followed: a fault or failed write, else an alarm
+    for (;;) {
+        follow_held held{};
+        followed_run run{};
+        run.first_file = next.files[0].path;
+        const int status = follow_into(args, next, run_config, &held, &run);
+        release_follow_held(&held);
+        if (status == exit_invalid || worst == exit_valid) worst = status;
+        if (!args.across_runs || !run.let_go) return worst;
+        if (wait_for_next_run(args, run, &next) >= 0) return worst;
+        take_run_settings(next, &run_config);
+        const int refused = refuse_output_onto_data_files(args, next);
+        if (refused >= 0) return refused;
+    }
 }

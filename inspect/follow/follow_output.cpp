@@ -65,7 +65,7 @@ int write_follow_line(std::FILE* out, const followed_interval& f, double alarm_m
     return stream_error(out);
 }
 
-int write_prom(std::FILE* out, const followed_interval& f, bool stalled) {
+int write_prom(std::FILE* out, const followed_interval& f, bool stalled, int following) {
     const trend_interval& v = *f.interval;
     const double start_s = trend_start_s(*f.trend, v);
     gauge(out, "acc_rms_g", "RMS acceleration about the mean over the latest interval, in g.", f,
@@ -85,6 +85,10 @@ int write_prom(std::FILE* out, const followed_interval& f, bool stalled) {
           static_cast<double>(f.overlaps));
     gauge(out, "acc_stalled", "1 while the file being written has stopped growing.", f,
           stalled ? 1.0 : 0.0);
+    if (following >= 0)
+        gauge(out, "acc_following",
+              "1 while the run is followed, 0 once it ended: the gauges are its last.", f,
+              following);
     if (f.alarm_given)
         gauge(out, "acc_above_alarm", "1 when the latest velocity RMS is above the alarm level.", f,
               f.above_alarm ? 1.0 : 0.0);

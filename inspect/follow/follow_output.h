@@ -15,9 +15,10 @@
 int write_follow_line(std::FILE* out, const followed_interval& f, double alarm_mm_s);
 
 // The gauges of the interval, labelled with the run and the file; `stalled`
-// says whether the file has stopped growing since. Returns 0 or an errno
-// value.
-int write_prom(std::FILE* out, const followed_interval& f, bool stalled);
+// says whether the file has stopped growing since, `following` (1 or 0,
+// -1: no such gauge) whether its run is still being followed. Returns 0 or
+// an errno value.
+int write_prom(std::FILE* out, const followed_interval& f, bool stalled, int following);
 
 // How a followed run ended, for the follower's summary: stopped, let go of
 // by the recorder, or interrupted with `tail` after its last whole row.

@@ -209,6 +209,7 @@ void trend_entry(json_writer* w, const trend_state& t, const trend_interval& v) 
     json_number(w, "peak_g", v.peak_g);
     json_number(w, "dominant_hz", v.dominant_hz);
     json_number(w, "velocity_rms_mm_s", v.velocity_rms_mm_s);
+    json_number(w, "kurtosis", v.kurtosis);
 }
 
 void write_trend(json_writer* w, const trend_state& t) {

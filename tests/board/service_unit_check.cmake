@@ -1,7 +1,7 @@
 # The example systemd unit passes "systemd-analyze verify" without a single
 # remark (it returns 0 even for unknown keys and bad values, which systemd
-# then ignores). Its ExecStart must name an executable: the built recorder
-# stands in for the installed one.
+# then ignores). Its ExecStart must name an executable: the built program
+# (RECORDER, the recorder or another) stands in for the installed one.
 #   UNIT, RECORDER, WORK_DIR
 #   DROP_IN  a drop-in, verified as part of UNIT (optional)
 #   ALSO     units verified along with it, "|"-separated (optional)

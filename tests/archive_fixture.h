@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <zlib.h>
 #include <zstd.h>
 
 #include "data_text.h"
@@ -48,6 +49,20 @@ inline std::string decompressed(const std::string& packed) {
     }
     ZSTD_freeDCtx(unpacker);
     return plain;
+}
+
+// The text a gzip file holds; "<corrupt>" when it is cut short or damaged.
+inline std::string gunzipped(const std::string& path) {
+    gzFile gz = gzopen(path.c_str(), "rb");
+    if (!gz) return "<corrupt>";
+    std::string text;
+    char buffer[4096];
+    for (int n = 0; (n = gzread(gz, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    int status = Z_OK;
+    gzerror(gz, &status);
+    gzclose(gz);
+    return status == Z_OK ? text : "<corrupt>";
 }
 
 inline program_options archiver(std::vector<std::string> args, std::vector<std::string> env = {}) {

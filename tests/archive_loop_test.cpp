@@ -1,5 +1,6 @@
 // acc_archive on a small ext4 filesystem in a loop-mounted image file: a
 // disk that fills, retention, and a power cut at every step of compressing.
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -164,6 +165,9 @@ TEST_F(ArchiveLoopTest, APowerCutAtAnyStepLeavesEachRecordingWholeOnceOrTwice) {
         // compressed file, the directory after the rename, the directory after
         // removing the original.
         EXPECT_EQ(cuts.size(), 5 * stems.size());
+        auto summary_of = [](const std::string& in, const std::string& stem) {
+            return in + "/ai0_summary_" + stem.substr(std::strlen("ai0_accel_")) + ".csv.gz";
+        };
 
         for (std::size_t k = 0; k < cuts.size(); ++k) {
             const std::string view = mount_cut(cuts[k]);
@@ -181,6 +185,12 @@ TEST_F(ArchiveLoopTest, APowerCutAtAnyStepLeavesEachRecordingWholeOnceOrTwice) {
                 EXPECT_TRUE((original ? read_file(base) : texts[i]) == texts[i]) << "cut " << k;
                 EXPECT_TRUE((packed ? restored(base + suffix) : texts[i]) == texts[i])
                     << "cut " << k;
+                // So is a summary.
+                const std::string summary = summary_of(view + "/data", stems[i]);
+                if (exists(summary)) {
+                    EXPECT_EQ(gunzipped(summary), gunzipped(summary_of(data, stems[i])))
+                        << "cut " << k;
+                }
             }
             std::printf("cut before sync %zu:%s\n", k + 1, found.c_str());
             ASSERT_TRUE(unmount_last());

@@ -68,6 +68,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
         symlink((outside + "/elsewhere.csv").c_str(), at("ai0_accel_20250314_050000.csv").c_str()),
         0);
     write_file(at(".ai0_accel_20250314_090000.csv.acz.tmp"), "partial");
+    write_file(at(".ai0_summary_20250314_090000.csv.gz.tmp"), "partial");
 
     const int held = open(at(live).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
@@ -81,14 +82,18 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
         child.err_fd, &waiting,
         [&said](const std::string& text) { return text.find(said) != std::string::npos; }, 5.0))
         << waiting;
-    EXPECT_EQ(list_dir(dir).size(), 14u) << "nothing done while waiting";
+    EXPECT_EQ(list_dir(dir).size(), 15u) << "nothing done while waiting";
     close(other_run);
     program_result run = finish_program(child);
     close(held);
 
     EXPECT_EQ(run.exit_status, 0) << run.err;
-    EXPECT_EQ(run.out.find("removed stale temporary .ai0_accel_20250314_090000.csv.acz.tmp\n"), 0u)
-        << run.out;
+    for (const char* name :
+         {".ai0_accel_20250314_090000.csv.acz.tmp", ".ai0_summary_20250314_090000.csv.gz.tmp"})
+        EXPECT_NE(run.out.find(std::string("removed stale temporary ") + name + "\n"),
+                  std::string::npos)
+            << run.out;
+    EXPECT_EQ(run.out.find("removed stale temporary "), 0u) << "before anything else";
     auto compressed_line = [](const std::string& name) {
         return "compressed " + name + " -> " + name + ".acz (ratio ";
     };
@@ -171,11 +176,16 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
     EXPECT_EQ(scan_directory(dir_fd, &recordings, &temporaries), 0);
     EXPECT_EQ(recordings.size(), 1u);
     EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
-    // Nor its compression, in either form.
+    // Nor its summary, nor its compression, in either form.
+    const volatile std::sig_atomic_t stop = 0;
+    summary_result summary{};
+    EXPECT_EQ(write_summary(dir_fd, "ai0_accel_20250102_000000", "ai0_accel_20250102_000000.csv",
+                            &stop, &summary),
+              0);
+    EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
     for (const archive_format format : {archive_format::zst, archive_format::compact}) {
         if (format == archive_format::compact)
             write_file(at("ai0_accel_20250102_000000.csv"), recording_text(10, 1));
-        const volatile std::sig_atomic_t stop = 0;
         compress_result result{};
         EXPECT_EQ(
             compress_recording(dir_fd, "ai0_accel_20250102_000000", format, 3, &stop, &result), 0);
@@ -249,16 +259,6 @@ std::vector<std::string> interval_values(const std::string& json, const std::str
         values.push_back(value == "null" ? "" : value);
     }
     return values;
-}
-
-std::string gunzipped(const std::string& path) {
-    gzFile gz = gzopen(path.c_str(), "rb");
-    std::string text;
-    char buffer[4096];
-    for (int n = 0; gz && (n = gzread(gz, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    if (gz) gzclose(gz);
-    return text;
 }
 
 TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
@@ -345,8 +345,8 @@ TEST_F(ArchiveTest, KeepEventsLeavesTheRecordingsAboveTheLevelAndSummariesGoOnly
     const std::string text = recording_text(10, 1);
     std::string packed(ZSTD_compressBound(text.size()), '\0');
     packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
-    const timespec old[2] = {{std::time(nullptr) - 10 * 86400, 0},
-                             {std::time(nullptr) - 10 * 86400, 0}};
+    const std::time_t ended = std::time(nullptr) - std::time_t{10} * 86400;
+    const timespec old[2] = {{ended, 0}, {ended, 0}};
     for (const char* stamp : {"20250101_000000", "20250102_000000", "20241201_000000"}) {
         const std::string velocity = stamp[7] == '1' ? "9.5" : "1.25";
         gzFile gz = gzopen(at(std::string("ai0_summary_") + stamp + ".csv.gz").c_str(), "wb");

@@ -105,7 +105,8 @@ TEST(UtcTime, FormatsRoundedAndParsesOnlyTheOneForm) {
     char text[utc_text_size];
     EXPECT_FALSE(format_utc(std::nan(""), 6, text, sizeof text));
     EXPECT_STREQ(text, "");
-    EXPECT_FALSE(format_utc(0.0, 3, text, 10));  // does not fit
+    EXPECT_FALSE(format_utc(0.0, 3, text, 10));            // does not fit
+    EXPECT_FALSE(format_utc(0.0, 10, text, sizeof text));  // finer than nanoseconds
 
     double s = 0.0;
     EXPECT_TRUE(parse_utc("2025-12-08T02:00:00.123456789123Z", &s));
@@ -139,6 +140,9 @@ TEST(ProvenanceFile, WhatTheRecorderWritesReadsBack) {
           "\"start_utc\": \"2025-12-08T01:59:59.900000Z\"", "\"sample_rate_hz\": 200.0",
           "\"out_dir\": \"/data\\t\xef\xbf\xbd\"", "\"path\": null", "\"simulator\": true"})
         EXPECT_NE(text.find(piece), std::string::npos) << piece << " in\n" << text;
+    // The host is the object's last member, outside the library's.
+    EXPECT_EQ(text.substr(text.find("\"simulator\"")),
+              "\"simulator\": true},\n  \"host\": \"board\"\n}\n");
 
     provenance prov{};
     provenance_parse(text.c_str(), &prov);

@@ -819,6 +819,9 @@ TEST(Spectrum, APeakBesideTheLastBinLeansTowardIt) {
         EXPECT_EQ(peaks[0].bin, weaker < 1.0 ? 6u : 3u);
         EXPECT_EQ(peaks[1].bin, weaker < 1.0 ? 3u : 6u);
     }
+    view.bin_hz = 1e6;  // Nyquist at 8 MHz: more bands below it than are kept
+    compute_band_levels(view, 1.0, 100.0, &levels);
+    EXPECT_EQ(levels.octave_count, max_octave_bands);
 }
 
 // Each test's trend, made the same way and freed once made.

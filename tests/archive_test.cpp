@@ -40,7 +40,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     std::vector<std::string> contents;
     for (const std::string& stem : finished) {
         const auto i = static_cast<std::uint32_t>(contents.size());
-        contents.push_back(recording_text(30000 + i * 7000, 7 + i) +
+        contents.push_back(recording_text(static_cast<int>(30000 + i * 7000), 7 + i) +
                            (i == 2 ? "3.700000,0.51" + std::string(4096, '\0') : ""));
         write_file(at(stem + ".csv"), contents.back());
         write_file(at(stem + ".json"), "{\"start_utc\": \"2025-03-14T08:00:00.000000Z\"}\n");

@@ -734,11 +734,14 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
     std::string flipped = packed;
     flipped[flipped.size() / 2] ^= 0x10;
     const std::string one_frame = zstd_of(parts[1], parts[1].size());
+    put_gzipped("gz1", parts[1]);
+    const std::string gz = read_file(dir + "/gz1");
     const struct {
         std::string content;
         const char* words;
     } damaged[] = {{packed.substr(0, packed.size() / 2), ": compressed data cut short; "},
                    {one_frame.substr(0, one_frame.size() / 2), ": compressed data cut short; "},
+                   {gz.substr(0, gz.size() / 2), ": compressed data cut short; "},
                    {flipped, ": compressed data corrupt ("},
                    {zstd_streamed(parts[1], max_window_log + 1), " MiB, more memory than is"}};
     for (const auto& d : damaged) {

@@ -511,11 +511,13 @@ TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
     EXPECT_NE(run.out.find("Verdict  valid data file"), std::string::npos);
     expect_error(run, 1, "no/such/dir/plot.svg: cannot write: No such file or directory");
 #ifndef ACC_NO_PRELOAD
-    // Storage that cannot store it: reported, and no half picture or temporary file left.
-    run = inspect({file, "--svg", "plot.svg"},
-                  {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_SYNC=1"});
-    expect_error(run, 1, "plot.svg: cannot write: Input/output error");
-    EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"});
+    // Storage that cannot store it or close it: reported, and no half
+    // picture or temporary file left.
+    for (const char* failing : {"ACC_TEST_FAIL_SYNC=1", "ACC_TEST_FAIL_CLOSE=1"}) {
+        run = inspect({file, "--svg", "plot.svg"}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, failing});
+        expect_error(run, 1, "plot.svg: cannot write: Input/output error");
+        EXPECT_EQ(list_dir(dir), std::vector<std::string>{"ok.csv"}) << failing;
+    }
     // No memory for the stream once its temporary file is made: that file goes too.
     run = inspect({file, "--svg", "plot.svg"},
                   {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_FAIL_ALLOC_SIZE=472"});

@@ -17,7 +17,7 @@
 // The header and `rows` rows of a noisy 50 Hz signal in blocks of 1000.
 inline std::string recording_text(int rows, std::uint32_t seed) {
     return timed_rows_text(
-        rows, [](int n) { return 0.1 * (n / 1000 + 1) + 1e-4 * (n % 1000); },
+        rows, [](int n) { return 0.1 * std::floor(n / 1000.0 + 1) + 1e-4 * (n % 1000); },
         [&seed](int n) {
             seed = seed * 1664525u + 1013904223u;
             const double noise = static_cast<double>(seed >> 8) / 16777216.0 - 0.5;

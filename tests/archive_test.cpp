@@ -40,7 +40,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
     std::vector<std::string> contents;
     for (const std::string& stem : finished) {
         const auto i = static_cast<std::uint32_t>(contents.size());
-        contents.push_back(recording_text(30000 + i * 7000, 7 + i) +
+        contents.push_back(recording_text(static_cast<int>(30000 + i * 7000), 7 + i) +
                            (i == 2 ? "3.700000,0.51" + std::string(4096, '\0') : ""));
         write_file(at(stem + ".csv"), contents.back());
         write_file(at(stem + ".json"), "{\"start_utc\": \"2025-03-14T08:00:00.000000Z\"}\n");
@@ -331,6 +331,10 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     EXPECT_EQ(read_file(summary), "kept");
     EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), EBADMSG);
     EXPECT_TRUE(std::isnan(read_back)) << "unknown: an event recording";
+    // Nor one cut short.
+    const std::string whole = read_file(at("ai0_summary_20261208_040000.csv.gz"));
+    write_file(summary, whole.substr(0, whole.size() - 12));
+    EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), EBADMSG);
     close(dir_fd);
     EXPECT_EQ(run.out.find("summarized ai0_accel_20261208_040000.csv.acz -> "
                            "ai0_summary_20261208_040000.csv.gz\n"),

@@ -3,12 +3,14 @@
 // Exit status: 0 a valid recording (its report on stdout); 1 a file that is
 // missing, unreadable or not a valid data file, or a picture that cannot be
 // written (the reason on stderr); 2 a usage error, files of different runs,
-// or an output that is a file of the recording itself; with --follow also 3
-// when some interval's velocity RMS was above --alarm; 4 a valid recording
-// of which --from and --to leave out every row (nothing written).
+// or an output that is a file of the recording itself; with --follow or
+// --history also 3 when some interval's velocity RMS was above --alarm; 4 a
+// valid recording of which --from and --to leave out every row (nothing
+// written).
 
 #include "csv_output.h"
 #include "follow_driver.h"
+#include "history.h"
 #include "inspect_options.h"
 #include "json_output.h"
 #include "output_file.h"
@@ -133,6 +135,7 @@ int main(int argc, char** argv) {
     inspect_config config = default_inspect_config();
     int status = parse_arguments(argc, argv, &args, &config);
     if (status >= 0) return status;
+    if (args.history) return history_and_write(args);
     if (args.follow_path) status = wait_for_recording(args);
     if (status >= 0) return status;
     run_plan plan;

@@ -31,6 +31,8 @@ void print_help() {
         "       acc_inspect --follow FILE|DIR [--json -] [--prom FILE.prom]\n"
         "       [--alarm MM_S] [--run ID|FILE] [--band LO:HI] [--interval S] [--segment N]\n"
         "       acc_inspect --follow DIR --across-runs [the same options]\n"
+        "       acc_inspect --history DIR [--from UTC] [--to UTC] [--alarm MM_S]\n"
+        "       [--json OUT.json|-]\n"
         "\n"
         "Checks a data file written by acc_recorder and reports what it holds:\n"
         "rows, duration and sample rate, gaps and overlaps in time, the range,\n"
@@ -70,16 +72,20 @@ void print_help() {
         "  --json -          with --follow: one JSON object per interval per line\n"
         "  --prom FILE       with --follow: keep FILE, for the node exporter's\n"
         "                    textfile collector, with the latest interval's levels\n"
-        "  --alarm MM_S      with --follow: mark the intervals whose velocity RMS is\n"
+        "  --alarm MM_S      with --follow or --history: mark the intervals whose velocity RMS is\n"
         "                    above MM_S mm/s, and exit with status 3 if any was\n"
+        "  --history         DIR holds acc_archive's summaries: per hour (per day\n"
+        "                    beyond 7 days) the median and largest velocity RMS, the\n"
+        "                    largest peak, the seconds above --alarm and the time\n"
+        "                    missing, and the periods whose recordings are still there\n"
         "  --help            show this help\n"
         "  --version         show the version\n"
         "\n"
         "Exit status: 0 valid file, 1 invalid or unreadable file (the first fault,\n"
         "its file and line on stderr) or an output that cannot be written, 2 usage\n"
         "error, files of different runs, or an output that is a file of the\n"
-        "recording itself (never written); with --follow 3 when an interval was\n"
-        "above --alarm; 4 when --from and --to leave out every row.\n",
+        "recording itself (never written); with --follow or --history 3 when an\n"
+        "interval was above --alarm; 4 when --from and --to leave out every row.\n",
         usage_text, smallest_segment, largest_segment, default_segment_size, max_reported_peaks,
         default_reported_peaks);
 }
@@ -107,6 +113,7 @@ enum option_id : int {
     opt_prom,
     opt_alarm,
     opt_across_runs,
+    opt_history,
 };
 
 constexpr option long_options[] = {
@@ -126,6 +133,8 @@ constexpr option long_options[] = {
     {"prom", required_argument, nullptr, opt_prom},
     {"alarm", required_argument, nullptr, opt_alarm},
     {"across-runs", no_argument, nullptr, opt_across_runs},
+    // A mode as --follow: its directory is the data path, wherever it stands.
+    {"history", optional_argument, nullptr, opt_history},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -159,12 +168,20 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
     };
     switch (id) {
         case opt_follow:
-            if (args->follow) return usage_error("--follow given twice", nullptr);
-            args->follow = true;
+        case opt_history: {
+            bool& mode = id == opt_follow ? args->follow : args->history;
+            if (mode) {
+                std::snprintf(message, sizeof message, "--%s given twice", option_name(id));
+                return usage_error(message, nullptr);
+            }
+            mode = true;
             if (value && value[0] == '\0')
-                return usage_error("--follow needs a file or directory", nullptr);
+                return usage_error(id == opt_follow ? "--follow needs a file or directory"
+                                                    : "--history needs a directory",
+                                   nullptr);
             if (value) args->inputs.push_back(value);
             break;
+        }
         case opt_svg:
         case opt_json:
         case opt_csv:
@@ -275,6 +292,29 @@ int settle_follow(arguments* args, const inspect_config& config) {
     return -1;
 }
 
+// The history reads the summaries of one directory and writes its report
+// and JSON. Returns -1 to go on, else the exit status.
+int settle_history(const arguments& args, const inspect_config& config) {
+    const char* alone =
+        args.follow         ? "--follow"
+        : args.svg_path     ? "--svg"
+        : args.csv_dir      ? "--csv"
+        : args.prom_path    ? "--prom"
+        : args.across_runs  ? "--across-runs"
+        : args.run_selector ? "--run"
+        : (config.have_from && !args.from_is_utc) || (config.have_to && !args.to_is_utc)
+            ? "--from or --to in seconds"
+            : nullptr;
+    if (alone) return usage_error(alone, " is not for --history (UTC times are)");
+    if (args.inputs.empty()) return usage_error("--history needs a directory", nullptr);
+    if (args.inputs.size() > 1)
+        return usage_error("--history reads one directory; also given: ", args.inputs[1].c_str());
+    if (!is_directory(args.inputs[0].c_str()))
+        return usage_error("--history reads the summaries of a directory, not ",
+                           args.inputs[0].c_str());
+    return -1;
+}
+
 }  // namespace
 
 bool is_standard_output(const char* path) { return path && std::strcmp(path, "-") == 0; }
@@ -321,6 +361,7 @@ int parse_arguments(int argc, char** argv, arguments* args, inspect_config* conf
                 "standard input is not read: give the data file's path "
                 "(./- for a file named -)",
                 nullptr);
+    if (args->history) return settle_history(*args, *config);
     if (args->follow || args->prom_path || args->have_alarm || args->across_runs)
         return settle_follow(args, *config);
     if (args->inputs.empty()) return usage_error("no data file given", nullptr);

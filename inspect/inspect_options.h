@@ -20,6 +20,7 @@ struct arguments {
     bool follow;              // --follow, a mode: the data path is its file or directory
     const char* follow_path;  // with --follow: that file or directory
     bool across_runs;         // --across-runs: after a run, on to the directory's next
+    bool history;             // --history, a mode: the data path is the summaries' directory
     const char* prom_path;
     bool have_alarm;
     double alarm_mm_s;

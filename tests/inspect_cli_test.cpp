@@ -227,7 +227,13 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{"--follow", file, "--prom", "-"}, "--prom: a file name, not -"},
         {{"--follow", file, "--svg", "a.svg"}, "--svg is not for --follow"},
         {{"--follow", file, "--json", "a.json"}, "with --follow the JSON Lines go to standard"},
-        {{"--follow", file, "--prom", file}, "--prom " + file + " is the data file"}};
+        {{"--follow", file, "--prom", file}, "--prom " + file + " is the data file"},
+        {{"--history", file}, "--history reads the summaries of a directory, not ok.csv"},
+        {{"--history", ".", "."}, "--history reads one directory; also given: ."},
+        {{"--history", ".", "--svg", "a.svg"}, "--svg is not for --history"},
+        {{"--history", ".", "--from", "2"}, "--from or --to in seconds is not for --history"},
+        {{"--history", ".", "--follow"}, "--follow is not for --history"},
+        {{"--history"}, "--history needs a directory"}};
     for (const usage_case& c : wrong) {
         std::string shown;
         for (const std::string& a : c.args) shown += a + " ";
@@ -812,4 +818,66 @@ TEST_F(InspectProgram, EachRecordingIsCheckedAtTheSettingsItsProvenanceGives) {
     expect_error(inspect({"a.csv", "b.csv"}), 2,
                  "a.csv (10000 Hz, 200 mV/g) and b.csv (10000 Hz, 500 mV/g) were recorded at "
                  "different settings; nothing read");
+}
+
+// Summary lines at 08:MM:SS UTC on 2026-12-08 for each velocity ("" for a
+// second without one), their peaks 0.1 g apart.
+std::string summary_text(int hour, int minute, const std::vector<std::string>& velocities) {
+    std::string text =
+        "# acc_summary 1\nstart_utc,start_s,rows,rms_g,peak_g,velocity_rms_mm_s,dominant_hz,"
+        "kurtosis,gaps,overlaps\n";
+    for (std::size_t i = 0; i < velocities.size(); ++i) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "2026-12-08T%02d:%02d:%02zu.000Z,%zu,10000,0.3,%.1f,%s,50,3,0,0\n", hour,
+                      minute, i, i, 0.1 * static_cast<double>(i + 1), velocities[i].c_str());
+        text += line;
+    }
+    return text;
+}
+
+TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
+    // Three recordings' summaries; only the last recording is still there.
+    put_gzipped("ai0_summary_20261208_081000.csv.gz",
+                summary_text(8, 10, {"1", "5", "", "2", "4", "3"}));
+    put_gzipped("ai0_summary_20261208_091500.csv.gz", summary_text(9, 15, {"6", "8", "7", "9"}));
+    put_gzipped("ai0_summary_20261208_110000.csv.gz", summary_text(11, 0, {"0.5", "0.5"}));
+    put("ai0_accel_20261208_110000.csv.zst", "its rows");
+    program_result run = inspect({"--history", ".", "--alarm", "6.5"});
+    EXPECT_EQ(run.exit_status, 3) << run.err;
+    EXPECT_EQ(run.out,
+              "acc_inspect: history of .\n"
+              "Summaries: 3, seconds from 2026-12-08T08:10:00Z to 2026-12-08T11:00:01Z (UTC)\n"
+              "Intervals: per hour, alarm above 6.5 mm/s\n"
+              "  2026-12-08T08:00:00Z  velocity RMS median 3.000 max 5.000 mm/s  peak 0.6000 g"
+              "  above alarm 0 s  missing 3594 s\n"
+              "  2026-12-08T09:00:00Z  velocity RMS median 7.500 max 9.000 mm/s  peak 0.4000 g"
+              "  above alarm 3 s  missing 3596 s\n"
+              "  2026-12-08T10:00:00Z  no summary  above alarm 0 s  missing 3600 s\n"
+              "  2026-12-08T11:00:00Z  velocity RMS median 0.500 max 0.500 mm/s  peak 0.2000 g"
+              "  above alarm 0 s  missing 3598 s\n"
+              "Raw recordings (acc_inspect . --from ... --to ...):\n"
+              "  2026-12-08T11:00:00Z to 2026-12-08T11:00:02Z  ai0_accel_20261208_110000\n");
+
+    // The window cuts the interval it shows; what it leaves out is not missing.
+    run = inspect({"--history=.", "--from", "2026-12-08T09:00:00Z", "--to", "2026-12-08T09:30:00Z",
+                   "--json", "-"});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "{\n  \"history\": {\n    \"directory\": \".\",\n    \"summaries\": 1,\n"
+              "    \"interval_s\": 3600.0,\n    \"intervals\": [\n"
+              "      {\"start_utc\": \"2026-12-08T09:00:00Z\", \"seconds\": 4, "
+              "\"median_velocity_rms_mm_s\": 7.5, \"max_velocity_rms_mm_s\": 9, \"max_peak_g\": "
+              "0.4, \"missing_s\": 1796.0}\n    ],\n    \"raw\": []\n  }\n}\n");
+    expect_refused(inspect({"--history", ".", "--from", "2026-12-09T00:00:00Z"}), 4,
+                   "no second lies in the window (--from, --to): 3 summaries in .");
+
+    // A damaged summary, or one of a version not known, is named and refused.
+    put_gzipped("ai0_summary_20261208_120000.csv.gz",
+                summary_text(12, 0, {"1", "2"}) + "2026-12-08T12:00:09.000Z,9,10000\n");
+    expect_refused(inspect({"--history", "."}), 1,
+                   "./ai0_summary_20261208_120000.csv.gz: line 5: not a summary line");
+    put_gzipped("ai0_summary_20261208_120000.csv.gz", "# acc_summary 2\nwhatever\n");
+    expect_refused(inspect({"--history", "."}), 1,
+                   "./ai0_summary_20261208_120000.csv.gz: a summary of version 2, which this");
 }

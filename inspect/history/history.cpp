@@ -1,0 +1,328 @@
+#include "history.h"
+
+#include "data_file_name.h"
+#include "inspect_options.h"
+#include "output_file.h"
+#include "program_status.h"
+#include "text_escape.h"
+#include "utc_time.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <limits>
+#include <zlib.h>
+
+namespace {
+
+constexpr double hour_s = 3600.0;
+constexpr double day_s = 86400.0;
+constexpr double longest_hourly_span_s = 7.0 * day_s;  // beyond: one interval per day
+constexpr char summary_header[] =
+    "start_utc,start_s,rows,rms_g,peak_g,velocity_rms_mm_s,dominant_hz,kurtosis,gaps,overlaps\n";
+constexpr int summary_version = 1;
+constexpr int summary_columns = 10;
+
+// The summary's fields in place: `fields[i]` ends at the next ',' or '\n'.
+bool split_line(char* line, const char* (&fields)[summary_columns]) {
+    int n = 0;
+    char* p = line;
+    for (;;) {
+        if (n == summary_columns) return false;
+        fields[n++] = p;
+        p = std::strpbrk(p, ",\n");
+        if (!p) return false;  // no line feed: cut short
+        const bool last = *p == '\n';
+        *p++ = '\0';
+        if (last) return n == summary_columns && *p == '\0';
+    }
+}
+
+// An optional figure: empty is NaN.
+bool parse_figure(const char* text, double* v) {
+    if (*text == '\0') {
+        *v = std::nan("");
+        return true;
+    }
+    char* end = nullptr;
+    *v = std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+// One summary's seconds and the name of its recording, for the raw periods.
+struct summary_span {
+    std::string stem;
+    double first_s;
+    double last_s;
+    std::uint64_t seconds;  // in the window
+    bool raw;               // its data file is still there
+};
+
+std::string utc_text(double unix_s) {
+    char text[utc_text_size];
+    format_utc(unix_s, 0, text, sizeof text);
+    return text;
+}
+
+// Reports why `path` could not be read. Returns exit_invalid.
+int report_summary_fault(const std::string& path, const summary_read& read) {
+    if (read.open_error != 0) return report_error(path.c_str(), "cannot read", read.open_error);
+    if (read.version > 0 && read.version != summary_version)
+        std::fprintf(stderr,
+                     "acc_inspect: %s: a summary of version %d, which this acc_inspect does not "
+                     "read (it reads version %d)\n",
+                     path.c_str(), read.version, summary_version);
+    else
+        std::fprintf(stderr, "acc_inspect: %s: line %" PRIu64 ": not a summary line\n",
+                     path.c_str(), read.bad_line);
+    return exit_invalid;
+}
+
+struct history_listing {
+    std::vector<std::string> summaries;  // names, in order
+    std::vector<std::string> raw_stems;  // recordings with a data file in any form
+};
+
+int list_directory(const char* dir, history_listing* listing) {
+    DIR* d = opendir(dir);
+    if (!d) return errno;
+    errno = 0;
+    while (const dirent* e = readdir(d)) {
+        char stem[256];
+        std::tm t{};
+        std::size_t stem_size = 0;
+        const name_kind kind = parse_data_file_name(e->d_name, &stem_size, &t);
+        if (parse_summary_name(e->d_name, stem, sizeof stem, &t))
+            listing->summaries.push_back(e->d_name);
+        else if (kind != name_kind::none && kind != name_kind::provenance)
+            listing->raw_stems.push_back(std::string(e->d_name, stem_size));
+        errno = 0;
+    }
+    const int error = errno;
+    closedir(d);
+    std::sort(listing->summaries.begin(), listing->summaries.end());
+    std::sort(listing->raw_stems.begin(), listing->raw_stems.end());
+    return error;
+}
+
+void print_report(std::FILE* out, const char* dir, const std::vector<summary_span>& spans,
+                  const std::vector<history_interval>& intervals, double first_s, double last_s,
+                  const arguments& args) {
+    std::fprintf(out, "acc_inspect: history of %s\n", dir);
+    std::fprintf(out, "Summaries: %zu, seconds from %s to %s (UTC)\n", spans.size(),
+                 utc_text(first_s).c_str(), utc_text(last_s).c_str());
+    const double length = intervals.empty() ? hour_s : intervals[0].length_s;
+    std::fprintf(out, "Intervals: per %s", length == hour_s ? "hour" : "day");
+    if (args.have_alarm) std::fprintf(out, ", alarm above %g mm/s", args.alarm_mm_s);
+    std::fputc('\n', out);
+    for (const history_interval& v : intervals) {
+        std::fprintf(out, "  %s", utc_text(v.start_unix_s).c_str());
+        if (v.seconds == 0)
+            std::fprintf(out, "  no summary");
+        else
+            std::fprintf(out, "  velocity RMS median %.3f max %.3f mm/s  peak %.4f g",
+                         v.median_velocity_mm_s, v.largest_velocity_mm_s, v.largest_peak_g);
+        if (args.have_alarm) std::fprintf(out, "  above alarm %" PRIu64 " s", v.above_alarm);
+        std::fprintf(out, "  missing %.0f s\n", v.missing_s);
+    }
+    std::fprintf(out, "Raw recordings (acc_inspect %s --from ... --to ...):", dir);
+    bool any = false;
+    for (const summary_span& s : spans) {
+        if (!s.raw) continue;
+        std::fprintf(out, "\n  %s to %s  %s", utc_text(s.first_s).c_str(),
+                     utc_text(s.last_s + 1.0).c_str(), s.stem.c_str());
+        any = true;
+    }
+    std::fprintf(out, "%s\n", any ? "" : " none");
+}
+
+int write_history_json(std::FILE* out, const char* dir, const std::vector<summary_span>& spans,
+                       const std::vector<history_interval>& intervals, const arguments& args) {
+    json_writer w = json_begin(out, 4);
+    json_open(&w, "history", '{');
+    json_string(&w, "directory", dir);
+    json_count(&w, "summaries", spans.size());
+    json_number(&w, "interval_s", intervals.empty() ? hour_s : intervals[0].length_s, true);
+    if (args.have_alarm) json_number(&w, "alarm_mm_s", args.alarm_mm_s);
+    json_open(&w, "intervals", '[');
+    for (const history_interval& v : intervals) {
+        json_open(&w, nullptr, '{');
+        json_string(&w, "start_utc", utc_text(v.start_unix_s).c_str());
+        json_count(&w, "seconds", v.seconds);
+        json_number(&w, "median_velocity_rms_mm_s", v.median_velocity_mm_s);
+        json_number(&w, "max_velocity_rms_mm_s", v.largest_velocity_mm_s);
+        json_number(&w, "max_peak_g", v.largest_peak_g);
+        if (args.have_alarm) json_count(&w, "above_alarm_s", v.above_alarm);
+        json_number(&w, "missing_s", v.missing_s, true);
+        json_close(&w, '}');
+    }
+    json_close(&w, ']');
+    json_open(&w, "raw", '[');
+    for (const summary_span& s : spans) {
+        if (!s.raw) continue;
+        json_open(&w, nullptr, '{');
+        json_string(&w, "recording", s.stem.c_str());
+        json_string(&w, "from_utc", utc_text(s.first_s).c_str());
+        json_string(&w, "to_utc", utc_text(s.last_s + 1.0).c_str());
+        json_close(&w, '}');
+    }
+    json_close(&w, ']');
+    json_close(&w, '}');
+    json_close(&w, '}');
+    std::fputc('\n', out);
+    return std::ferror(out) ? (errno ? errno : EIO) : 0;
+}
+
+}  // namespace
+
+bool read_summary(const char* path, std::vector<history_second>* seconds, summary_read* read) {
+    *read = summary_read{0, 0, -1};
+    errno = 0;
+    gzFile packed = gzopen(path, "rb");
+    if (!packed) {
+        read->open_error = errno ? errno : ENOMEM;
+        return false;
+    }
+    char line[512];
+    std::uint64_t n = 0;
+    bool ok = true;
+    while (ok && gzgets(packed, line, sizeof line)) {
+        ++n;
+        if (n == 1) {
+            char rest = '\0';
+            ok = std::sscanf(line, "# acc_summary %d%c", &read->version, &rest) == 2 &&
+                 rest == '\n' && read->version == summary_version;
+            if (!ok && rest != '\n') read->version = -1;
+            continue;
+        }
+        if (n == 2) {
+            ok = std::strcmp(line, summary_header) == 0;
+            continue;
+        }
+        const char* f[summary_columns];
+        double t = 0.0, peak = 0.0, velocity = 0.0;
+        ok = split_line(line, f) && parse_figure(f[4], &peak) && parse_figure(f[5], &velocity);
+        if (!ok || f[0][0] == '\0') continue;  // no provenance: no instant
+        ok = parse_utc(f[0], &t);
+        if (ok) seconds->push_back(history_second{t, velocity, peak});
+    }
+    int status = Z_OK;
+    gzerror(packed, &status);
+    gzclose(packed);
+    if (ok && status != Z_OK && status != Z_STREAM_END) {
+        read->open_error = EIO;
+        return false;
+    }
+    if (ok && n < 2) ok = false, ++n;  // cut short before its header
+    if (!ok) read->bad_line = n;
+    return ok;
+}
+
+std::vector<history_interval> group_history(std::vector<history_second>* seconds, double from_s,
+                                            double to_s, double length_s, double alarm) {
+    std::vector<history_interval> intervals;
+    std::sort(seconds->begin(), seconds->end(),
+              [](const history_second& a, const history_second& b) { return a.unix_s < b.unix_s; });
+    if (seconds->empty()) return intervals;
+    const double first = std::floor(seconds->front().unix_s / length_s) * length_s;
+    std::vector<double> velocities;
+    std::size_t i = 0;
+    for (double start = first; i < seconds->size(); start += length_s) {
+        history_interval v{start, length_s, 0, std::nan(""), std::nan(""), std::nan(""), 0, 0.0};
+        velocities.clear();
+        for (; i < seconds->size() && (*seconds)[i].unix_s < start + length_s; ++i) {
+            const history_second& s = (*seconds)[i];
+            ++v.seconds;
+            if (!(v.largest_peak_g >= s.peak_g)) v.largest_peak_g = s.peak_g;
+            if (std::isnan(s.velocity_rms_mm_s)) continue;
+            velocities.push_back(s.velocity_rms_mm_s);
+            if (s.velocity_rms_mm_s > alarm) ++v.above_alarm;
+        }
+        if (!velocities.empty()) {
+            const auto middle = velocities.begin() + velocities.size() / 2;
+            std::nth_element(velocities.begin(), middle, velocities.end());
+            v.median_velocity_mm_s = *middle;
+            if (velocities.size() % 2 == 0)
+                v.median_velocity_mm_s =
+                    (v.median_velocity_mm_s + *std::max_element(velocities.begin(), middle)) / 2;
+            v.largest_velocity_mm_s = *std::max_element(velocities.begin(), velocities.end());
+        }
+        const double shown = std::min(start + length_s, to_s) - std::max(start, from_s);
+        v.missing_s = std::max(0.0, shown - static_cast<double>(v.seconds));
+        intervals.push_back(v);
+    }
+    return intervals;
+}
+
+int history_and_write(const arguments& args) {
+    const char* dir = args.inputs[0].c_str();
+    history_listing listing;
+    const int error = list_directory(dir, &listing);
+    if (error != 0) return report_error(dir, "cannot read", error);
+    const double from_s = args.from_is_utc ? args.from_unix_s : -INFINITY;
+    const double to_s = args.to_is_utc ? args.to_unix_s : INFINITY;
+    std::vector<history_second> seconds;
+    std::vector<summary_span> spans;
+    std::vector<history_second> one;
+    for (const std::string& name : listing.summaries) {
+        const std::string path = std::string(dir) + "/" + name;
+        summary_read read{};
+        one.clear();
+        if (!read_summary(path.c_str(), &one, &read)) return report_summary_fault(path, read);
+        summary_span span{"", INFINITY, -INFINITY, 0, false};
+        char stem[256];
+        std::tm t{};
+        parse_summary_name(name.c_str(), stem, sizeof stem, &t);
+        span.stem = stem;
+        span.raw = std::binary_search(listing.raw_stems.begin(), listing.raw_stems.end(), stem);
+        for (const history_second& s : one) {
+            if (s.unix_s < from_s || s.unix_s >= to_s) continue;
+            seconds.push_back(s);
+            span.first_s = std::min(span.first_s, s.unix_s);
+            span.last_s = std::max(span.last_s, s.unix_s);
+            ++span.seconds;
+        }
+        if (span.seconds > 0) spans.push_back(span);
+    }
+    if (seconds.empty()) {
+        std::fprintf(stderr,
+                     "acc_inspect: no second lies in the window (--from, --to): %zu summaries in "
+                     "%s\n",
+                     listing.summaries.size(), dir);
+        return exit_window;
+    }
+    double first_s = INFINITY, last_s = -INFINITY;
+    for (const summary_span& s : spans) {
+        first_s = std::min(first_s, s.first_s);
+        last_s = std::max(last_s, s.last_s);
+    }
+    const double length_s = last_s - first_s <= longest_hourly_span_s ? hour_s : day_s;
+    const std::vector<history_interval> intervals = group_history(
+        &seconds, from_s, to_s, length_s, args.have_alarm ? args.alarm_mm_s : std::nan(""));
+    int status = exit_valid;
+    if (is_standard_output(args.json_path)) {
+        if (write_history_json(stdout, dir, spans, intervals, args) != 0)
+            status = report_error(nullptr, "cannot write the report", EIO);
+    } else {
+        print_report(stdout, dir, spans, intervals, first_s, last_s, args);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            status = report_error(nullptr, "cannot write the report", errno ? errno : EIO);
+    }
+    if (args.json_path && !is_standard_output(args.json_path)) {
+        output_file json{};
+        if (write_output(&json, args.json_path, [&](std::FILE* f) {
+                return write_history_json(f, dir, spans, intervals, args);
+            }) != exit_valid)
+            status = exit_invalid;
+        output_file_discard(&json);
+    }
+    if (status != exit_valid) return status;
+    for (const history_interval& v : intervals)
+        if (v.above_alarm > 0) return exit_alarm;
+    return exit_valid;
+}

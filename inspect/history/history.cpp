@@ -20,6 +20,8 @@
 
 namespace {
 
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
 constexpr double hour_s = 3600.0;
 constexpr double day_s = 86400.0;
 constexpr double longest_hourly_span_s = 7.0 * day_s;  // beyond: one interval per day
@@ -92,6 +94,7 @@ int list_directory(const char* dir, history_listing* listing) {
     DIR* d = opendir(dir);
     if (!d) return errno;
     errno = 0;
+    // cppcheck-suppress readdirCalled ; the stream is this function's alone
     while (const dirent* e = readdir(d)) {
         char stem[256];
         std::tm t{};
@@ -194,10 +197,17 @@ bool read_summary(const char* path, std::vector<history_second>* seconds, summar
     while (ok && gzgets(packed, line, sizeof line)) {
         ++n;
         if (n == 1) {
-            char rest = '\0';
-            ok = std::sscanf(line, "# acc_summary %d%c", &read->version, &rest) == 2 &&
-                 rest == '\n' && read->version == summary_version;
-            if (!ok && rest != '\n') read->version = -1;
+            // "# acc_summary N": -1 when the line is not that, N when it is
+            // a version this reader does not know.
+            constexpr char tag[] = "# acc_summary ";
+            const char* digits = line + sizeof tag - 1;
+            char* end = nullptr;
+            const long version =
+                std::strncmp(line, tag, sizeof tag - 1) == 0 ? std::strtol(digits, &end, 10) : -1;
+            const bool tagged = end && end != digits && *end == '\n' && version >= 0 &&
+                                version <= std::numeric_limits<int>::max();
+            read->version = tagged ? static_cast<int>(version) : -1;
+            ok = tagged && read->version == summary_version;
             continue;
         }
         if (n == 2) {
@@ -232,7 +242,8 @@ std::vector<history_interval> group_history(std::vector<history_second>* seconds
     const double first = std::floor(seconds->front().unix_s / length_s) * length_s;
     std::vector<double> velocities;
     std::size_t i = 0;
-    for (double start = first; i < seconds->size(); start += length_s) {
+    for (std::uint64_t k = 0; i < seconds->size(); ++k) {
+        const double start = first + static_cast<double>(k) * length_s;
         history_interval v{start, length_s, 0, std::nan(""), std::nan(""), std::nan(""), 0, 0.0};
         velocities.clear();
         for (; i < seconds->size() && (*seconds)[i].unix_s < start + length_s; ++i) {
@@ -244,7 +255,8 @@ std::vector<history_interval> group_history(std::vector<history_second>* seconds
             if (s.velocity_rms_mm_s > alarm) ++v.above_alarm;
         }
         if (!velocities.empty()) {
-            const auto middle = velocities.begin() + velocities.size() / 2;
+            const auto middle =
+                velocities.begin() + static_cast<std::ptrdiff_t>(velocities.size() / 2);
             std::nth_element(velocities.begin(), middle, velocities.end());
             v.median_velocity_mm_s = *middle;
             if (velocities.size() % 2 == 0)
@@ -264,8 +276,10 @@ int history_and_write(const arguments& args) {
     history_listing listing;
     const int error = list_directory(dir, &listing);
     if (error != 0) return report_error(dir, "cannot read", error);
-    const double from_s = args.from_is_utc ? args.from_unix_s : -INFINITY;
-    const double to_s = args.to_is_utc ? args.to_unix_s : INFINITY;
+    double from_s = -infinity;
+    double to_s = infinity;
+    if (args.from_is_utc) from_s = args.from_unix_s;
+    if (args.to_is_utc) to_s = args.to_unix_s;
     std::vector<history_second> seconds;
     std::vector<summary_span> spans;
     std::vector<history_second> one;
@@ -274,7 +288,7 @@ int history_and_write(const arguments& args) {
         summary_read read{};
         one.clear();
         if (!read_summary(path.c_str(), &one, &read)) return report_summary_fault(path, read);
-        summary_span span{"", INFINITY, -INFINITY, 0, false};
+        summary_span span{"", infinity, -infinity, 0, false};
         char stem[256];
         std::tm t{};
         parse_summary_name(name.c_str(), stem, sizeof stem, &t);
@@ -296,7 +310,7 @@ int history_and_write(const arguments& args) {
                      listing.summaries.size(), dir);
         return exit_window;
     }
-    double first_s = INFINITY, last_s = -INFINITY;
+    double first_s = infinity, last_s = -infinity;
     for (const summary_span& s : spans) {
         first_s = std::min(first_s, s.first_s);
         last_s = std::max(last_s, s.last_s);

@@ -547,6 +547,10 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
     // Nor the report, through standard output appended to the recording.
     expect_refused(shell(shell_command(INSPECT_PATH) + " rec.csv >> rec.csv"), 2,
                    "standard output is the data file rec.csv itself");
+    // Nor a table of --csv, whichever of them it would be.
+    ASSERT_EQ(link((dir + "/rec.csv").c_str(), (dir + "/trend.csv").c_str()), 0);
+    expect_refused(inspect({file, "--csv", "."}), 2, "--csv ./trend.csv is the data file rec.csv");
+    ASSERT_EQ(unlink((dir + "/trend.csv").c_str()), 0);
     EXPECT_EQ(read_file(dir + "/rec.csv"), content);
 
     // A write that fails halfway, here at a file-size limit as on a full

@@ -1112,6 +1112,7 @@ TEST_F(Picture, AFewRowsHaveTheirSignalFromTheLeftEdgeAndNoSpectrum) {
     ASSERT_TRUE(inspect(content.substr(0, five_rows)));
     const std::vector<svg_element> few = picture_of(*result);
     EXPECT_EQ(elements_of(few, 1, "text", "too few rows for a spectrum").size(), 1u);
+    EXPECT_TRUE(elements_of(few, 2, "text", "no rows").empty()) << "their one trend interval";
     EXPECT_EQ(numbers_in(attribute_of(*elements_of(few, 0, "path").at(0), "d")).at(0), left + 0.5);
 }
 

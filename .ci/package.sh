@@ -222,7 +222,8 @@ install_run_purge() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq acc-recorder acc-inspect
     ! dpkg-query -W acc-recorder acc-inspect 2>/dev/null | grep -q . || fail "still known to dpkg"
     # Every file the packages held is gone (their directories may be
-    # shared), and of the data directory only recordings are left.
+    # shared), and of the data directory only recordings and their summaries
+    # are left: they are the user's data.
     local path
     while read -r path; do
         if [ -e "$path" ] && [ ! -d "$path" ]; then fail "left behind: $path"; fi
@@ -230,7 +231,7 @@ install_run_purge() {
     [ ! -e /usr/lib/acc_recorder ] || fail "left behind: /usr/lib/acc_recorder"
     [ ! -e "$prom" ] || fail "left behind: $prom"
     local left
-    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.acz' ! -name 'ai0_accel_*.csv.zst' ! -name 'ai0_accel_*.json')
+    left=$($sudo find "$data" -mindepth 1 ! -name 'ai0_accel_*.csv' ! -name 'ai0_accel_*.csv.acz' ! -name 'ai0_accel_*.csv.zst' ! -name 'ai0_accel_*.json' ! -name 'ai0_summary_*.csv.gz')
     [ -z "$left" ] || fail "left behind in $data: $left"
     $sudo test -f "$file" || fail "purging removed the recording $file"
     echo "after purge, $data holds: $($sudo ls "$data" | tr '\n' ' ')"

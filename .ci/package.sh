@@ -8,6 +8,8 @@
 #                           deb-arm64): architecture and binaries checked
 # Installing needs root (or sudo).
 set -euo pipefail
+# A grep in a pipeline reads all its input (no -q): a -q that stops early
+# would kill the writer with SIGPIPE, which pipefail reports as a failure.
 cd "$(dirname "$0")/.."
 . scripts/need_packages.sh
 sudo=""
@@ -29,7 +31,7 @@ check_package() {
     dpkg-deb -c "$deb"
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$deb: architecture is not $arch"
     if dpkg-deb -f "$deb" Depends Provides | grep -qi acts2200 ||
-        dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q 'shlibs\|symbols'; then
+        dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep 'shlibs\|symbols' >/dev/null; then
         fail "$deb claims or depends on the device library"
     fi
 }
@@ -81,7 +83,7 @@ check_vendor_build() {
     local deb
     deb=$(echo "$dir"/acc-recorder_*_amd64.deb)
     check_package "$deb" amd64
-    ! contents "$deb" | grep -q libACTS2200 || fail "$deb ships a device library"
+    ! contents "$deb" | grep libACTS2200 >/dev/null || fail "$deb ships a device library"
     dpkg-deb -f "$deb" Description | grep -q "libACTS2200.so is not part of this package" ||
         fail "$deb does not say where the device library comes from"
 }
@@ -110,7 +112,7 @@ build_amd64() {
     [ "$(contents "$recorder" | grep libACTS2200)" = /usr/lib/acc_recorder/libACTS2200.so ] ||
         fail "$recorder: the simulator is not in /usr/lib/acc_recorder alone"
     dpkg-deb --fsys-tarfile "$recorder" | tar -xO ./lib/systemd/system/acc-recorder.service |
-        grep -qx 'ExecStart=/usr/bin/acc_recorder' || fail "the packaged unit does not start /usr/bin/acc_recorder"
+        grep -x 'ExecStart=/usr/bin/acc_recorder' >/dev/null || fail "the packaged unit does not start /usr/bin/acc_recorder"
     dpkg-deb --fsys-tarfile "$recorder" | tar -xO ./lib/systemd/system/acc-archive.service |
         grep -q '^ExecStart=/usr/bin/acc_archive ' || fail "the packaged archive unit does not start /usr/bin/acc_archive"
     dpkg-deb --fsys-tarfile "$inspector" | tar -xO ./lib/systemd/system/acc-follow.service |

@@ -244,13 +244,9 @@ int compress_steps(compression* c, int dir_fd, const std::string& stem, archive_
     posix_fadvise(c->temp_fd, 0, 0, POSIX_FADV_DONTNEED);
     error = compact ? verify_compact(c, stop, result) : verify_stream(c, stop, result);
     if (error != 0) return error;
-    if (*stop) return fail(result, "rename", EINTR);
-
-    if (renameat(dir_fd, temp_name.c_str(), dir_fd, final_name.c_str()) != 0)
-        return fail(result, "rename", errno);
-    c->temp_named = false;
-    error = sync_directory_fd(dir_fd);
-    if (error != 0) return fail(result, "sync", error);
+    const char* step = nullptr;
+    error = install_temporary(dir_fd, temp_name, final_name, stop, &c->temp_named, &step);
+    if (error != 0) return fail(result, step, error);
     if (unlinkat(dir_fd, name.c_str(), 0) != 0) return fail(result, "remove the original", errno);
     error = sync_directory_fd(dir_fd);
     if (error != 0) return fail(result, "sync", error);

@@ -214,3 +214,13 @@ int create_temporary(int dir_fd, const std::string& name, const struct stat& ori
 }
 
 int sync_directory_fd(int dir_fd) { return fsync(dir_fd) == 0 ? 0 : errno; }
+
+int install_temporary(int dir_fd, const std::string& temp_name, const std::string& final_name,
+                      const volatile std::sig_atomic_t* stop, bool* temp_named, const char** step) {
+    *step = "rename";
+    if (*stop) return EINTR;
+    if (renameat(dir_fd, temp_name.c_str(), dir_fd, final_name.c_str()) != 0) return errno;
+    *temp_named = false;
+    *step = "sync";
+    return sync_directory_fd(dir_fd);
+}

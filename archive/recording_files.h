@@ -8,6 +8,7 @@
 #ifndef ACC_RECORDING_FILES_H
 #define ACC_RECORDING_FILES_H
 
+#include <csignal>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -87,5 +88,12 @@ int create_temporary(int dir_fd, const std::string& name, const struct stat& ori
 
 // Forces a directory's entries to storage.
 int sync_directory_fd(int dir_fd);
+
+// Puts the finished temporary `temp_name` in place as `final_name` for good:
+// not once *stop is set, then the rename, then the directory forced to storage.
+// Returns 0 or an errno value with *step naming the step that failed; clears
+// *temp_named once the temporary's name is gone.
+int install_temporary(int dir_fd, const std::string& temp_name, const std::string& final_name,
+                      const volatile std::sig_atomic_t* stop, bool* temp_named, const char** step);
 
 #endif

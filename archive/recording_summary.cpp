@@ -184,13 +184,9 @@ int summary_steps(summarizing* s, int dir_fd, const std::string& stem, const std
     if (error != 0) return fail(result, "write", error);
     result->intervals = w.intervals;
     if (fsync(s->temp_fd) != 0) return fail(result, "sync", errno);
-    if (*stop) return fail(result, "rename", EINTR);
-    if (renameat(dir_fd, temp_name.c_str(), dir_fd, final_name.c_str()) != 0)
-        return fail(result, "rename", errno);
-    s->temp_named = false;
-    error = sync_directory_fd(dir_fd);
-    if (error != 0) return fail(result, "sync", error);
-    return 0;
+    const char* step = nullptr;
+    error = install_temporary(dir_fd, temp_name, final_name, stop, &s->temp_named, &step);
+    return error != 0 ? fail(result, step, error) : 0;
 }
 
 }  // namespace

@@ -166,6 +166,8 @@ int take_option(int id, const char* value, arguments* args, inspect_config* conf
         std::snprintf(message, sizeof message, "--%s: %s, not ", option_name(id), expected);
         return usage_error(message, value[0] ? value : "nothing");
     };
+    if (id == opt_segment || id == opt_band || id == opt_interval || id == opt_peaks)
+        args->analysis_option = id;
     switch (id) {
         case opt_follow:
         case opt_history: {
@@ -295,8 +297,13 @@ int settle_follow(arguments* args, const inspect_config& config) {
 // The history reads the summaries of one directory and writes its report
 // and JSON. Returns -1 to go on, else the exit status.
 int settle_history(const arguments& args, const inspect_config& config) {
+    // The summaries hold each second's levels: the spectrum's settings cannot reach them.
+    char analysis[16] = "";
+    if (args.analysis_option != 0)
+        std::snprintf(analysis, sizeof analysis, "--%s", option_name(args.analysis_option));
     const char* alone =
         args.follow         ? "--follow"
+        : analysis[0]       ? analysis
         : args.svg_path     ? "--svg"
         : args.csv_dir      ? "--csv"
         : args.prom_path    ? "--prom"

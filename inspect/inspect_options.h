@@ -21,6 +21,7 @@ struct arguments {
     const char* follow_path;  // with --follow: that file or directory
     bool across_runs;         // --across-runs: after a run, on to the directory's next
     bool history;             // --history, a mode: the data path is the summaries' directory
+    int analysis_option;      // the last of --segment, --band, --interval, --peaks given, or 0
     const char* prom_path;
     bool have_alarm;
     double alarm_mm_s;

@@ -233,6 +233,7 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{"--history", ".", "--svg", "a.svg"}, "--svg is not for --history"},
         {{"--history", ".", "--from", "2"}, "--from or --to in seconds is not for --history"},
         {{"--history", ".", "--follow"}, "--follow is not for --history"},
+        {{"--history", ".", "--interval", "60"}, "--interval is not for --history"},
         {{"--history"}, "--history needs a directory"}};
     for (const usage_case& c : wrong) {
         std::string shown;

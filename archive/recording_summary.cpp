@@ -200,24 +200,17 @@ int summary_highest_velocity(int dir_fd, const std::string& name, double* highes
         close(fd);
         return ENOMEM;
     }
-    constexpr int velocity_column = 5;  // from 0
     char line[512];
     std::uint64_t lines = 0;
     double most = 0.0;
     int error = 0;
     while (error == 0 && gzgets(packed, line, sizeof line)) {
         ++lines;
-        if (lines == 1 && std::strcmp(line, summary_format_line) != 0) error = EBADMSG;
+        if (lines == 1 && parse_summary_version(line) != summary_version) error = EBADMSG;
         if (lines <= 2) continue;  // the format and the header
-        const char* field = line;
-        for (int column = 0; field && column < velocity_column; ++column) {
-            field = std::strchr(field, ',');
-            if (field) ++field;
-        }
-        char* end = nullptr;
-        const double v = field && *field != ',' ? std::strtod(field, &end) : 0.0;
-        if (!field || (end && *end != ',')) error = EBADMSG;
-        most = std::fmax(most, v);
+        summary_line figures{};
+        if (!parse_summary_line(line, &figures)) error = EBADMSG;
+        most = std::fmax(most, figures.velocity_rms_mm_s);  // an empty one, NaN, is passed over
     }
     int status = Z_OK;
     gzerror(packed, &status);

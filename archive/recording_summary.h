@@ -14,9 +14,8 @@
 #include <cstdint>
 #include <string>
 
-constexpr char summary_format_line[] = "# acc_summary 1\n";
-constexpr char summary_header_line[] =
-    "start_utc,start_s,rows,rms_g,peak_g,velocity_rms_mm_s,dominant_hz,kurtosis,gaps,overlaps\n";
+#include "summary_format.h"
+
 constexpr char summary_temporary_suffix[] = ".tmp";  // after the summary's name
 
 struct summary_result {

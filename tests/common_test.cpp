@@ -1,6 +1,6 @@
 // What the three programs share: the data file's name, UTC instants, the
-// provenance file written and read back, the recorder's lock, and option
-// values.
+// provenance file written and read back, the recorder's lock, option
+// values, and the summary's lines.
 #include <cerrno>
 #include <clocale>
 #include <cmath>
@@ -19,6 +19,7 @@
 #include "program_runner.h"
 #include "provenance_file.h"
 #include "recording_lock.h"
+#include "summary_format.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
@@ -217,6 +218,37 @@ TEST(CommandLine, AWholeNumberIsDigitsAloneWithinItsBounds) {
         value = 77;
         EXPECT_FALSE(parse_whole(text, 1, 19, &value)) << text;
         EXPECT_EQ(value, 77u) << text;
+    }
+}
+
+TEST(SummaryFormat, OnlyWholeLinesOfTheKnownShapeAreRead) {
+    const std::pair<const char*, int> versions[] = {
+        {"# acc_summary 1\n", 1}, {"# acc_summary 0\n", 0},   {"# acc_summary 12\n", 12},
+        {"# acc_summary 1", -1},  {"# acc_summary \n", -1},   {"# acc_summary -1\n", -1},
+        {"#acc_summary 1\n", -1}, {"# acc_summary 1x\n", -1}, {"# acc_summary 9999999999\n", -1}};
+    for (const auto& [line, version] : versions)
+        EXPECT_EQ(parse_summary_version(line), version) << line;
+
+    const char* const lines[] = {
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0\n",    // whole
+        ",0,10000,0.3,,,50,3,0,0\n",                                   // no instant, no figures
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0\n",      // a column short
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0,0\n",  // one too many
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0",      // cut short
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,x,2.25,50,3,0,0\n",
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25mm,50,3,0,0\n"};
+    for (std::size_t i = 0; i < std::size(lines); ++i) {
+        std::string line = lines[i];
+        summary_line figures{};
+        EXPECT_EQ(parse_summary_line(line.data(), &figures), i < 2) << lines[i];
+        if (i == 0) {
+            EXPECT_STREQ(figures.start_utc, "2026-12-08T02:00:00.000Z");
+            EXPECT_EQ(figures.peak_g, 0.5);
+            EXPECT_EQ(figures.velocity_rms_mm_s, 2.25);
+        } else if (i == 1) {
+            EXPECT_STREQ(figures.start_utc, "");
+            EXPECT_TRUE(std::isnan(figures.peak_g) && std::isnan(figures.velocity_rms_mm_s));
+        }
     }
 }
 

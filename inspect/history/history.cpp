@@ -4,6 +4,7 @@
 #include "inspect_options.h"
 #include "output_file.h"
 #include "program_status.h"
+#include "summary_format.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
@@ -25,37 +26,6 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 constexpr double hour_s = 3600.0;
 constexpr double day_s = 86400.0;
 constexpr double longest_hourly_span_s = 7.0 * day_s;  // beyond: one interval per day
-constexpr char summary_header[] =
-    "start_utc,start_s,rows,rms_g,peak_g,velocity_rms_mm_s,dominant_hz,kurtosis,gaps,overlaps\n";
-constexpr int summary_version = 1;
-constexpr int summary_columns = 10;
-
-// The summary's fields in place: `fields[i]` ends at the next ',' or '\n'.
-bool split_line(char* line, const char* (&fields)[summary_columns]) {
-    int n = 0;
-    char* p = line;
-    for (;;) {
-        if (n == summary_columns) return false;
-        fields[n++] = p;
-        p = std::strpbrk(p, ",\n");
-        if (!p) return false;  // no line feed: cut short
-        const bool last = *p == '\n';
-        *p++ = '\0';
-        if (last) return n == summary_columns && *p == '\0';
-    }
-}
-
-// An optional figure: empty is NaN.
-bool parse_figure(const char* text, double* v) {
-    if (*text == '\0') {
-        *v = std::nan("");
-        return true;
-    }
-    char* end = nullptr;
-    *v = std::strtod(text, &end);
-    return end != text && *end == '\0';
-}
-
 // One summary's seconds and the name of its recording, for the raw periods.
 struct summary_span {
     std::string stem;
@@ -197,29 +167,22 @@ bool read_summary(const char* path, std::vector<history_second>* seconds, summar
     while (ok && gzgets(packed, line, sizeof line)) {
         ++n;
         if (n == 1) {
-            // "# acc_summary N": -1 when the line is not that, N when it is
-            // a version this reader does not know.
-            constexpr char tag[] = "# acc_summary ";
-            const char* digits = line + sizeof tag - 1;
-            char* end = nullptr;
-            const long version =
-                std::strncmp(line, tag, sizeof tag - 1) == 0 ? std::strtol(digits, &end, 10) : -1;
-            const bool tagged = end && end != digits && *end == '\n' && version >= 0 &&
-                                version <= std::numeric_limits<int>::max();
-            read->version = tagged ? static_cast<int>(version) : -1;
-            ok = tagged && read->version == summary_version;
+            // -1 when the line is not a version line, N when it is a version
+            // this reader does not know.
+            read->version = parse_summary_version(line);
+            ok = read->version == summary_version;
             continue;
         }
         if (n == 2) {
-            ok = std::strcmp(line, summary_header) == 0;
+            ok = std::strcmp(line, summary_header_line) == 0;
             continue;
         }
-        const char* f[summary_columns];
-        double t = 0.0, peak = 0.0, velocity = 0.0;
-        ok = split_line(line, f) && parse_figure(f[4], &peak) && parse_figure(f[5], &velocity);
-        if (!ok || f[0][0] == '\0') continue;  // no provenance: no instant
-        ok = parse_utc(f[0], &t);
-        if (ok) seconds->push_back(history_second{t, velocity, peak});
+        summary_line figures{};
+        double t = 0.0;
+        ok = parse_summary_line(line, &figures);
+        if (!ok || figures.start_utc[0] == '\0') continue;  // no provenance: no instant
+        ok = parse_utc(figures.start_utc, &t);
+        if (ok) seconds->push_back(history_second{t, figures.velocity_rms_mm_s, figures.peak_g});
     }
     int status = Z_OK;
     gzerror(packed, &status);

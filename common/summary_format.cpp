@@ -1,5 +1,6 @@
 #include "summary_format.h"
 
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,11 @@ bool parse_figure(const char* text, double* v) {
         *v = std::nan("");
         return true;
     }
+    // from_chars is several times faster and rounds as strtod does; strtod
+    // still takes what from_chars does not (a sign, hexadecimal).
+    const char* text_end = text + std::strlen(text);
+    const std::from_chars_result quick = std::from_chars(text, text_end, *v);
+    if (quick.ec == std::errc() && quick.ptr == text_end) return true;
     char* end = nullptr;
     *v = std::strtod(text, &end);
     return end != text && *end == '\0';
@@ -35,12 +41,15 @@ bool parse_summary_line(char* line, summary_line* out) {
     const char* fields[summary_columns];
     int n = 0;
     char* p = line;
+    char* const line_end = std::strchr(line, '\n');
+    if (!line_end) return false;  // no line feed: cut short
     for (;;) {
         if (n == summary_columns) return false;
         fields[n++] = p;
-        p = std::strpbrk(p, ",\n");
-        if (!p) return false;  // no line feed: cut short
-        const bool last = *p == '\n';
+        char* comma =
+            static_cast<char*>(std::memchr(p, ',', static_cast<std::size_t>(line_end - p)));
+        p = comma ? comma : line_end;
+        const bool last = !comma;
         *p++ = '\0';
         if (last) break;
     }

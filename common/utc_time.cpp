@@ -30,6 +30,23 @@ bool format_utc(double unix_s, int decimals, char* out, std::size_t out_size) {
     return written > 0 && static_cast<std::size_t>(written) < out_size;
 }
 
+namespace {
+
+// Days from 1970-01-01 to the proleptic Gregorian date, as timegm counts
+// them, a day past the month's end included; arithmetic alone, for the
+// history's millions of instants.
+long long days_from_civil(long long year, int month, int day) {
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long year_of_era = year - era * 400;
+    const long long day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const long long day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+}  // namespace
+
 bool parse_utc(const char* text, double* unix_s) {
     // YYYY-MM-DDTHH:MM:SS, then an optional fraction, then Z.
     int fields[6] = {};
@@ -62,13 +79,8 @@ bool parse_utc(const char* text, double* unix_s) {
         fraction = static_cast<double>(numerator) / static_cast<double>(denominator);
     }
     if (std::strcmp(at, "Z") != 0) return false;
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    *unix_s = static_cast<double>(timegm(&tm)) + fraction;
+    const long long seconds =
+        days_from_civil(year, month, day) * 86400 + hour * 3600LL + minute * 60LL + second;
+    *unix_s = static_cast<double>(seconds) + fraction;
     return true;
 }

@@ -94,6 +94,8 @@ TEST(UtcTime, FormatsRoundedAndParsesOnlyTheOneForm) {
         {1765262400.9996, 3, "2025-12-09T06:40:01.000Z"},  // the carry into the second
         {-0.5, 3, "1969-12-31T23:59:59.500Z"},
         {951782400.0, 0, "2000-02-29T00:00:00Z"},
+        {4107542400.0, 0, "2100-03-01T00:00:00Z"},   // 2100 has no February 29
+        {-2208945600.0, 0, "1900-01-01T12:00:00Z"},  // nor 1900, before 1970
     };
     for (const format_case& c : formats) {
         char text[utc_text_size];
@@ -230,18 +232,19 @@ TEST(SummaryFormat, OnlyWholeLinesOfTheKnownShapeAreRead) {
         EXPECT_EQ(parse_summary_version(line), version) << line;
 
     const char* const lines[] = {
-        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0\n",    // whole
-        ",0,10000,0.3,,,50,3,0,0\n",                                   // no instant, no figures
-        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0\n",      // a column short
-        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0,0\n",  // one too many
-        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0",      // cut short
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0\n",      // whole
+        ",0,10000,0.3,,,50,3,0,0\n",                                     // no instant, no figures
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0x1p-1,+2.25,50,3,0,0\n",  // as strtod reads them
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0\n",        // a column short
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0,0\n",    // one too many
+        "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25,50,3,0,0",        // cut short
         "2026-12-08T02:00:00.000Z,0,10000,0.3,x,2.25,50,3,0,0\n",
         "2026-12-08T02:00:00.000Z,0,10000,0.3,0.5,2.25mm,50,3,0,0\n"};
     for (std::size_t i = 0; i < std::size(lines); ++i) {
         std::string line = lines[i];
         summary_line figures{};
-        EXPECT_EQ(parse_summary_line(line.data(), &figures), i < 2) << lines[i];
-        if (i == 0) {
+        EXPECT_EQ(parse_summary_line(line.data(), &figures), i < 3) << lines[i];
+        if (i == 0 || i == 2) {
             EXPECT_STREQ(figures.start_utc, "2026-12-08T02:00:00.000Z");
             EXPECT_EQ(figures.peak_g, 0.5);
             EXPECT_EQ(figures.velocity_rms_mm_s, 2.25);

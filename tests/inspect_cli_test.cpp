@@ -872,10 +872,25 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
               "{\n  \"history\": {\n    \"directory\": \".\",\n    \"summaries\": 1,\n"
               "    \"interval_s\": 3600.0,\n    \"intervals\": [\n"
               "      {\"start_utc\": \"2026-12-08T09:00:00Z\", \"seconds\": 4, "
-              "\"median_velocity_rms_mm_s\": 7.5, \"max_velocity_rms_mm_s\": 9, \"max_peak_g\": "
-              "0.4, \"missing_s\": 1796.0}\n    ],\n    \"raw\": []\n  }\n}\n");
+              "\"median_velocity_rms_mm_s\": 7.5, \"min_velocity_rms_mm_s\": 6, "
+              "\"max_velocity_rms_mm_s\": 9, \"max_peak_g\": 0.4, \"missing_s\": 1796.0}\n    ],\n"
+              "    \"raw\": []\n  }\n}\n");
     expect_refused(inspect({"--history", ".", "--from", "2026-12-09T00:00:00Z"}), 4,
-                   "no second lies in the window (--from, --to): 3 summaries in .");
+                   "no second lies in the window (--from, --to): 3 summaries in .\n");
+
+    // A recording without provenance has no instants: its seconds are counted, not shown.
+    std::string unplaced = summary_text(0, 0, {"1", "2"});
+    for (std::size_t at = 0; (at = unplaced.find("\n2026-12-08T00:00:0", at)) != std::string::npos;)
+        unplaced.erase(++at, 24);
+    put_gzipped("ai0_summary_20261208_130000.csv.gz", unplaced);
+    run = inspect({"--history", ".", "--to", "2026-12-08T08:10:01Z"});
+    EXPECT_TRUE(has_line(run.out,
+                         "Not shown: 2 seconds without a UTC instant (recordings without "
+                         "provenance)"))
+        << run.out;
+    expect_refused(inspect({"--history", ".", "--from", "2026-12-09T00:00:00Z"}), 4,
+                   "no second lies in the window (--from, --to): 4 summaries in .; 2 seconds "
+                   "without a UTC instant\n");
 
     // A damaged summary, or one of a version not known, is named and refused.
     put_gzipped("ai0_summary_20261208_120000.csv.gz",

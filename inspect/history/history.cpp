@@ -9,6 +9,7 @@
 #include "utc_time.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -17,6 +18,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <limits>
+#include <pthread.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -26,6 +29,67 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 constexpr double hour_s = 3600.0;
 constexpr double day_s = 86400.0;
 constexpr double longest_hourly_span_s = 7.0 * day_s;  // beyond: one interval per day
+constexpr unsigned most_reading_threads = 4;           // the board's cores
+
+// One summary's hour among all of them, with its velocities.
+struct hour_of {
+    const summary_hour* hour;
+    const double* velocities;
+};
+
+void add_second(summary_read* read, double t, const summary_line& figures) {
+    const double start = std::floor(t / hour_s) * hour_s;
+    if (read->hours.empty() || read->hours.back().start_unix_s != start)
+        read->hours.push_back(summary_hour{start, 0, std::nan(""), read->velocities.size(), 0});
+    summary_hour& h = read->hours.back();
+    ++h.seconds;
+    h.largest_peak_g = std::fmax(h.largest_peak_g, figures.peak_g);
+    if (!std::isnan(figures.velocity_rms_mm_s)) {
+        read->velocities.push_back(figures.velocity_rms_mm_s);
+        ++h.velocities;
+    }
+    ++read->seconds;
+    read->first_s = std::min(read->first_s, t);
+    read->last_s = std::max(read->last_s, t);
+}
+
+// The summaries shared out among threads, one file at a time: inflating
+// them is most of the work, and each file is a stream of its own.
+struct summary_reading {
+    const std::vector<std::string>* paths;
+    double from_s;
+    double to_s;
+    std::vector<summary_read>* reads;
+    std::atomic<std::size_t> next;
+};
+
+void* read_some_summaries(void* shared) {
+    summary_reading& r = *static_cast<summary_reading*>(shared);
+    for (std::size_t i = r.next++; i < r.paths->size(); i = r.next++)
+        read_summary((*r.paths)[i].c_str(), r.from_s, r.to_s, &(*r.reads)[i]);
+    return nullptr;
+}
+
+// Reads every summary, on this thread and where they can be started on
+// others. A file that could not be read says so in its `reads` entry.
+void read_summaries(const std::vector<std::string>& paths, double from_s, double to_s,
+                    std::vector<summary_read>* reads) {
+    reads->assign(paths.size(), summary_read{});
+    summary_reading shared{&paths, from_s, to_s, reads, {0}};
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    const std::size_t wanted = std::min<std::size_t>(
+        {paths.size(), most_reading_threads, cores > 1 ? static_cast<std::size_t>(cores) : 1});
+    pthread_t others[most_reading_threads];
+    std::size_t started = 0;
+    while (started + 1 < wanted &&
+           pthread_create(&others[started], nullptr, read_some_summaries, &shared) == 0)
+        ++started;
+    read_some_summaries(&shared);
+    for (std::size_t i = 0; i < started; ++i) pthread_join(others[i], nullptr);
+}
+
+bool summary_failed(const summary_read& read) { return read.open_error != 0 || read.bad_line != 0; }
+
 // One summary's seconds and the name of its recording, for the raw periods.
 struct summary_span {
     std::string stem;
@@ -85,10 +149,15 @@ int list_directory(const char* dir, history_listing* listing) {
 
 void print_report(std::FILE* out, const char* dir, const std::vector<summary_span>& spans,
                   const std::vector<history_interval>& intervals, double first_s, double last_s,
-                  const arguments& args) {
+                  std::uint64_t without_utc, const arguments& args) {
     std::fprintf(out, "acc_inspect: history of %s\n", dir);
     std::fprintf(out, "Summaries: %zu, seconds from %s to %s (UTC)\n", spans.size(),
                  utc_text(first_s).c_str(), utc_text(last_s).c_str());
+    if (without_utc > 0)
+        std::fprintf(out,
+                     "Not shown: %" PRIu64
+                     " seconds without a UTC instant (recordings without provenance)\n",
+                     without_utc);
     const double length = intervals.empty() ? hour_s : intervals[0].length_s;
     std::fprintf(out, "Intervals: per %s", length == hour_s ? "hour" : "day");
     if (args.have_alarm) std::fprintf(out, ", alarm above %g mm/s", args.alarm_mm_s);
@@ -115,11 +184,13 @@ void print_report(std::FILE* out, const char* dir, const std::vector<summary_spa
 }
 
 int write_history_json(std::FILE* out, const char* dir, const std::vector<summary_span>& spans,
-                       const std::vector<history_interval>& intervals, const arguments& args) {
+                       const std::vector<history_interval>& intervals, std::uint64_t without_utc,
+                       const arguments& args) {
     json_writer w = json_begin(out, 4);
     json_open(&w, "history", '{');
     json_string(&w, "directory", dir);
     json_count(&w, "summaries", spans.size());
+    if (without_utc > 0) json_count(&w, "seconds_without_utc", without_utc);
     json_number(&w, "interval_s", intervals.empty() ? hour_s : intervals[0].length_s, true);
     if (args.have_alarm) json_number(&w, "alarm_mm_s", args.alarm_mm_s);
     json_open(&w, "intervals", '[');
@@ -128,6 +199,7 @@ int write_history_json(std::FILE* out, const char* dir, const std::vector<summar
         json_string(&w, "start_utc", utc_text(v.start_unix_s).c_str());
         json_count(&w, "seconds", v.seconds);
         json_number(&w, "median_velocity_rms_mm_s", v.median_velocity_mm_s);
+        json_number(&w, "min_velocity_rms_mm_s", v.smallest_velocity_mm_s);
         json_number(&w, "max_velocity_rms_mm_s", v.largest_velocity_mm_s);
         json_number(&w, "max_peak_g", v.largest_peak_g);
         if (args.have_alarm) json_count(&w, "above_alarm_s", v.above_alarm);
@@ -153,14 +225,15 @@ int write_history_json(std::FILE* out, const char* dir, const std::vector<summar
 
 }  // namespace
 
-bool read_summary(const char* path, std::vector<history_second>* seconds, summary_read* read) {
-    *read = summary_read{0, 0, -1};
+bool read_summary(const char* path, double from_s, double to_s, summary_read* read) {
+    *read = summary_read{0, 0, -1, {}, {}, infinity, -infinity, 0, 0};
     errno = 0;
     gzFile packed = gzopen(path, "rb");
     if (!packed) {
         read->open_error = errno ? errno : ENOMEM;
         return false;
     }
+    gzbuffer(packed, 1U << 16);  // fewer, larger reads; the default serves all the same
     char line[512];
     std::uint64_t n = 0;
     bool ok = true;
@@ -180,9 +253,13 @@ bool read_summary(const char* path, std::vector<history_second>* seconds, summar
         summary_line figures{};
         double t = 0.0;
         ok = parse_summary_line(line, &figures);
-        if (!ok || figures.start_utc[0] == '\0') continue;  // no provenance: no instant
+        if (!ok) continue;
+        if (figures.start_utc[0] == '\0') {  // no provenance: no instant
+            ++read->without_utc;
+            continue;
+        }
         ok = parse_utc(figures.start_utc, &t);
-        if (ok) seconds->push_back(history_second{t, figures.velocity_rms_mm_s, figures.peak_g});
+        if (ok && t >= from_s && t < to_s) add_second(read, t, figures);
     }
     int status = Z_OK;
     gzerror(packed, &status);
@@ -196,28 +273,39 @@ bool read_summary(const char* path, std::vector<history_second>* seconds, summar
     return ok;
 }
 
-std::vector<history_interval> group_history(std::vector<history_second>* seconds, double from_s,
-                                            double to_s, double length_s, double alarm) {
+std::vector<history_interval> group_history(const std::vector<summary_read>& summaries,
+                                            double from_s, double to_s, double length_s,
+                                            double alarm) {
+    std::vector<hour_of> hours;
+    for (const summary_read& s : summaries)
+        for (const summary_hour& h : s.hours)
+            hours.push_back(hour_of{&h, s.velocities.data() + h.first_velocity});
+    std::sort(hours.begin(), hours.end(), [](const hour_of& a, const hour_of& b) {
+        return a.hour->start_unix_s < b.hour->start_unix_s;
+    });
     std::vector<history_interval> intervals;
-    std::sort(seconds->begin(), seconds->end(),
-              [](const history_second& a, const history_second& b) { return a.unix_s < b.unix_s; });
-    if (seconds->empty()) return intervals;
-    const double first = std::floor(seconds->front().unix_s / length_s) * length_s;
+    if (hours.empty()) return intervals;
+    const double first = std::floor(hours.front().hour->start_unix_s / length_s) * length_s;
     std::vector<double> velocities;
     std::size_t i = 0;
-    for (std::uint64_t k = 0; i < seconds->size(); ++k) {
+    for (std::uint64_t k = 0; i < hours.size(); ++k) {
         const double start = first + static_cast<double>(k) * length_s;
-        history_interval v{start, length_s, 0, std::nan(""), std::nan(""), std::nan(""), 0, 0.0};
+        const double none = std::nan("");
+        history_interval v{start, length_s, 0, none, none, none, none, 0, 0.0};
         velocities.clear();
-        for (; i < seconds->size() && (*seconds)[i].unix_s < start + length_s; ++i) {
-            const history_second& s = (*seconds)[i];
-            ++v.seconds;
-            if (!(v.largest_peak_g >= s.peak_g)) v.largest_peak_g = s.peak_g;
-            if (std::isnan(s.velocity_rms_mm_s)) continue;
-            velocities.push_back(s.velocity_rms_mm_s);
-            if (s.velocity_rms_mm_s > alarm) ++v.above_alarm;
+        for (; i < hours.size() && hours[i].hour->start_unix_s < start + length_s; ++i) {
+            const summary_hour& h = *hours[i].hour;
+            v.seconds += h.seconds;
+            v.largest_peak_g = std::fmax(v.largest_peak_g, h.largest_peak_g);
+            velocities.insert(velocities.end(), hours[i].velocities,
+                              hours[i].velocities + h.velocities);
         }
         if (!velocities.empty()) {
+            const auto extremes = std::minmax_element(velocities.begin(), velocities.end());
+            v.smallest_velocity_mm_s = *extremes.first;
+            v.largest_velocity_mm_s = *extremes.second;
+            v.above_alarm = static_cast<std::uint64_t>(std::count_if(
+                velocities.begin(), velocities.end(), [alarm](double x) { return x > alarm; }));
             const auto middle =
                 velocities.begin() + static_cast<std::ptrdiff_t>(velocities.size() / 2);
             std::nth_element(velocities.begin(), middle, velocities.end());
@@ -225,7 +313,6 @@ std::vector<history_interval> group_history(std::vector<history_second>* seconds
             if (velocities.size() % 2 == 0)
                 v.median_velocity_mm_s =
                     (v.median_velocity_mm_s + *std::max_element(velocities.begin(), middle)) / 2;
-            v.largest_velocity_mm_s = *std::max_element(velocities.begin(), velocities.end());
         }
         const double shown = std::min(start + length_s, to_s) - std::max(start, from_s);
         v.missing_s = std::max(0.0, shown - static_cast<double>(v.seconds));
@@ -243,34 +330,33 @@ int history_and_write(const arguments& args) {
     double to_s = infinity;
     if (args.from_is_utc) from_s = args.from_unix_s;
     if (args.to_is_utc) to_s = args.to_unix_s;
-    std::vector<history_second> seconds;
+    std::vector<std::string> paths;
+    for (const std::string& name : listing.summaries)
+        paths.push_back(std::string(dir) + "/" + name);
+    std::vector<summary_read> reads;
+    read_summaries(paths, from_s, to_s, &reads);
     std::vector<summary_span> spans;
-    std::vector<history_second> one;
-    for (const std::string& name : listing.summaries) {
-        const std::string path = std::string(dir) + "/" + name;
-        summary_read read{};
-        one.clear();
-        if (!read_summary(path.c_str(), &one, &read)) return report_summary_fault(path, read);
-        summary_span span{"", infinity, -infinity, 0, false};
+    std::uint64_t without_utc = 0;
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        const summary_read& read = reads[i];
+        if (summary_failed(read)) return report_summary_fault(paths[i], read);
+        without_utc += read.without_utc;
+        if (read.seconds == 0) continue;
         char stem[256];
         std::tm t{};
-        parse_summary_name(name.c_str(), stem, sizeof stem, &t);
-        span.stem = stem;
-        span.raw = std::binary_search(listing.raw_stems.begin(), listing.raw_stems.end(), stem);
-        for (const history_second& s : one) {
-            if (s.unix_s < from_s || s.unix_s >= to_s) continue;
-            seconds.push_back(s);
-            span.first_s = std::min(span.first_s, s.unix_s);
-            span.last_s = std::max(span.last_s, s.unix_s);
-            ++span.seconds;
-        }
-        if (span.seconds > 0) spans.push_back(span);
+        parse_summary_name(listing.summaries[i].c_str(), stem, sizeof stem, &t);
+        spans.push_back(summary_span{
+            stem, read.first_s, read.last_s, read.seconds,
+            std::binary_search(listing.raw_stems.begin(), listing.raw_stems.end(), stem)});
     }
-    if (seconds.empty()) {
+    if (spans.empty()) {
         std::fprintf(stderr,
                      "acc_inspect: no second lies in the window (--from, --to): %zu summaries in "
-                     "%s\n",
+                     "%s",
                      listing.summaries.size(), dir);
+        if (without_utc > 0)
+            std::fprintf(stderr, "; %" PRIu64 " seconds without a UTC instant", without_utc);
+        std::fputc('\n', stderr);
         return exit_window;
     }
     double first_s = infinity, last_s = -infinity;
@@ -280,20 +366,20 @@ int history_and_write(const arguments& args) {
     }
     const double length_s = last_s - first_s <= longest_hourly_span_s ? hour_s : day_s;
     const std::vector<history_interval> intervals = group_history(
-        &seconds, from_s, to_s, length_s, args.have_alarm ? args.alarm_mm_s : std::nan(""));
+        reads, from_s, to_s, length_s, args.have_alarm ? args.alarm_mm_s : std::nan(""));
     int status = exit_valid;
     if (is_standard_output(args.json_path)) {
-        if (write_history_json(stdout, dir, spans, intervals, args) != 0)
+        if (write_history_json(stdout, dir, spans, intervals, without_utc, args) != 0)
             status = report_error(nullptr, "cannot write the report", EIO);
     } else {
-        print_report(stdout, dir, spans, intervals, first_s, last_s, args);
+        print_report(stdout, dir, spans, intervals, first_s, last_s, without_utc, args);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             status = report_error(nullptr, "cannot write the report", errno ? errno : EIO);
     }
     if (args.json_path && !is_standard_output(args.json_path)) {
         output_file json{};
         if (write_output(&json, args.json_path, [&](std::FILE* f) {
-                return write_history_json(f, dir, spans, intervals, args);
+                return write_history_json(f, dir, spans, intervals, without_utc, args);
             }) != exit_valid)
             status = exit_invalid;
         output_file_discard(&json);

@@ -32,7 +32,7 @@ void print_help() {
         "       [--alarm MM_S] [--run ID|FILE] [--band LO:HI] [--interval S] [--segment N]\n"
         "       acc_inspect --follow DIR --across-runs [the same options]\n"
         "       acc_inspect --history DIR [--from UTC] [--to UTC] [--alarm MM_S]\n"
-        "       [--json OUT.json|-]\n"
+        "       [--json OUT.json|-] [--svg OUT.svg|-]\n"
         "\n"
         "Checks a data file written by acc_recorder and reports what it holds:\n"
         "rows, duration and sample rate, gaps and overlaps in time, the range,\n"
@@ -78,6 +78,8 @@ void print_help() {
         "                    beyond 7 days) the median and largest velocity RMS, the\n"
         "                    largest peak, the seconds above --alarm and the time\n"
         "                    missing, and the periods whose recordings are still there\n"
+        "                    (--svg: the median, smallest and largest velocity RMS\n"
+        "                    of each interval over time)\n"
         "  --help            show this help\n"
         "  --version         show the version\n"
         "\n"
@@ -304,7 +306,6 @@ int settle_history(const arguments& args, const inspect_config& config) {
     const char* alone =
         args.follow         ? "--follow"
         : analysis[0]       ? analysis
-        : args.svg_path     ? "--svg"
         : args.csv_dir      ? "--csv"
         : args.prom_path    ? "--prom"
         : args.across_runs  ? "--across-runs"
@@ -313,6 +314,8 @@ int settle_history(const arguments& args, const inspect_config& config) {
             ? "--from or --to in seconds"
             : nullptr;
     if (alone) return usage_error(alone, " is not for --history (UTC times are)");
+    if (is_standard_output(args.svg_path) && is_standard_output(args.json_path))
+        return usage_error("--svg - and --json - both ask for standard output", nullptr);
     if (args.inputs.empty()) return usage_error("--history needs a directory", nullptr);
     if (args.inputs.size() > 1)
         return usage_error("--history reads one directory; also given: ", args.inputs[1].c_str());

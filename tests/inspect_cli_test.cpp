@@ -230,7 +230,8 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{"--follow", file, "--prom", file}, "--prom " + file + " is the data file"},
         {{"--history", file}, "--history reads the summaries of a directory, not ok.csv"},
         {{"--history", ".", "."}, "--history reads one directory; also given: ."},
-        {{"--history", ".", "--svg", "a.svg"}, "--svg is not for --history"},
+        {{"--history", ".", "--svg", "-", "--json", "-"},
+         "--svg - and --json - both ask for standard output"},
         {{"--history", ".", "--from", "2"}, "--from or --to in seconds is not for --history"},
         {{"--history", ".", "--follow"}, "--follow is not for --history"},
         {{"--history", ".", "--interval", "60"}, "--interval is not for --history"},
@@ -863,6 +864,34 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
               "  above alarm 0 s  missing 3598 s\n"
               "Raw recordings (acc_inspect . --from ... --to ...):\n"
               "  2026-12-08T11:00:00Z to 2026-12-08T11:00:02Z  ai0_accel_20261208_110000\n");
+
+    // The picture: per hour the median in the band from the smallest to the
+    // largest, broken at the hour without a summary, the hour above the alarm marked.
+    const program_result picture = inspect({"--history", ".", "--alarm", "6.5", "--svg", "-"});
+    EXPECT_EQ(picture.exit_status, 3) << picture.err;
+    std::vector<svg_element> svg;
+    ASSERT_TRUE(read_svg(picture.out, &svg));
+    const auto bands = elements_of(svg, 0, "path"), medians = elements_of(svg, 0, "polyline");
+    ASSERT_EQ(bands.size(), 2u);  // 08:00 to 10:00, 11:00 to 12:00
+    ASSERT_EQ(medians.size(), 2u);
+    // 0 to 10 mm/s from y 340 up to 90: 08:00's smallest 1, largest 5, median 3.
+    const std::vector<double> band = numbers_in(attribute_of(*bands[0], "d"));
+    EXPECT_EQ(std::count(band.begin(), band.end(), 315.0), 2) << attribute_of(*bands[0], "d");
+    EXPECT_EQ(std::count(band.begin(), band.end(), 215.0), 2);
+    EXPECT_EQ(numbers_in(attribute_of(*medians[0], "points"))[1], 265.0);
+    int greys = 0, alarms = 0;
+    for (const svg_element* r : elements_of(svg, 0, "rect")) {
+        greys += attribute_of(*r, "fill") == "#bbbbbb";
+        alarms += attribute_of(*r, "fill") == "#d62728" && attribute_of(*r, "fill-opacity").empty();
+    }
+    EXPECT_EQ(greys, 1);
+    EXPECT_EQ(alarms, 1);
+    EXPECT_EQ(elements_of(svg, 0, "text", "alarm 6.5 mm/s").size(), 1u);
+    EXPECT_EQ(inspect({"--history", ".", "--alarm", "6.5", "--svg", "h.svg"}).exit_status, 3);
+    EXPECT_EQ(read_file(dir + "/h.svg"), picture.out);
+    expect_refused(inspect({"--history", ".", "--svg", "ai0_summary_20261208_110000.csv.gz"}), 2,
+                   "--svg ai0_summary_20261208_110000.csv.gz is the summary "
+                   "./ai0_summary_20261208_110000.csv.gz itself; it is never written");
 
     // The window cuts the interval it shows; what it leaves out is not missing.
     run = inspect({"--history=.", "--from", "2026-12-08T09:00:00Z", "--to", "2026-12-08T09:30:00Z",

@@ -3,8 +3,10 @@
 #include "data_file_name.h"
 #include "inspect_options.h"
 #include "output_file.h"
+#include "output_refusal.h"
 #include "program_status.h"
 #include "summary_format.h"
+#include "svg_history.h"
 #include "text_escape.h"
 #include "utc_time.h"
 
@@ -333,6 +335,8 @@ int history_and_write(const arguments& args) {
     std::vector<std::string> paths;
     for (const std::string& name : listing.summaries)
         paths.push_back(std::string(dir) + "/" + name);
+    const int refused = refuse_output_onto_summaries(args, paths);
+    if (refused >= 0) return refused;
     std::vector<summary_read> reads;
     read_summaries(paths, from_s, to_s, &reads);
     std::vector<summary_span> spans;
@@ -367,10 +371,22 @@ int history_and_write(const arguments& args) {
     const double length_s = last_s - first_s <= longest_hourly_span_s ? hour_s : day_s;
     const std::vector<history_interval> intervals = group_history(
         reads, from_s, to_s, length_s, args.have_alarm ? args.alarm_mm_s : std::nan(""));
+    const std::string title = std::string("acc_inspect: history of ") + dir;
+    char subtitle[160];
+    std::snprintf(subtitle, sizeof subtitle, "%zu summaries, seconds from %s to %s (UTC)",
+                  spans.size(), utc_text(first_s).c_str(), utc_text(last_s).c_str());
+    const history_picture picture{title.c_str(), subtitle,
+                                  &intervals,    from_s,
+                                  to_s,          args.have_alarm ? args.alarm_mm_s : std::nan("")};
+    // Standard output has the report, or in its place the JSON or the picture.
     int status = exit_valid;
     if (is_standard_output(args.json_path)) {
         if (write_history_json(stdout, dir, spans, intervals, without_utc, args) != 0)
             status = report_error(nullptr, "cannot write the report", EIO);
+    } else if (is_standard_output(args.svg_path)) {
+        int svg_error = write_history_svg(stdout, picture);
+        if (svg_error == 0 && std::fflush(stdout) != 0) svg_error = errno ? errno : EIO;
+        if (svg_error != 0) status = report_error(nullptr, "cannot write the picture", svg_error);
     } else {
         print_report(stdout, dir, spans, intervals, first_s, last_s, without_utc, args);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
@@ -383,6 +399,13 @@ int history_and_write(const arguments& args) {
             }) != exit_valid)
             status = exit_invalid;
         output_file_discard(&json);
+    }
+    if (args.svg_path && !is_standard_output(args.svg_path)) {
+        output_file svg{};
+        if (write_output(&svg, args.svg_path,
+                         [&](std::FILE* f) { return write_history_svg(f, picture); }) != exit_valid)
+            status = exit_invalid;
+        output_file_discard(&svg);
     }
     if (status != exit_valid) return status;
     for (const history_interval& v : intervals)

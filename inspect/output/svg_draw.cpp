@@ -34,8 +34,8 @@ int decimals_for(double step) {
     return std::clamp(d, 0, 9);
 }
 
-// One tick at `at` (x on the horizontal axis, else y): its grid line across
-// the frame, with `mark` a mark on the axis, and its label if it has one.
+}  // namespace
+
 void draw_tick(std::FILE* f, bool horizontal, double at, int top, int bottom, const char* grid,
                bool mark, const char* label) {
     if (horizontal) {
@@ -60,13 +60,23 @@ void draw_tick(std::FILE* f, bool horizontal, double at, int top, int bottom, co
                      at + 4, label);
 }
 
-}  // namespace
-
 double map(const axis& a, double v, double from, double to) {
     double t = a.log
                    ? (std::log10(v) - std::log10(a.low)) / (std::log10(a.high) - std::log10(a.low))
                    : (v - a.low) / (a.high - a.low);
     return from + t * (to - from);
+}
+
+void draw_page_start(std::FILE* f, int height, const char* title) {
+    std::fprintf(f,
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                 "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"%d\" height=\"%d\" "
+                 "viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"12\">\n"
+                 "<title>%s</title>\n"
+                 "<rect width=\"100%%\" height=\"100%%\" fill=\"#f8f8f8\"/>\n"
+                 "<text x=\"%d\" y=\"30\" font-size=\"17\" font-weight=\"bold\">%s</text>\n",
+                 svg_width, height, svg_width, height, title, plot_left, title);
 }
 
 void draw_frame(std::FILE* f, int top, int bottom) {

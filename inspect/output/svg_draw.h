@@ -27,12 +27,18 @@ struct axis {
 
 axis linear_axis(double low, double high, int ticks);
 double map(const axis& a, double v, double from, double to);
+// The document's start, its background and its `title` (XML already) on top.
+void draw_page_start(std::FILE* f, int height, const char* title);
 void draw_frame(std::FILE* f, int top, int bottom);
 void draw_title(std::FILE* f, int top, const char* text);
 void draw_note(std::FILE* f, int top, int bottom, const char* text);  // centred in the frame
 // Ticks, labels and grid; `horizontal` for the x axis.
 void draw_linear_ticks(std::FILE* f, const axis& a, bool horizontal, int top, int bottom);
 void draw_log_ticks(std::FILE* f, const axis& a, bool horizontal, int top, int bottom);
+// One tick at `at` (x on the horizontal axis, else y): its `grid` line
+// across the frame, with `mark` a mark on the axis, and its label if any.
+void draw_tick(std::FILE* f, bool horizontal, double at, int top, int bottom, const char* grid,
+               bool mark, const char* label);
 void draw_axis_labels(std::FILE* f, int top, int bottom, const char* x_label, const char* y_label);
 
 // The x axis of a panel over time: row seconds, or with the run's

@@ -18,15 +18,7 @@ int write_svg(std::FILE* f, const char* title_text, const inspect_result& r) {
     escape_text(text_syntax::xml, title_text ? title_text : "", title, sizeof title);
     const inspect_stats& stats = r.stats;
 
-    std::fprintf(f,
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                 "<svg xmlns=\"http://www.w3.org/2000/svg\" "
-                 "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"%d\" height=\"%d\" "
-                 "viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"12\">\n"
-                 "<title>%s</title>\n"
-                 "<rect width=\"100%%\" height=\"100%%\" fill=\"#f8f8f8\"/>\n"
-                 "<text x=\"%d\" y=\"30\" font-size=\"17\" font-weight=\"bold\">%s</text>\n",
-                 svg_width, svg_height, svg_width, svg_height, title, plot_left, title);
+    draw_page_start(f, svg_height, title);
     std::fprintf(
         f,
         "<text x=\"%d\" y=\"52\">%" PRIu64 " rows, %.3f s, %" PRIu64

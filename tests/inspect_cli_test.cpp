@@ -893,6 +893,18 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
                    "--svg ai0_summary_20261208_110000.csv.gz is the summary "
                    "./ai0_summary_20261208_110000.csv.gz itself; it is never written");
 
+    // Beyond 7 days, a day gathers the hours of every summary in it.
+    std::string later = summary_text(0, 0, {"1"});
+    put_gzipped("ai0_summary_20261216_000000.csv.gz", later.replace(later.find("-08T"), 4, "-16T"));
+    run = inspect({"--history", ".", "--json", "-"});
+    EXPECT_NE(run.out.find("\"interval_s\": 86400.0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("{\"start_utc\": \"2026-12-08T00:00:00Z\", \"seconds\": 12, "
+                           "\"median_velocity_rms_mm_s\": 4, \"min_velocity_rms_mm_s\": 0.5, "
+                           "\"max_velocity_rms_mm_s\": 9, \"max_peak_g\": 0.6, "),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(unlink((dir + "/ai0_summary_20261216_000000.csv.gz").c_str()), 0);
+
     // The window cuts the interval it shows; what it leaves out is not missing.
     run = inspect({"--history=.", "--from", "2026-12-08T09:00:00Z", "--to", "2026-12-08T09:30:00Z",
                    "--json", "-"});
@@ -924,6 +936,7 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
     // A damaged summary, or one of a version not known, is named and refused.
     put_gzipped("ai0_summary_20261208_120000.csv.gz",
                 summary_text(12, 0, {"1", "2"}) + "2026-12-08T12:00:09.000Z,9,10000\n");
+    put_gzipped("ai0_summary_20261208_140000.csv.gz", "");  // read at the same time, named after
     expect_refused(inspect({"--history", "."}), 1,
                    "./ai0_summary_20261208_120000.csv.gz: line 5: not a summary line");
     put_gzipped("ai0_summary_20261208_120000.csv.gz", "# acc_summary 2\nwhatever\n");

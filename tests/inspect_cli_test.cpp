@@ -889,6 +889,10 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
     EXPECT_EQ(elements_of(svg, 0, "text", "alarm 6.5 mm/s").size(), 1u);
     EXPECT_EQ(inspect({"--history", ".", "--alarm", "6.5", "--svg", "h.svg"}).exit_status, 3);
     EXPECT_EQ(read_file(dir + "/h.svg"), picture.out);
+    run = inspect({"--history", ".", "--alarm", "6.5", "--svg", "no/h.svg"});  // no directory "no"
+    EXPECT_EQ(run.exit_status, 1);  // after the report, above the alarm's 3
+    EXPECT_EQ(run.out.rfind("acc_inspect: history of .\n", 0), 0u);
+    EXPECT_EQ(run.err.rfind("acc_inspect: no/h.svg: cannot write: ", 0), 0u) << run.err;
     expect_refused(inspect({"--history", ".", "--svg", "ai0_summary_20261208_110000.csv.gz"}), 2,
                    "--svg ai0_summary_20261208_110000.csv.gz is the summary "
                    "./ai0_summary_20261208_110000.csv.gz itself; it is never written");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,10 +18,12 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "compact_file.h"
 #include "csv_reader.h"
 #include "data_text.h"
+#include "history.h"
 #include "inspect_stats.h"
 #include "output_file.h"
 #include "picture.h"
@@ -28,6 +31,7 @@
 #include "row_feed.h"
 #include "spectrogram.h"
 #include "spectrum.h"
+#include "summary_format.h"
 #include "svg_draw.h"
 #include "svg_plot.h"
 #include "trend.h"
@@ -1154,4 +1158,86 @@ TEST(Envelope, KeepsEveryExtremeAndEveryRowWhileItMerges) {
     EXPECT_EQ(low, -7.0);
     EXPECT_EQ(high, 9.0);
     delete env;
+}
+
+// ---- History ----------------------------------------------------------------
+
+// The history's intervals from summaries written here, one summary's lines as
+// "HH:MM:SS velocity" on 2026-12-08 (no velocity: "HH:MM:SS").
+TEST(History, EachIntervalGathersItsSecondsFromEverySummaryAndEveryHour) {
+    struct history_case {
+        const char* what;
+        std::vector<std::vector<std::string>> summaries;
+        double from_hour, to_hour, length_s;  // the window in hours of the day
+        // Per interval: start hour, seconds, median, min, max, above 5 mm/s, missing.
+        std::vector<std::vector<double>> intervals;
+    };
+    const double none = std::nan(""), open = std::numeric_limits<double>::infinity();
+    const history_case cases[] = {
+        {"two summaries in one hour",
+         {{"08:00:00 1", "08:00:02 3"}, {"08:00:01 2", "08:30:00 10"}},
+         -open,
+         open,
+         3600.0,
+         {{8, 4, 2.5, 1, 10, 1, 3596}}},
+        {"a clock stepped back comes back to its hour",
+         {{"09:00:00 4", "08:59:59 6", "09:00:01 8"}},
+         -open,
+         open,
+         3600.0,
+         {{8, 1, 6, 6, 6, 1, 3599}, {9, 2, 6, 4, 8, 1, 3598}}},
+        {"a second without a velocity, an hour without a line",
+         {{"08:00:00", "10:00:00 2"}},
+         -open,
+         open,
+         3600.0,
+         {{8, 1, none, none, none, 0, 3599},
+          {9, 0, none, none, none, 0, 3600},
+          {10, 1, 2, 2, 2, 0, 3599}}},
+        {"a day gathers its hours; the window cuts what it misses",
+         {{"08:00:00 1", "11:59:59 2"}, {"12:00:00 50"}},
+         8,
+         12,
+         86400.0,
+         {{0, 2, 1.5, 1, 2, 0, 4 * 3600 - 2}}},
+    };
+    char dir[] = "/tmp/acc_history_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const double day = 1796688000.0;  // 2026-12-08T00:00:00Z
+    for (const history_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<summary_read> reads(c.summaries.size());
+        for (std::size_t s = 0; s < c.summaries.size(); ++s) {
+            const std::string path = std::string(dir) + "/summary.csv.gz";
+            gzFile packed = gzopen(path.c_str(), "wb");
+            ASSERT_NE(packed, nullptr);
+            gzputs(packed, summary_format_line);
+            gzputs(packed, summary_header_line);
+            for (const std::string& line : c.summaries[s])
+                gzprintf(packed, "2026-12-08T%s.000Z,0,10000,0.3,0.5,%s,50,3,0,0\n",
+                         line.substr(0, 8).c_str(), line.size() > 9 ? line.c_str() + 9 : "");
+            ASSERT_EQ(gzclose(packed), Z_OK);
+            EXPECT_TRUE(read_summary(path.c_str(), day + c.from_hour * 3600.0,
+                                     day + c.to_hour * 3600.0, &reads[s]));
+            EXPECT_EQ(unlink(path.c_str()), 0);
+        }
+        const std::vector<history_interval> got = group_history(
+            reads, day + c.from_hour * 3600.0, day + c.to_hour * 3600.0, c.length_s, 5.0);
+        ASSERT_EQ(got.size(), c.intervals.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            const history_interval& v = got[i];
+            const std::vector<double> figures = {(v.start_unix_s - day) / 3600.0,
+                                                 static_cast<double>(v.seconds),
+                                                 v.median_velocity_mm_s,
+                                                 v.smallest_velocity_mm_s,
+                                                 v.largest_velocity_mm_s,
+                                                 static_cast<double>(v.above_alarm),
+                                                 v.missing_s};
+            for (std::size_t k = 0; k < figures.size(); ++k)
+                EXPECT_TRUE(figures[k] == c.intervals[i][k] ||
+                            (std::isnan(figures[k]) && std::isnan(c.intervals[i][k])))
+                    << "interval " << i << " figure " << k << ": " << figures[k];
+        }
+    }
+    EXPECT_EQ(rmdir(dir), 0);
 }

@@ -15,6 +15,7 @@
 #include <zlib.h>
 
 #include "archive_fixture.h"
+#include "compact_file.h"
 #include "compress_file.h"
 #include "recorded_file.h"
 #include "recording_files.h"
@@ -130,9 +131,7 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
     // Two old recordings to delete, by age or for room, their summaries
     // there; stopped at the first one's directory sync, the signal comes in.
     const timespec old[2] = {{1735689600, 0}, {1735689600, 0}};
-    const std::string text = recording_text(10, 1);
-    std::string packed(ZSTD_compressBound(text.size()), '\0');
-    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    const std::string packed = zstd_of(recording_text(10, 1));
     for (const char* option : {"--keep-days=1", "--keep-free=99%"}) {
         for (const char* stem : {"ai0_accel_20250101_000000", "ai0_accel_20250102_000000"}) {
             write_file(at(std::string(stem) + ".csv.zst"), packed);
@@ -365,9 +364,7 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
 
 TEST_F(ArchiveTest, KeepEventsLeavesTheRecordingsAboveTheLevelAndSummariesGoOnlyByTheirOwnAge) {
     // Both ended ten days ago: a, with a second above 4.5 mm/s, and b.
-    const std::string text = recording_text(10, 1);
-    std::string packed(ZSTD_compressBound(text.size()), '\0');
-    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    const std::string packed = zstd_of(recording_text(10, 1));
     const std::time_t ended = std::time(nullptr) - std::time_t{10} * 86400;
     const timespec old[2] = {{ended, 0}, {ended, 0}};
     for (const char* stamp : {"20250101_000000", "20250102_000000", "20241201_000000"}) {

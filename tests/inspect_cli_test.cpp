@@ -573,22 +573,6 @@ TEST_F(InspectProgram, NeitherTheRecordingNorAnEarlierPictureIsEverOverwritten) 
 
 namespace {
 
-// As the archiver writes it: frames of `frame` bytes of the text each; or
-// as the zstd command does, one frame for the whole text.
-std::string zstd_of(const std::string& text, std::size_t frame = compressed_frame_content) {
-    std::string packed;
-    ZSTD_CCtx* c = ZSTD_createCCtx();
-    ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-    for (std::size_t at = 0; at < text.size(); at += frame) {
-        const std::size_t n = std::min(frame, text.size() - at);
-        std::string out(ZSTD_compressBound(n), '\0');
-        out.resize(ZSTD_compress2(c, out.data(), out.size(), text.data() + at, n));
-        packed += out;
-    }
-    ZSTD_freeCCtx(c);
-    return packed;
-}
-
 // One frame of unknown size with a window of 2^`window_log` bytes, as a
 // compressor fed through a pipe writes it.
 std::string zstd_streamed(const std::string& text, int window_log) {

@@ -321,26 +321,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     double read_back = 0.0;
     EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), 0);
     EXPECT_EQ(read_back, highest_velocity);
-    // The history reads it back: the hour's figures are the column's, its
-    // recording still there.
-    std::vector<double> velocities;
-    for (const std::string& v : summarized[4])
-        if (!v.empty()) velocities.push_back(std::stod(v));
-    std::sort(velocities.begin(), velocities.end());
-    const std::size_t half = velocities.size() / 2;
-    const double median =
-        velocities.size() % 2 ? velocities[half] : (velocities[half - 1] + velocities[half]) / 2;
-    const program_result history =
-        run_program({INSPECT_PATH, {"--history", dir, "--json", "-"}, {}, {}});
-    ASSERT_EQ(history.exit_status, 0) << history.err;
-    EXPECT_EQ(json_value(history.out, "seconds"), std::to_string(lines.size() - 2));
-    EXPECT_EQ(std::stod(json_value(history.out, "median_velocity_rms_mm_s")), median);
-    EXPECT_EQ(std::stod(json_value(history.out, "max_velocity_rms_mm_s")), highest_velocity);
-    EXPECT_EQ(json_value(history.out, "missing_s"),
-              std::to_string(3600 - (lines.size() - 2)) + ".0");
-    EXPECT_EQ(json_value(history.out, "recording"), "\"" + stem + "\"");
-    EXPECT_EQ(json_value(history.out, "from_utc"), "\"2026-12-08T02:00:00Z\"");
-
     // Left alone once there; an archived recording without one gets one.
     write_file(summary, "kept");
     rename(at(stem + ".csv.acz").c_str(), at("ai0_accel_20261208_040000.csv.acz").c_str());

@@ -826,11 +826,13 @@ std::string summary_text(int hour, int minute, const std::vector<std::string>& v
 }
 
 TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
-    // Three recordings' summaries; only the last recording is still there.
+    // Three recordings' summaries; the first recording is gone, the others
+    // are there in either archived form.
     put_gzipped("ai0_summary_20261208_081000.csv.gz",
                 summary_text(8, 10, {"1", "5", "", "2", "4", "3"}));
     put_gzipped("ai0_summary_20261208_091500.csv.gz", summary_text(9, 15, {"6", "8", "7", "9"}));
     put_gzipped("ai0_summary_20261208_110000.csv.gz", summary_text(11, 0, {"0.5", "0.5"}));
+    put("ai0_accel_20261208_091500.csv.acz", "its rows");
     put("ai0_accel_20261208_110000.csv.zst", "its rows");
     program_result run = inspect({"--history", ".", "--alarm", "6.5"});
     EXPECT_EQ(run.exit_status, 3) << run.err;
@@ -846,6 +848,7 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
               "  2026-12-08T11:00:00Z  velocity RMS median 0.500 max 0.500 mm/s  peak 0.2000 g"
               "  above alarm 0 s  missing 3598 s\n"
               "Raw recordings (acc_inspect . --from ... --to ...):\n"
+              "  2026-12-08T09:15:00Z to 2026-12-08T09:15:04Z  ai0_accel_20261208_091500\n"
               "  2026-12-08T11:00:00Z to 2026-12-08T11:00:02Z  ai0_accel_20261208_110000\n");
 
     // The window cuts the interval it shows; what it leaves out is not missing.
@@ -857,7 +860,9 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
               "    \"interval_s\": 3600.0,\n    \"intervals\": [\n"
               "      {\"start_utc\": \"2026-12-08T09:00:00Z\", \"seconds\": 4, "
               "\"median_velocity_rms_mm_s\": 7.5, \"max_velocity_rms_mm_s\": 9, \"max_peak_g\": "
-              "0.4, \"missing_s\": 1796.0}\n    ],\n    \"raw\": []\n  }\n}\n");
+              "0.4, \"missing_s\": 1796.0}\n    ],\n    \"raw\": [\n      {\"recording\": "
+              "\"ai0_accel_20261208_091500\", \"from_utc\": \"2026-12-08T09:15:00Z\", "
+              "\"to_utc\": \"2026-12-08T09:15:04Z\"}\n    ]\n  }\n}\n");
     expect_refused(inspect({"--history", ".", "--from", "2026-12-09T00:00:00Z"}), 4,
                    "no second lies in the window (--from, --to): 3 summaries in .");
 

@@ -224,20 +224,23 @@ TEST_F(ArchiveTest, RestoreGivesBackEveryArchivedFormByteForByte) {
     flipped[packed.size() / 2] ^= 0x04;
     write_file(at("flipped.acz"), flipped);
     write_file(at("cut.acz"), packed.substr(0, packed.size() - 100));
+    const std::string zst = read_file(at(stem + "2.csv.zst"));
+    write_file(at("cut.zst"), zst.substr(0, zst.size() - 100));
     struct damage_case {
         const char* name;
         const char* message;
     };
     const damage_case cases[] = {
         {"flipped.acz",
-         "damaged: a frame's content fails its checksum; 1 damaged frame left out, the rest "
+         ": damaged: a frame's content fails its checksum; 1 damaged frame left out, the rest "
          "written\n"},
-        {"cut.acz", "cut short: the file ends inside a frame; 1 damaged frame left out"},
+        {"cut.acz", ": cut short: the file ends inside a frame; 1 damaged frame left out"},
+        {"cut.zst", " (decompress: Bad message)"},
     };
     for (const damage_case& c : cases) {
         run = run_program(archiver({"--restore", at(c.name)}));
         EXPECT_EQ(run.exit_status, 1) << c.name;
-        EXPECT_NE(run.err.find(at(c.name) + ": " + c.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(at(c.name) + c.message), std::string::npos) << run.err;
         EXPECT_LT(run.out.size(), cut.size()) << c.name;
         EXPECT_EQ(cut.compare(0, 1000, run.out, 0, 1000), 0) << "the first frame written";
     }

@@ -7,9 +7,9 @@
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <vector>
-#include <zstd.h>
 
 #include "archive_fixture.h"
+#include "compact_file.h"
 #include "loop_disk.h"
 
 namespace {
@@ -46,8 +46,7 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
     const std::string b = "ai0_accel_20250301_100000", c = "ai0_accel_20250301_090000";
     const std::string live = "ai0_accel_20240101_000000.csv";
     const std::string old_text = recording_text(20000, 1);
-    std::string packed(ZSTD_compressBound(old_text.size()), '\0');
-    packed.resize(ZSTD_compress(packed.data(), packed.size(), old_text.data(), old_text.size(), 3));
+    const std::string packed = zstd_of(old_text);
     write_file(at(old_stem + ".csv.zst"), packed);
     write_file(at(old_stem + ".json"), "{\"start_utc\": \"2025-01-01T00:00:00.000000Z\"}");
     const time_t ended = time(nullptr) - time_t{10} * 86400;

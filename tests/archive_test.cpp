@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <map>
 #include <string>
 #include <sys/file.h>
@@ -175,12 +176,18 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
     EXPECT_EQ(scan_directory(dir_fd, &recordings, &temporaries), 0);
     EXPECT_EQ(recordings.size(), 1u);
     EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
-    // Nor its summary, nor its compression, in either form.
+    // Nor its summary, nor its compression, in either form. A summary keeps
+    // no memory either, once the first has left what is kept for good.
     const volatile std::sig_atomic_t stop = 0;
     summary_result summary{};
-    EXPECT_EQ(write_summary(dir_fd, "ai0_accel_20250102_000000", "ai0_accel_20250102_000000.csv",
-                            &stop, &summary),
-              0);
+    std::size_t heap_before = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        heap_before = mallinfo2().uordblks;
+        EXPECT_EQ(write_summary(dir_fd, "ai0_accel_20250102_000000",
+                                "ai0_accel_20250102_000000.csv", &stop, &summary),
+                  0);
+    }
+    EXPECT_EQ(mallinfo2().uordblks, heap_before);
     EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
     for (const archive_format format : {archive_format::zst, archive_format::compact}) {
         if (format == archive_format::compact)
@@ -220,20 +227,23 @@ TEST_F(ArchiveTest, RestoreGivesBackEveryArchivedFormByteForByte) {
     flipped[packed.size() / 2] ^= 0x04;
     write_file(at("flipped.acz"), flipped);
     write_file(at("cut.acz"), packed.substr(0, packed.size() - 100));
+    const std::string zst = read_file(at(stem + "2.csv.zst"));
+    write_file(at("cut.zst"), zst.substr(0, zst.size() - 100));
     struct damage_case {
         const char* name;
         const char* message;
     };
     const damage_case cases[] = {
         {"flipped.acz",
-         "damaged: a frame's content fails its checksum; 1 damaged frame left out, the rest "
+         ": damaged: a frame's content fails its checksum; 1 damaged frame left out, the rest "
          "written\n"},
-        {"cut.acz", "cut short: the file ends inside a frame; 1 damaged frame left out"},
+        {"cut.acz", ": cut short: the file ends inside a frame; 1 damaged frame left out"},
+        {"cut.zst", " (decompress: Bad message)"},
     };
     for (const damage_case& c : cases) {
         run = run_program(archiver({"--restore", at(c.name)}));
         EXPECT_EQ(run.exit_status, 1) << c.name;
-        EXPECT_NE(run.err.find(at(c.name) + ": " + c.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(at(c.name) + c.message), std::string::npos) << run.err;
         EXPECT_LT(run.out.size(), cut.size()) << c.name;
         EXPECT_EQ(cut.compare(0, 1000, run.out, 0, 1000), 0) << "the first frame written";
     }
@@ -289,7 +299,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     const char* columns[] = {"start_s",           "rows",        "rms_g",   "peak_g",
                              "velocity_rms_mm_s", "dominant_hz", "kurtosis"};
     std::vector<std::vector<std::string>> summarized(std::size(columns));
-    int gaps = 0, overlaps = 0;
     for (std::size_t i = 2; i < lines.size(); ++i) {
         std::vector<std::string> fields;
         for (std::size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
@@ -298,8 +307,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
         }
         ASSERT_EQ(fields.size(), 10u) << lines[i];
         for (std::size_t c = 0; c < std::size(columns); ++c) summarized[c].push_back(fields[c + 1]);
-        gaps += std::stoi(fields[8]);
-        overlaps += std::stoi(fields[9]);
         // The overlap's row is in the sixth second, after the gap's.
         EXPECT_EQ(fields[8] + fields[9], i == 5 ? "10" : i == 7 ? "01" : "00") << lines[i];
     }
@@ -308,8 +315,6 @@ TEST_F(ArchiveTest, TheSummaryHoldsTheTrendsFiguresOfEachSecondOfItsRecording) {
     const std::string& dominant = *std::find_if(summarized[5].begin(), summarized[5].end(),
                                                 [](const std::string& f) { return !f.empty(); });
     EXPECT_NEAR(std::stod(dominant), 50.0, 0.5) << "the provenance's rate";
-    EXPECT_NEAR(std::stod(summarized[6][0]), 1.5, 0.01) << "a sine's kurtosis";
-    EXPECT_EQ(gaps + overlaps, 2);
     // As --keep-events reads it back: the highest of the column.
     double highest_velocity = 0.0;
     for (const std::string& v : summarized[4])

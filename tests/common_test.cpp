@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <regex>
 #include <string>
 #include <sys/file.h>
 #include <unistd.h>
@@ -138,11 +139,16 @@ TEST(ProvenanceFile, WhatTheRecorderWritesReadsBack) {
 
     const std::string text = read_file(path);
     unlink(path);
+    // Its members in order, each after "{" or a comma, and a key after each comma.
+    std::size_t at = 0;
     for (const char* piece :
-         {"\"segment\": 3", "\"previous\": \"ai0_accel_20261208_010000.csv\"",
-          "\"start_utc\": \"2025-12-08T01:59:59.900000Z\"", "\"sample_rate_hz\": 200.0",
-          "\"out_dir\": \"/data\\t\xef\xbf\xbd\"", "\"path\": null", "\"simulator\": true"})
-        EXPECT_NE(text.find(piece), std::string::npos) << piece << " in\n" << text;
+         {"\"format\": ", "\"run_id\": ", "\"segment\": 3",
+          "\"previous\": \"ai0_accel_20261208_010000.csv\"",
+          "\"start_utc\": \"2025-12-08T01:59:59.900000Z\"", "\"clock\": ", "\"settings\": ",
+          "\"sample_rate_hz\": 200.0", "\"out_dir\": \"/data\\t\xef\xbf\xbd\"", "\"program\": ",
+          "\"version\": ", "\"device_library\": ", "\"path\": null", "\"simulator\": true"})
+        EXPECT_NE(at = text.find(piece, at), std::string::npos) << piece << " in order";
+    EXPECT_FALSE(std::regex_search(text, std::regex(R"([^{,\s]\s*"\w+": |,\s*[^"\s])"))) << text;
     // The host is the object's last member, outside the library's.
     EXPECT_EQ(text.substr(text.find("\"simulator\"")),
               "\"simulator\": true},\n  \"host\": \"board\"\n}\n");

@@ -109,15 +109,6 @@ TEST_F(FileSpanTest, EverySampleIsInExactlyOneFileAndTheFilesJoin) {
         SCOPED_TRACE(file);
         EXPECT_EQ(files.rows[i] % block_rows, 0u) << "a block is never split";
         const std::string json = read_file(dir + "/" + file.substr(0, file.size() - 4) + ".json");
-        std::size_t at = 0;
-        for (const char* key : {"format", "run_id", "segment", "previous", "start_utc", "clock",
-                                "settings", "program", "version", "device_library", "host"}) {
-            at = json.find(std::string("\"") + key + "\": ", at);
-            EXPECT_NE(at, std::string::npos) << key << " in order";
-        }
-        // Each member after "{" or a comma, and a key after each comma.
-        EXPECT_FALSE(std::regex_search(json, std::regex(R"([^{,\s]\s*"\w+": |,\s*[^"\s])")))
-            << json;
         EXPECT_EQ(json_value(json, "segment"), std::to_string(i + 1));
         EXPECT_EQ(json_value(json, "previous"),
                   i == 0 ? "null" : "\"" + files.files[i - 1].substr(11) + "\"");

@@ -206,7 +206,7 @@ TEST_F(InspectProgram, UsageErrorsExitTwoAndShowTheUsage) {
         {{file, "--csv="}, "--csv needs a directory"},
         {{file, "--segment", "1000"}, "--segment: a power of two"},
         {{file, "--segment=8"}, "--segment: a power of two"},
-        {{file, "--band", "1000:10"}, "--band: LO:HI"},
+        {{file, "--band", "10:10"}, "--band: LO:HI in Hz with 0 < LO < HI, not 10:10"},
         {{file, "--band=10"}, "--band: LO:HI"},
         {{file, "--band", std::string(64, '1') + ":99"}, "--band: LO:HI in Hz, not 111"},
         {{file, "--interval", "0"}, "--interval: seconds"},
@@ -518,6 +518,9 @@ TEST_F(InspectProgram, APictureThatCannotBeWrittenExitsOneAfterTheReport) {
     program_result run = inspect({file, "--svg", "no/such/dir/plot.svg"});
     EXPECT_NE(run.out.find("Verdict  valid data file"), std::string::npos);
     expect_error(run, 1, "no/such/dir/plot.svg: cannot write: No such file or directory");
+    const std::string long_name(4090, 'p');  // room for the name, none for its temporary's
+    expect_error(inspect({file, "--svg", long_name}), 1,
+                 long_name + ": cannot write: File name too long");
 #ifndef ACC_NO_PRELOAD
     // Storage that cannot store it or close it: reported, and no half
     // picture or temporary file left.
@@ -678,6 +681,12 @@ TEST_F(InspectProgram, ARunOfFilesIsOneRecordingInSegmentOrder) {
         std::string::npos)
         << cut.out.substr(0, 400);
     EXPECT_NE(cut.out.find("\"valid\": true,\n      \"left_out_bytes\": 312\n"), std::string::npos);
+    EXPECT_NE(cut.out.find("\"clock\": {\n    \"run_id\": \"" + std::string(run_a) +
+                           "\",\n    \"synchronized\": true,\n    \"row_time_0_utc\": "
+                           "\"2026-12-08T01:59:59.900Z\",\n    \"start_utc\": "
+                           "\"2026-12-08T02:00:00.000Z\",\n    \"end_utc\": "
+                           "\"2026-12-08T02:00:03.500Z\"\n  },"),
+              std::string::npos);
     // The same last file as the archiver's compact form, which carries the
     // tail: a run of .csv, .csv.zst and .csv.acz, its rows read as numbers.
     const std::string compact_name = "ai0_accel_20261208_020002.csv.acz";
@@ -921,4 +930,9 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
     put_gzipped("ai0_summary_20261208_120000.csv.gz", "# acc_summary 2\nwhatever\n");
     expect_refused(inspect({"--history", "."}), 1,
                    "./ai0_summary_20261208_120000.csv.gz: a summary of version 2, which this");
+    // Cut short in the gzip trailer, after its last whole line.
+    const std::string whole = read_file(dir + "/ai0_summary_20261208_110000.csv.gz");
+    put("ai0_summary_20261208_120000.csv.gz", whole.substr(0, whole.size() - 4));
+    expect_error(inspect({"--history", "."}), 1,
+                 "./ai0_summary_20261208_120000.csv.gz: cannot read: Input/output error");
 }

@@ -126,27 +126,6 @@ TEST_F(PowerCutTest, AtMostAboutOneSecondIsLostAtAnyMoment) {
                     moment, taken.live_rows, rows, check.cut_short ? " and a line cut short" : "",
                     lost_s);
         EXPECT_LE(lost_s, most_lost_s) << moment;
-
-#ifdef INSPECT_PATH
-        // The inspector reads every whole row on the storage and leaves out
-        // what follows them, as the cut left it and with the tails other
-        // storage leaves: a row cut in its middle, NUL bytes, both.
-        const std::string text = read_file(recording);
-        const std::size_t whole = text.rfind('\n') + 1;
-        const std::size_t row_start = text.rfind('\n', whole - 2) + 1;
-        const std::string half_row = whole > data_file_header_size
-                                         ? text.substr(row_start, (whole - row_start) / 2)
-                                         : "0.100000,0.5";
-        const std::string nuls(4096, '\0');
-        for (const std::string& tail : {text.substr(whole), half_row, nuls, half_row + nuls}) {
-            write_file(recording, text.substr(0, whole) + tail);
-            program_result checked =
-                run_program({INSPECT_PATH, {recording, "--json", "-"}, {}, {}});
-            EXPECT_EQ(checked.exit_status, 0) << moment << ": " << checked.err;
-            EXPECT_EQ(json_count(checked.out, "rows", "\"time\": {"), check.rows) << moment;
-            EXPECT_EQ(json_count(checked.out, "left_out_bytes"), tail.size()) << moment;
-        }
-#endif
     }
     std::printf("worst loss: %.3f s\n", worst_s);
 }

@@ -294,7 +294,7 @@ std::vector<report_case> report_cases() {
           "  max                                1.500000      14.709975",
           "  peak-to-peak                       1.000000       9.806650",
           "  1         50.000 Hz       0.500000 g"},
-         {"    ...", "  no peak", "         the recording", "  left out"}},
+         {"    ...", "  no peak", "  no bin", "         the recording", "  left out"}},
         // What a power cut or a copy cut off leaves after the last whole row.
         {"cut_row",
          intact + "3.100000,0.50",

@@ -295,7 +295,7 @@ std::vector<report_case> report_cases() {
           "  max                                1.500000      14.709975",
           "  peak-to-peak                       1.000000       9.806650",
           "  1         50.000 Hz       0.500000 g"},
-         {"    ...", "  no peak", "         the recording", "  left out"}},
+         {"    ...", "  no peak", "  no bin", "         the recording", "  left out"}},
         // What a power cut or a copy cut off leaves after the last whole row.
         {"cut_row",
          intact + "3.100000,0.50",
@@ -381,6 +381,16 @@ TEST_F(InspectProgram, ThePictureIsWellFormedAndRendersToAPlot) {
     std::vector<svg_element> svg;
     ASSERT_TRUE(read_svg(text, &svg));
     EXPECT_EQ(elements_of(svg, -1, "title").at(0)->text, "acc_inspect: a&b<c>'.csv");
+    // Up to 256 gaps each is marked; beyond, the picture says only the first are.
+    for (const int gaps : {256, 257}) {
+        const program_result many = inspect(
+            {put("gaps.csv", timed_rows_text(
+                                 gaps + 1, [](int n) { return 0.1 * n; }, [](int) { return 0.5; })),
+             "--svg", "-"});
+        EXPECT_EQ(many.out.find("; only the first ones are marked") != std::string::npos,
+                  gaps > 256)
+            << gaps;
+    }
     // Time labelled under the signal and under the trend, whose scale reaches the 0.5 g peak;
     // frequency ticks, the strongest peak marked and listed, the spectrum's trace.
     for (int panel : {0, 2}) {

@@ -141,6 +141,8 @@ TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
     std::snprintf(path, sizeof path, "%s.csv", base.c_str());
     EXPECT_EQ(create_data_file(path, sizeof path, &stream), EEXIST);
     EXPECT_EQ(std::string(path), base + ".csv") << "the message names the designed path";
+    EXPECT_EQ(create_data_file(path, std::strlen(path) + 1, &stream), ENAMETOOLONG)
+        << "no room for a number in the caller's path";
 
     std::string missing = dir.path + "/no_such_dir/r.csv";
     std::snprintf(path, sizeof path, "%s", missing.c_str());

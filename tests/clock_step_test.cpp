@@ -11,6 +11,7 @@ namespace {
 struct clock_step_case {
     const char* name;
     double step_s;
+    bool synchronized;  // what the kernel says of its clock
 };
 
 }  // namespace
@@ -24,9 +25,10 @@ TEST_P(ClockStepTest, RowsCarryTheSteppedTimeAndTheSummaryFollowsIt) {
     const double step_s = GetParam().step_s;
     // Call 1 is the start of the run, call 2 the first block: from the
     // second block on, the clock is off by the step.
-    program_result run =
-        record_reads(5, recorder({"LD_PRELOAD=" FAILURE_SHIM_PATH,
-                                  "ACC_TEST_CLOCK_STEP=3:" + std::to_string(step_s)}));
+    program_result run = record_reads(
+        5, recorder(
+               {"LD_PRELOAD=" FAILURE_SHIM_PATH, "ACC_TEST_CLOCK_STEP=3:" + std::to_string(step_s),
+                GetParam().synchronized ? "ACC_TEST_CLOCK_SYNCED=1" : "ACC_TEST_CLOCK_SYNCED=0"}));
     const file_check check = expect_clean_stop(run);
     const std::vector<std::int64_t>& blocks = check.block_times_us;
     ASSERT_GE(blocks.size(), 5u);
@@ -43,11 +45,15 @@ TEST_P(ClockStepTest, RowsCarryTheSteppedTimeAndTheSummaryFollowsIt) {
     const double rate_hz =
         step_s < 0.0 ? 0.0 : static_cast<double>(check.rows) / summary.total_time_s;
     EXPECT_NEAR(summary.rate_hz, rate_hz, 0.051);
+    const std::string& file = summary.output_file;
+    const std::string json = read_file(dir + "/" + file.substr(0, file.size() - 4) + ".json");
+    EXPECT_EQ(json_value(json, "synchronized"), GetParam().synchronized ? "true" : "false");
+    EXPECT_EQ(json_value(json, "est_error_us"), "12");
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, ClockStepTest,
-                         ::testing::Values(clock_step_case{"BackPastTheStart", -1000.0},
-                                           clock_step_case{"ForwardADay", 86400.0}),
+                         ::testing::Values(clock_step_case{"BackPastTheStart", -1000.0, false},
+                                           clock_step_case{"ForwardADay", 86400.0, true}),
                          [](const ::testing::TestParamInfo<clock_step_case>& step) {
                              return std::string(step.param.name);
                          });

@@ -11,6 +11,9 @@
 // or to step the wall clock as an administrator or a time daemon would:
 //   ACC_TEST_CLOCK_STEP=<n>:<s>    gettimeofday is <s> seconds off from its
 //                                  n-th call on (calls counted from 1)
+// or to say what the kernel knows of its clock:
+//   ACC_TEST_CLOCK_SYNCED=1        adjtimex reports the clock synchronised,
+//                                  0 not (STA_UNSYNC), both with TIME_OK
 // or to make storage slow or sick:
 //   ACC_TEST_SYNC_DELAY_MS=<n>     fsync and fdatasync sleep n ms first
 //   ACC_TEST_FAIL_SYNC_FROM=<n>    fsync and fdatasync fail with EIO from
@@ -30,6 +33,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <sys/timex.h>
 #include <unistd.h>
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming): glibc's own
@@ -166,4 +170,14 @@ extern "C" int pthread_condattr_init(pthread_condattr_t* attr) {
     using init_fn = int (*)(pthread_condattr_t*);
     static const auto real = reinterpret_cast<init_fn>(dlsym(RTLD_NEXT, "pthread_condattr_init"));
     return real(attr);
+}
+
+extern "C" int adjtimex(timex* tx) noexcept {
+    const char* synced = std::getenv("ACC_TEST_CLOCK_SYNCED");
+    if (!synced) return static_cast<int>(syscall(SYS_adjtimex, tx));
+    *tx = timex{};
+    tx->status = synced[0] == '1' ? 0 : STA_UNSYNC;
+    tx->maxerror = 16000;
+    tx->esterror = 12;
+    return TIME_OK;
 }

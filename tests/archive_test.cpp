@@ -187,7 +187,9 @@ TEST_F(ArchiveTest, AFileThatIsNoFinishedRecordingIsNotKeptOpen) {
                                 "ai0_accel_20250102_000000.csv", &stop, &summary),
                   0);
     }
-    EXPECT_EQ(mallinfo2().uordblks, heap_before);
+    // A few bytes may go to the C library's own first uses; a reader's
+    // buffer kept would be a mebibyte.
+    EXPECT_LT(mallinfo2().uordblks, heap_before + 65536);
     EXPECT_EQ(list_dir("/proc/self/fd").size(), open_before);
     for (const archive_format format : {archive_format::zst, archive_format::compact}) {
         if (format == archive_format::compact)

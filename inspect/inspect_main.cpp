@@ -62,38 +62,19 @@ void release_held(inspect_held* held) {
 
 int write_outputs(const arguments& args, const inspect_config& config, inspect_held* held) {
     const inspect_result& result = *held->result;
-    int status = exit_valid;
-    const bool json_to_stdout = is_standard_output(args.json_path);
-    const bool svg_to_stdout = is_standard_output(args.svg_path);
     const std::string title = "acc_inspect: " + files_named(args.data_path, result);
-    // Standard output has the report, or in its place the JSON or the picture.
-    int error = 0;
-    if (json_to_stdout) {
-        error = write_json(stdout, args.data_path, result, config);
-    } else if (svg_to_stdout) {
-        error = write_svg(stdout, title.c_str(), result);
-        if (error == 0 && std::fflush(stdout) != 0) error = errno ? errno : EIO;
-    } else {
-        error = write_report(stdout, args.data_path, result, config);
-    }
-    if (error != 0)
-        status = report_error(
-            nullptr, svg_to_stdout ? "cannot write the picture" : "cannot write the report", error);
-    if (args.json_path && !json_to_stdout &&
-        write_output(&held->json, args.json_path, [&](std::FILE* f) {
-            return write_json(f, args.data_path, result, config);
-        }) != exit_valid)
-        status = exit_invalid;
+    const auto json = [&](std::FILE* f) { return write_json(f, args.data_path, result, config); };
+    const auto svg = [&](std::FILE* f) { return write_svg(f, title.c_str(), result); };
+    int status = write_standard_output(
+        args.json_path, args.svg_path,
+        [&](std::FILE* f) { return write_report(f, args.data_path, result, config); }, json, svg);
+    if (write_output(&held->json, args.json_path, json) != exit_valid) status = exit_invalid;
     if (args.csv_dir) {
         char failed[1024];
-        error = write_csv_files(args.csv_dir, result, failed, sizeof failed);
+        const int error = write_csv_files(args.csv_dir, result, failed, sizeof failed);
         if (error != 0) status = report_error(failed, "cannot write", error);
     }
-    if (args.svg_path && !svg_to_stdout &&
-        write_output(&held->svg, args.svg_path, [&](std::FILE* f) {
-            return write_svg(f, title.c_str(), result);
-        }) != exit_valid)
-        status = exit_invalid;
+    if (write_output(&held->svg, args.svg_path, svg) != exit_valid) status = exit_invalid;
     return status;
 }
 

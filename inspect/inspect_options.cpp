@@ -287,7 +287,7 @@ int settle_follow(arguments* args, const inspect_config& config) {
                         : config.have_from || config.have_to ? "--from or --to"
                                                              : nullptr;
     if (alone) return usage_error(alone, " is not for --follow");
-    if (args->json_path && std::strcmp(args->json_path, "-") != 0)
+    if (args->json_path && !is_standard_output(args->json_path))
         return usage_error("with --follow the JSON Lines go to standard output: --json -", nullptr);
     if (args->across_runs && !is_directory(args->inputs[0].c_str()))
         return usage_error("--across-runs follows the runs of a directory, not ",
@@ -326,8 +326,6 @@ int settle_history(const arguments& args, const inspect_config& config) {
 }
 
 }  // namespace
-
-bool is_standard_output(const char* path) { return path && std::strcmp(path, "-") == 0; }
 
 int usage_error(const char* message, const char* argument) {
     return report_usage_error("acc_inspect", usage_text, message, argument);

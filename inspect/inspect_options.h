@@ -32,9 +32,6 @@ struct arguments {
     double to_unix_s;
 };
 
-// Whether an output option's value is "-", standard output.
-bool is_standard_output(const char* path);
-
 // "acc_inspect: MESSAGEARGUMENT" and the usage on stderr. Returns exit_usage.
 int usage_error(const char* message, const char* argument);
 

@@ -1,5 +1,7 @@
 #include "program_status.h"
 
+bool is_standard_output(const char* path) { return path && std::strcmp(path, "-") == 0; }
+
 int report_error(const char* subject, const char* what, int error) {
     std::fprintf(stderr, "acc_inspect: %s%s%s: %s\n", subject ? subject : "", subject ? ": " : "",
                  what, std::strerror(error));

@@ -8,6 +8,7 @@
 #include "csv_reader.h"
 #include "output_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,15 +27,35 @@ int report_error(const char* subject, const char* what, int error);
 void print_fault(const char* path, int open_error, int resource_error, const read_failure& failure,
                  std::uint64_t rows_before);
 
-// Writes one output file beside its target and puts it in place once
-// complete; after a failed write `out` stays open for the caller to discard. Returns
-// the exit status it adds: exit_valid or exit_invalid.
+// Whether an output option's value is "-", standard output.
+bool is_standard_output(const char* path);
+
+// Writes the output file an option names, beside its target, and puts it in
+// place once complete; nothing for no option or "-". After a failed write
+// `out` stays open for the caller to discard. Returns the exit status it
+// adds: exit_valid or exit_invalid.
 template <typename write_fn>
 int write_output(output_file* out, const char* path, write_fn write) {
+    if (!path || is_standard_output(path)) return exit_valid;
     int error = output_file_open(out, path);
     if (error == 0) error = write(out->stream);
     if (error == 0) error = output_file_commit(out);
     return error == 0 ? exit_valid : report_error(path, "cannot write", error);
+}
+
+// Standard output carries the report, or in its place the JSON or the
+// picture, flushed so that a full disk is reported. Returns the exit status.
+template <typename report_fn, typename json_fn, typename svg_fn>
+int write_standard_output(const char* json_path, const char* svg_path, report_fn report,
+                          json_fn json, svg_fn svg) {
+    const bool json_out = is_standard_output(json_path);
+    const bool svg_out = !json_out && is_standard_output(svg_path);
+    int error = json_out ? json(stdout) : svg_out ? svg(stdout) : report(stdout);
+    if (error == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        error = errno ? errno : EIO;
+    if (error == 0) return exit_valid;
+    return report_error(nullptr, svg_out ? "cannot write the picture" : "cannot write the report",
+                        error);
 }
 
 #endif

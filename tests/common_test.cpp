@@ -106,7 +106,7 @@ TEST(UtcTime, FormatsRoundedAndParsesOnlyTheOneForm) {
         EXPECT_TRUE(parse_utc(c.text, &back)) << c.text;
         EXPECT_NEAR(back, c.unix_s, 0.5 * std::pow(10.0, -c.decimals)) << c.text;
     }
-    char text[utc_text_size];
+    char text[utc_text_size] = "an earlier text";
     EXPECT_FALSE(format_utc(std::nan(""), 6, text, sizeof text));
     EXPECT_STREQ(text, "");
     EXPECT_FALSE(format_utc(0.0, 3, text, 10));            // does not fit

@@ -859,8 +859,9 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
               "  2026-12-08T11:00:00Z to 2026-12-08T11:00:02Z  ai0_accel_20261208_110000\n");
 
     // The picture: per hour the median in the band from the smallest to the
-    // largest, broken at the hour without a summary, the hour above the alarm marked.
-    const program_result picture = inspect({"--history", ".", "--alarm", "6.5", "--svg", "-"});
+    // largest, broken at the hour without a summary, the hour with one second above the alarm
+    // marked.
+    const program_result picture = inspect({"--history", ".", "--alarm", "8.5", "--svg", "-"});
     EXPECT_EQ(picture.exit_status, 3) << picture.err;
     std::vector<svg_element> svg;
     ASSERT_TRUE(read_svg(picture.out, &svg));
@@ -879,13 +880,19 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
     }
     EXPECT_EQ(greys, 1);
     EXPECT_EQ(alarms, 1);
-    EXPECT_EQ(elements_of(svg, 0, "text", "alarm 6.5 mm/s").size(), 1u);
-    EXPECT_EQ(inspect({"--history", ".", "--alarm", "6.5", "--svg", "h.svg"}).exit_status, 3);
+    EXPECT_EQ(elements_of(svg, 0, "text", "alarm 8.5 mm/s").size(), 1u);
+    EXPECT_EQ(inspect({"--history", ".", "--alarm", "8.5", "--svg", "h.svg"}).exit_status, 3);
     EXPECT_EQ(read_file(dir + "/h.svg"), picture.out);
-    run = inspect({"--history", ".", "--alarm", "6.5", "--svg", "no/h.svg"});  // no directory "no"
+    run = inspect({"--history", ".", "--alarm", "8.5", "--svg", "no/h.svg"});  // no directory "no"
     EXPECT_EQ(run.exit_status, 1);  // after the report, above the alarm's 3
     EXPECT_EQ(run.out.rfind("acc_inspect: history of .\n", 0), 0u);
     EXPECT_EQ(run.err.rfind("acc_inspect: no/h.svg: cannot write: ", 0), 0u) << run.err;
+    for (const std::string output : {"", " --json -", " --svg -"})  // however short
+        expect_error(shell(shell_command(INSPECT_PATH) + " --history ." + output + " >/dev/full"),
+                     1,
+                     std::string(output == " --svg -" ? "cannot write the picture"
+                                                      : "cannot write the report") +
+                         ": No space left on device");
     expect_refused(inspect({"--history", ".", "--svg", "ai0_summary_20261208_110000.csv.gz"}), 2,
                    "--svg ai0_summary_20261208_110000.csv.gz is the summary "
                    "./ai0_summary_20261208_110000.csv.gz itself; it is never written");

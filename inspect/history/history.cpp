@@ -378,35 +378,22 @@ int history_and_write(const arguments& args) {
     const history_picture picture{title.c_str(), subtitle,
                                   &intervals,    from_s,
                                   to_s,          args.have_alarm ? args.alarm_mm_s : std::nan("")};
-    // Standard output has the report, or in its place the JSON or the picture.
-    int status = exit_valid;
-    if (is_standard_output(args.json_path)) {
-        if (write_history_json(stdout, dir, spans, intervals, without_utc, args) != 0)
-            status = report_error(nullptr, "cannot write the report", EIO);
-    } else if (is_standard_output(args.svg_path)) {
-        int svg_error = write_history_svg(stdout, picture);
-        if (svg_error == 0 && std::fflush(stdout) != 0) svg_error = errno ? errno : EIO;
-        if (svg_error != 0) status = report_error(nullptr, "cannot write the picture", svg_error);
-    } else {
-        print_report(stdout, dir, spans, intervals, first_s, last_s, without_utc, args);
-        if (std::fflush(stdout) != 0 || std::ferror(stdout))
-            status = report_error(nullptr, "cannot write the report", errno ? errno : EIO);
-    }
-    if (args.json_path && !is_standard_output(args.json_path)) {
-        output_file json{};
-        if (write_output(&json, args.json_path, [&](std::FILE* f) {
-                return write_history_json(f, dir, spans, intervals, without_utc, args);
-            }) != exit_valid)
-            status = exit_invalid;
-        output_file_discard(&json);
-    }
-    if (args.svg_path && !is_standard_output(args.svg_path)) {
-        output_file svg{};
-        if (write_output(&svg, args.svg_path,
-                         [&](std::FILE* f) { return write_history_svg(f, picture); }) != exit_valid)
-            status = exit_invalid;
-        output_file_discard(&svg);
-    }
+    const auto json = [&](std::FILE* f) {
+        return write_history_json(f, dir, spans, intervals, without_utc, args);
+    };
+    const auto svg = [&](std::FILE* f) { return write_history_svg(f, picture); };
+    int status = write_standard_output(
+        args.json_path, args.svg_path,
+        [&](std::FILE* f) {
+            print_report(f, dir, spans, intervals, first_s, last_s, without_utc, args);
+            return 0;
+        },
+        json, svg);
+    output_file json_file{}, svg_file{};
+    if (write_output(&json_file, args.json_path, json) != exit_valid) status = exit_invalid;
+    if (write_output(&svg_file, args.svg_path, svg) != exit_valid) status = exit_invalid;
+    output_file_discard(&json_file);
+    output_file_discard(&svg_file);
     if (status != exit_valid) return status;
     for (const history_interval& v : intervals)
         if (v.above_alarm > 0) return exit_alarm;

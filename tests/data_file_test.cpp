@@ -12,7 +12,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "data_text.h"
 #include "program_runner.h"
 
 namespace {
@@ -150,27 +149,22 @@ TEST(CreateDataFile, GivesUpWhenEveryNameIsTakenOrTheDirectoryIsMissing) {
     EXPECT_EQ(std::string(path), missing);
 }
 
-TEST(Rows, WorkedValuesConvertByDivisionThenGravity) {
-    EXPECT_EQ(row_text(0.0, 0.25), "0.000000,0.250000,0.500000,4.903325\n");
-    EXPECT_EQ(row_text(1.5, 0.0), "1.500000,0.000000,0.000000,0.000000\n");
-    EXPECT_EQ(row_text(0.0001, -0.5), "0.000100,-0.500000,-1.000000,-9.806650\n");
-    EXPECT_EQ(row_text(0.0, -1e-9), "0.000000,-0.000000,-0.000000,-0.000000\n");
-}
-
 TEST(WriteBlock, RowsStepByDtFromTheBlockTimeAndFlushOnce) {
     temp_dir dir;
     std::string path = dir.path + "/block.csv";
     std::FILE* stream = std::fopen(path.c_str(), "w");
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(write_header(stream), 0);
-    const double volts[3] = {0.25, 0.0, -0.5};
+    // Worked values: g by division by the sensitivity, then times gravity.
+    const double volts[4] = {0.25, 0.0, -0.5, -1e-9};
     std::vector<char> text(row_text_size);
     std::uint64_t bytes = 0;
-    ASSERT_EQ(write_block(stream, text.data(), volts, 3, 2.0, 0.0001, 0.5, &bytes), 0);
+    ASSERT_EQ(write_block(stream, text.data(), volts, 4, 2.0, 0.0001, 0.5, &bytes), 0);
     std::string expected =
         "2.000000,0.250000,0.500000,4.903325\n"
         "2.000100,0.000000,0.000000,0.000000\n"
-        "2.000200,-0.500000,-1.000000,-9.806650\n";
+        "2.000200,-0.500000,-1.000000,-9.806650\n"
+        "2.000300,-0.000000,-0.000000,-0.000000\n";
     EXPECT_EQ(bytes, expected.size());
     EXPECT_EQ(read_file(path), data_file_header + expected) << "flushed before close";
     ASSERT_EQ(write_block(stream, text.data(), volts, 0, 3.0, 0.0001, 0.5, &bytes), 0);

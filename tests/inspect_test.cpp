@@ -194,13 +194,6 @@ INSTANTIATE_TEST_SUITE_P(
         bad_line{"0.000000,0.000000,0.000000,1" + std::string(309, '9') + ".000000",
                  row_fault::integer_too_long, 4, 28}));
 
-// A field's name, decimals and column, and the whole rows before a cut, are
-// named in the invalid file rows of the program's test.
-TEST(DescribeReadFailure, NamesTheLineAndTheReason) {
-    read_failure failure{read_fault::bad_row, 0, 7, {row_fault::field_count, 0, 0, 3, 0, 0}, {}};
-    EXPECT_EQ(message_of(failure), "line 7: 3 fields, expected 4 separated by commas");
-}
-
 // ---- The whole file -------------------------------------------------------
 
 // Every row up to the first bad one, and that one's line, wherever the

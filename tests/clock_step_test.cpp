@@ -1,8 +1,6 @@
 // The wall clock stepped during a run (an administrator, a time daemon): the
 // real recorder, with gettimeofday shifted by the preloaded failure shim,
 // keeps recording every sample and stamps rows with the clock it was given.
-#include <csignal>
-#include <cstdlib>
 
 #include "recorder_fixture.h"
 

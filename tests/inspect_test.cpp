@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>

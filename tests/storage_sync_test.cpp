@@ -1,6 +1,5 @@
 // Storage that stalls or fails under the real recorder: the preloaded
 // failure shim makes fsync and fdatasync sleep or fail.
-#include <csignal>
 #include <cstdlib>
 #include <string>
 

@@ -44,17 +44,10 @@ void print_failure(const inspect_result& result) {
 // that one release frees exactly what is held.
 struct inspect_held {
     inspect_result* result;  // nullptr: not allocated
-    output_file json;        // stream nullptr: not open, or put in place
-    output_file svg;
 };
 
-// Releases what is held, in the one fixed order: the picture, the JSON,
-// the result. An output still open is one
-// whose write failed: it is abandoned, its temporary file removed and its
-// target left as it was.
+// Releases what is held.
 void release_held(inspect_held* held) {
-    output_file_discard(&held->svg);
-    output_file_discard(&held->json);
     if (held->result) inspect_result_free(held->result);
     std::free(held->result);
     held->result = nullptr;
@@ -68,13 +61,13 @@ int write_outputs(const arguments& args, const inspect_config& config, inspect_h
     int status = write_standard_output(
         args.json_path, args.svg_path,
         [&](std::FILE* f) { return write_report(f, args.data_path, result, config); }, json, svg);
-    if (write_output(&held->json, args.json_path, json) != exit_valid) status = exit_invalid;
+    if (write_output(args.json_path, json) != exit_valid) status = exit_invalid;
     if (args.csv_dir) {
         char failed[1024];
         const int error = write_csv_files(args.csv_dir, result, failed, sizeof failed);
         if (error != 0) status = report_error(failed, "cannot write", error);
     }
-    if (write_output(&held->svg, args.svg_path, svg) != exit_valid) status = exit_invalid;
+    if (write_output(args.svg_path, svg) != exit_valid) status = exit_invalid;
     return status;
 }
 
@@ -116,6 +109,9 @@ int main(int argc, char** argv) {
     inspect_config config = default_inspect_config();
     int status = parse_arguments(argc, argv, &args, &config);
     if (status >= 0) return status;
+    // A file-size limit makes a write fail, reported, instead of ending the
+    // inspector halfway through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (args.history) return history_and_write(args);
     if (args.follow_path) status = wait_for_recording(args);
     if (status >= 0) return status;
@@ -127,10 +123,6 @@ int main(int argc, char** argv) {
     if (status >= 0) return status;
     status = refuse_output_onto_data_files(args, plan);
     if (status >= 0) return status;
-    // A file-size limit makes a write fail, reported, instead of ending the
-    // inspector halfway through a file.
-    std::signal(SIGXFSZ, SIG_IGN);
-
     inspect_held held{};
     status = args.follow_path ? follow_and_write(args, plan, config)
                               : inspect_and_write(args, plan, config, &held);

@@ -31,15 +31,19 @@ void print_fault(const char* path, int open_error, int resource_error, const rea
 bool is_standard_output(const char* path);
 
 // Writes the output file an option names, beside its target, and puts it in
-// place once complete; nothing for no option or "-". After a failed write
-// `out` stays open for the caller to discard. Returns the exit status it
-// adds: exit_valid or exit_invalid.
+// place once complete; nothing for no option or "-". A failed write is
+// abandoned: the target stays as it was and no partial file is left. Returns
+// the exit status it adds: exit_valid or exit_invalid.
 template <typename write_fn>
-int write_output(output_file* out, const char* path, write_fn write) {
+int write_output(const char* path, write_fn write) {
     if (!path || is_standard_output(path)) return exit_valid;
-    int error = output_file_open(out, path);
-    if (error == 0) error = write(out->stream);
-    if (error == 0) error = output_file_commit(out);
+    output_file out{};
+    int error = output_file_open(&out, path);
+    if (error == 0) error = write(out.stream);
+    if (error == 0)
+        error = output_file_commit(&out);
+    else
+        output_file_discard(&out);
     return error == 0 ? exit_valid : report_error(path, "cannot write", error);
 }
 

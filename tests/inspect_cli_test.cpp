@@ -873,10 +873,16 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
     EXPECT_EQ(elements_of(svg, 0, "text", "alarm 8.5 mm/s").size(), 1u);
     EXPECT_EQ(inspect({"--history", ".", "--alarm", "8.5", "--svg", "h.svg"}).exit_status, 3);
     EXPECT_EQ(read_file(dir + "/h.svg"), picture.out);
-    run = inspect({"--history", ".", "--alarm", "8.5", "--svg", "no/h.svg"});  // no directory "no"
+    // A write that fails halfway leaves the earlier picture and no partial file.
+    program_options limited{
+        INSPECT_PATH, {"--history", ".", "--alarm", "8.5", "--svg", "h.svg"}, dir, {}};
+    limited.file_size_limit = 1024;
+    run = run_program(limited);
     EXPECT_EQ(run.exit_status, 1);  // after the report, above the alarm's 3
     EXPECT_EQ(run.out.rfind("acc_inspect: history of .\n", 0), 0u);
-    EXPECT_EQ(run.err.rfind("acc_inspect: no/h.svg: cannot write: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err, "acc_inspect: h.svg: cannot write: File too large\n");
+    EXPECT_EQ(read_file(dir + "/h.svg"), picture.out);
+    EXPECT_EQ(list_dir(dir).size(), 6u);
     for (const std::string output : {"", " --json -", " --svg -"})  // however short
         expect_error(shell(shell_command(INSPECT_PATH) + " --history ." + output + " >/dev/full"),
                      1,

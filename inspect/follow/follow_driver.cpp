@@ -34,13 +34,10 @@ void catch_follow_signals() {
 // What a follower acquires, each with its "not acquired" value.
 struct follow_held {
     follow_state* follow;  // nullptr: not allocated
-    output_file prom;      // stream nullptr: not open, or put in place
 };
 
-// Releases what is held, the .prom file before the follower; a .prom file
-// still open is one whose write failed, abandoned.
+// Releases what is held.
 void release_follow_held(follow_held* held) {
-    output_file_discard(&held->prom);
     if (held->follow) follow_free(held->follow);
     std::free(held->follow);
     held->follow = nullptr;
@@ -73,18 +70,15 @@ followed_interval followed(const arguments& args, const follow_state& f, const t
         args.have_alarm,  above};
 }
 
-void write_prom_file(const arguments& args, const follow_state& f, follow_tally* tally,
-                     follow_held* held) {
+void write_prom_file(const arguments& args, const follow_state& f, follow_tally* tally) {
     if (!args.prom_path || !tally->have_latest) return;
     const followed_interval latest = followed(args, f, tally->latest);
     tally->prom_due = false;
-    if (write_output(&held->prom, args.prom_path, [&](std::FILE* out) {
+    if (write_output(args.prom_path, [&](std::FILE* out) {
             return write_prom(out, latest, tally->stalled,
                               args.across_runs ? (tally->over ? 0 : 1) : -1);
-        }) != exit_valid) {
-        output_file_discard(&held->prom);
+        }) != exit_valid)
         tally->status = exit_invalid;
-    }
 }
 
 void print_summary(std::FILE* notes, const char* how, const arguments& args, const follow_state& f,
@@ -131,7 +125,7 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
                 break;
             }
             case follow_event::caught_up:
-                if (tally.prom_due) write_prom_file(args, f, &tally, held);
+                if (tally.prom_due) write_prom_file(args, f, &tally);
                 break;
             case follow_event::stalled:
                 std::fprintf(notes,
@@ -139,7 +133,7 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
                              "holds it\n",
                              r.path, follow_stall_s);
                 tally.stalled = true;
-                write_prom_file(args, f, &tally, held);
+                write_prom_file(args, f, &tally);
                 break;
             case follow_event::next_file:
                 std::fprintf(notes, "acc_inspect: following %s\n", r.path);
@@ -153,7 +147,7 @@ int follow_into(const arguments& args, const run_plan& plan, const inspect_confi
                 // Across runs the gauges stay, saying the run is over.
                 tally.over = true;
                 tally.stalled = tally.stalled && !args.across_runs;
-                if (tally.prom_due || args.across_runs) write_prom_file(args, f, &tally, held);
+                if (tally.prom_due || args.across_runs) write_prom_file(args, f, &tally);
                 run->let_go = r.event == follow_event::ended;
                 run->clock = f.clock;
                 char how[128];

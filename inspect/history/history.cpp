@@ -389,11 +389,8 @@ int history_and_write(const arguments& args) {
             return 0;
         },
         json, svg);
-    output_file json_file{}, svg_file{};
-    if (write_output(&json_file, args.json_path, json) != exit_valid) status = exit_invalid;
-    if (write_output(&svg_file, args.svg_path, svg) != exit_valid) status = exit_invalid;
-    output_file_discard(&json_file);
-    output_file_discard(&svg_file);
+    if (write_output(args.json_path, json) != exit_valid) status = exit_invalid;
+    if (write_output(args.svg_path, svg) != exit_valid) status = exit_invalid;
     if (status != exit_valid) return status;
     for (const history_interval& v : intervals)
         if (v.above_alarm > 0) return exit_alarm;

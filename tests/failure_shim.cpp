@@ -4,6 +4,8 @@
 //   ACC_TEST_FAIL_LOCALTIME=1      localtime returns NULL (EOVERFLOW)
 //   ACC_TEST_FAIL_CLOSE=1          fclose of a regular file closes it but
 //                                  returns EOF (EIO), as a delayed write error
+//   ACC_TEST_WRITE_NOTHING=1       write to a regular file stores nothing and
+//                                  returns 0
 //   ACC_TEST_FAIL_SYNC=1           fsync and fdatasync fail with EIO, every
 //                                  call (ACC_TEST_FAIL_SYNC_FROM=1)
 //   ACC_TEST_FAIL_THREAD=1         pthread_create fails with EAGAIN
@@ -82,6 +84,15 @@ extern "C" int fclose(std::FILE* stream) {
     if (!fail) return result;
     errno = EIO;
     return EOF;
+}
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's is reserved
+extern "C" ssize_t write(int fd, const void* data, std::size_t size) {
+    struct stat status {};
+    if (std::getenv("ACC_TEST_WRITE_NOTHING") && size > 0 && fstat(fd, &status) == 0 &&
+        S_ISREG(status.st_mode))
+        return 0;
+    return static_cast<ssize_t>(syscall(SYS_write, fd, data, size));
 }
 
 namespace {

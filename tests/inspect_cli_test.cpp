@@ -456,7 +456,7 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
     for (const char* key :
          {"\"file\": \"ok.csv\"", "\"min\": 0.5,", "\"bins\": 0,\n        \"rms_g\": null",
           "\"velocity_rms_mm_s\": ", "\"segment_points\": 8192", "\"band_low_hz\": 10,",
-          "\"lowest_rms_g\": ", "\"crest_factor\": "})
+          "\"lowest_rms_g\": ", "\"highest_rms_first_row_s\": ", "\"crest_factor\": "})
         EXPECT_NE(run.out.find(key), std::string::npos) << key;
     struct table {
         const char* name;
@@ -870,6 +870,7 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
     }
     EXPECT_EQ(greys, 1);
     EXPECT_EQ(alarms, 1);
+    EXPECT_EQ(elements_of(svg, -1, "title").at(0)->text, "acc_inspect: history of .");
     EXPECT_EQ(elements_of(svg, 0, "text", "alarm 8.5 mm/s").size(), 1u);
     EXPECT_EQ(inspect({"--history", ".", "--alarm", "8.5", "--svg", "h.svg"}).exit_status, 3);
     EXPECT_EQ(read_file(dir + "/h.svg"), picture.out);

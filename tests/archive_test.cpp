@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <zlib.h>
 
@@ -383,11 +384,13 @@ TEST_F(ArchiveTest, ASummaryThatCannotBeWrittenKeepsItsRecordingUncompressed) {
     const std::string text = recording_text(3000, 1);
     write_file(at(name), text);
     // A write that stores nothing is a failure, not a reason to try forever.
-    for (const char* sick : {"ACC_TEST_FAIL_SYNC_FROM=1", "ACC_TEST_WRITE_NOTHING=1"}) {
-        program_result run = run_program(archiver({dir}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, sick}));
+    for (const auto& sick :
+         {std::pair<const char*, const char*>{"ACC_TEST_FAIL_SYNC_FROM=1", "sync"},
+          {"ACC_TEST_WRITE_NOTHING=1", "write"}}) {
+        program_result run =
+            run_program(archiver({dir}, {"LD_PRELOAD=" FAILURE_SHIM_PATH, sick.first}));
         EXPECT_EQ(run.exit_status, 1);
-        EXPECT_EQ(run.err, "acc_archive: cannot write the summary of " + name + " (" +
-                               (sick[9] == 'F' ? "sync" : "write") +
+        EXPECT_EQ(run.err, "acc_archive: cannot write the summary of " + name + " (" + sick.second +
                                ": Input/output error); the original is kept\n");
         EXPECT_EQ(list_dir(dir), std::vector<std::string>{name});
         EXPECT_EQ(read_file(at(name)), text);

@@ -118,9 +118,7 @@ TEST_F(ArchiveLoopTest, AFullDiskKeepsTheOriginalAndRetentionDeletesOnlyFinished
 }
 
 TEST_F(ArchiveLoopTest, APowerCutAtAnyStepLeavesEachRecordingWholeOnceOrTwice) {
-#ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
-#endif
+    SKIP_WITHOUT_FAILURE_SHIM();
     // Each archived form on a disk of its own.
     for (const std::string format : {"compact", "zst"}) {
         SCOPED_TRACE(format);

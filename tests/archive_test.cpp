@@ -127,9 +127,7 @@ TEST_F(ArchiveTest, CompressesFinishedRecordingsAndLeavesEverythingElse) {
 }
 
 TEST_F(ArchiveTest, AStopSignalEndsTheRunWithStatusFiveAfterTheFileAtHand) {
-#ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
-#endif
+    SKIP_WITHOUT_FAILURE_SHIM();
     // Two old recordings to delete, by age or for room, their summaries
     // there; stopped at the first one's directory sync, the signal comes in.
     const timespec old[2] = {{1735689600, 0}, {1735689600, 0}};
@@ -377,9 +375,7 @@ TEST_F(ArchiveTest, KeepEventsLeavesTheRecordingsAboveTheLevelAndSummariesGoOnly
 }
 
 TEST_F(ArchiveTest, ASummaryThatCannotBeWrittenKeepsItsRecordingUncompressed) {
-#ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "needs the failure shim preloaded, which the sanitizers do not allow";
-#endif
+    SKIP_WITHOUT_FAILURE_SHIM();
     const std::string name = "ai0_accel_20250314_090000.csv";
     const std::string text = recording_text(3000, 1);
     write_file(at(name), text);

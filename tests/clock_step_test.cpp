@@ -17,9 +17,7 @@ struct clock_step_case {
 class ClockStepTest : public RecorderTest, public ::testing::WithParamInterface<clock_step_case> {};
 
 TEST_P(ClockStepTest, RowsCarryTheSteppedTimeAndTheSummaryFollowsIt) {
-#ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
-#endif
+    SKIP_WITHOUT_FAILURE_SHIM();
     const double step_s = GetParam().step_s;
     // Call 1 is the start of the run, call 2 the first block: from the
     // second block on, the clock is off by the step.

@@ -56,33 +56,28 @@ protected:
     }
 };
 
-// End of file never looks like a key, nor hides one written after it; a key
-// in redirected input counts at once and stays pending for the reader.
-TEST_F(KbhitTest, EndOfFileIsNoKeyAndALaterKeyIsSeenAndStaysPending) {
+// Neither end of file (as after Ctrl-D) nor an empty pipe looks like a key,
+// nor leaves O_NONBLOCK set or anything that hides a key written later; a
+// key in redirected input counts at once and stays pending for the reader.
+TEST_F(KbhitTest, NoInputIsNoKeyAndALaterKeyIsSeenAndStaysPending) {
     char name[] = "/tmp/acc_kbhit_XXXXXX";
-    int writer = mkstemp(name);
-    ASSERT_GE(writer, 0);
-    use_as_stdin(open(name, O_RDONLY));
-    unlink(name);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(kbhit(), 0);  // as after Ctrl-D
-    ASSERT_EQ(write(writer, "q", 1), 1);
-    EXPECT_EQ(kbhit(), 1);
-    EXPECT_EQ(getchar(), 'q');
-    close(writer);
-}
-
-TEST_F(KbhitTest, NothingWaitingLeavesNothingThatHidesTheNextKey) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    use_as_stdin(ends[0]);
-    int flags = fcntl(STDIN_FILENO, F_GETFL);
-    EXPECT_EQ(kbhit(), 0);
-    EXPECT_EQ(kbhit(), 0);
-    EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFL), flags) << "O_NONBLOCK only inside the call";
-    ASSERT_EQ(write(ends[1], "k", 1), 1);
-    EXPECT_EQ(kbhit(), 1);
-    EXPECT_EQ(getchar(), 'k');
-    close(ends[1]);
+    const int writers[] = {mkstemp(name), ends[1]};
+    ASSERT_GE(writers[0], 0);
+    const int readers[] = {open(name, O_RDONLY), ends[0]};
+    unlink(name);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "end of file" : "an empty pipe");
+        use_as_stdin(readers[i]);
+        const int flags = fcntl(STDIN_FILENO, F_GETFL);
+        for (int poll = 0; poll < 3; ++poll) EXPECT_EQ(kbhit(), 0);
+        EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFL), flags);
+        ASSERT_EQ(write(writers[i], "q", 1), 1);
+        EXPECT_EQ(kbhit(), 1);
+        EXPECT_EQ(getchar(), 'q');
+        close(writers[i]);
+    }
 }
 
 // kbhit polls only its own controlling terminal: the checks run in a child

@@ -172,9 +172,7 @@ TEST_F(FileSpanTest, AProvenanceFileThatCannotBeMadeIsAWriteFailure) {
 }
 
 TEST_F(FileSpanTest, AClockSteppedBackOrFarAheadSwitchesOnceAtMost) {
-#ifdef ACC_NO_PRELOAD
-    GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
-#endif
+    SKIP_WITHOUT_FAILURE_SHIM();
     // From the second block on, the clock is off by the step (as in the
     // clock-step tests); 1.5 s of recording.
     for (const std::string step : {"-1000", "86400"}) {

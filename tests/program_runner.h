@@ -8,6 +8,14 @@
 #include <sys/types.h>
 #include <vector>
 
+// Ends a test that needs the failure shim in a build that cannot preload it
+// (the sanitizers' runtime must come first in the program).
+#ifdef ACC_NO_PRELOAD
+#define SKIP_WITHOUT_FAILURE_SHIM() GTEST_SKIP() << "the failure shim cannot be preloaded here"
+#else
+#define SKIP_WITHOUT_FAILURE_SHIM() static_cast<void>(0)
+#endif
+
 struct program_options {
     std::string path;
     std::vector<std::string> args;

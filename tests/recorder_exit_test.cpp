@@ -65,9 +65,7 @@ class EarlyExitTest : public RecorderTest, public ::testing::WithParamInterface<
 
 TEST_P(EarlyExitTest, ReportsAndReleasesInOrder) {
     const early_exit& e = GetParam();
-#ifdef ACC_NO_PRELOAD
-    if (e.preload) GTEST_SKIP() << "the failure shim cannot be preloaded into this build";
-#endif
+    if (e.preload) SKIP_WITHOUT_FAILURE_SHIM();
     std::vector<std::string> env;
     if (*e.env != '\0') env.push_back(e.env);
     if (e.preload) env.push_back("LD_PRELOAD=" FAILURE_SHIM_PATH);
@@ -89,10 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, EarlyExitTest, ::testing::ValuesIn(early_exits())
                          });
 
 TEST_F(RecorderTest, KeyBeforeTheFirstReadRecordsNothingAndTearsDownInOrder) {
-    write_file(dir + "/key", "q");
-    program_options options = recorder();
-    options.stdin_path = dir + "/key";
-    program_result run = run_program(options);
+    program_result run = run_program(recorder_reading("q"));
     EXPECT_EQ(run.exit_status, 0);
     std::string file = only_recording();
     EXPECT_TRUE(std::regex_match(file, std::regex(path_pattern))) << file;

@@ -33,6 +33,15 @@ protected:
         return options;
     }
 
+    // The recorder with standard input a file that holds `keys`.
+    program_options recorder_reading(const std::string& keys,
+                                     std::vector<std::string> env = {}) const {
+        write_file(dir + "/keys", keys);
+        program_options options = recorder(std::move(env));
+        options.stdin_path = dir + "/keys";
+        return options;
+    }
+
     std::string log() const { return read_file(log_path); }
 
     // The device calls in order, by name.
@@ -82,6 +91,20 @@ protected:
         EXPECT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", count, 30.0));
         kill(child.pid, sig);
         return finish_program(child);
+    }
+
+    // A run a failed write to its data file stopped: status 250, one message,
+    // naming the file, the error and what `follows` it, no "Done.", and the
+    // device released in order. Returns the file.
+    std::string expect_write_failure(const program_result& run, const std::string& follows) const {
+        EXPECT_EQ(run.exit_status, 250);
+        const std::string file = only_recording();
+        EXPECT_NE(run.out.find("Write error on " + file + ": " + follows), std::string::npos)
+            << run.out;
+        EXPECT_EQ(lines_starting_with(run.out, "Write error").size(), 1u) << run.out;
+        EXPECT_EQ(run.out.find("Done."), std::string::npos);
+        EXPECT_EQ(last_calls(3), release_order());
+        return file;
     }
 
     // A run stopped by a key or a signal ended as designed: status 0,

@@ -53,8 +53,5 @@ TEST(ServiceUnit, LeavesTheGracefulStopTimeToFinishARead) {
 TEST_F(RecorderTest, TheUnitsKillSignalEndsTheRecordingCleanly) {
     int sig = signal_named(service_settings()["KillSignal"]);
     ASSERT_NE(sig, 0) << "KillSignal names no signal";
-    program_options options = recorder();
-    write_file(dir + "/empty", "");
-    options.stdin_path = dir + "/empty";
-    expect_clean_stop(record_reads(3, options, sig));
+    expect_clean_stop(record_reads(3, recorder_reading(""), sig));
 }

@@ -77,11 +77,9 @@ TEST_F(ShellSessionTest, AHangUpEndsTheRecordingInOrderHoweverOftenItArrives) {
     type_line("trap 'sleep 0.5' EXIT");
     type_line(shell_command(RECORDER_PATH) + " > console");
     ASSERT_TRUE(wait_for_lines(log_path, "AI_ReadAnalog ", 3, 30.0));
+    const auto to_the_end = [](const std::string&) { return false; };
     std::string text;
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = read(console, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(got));
+    read_until(console, &text, to_the_end, 0.3);  // what the pipe holds so far
     int filler = open(console_path.c_str(), O_WRONLY | O_NONBLOCK);
     ASSERT_GE(filler, 0);
     const std::string block(4096, '.');
@@ -93,7 +91,6 @@ TEST_F(ShellSessionTest, AHangUpEndsTheRecordingInOrderHoweverOftenItArrives) {
     hang_up();
     // The recorder was the shell's child: its end shows as the end of its
     // text, and "Done." only after a teardown that left status 0.
-    const auto to_the_end = [](const std::string&) { return false; };
     read_until(console, &text, to_the_end, 60.0);
     close(console);
     std::string file = only_recording();

@@ -46,12 +46,9 @@ std::string recording(const recording_shape& shape) {
 
 class InspectProgram : public ::testing::Test {
 protected:
-    std::string dir;
+    const std::string dir = make_temp_dir();
 
-    void SetUp() override {
-        dir = make_temp_dir();
-        ASSERT_FALSE(dir.empty());
-    }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
     void TearDown() override { remove_unless_failed(dir, HasFailure()); }
 
     program_result inspect(std::vector<std::string> args, std::vector<std::string> env = {}) const {

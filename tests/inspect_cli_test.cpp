@@ -454,7 +454,7 @@ TEST_F(InspectProgram, ScriptsGetTheJsonOnStdoutAndTheTablesAsCsv) {
         << "brackets close on lines of their own";
     EXPECT_NEAR(std::strtod(json_value(run.out, "dominant_low_hz").c_str(), nullptr), 50.0, 0.01);
     for (const char* key :
-         {"\"file\": \"ok.csv\"", "\"min\": 0.5,",
+         {"\"file\": \"ok.csv\"", "\"rows_nonfinite\": 0,", "\"min\": 0.5,",
           "\"mean\": ", "\"bins\": 0,\n        \"rms_g\": null",
           "\"velocity_rms_mm_s\": ", "\"segment_points\": 8192", "\"band_low_hz\": 10,",
           "\"lowest_rms_g\": ", "\"highest_rms_first_row_s\": ", "\"crest_factor\": "})

@@ -492,21 +492,6 @@ TEST_F(InspectStats, LevelsOfASineOverWholeCycles) {
     EXPECT_DOUBLE_EQ(stats->accel_g.max - stats->accel_g.min, 1.0);
 }
 
-TEST_F(InspectStats, RowsOfABuildWithAnotherSensitivityDoNotMatch) {
-    std::mt19937 random(3);
-    std::uniform_real_distribution<double> volts(0.2, 0.8);
-    for (int i = 0; i < 1000; ++i) {
-        std::string text = row_text(i * 1e-4, volts(random), 0.1);  // 100 mV/g
-        csv_row row{};
-        row_problem problem{};
-        ASSERT_TRUE(parse(text.substr(0, text.size() - 1), &row, &problem));
-        stats_add(stats, row, i + 2);
-    }
-    EXPECT_EQ(stats->mismatched_rows, 1000u);
-    EXPECT_EQ(stats->first_mismatch_line, 2u);
-    EXPECT_NEAR(stats_implied_sensitivity(*stats), 0.1, 1e-6);
-}
-
 TEST_F(InspectStats, SumsKeepTheDigitsALargeValueWouldSwallow) {
     moments column{};
     moments_add(&column, 1e16);

@@ -20,10 +20,6 @@ acc_test(inspect_cli_test ${CMAKE_CURRENT_LIST_DIR}/inspect_cli_test.cpp
          PROGRAMS INSPECT_PATH acc_inspect FAILURE_SHIM_PATH failure_shim
          DISCOVER PROPERTIES TIMEOUT 60)
 
-acc_test(inspect_e2e_test ${CMAKE_CURRENT_LIST_DIR}/inspect_e2e_test.cpp LINK recording_check
-         PROGRAMS INSPECT_PATH acc_inspect RECORDER_PATH acc_recorder_for_tests
-         DISCOVER PROPERTIES TIMEOUT 60)
-
 # --follow on the real recorder with a file span, and its .prom file read by
 # the real node exporter where it is installed.
 acc_test(follow_test ${CMAKE_CURRENT_LIST_DIR}/follow_test.cpp

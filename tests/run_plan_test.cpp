@@ -5,10 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <cstdio>
-
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "data_text.h"
 #include "program_runner.h"
@@ -49,35 +46,42 @@ std::string planned(const std::string& dir, const std::vector<std::string>& argu
     return text;
 }
 
+// A directory of the test's own, removed however the test ends, holding
 // `day`: run a of two files, and run b, which started an hour before run a
 // although its name is later; `loose`: a file of run a's first segment;
 // `plain`: two files without provenance; `empty`.
-void make_runs(const std::string& dir) {
-    for (const char* sub : {"/day", "/plain", "/empty", "/loose"}) mkdir((dir + sub).c_str(), 0755);
-    const struct {
-        const char* stem;
-        const char* run_id;
-        int segment;
-        const char* start_utc;
-        const char* suffix;
-    } files[] = {{"day/ai0_accel_20261208_020000", RUN_A, 1, "2026-12-08T01:59:59Z", ".csv"},
-                 {"day/ai0_accel_20261208_020001", RUN_A, 2, "2026-12-08T01:59:59Z", ".csv.zst"},
-                 {"day/ai0_accel_20261208_030000", RUN_B, 1, "2026-12-08T00:59:59Z", ".csv"},
-                 {"loose/ai0_accel_20261208_020000", RUN_A, 1, "2026-12-08T01:59:59Z", ".csv"}};
-    for (const auto& f : files) {
-        write_file(dir + "/" + f.stem + f.suffix, "");
-        write_file(dir + "/" + f.stem + ".json",
-                   provenance_of(f.run_id, f.segment, "", f.start_utc));
-    }
-    write_file(dir + "/plain/ai0_accel_20261208_040000.csv", "");
-    write_file(dir + "/plain/ai0_accel_20261208_050000.csv", "");
-    write_file(dir + "/plain/notes.txt", "");
-}
-
-TEST(RunPlan, ChoosesTheRunsFilesInSegmentOrderAndRefusesWhatCannotBeOneRecording) {
+class RunPlan : public ::testing::Test {
+protected:
     const std::string dir = make_temp_dir();
-    ASSERT_FALSE(dir.empty());
-    make_runs(dir);
+
+    void SetUp() override {
+        ASSERT_FALSE(dir.empty());
+        for (const char* sub : {"/day", "/plain", "/empty", "/loose"})
+            mkdir((dir + sub).c_str(), 0755);
+        const struct {
+            const char* stem;
+            const char* run_id;
+            int segment;
+            const char* start_utc;
+            const char* suffix;
+        } files[] = {
+            {"day/ai0_accel_20261208_020000", RUN_A, 1, "2026-12-08T01:59:59Z", ".csv"},
+            {"day/ai0_accel_20261208_020001", RUN_A, 2, "2026-12-08T01:59:59Z", ".csv.zst"},
+            {"day/ai0_accel_20261208_030000", RUN_B, 1, "2026-12-08T00:59:59Z", ".csv"},
+            {"loose/ai0_accel_20261208_020000", RUN_A, 1, "2026-12-08T01:59:59Z", ".csv"}};
+        for (const auto& f : files) {
+            write_file(dir + "/" + f.stem + f.suffix, "");
+            write_file(dir + "/" + f.stem + ".json",
+                       provenance_of(f.run_id, f.segment, "", f.start_utc));
+        }
+        write_file(dir + "/plain/ai0_accel_20261208_040000.csv", "");
+        write_file(dir + "/plain/ai0_accel_20261208_050000.csv", "");
+        write_file(dir + "/plain/notes.txt", "");
+    }
+    void TearDown() override { remove_tree(dir); }
+};
+
+TEST_F(RunPlan, ChoosesTheRunsFilesInSegmentOrderAndRefusesWhatCannotBeOneRecording) {
     const std::string a1 = "day/ai0_accel_20261208_020000.csv";
     const std::string a2 = "day/ai0_accel_20261208_020001.csv.zst";
     const std::string b1 = "day/ai0_accel_20261208_030000.csv";
@@ -109,14 +113,10 @@ TEST(RunPlan, ChoosesTheRunsFilesInSegmentOrderAndRefusesWhatCannotBeOneRecordin
         for (const std::string& a : r.arguments) shown += a + " ";
         EXPECT_EQ(planned(dir, r.arguments, r.selector), r.planned) << shown;
     }
-    remove_tree(dir);
 }
 
 // What the inspector says on choosing the run, and its exit status.
-TEST(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
-    const std::string dir = make_temp_dir();
-    ASSERT_FALSE(dir.empty());
-    make_runs(dir);
+TEST_F(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
     const std::string usage = "usage: acc_inspect FILE.csv";
     const struct {
         std::vector<std::string> inputs;
@@ -154,26 +154,14 @@ TEST(RunPlan, AChoiceThatCannotBeMadeIsReportedWithItsStatus) {
             args.inputs.push_back(std::string(dir).append("/").append(input));
         args.run_selector = r.selector;
         run_plan plan;
-        // stderr into a file for the call.
-        std::fflush(stderr);
-        const int saved = dup(STDERR_FILENO);
-        std::FILE* said = std::tmpfile();
-        ASSERT_NE(said, nullptr);
-        dup2(fileno(said), STDERR_FILENO);
+        testing::internal::CaptureStderr();
         const int status = choose_files(&args, &plan);
-        std::fflush(stderr);
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-        std::string text(4096, '\0');
-        std::rewind(said);
-        text.resize(std::fread(text.data(), 1, text.size(), said));
-        std::fclose(said);
+        std::string text = testing::internal::GetCapturedStderr();
         for (std::size_t at; (at = text.find(dir + "/")) != std::string::npos;)
             text.erase(at, dir.size() + 1);
         EXPECT_EQ(status, r.status) << r.said;
         EXPECT_EQ(text.substr(0, r.said.size()), r.said);
     }
-    remove_tree(dir);
 }
 
 }  // namespace

@@ -90,7 +90,6 @@ TEST_F(RecorderTest, KeyBeforeTheFirstReadRecordsNothingAndTearsDownInOrder) {
     program_result run = run_program(recorder_reading("q"));
     EXPECT_EQ(run.exit_status, 0);
     std::string file = only_recording();
-    EXPECT_TRUE(std::regex_match(file, std::regex(path_pattern))) << file;
     std::string expected =
         "Opening device...\nStart continuous acquisition...\nOutput file: " + file +
         "\nSampling rate = 10000.0 Hz, chunk = 1000 points\n"

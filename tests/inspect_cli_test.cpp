@@ -802,6 +802,29 @@ TEST_F(InspectProgram, EachRecordingIsCheckedAtTheSettingsItsProvenanceGives) {
     expect_error(inspect({"a.csv", "b.csv"}), 2,
                  "a.csv (10000 Hz, 200 mV/g) and b.csv (10000 Hz, 500 mV/g) were recorded at "
                  "different settings; nothing read");
+
+    // Followed across runs, the next run is read at its own settings: at
+    // 5000 Hz, its 50 Hz is found at 50 Hz.
+    put_run(recording({10}), {"ai0_accel_20261208_020000.csv"});
+    put("b.csv", timed_rows_text(
+                     10000, [](int n) { return 0.1 + n * 2e-4; },
+                     [](int n) { return 0.5 + 0.25 * std::sin(2 * pi * 50.0 * n / 5000.0); }));
+    put("b.json",
+        provenance_of("fedcba9876543210fedcba9876543210", 1, "", "2026-12-08T03:00:00.000000Z",
+                      "{\"sample_rate_hz\": 5000.0, \"sensitivity_mv_per_g\": 500.0}"));
+    const auto until_next_run_said = [](int times) {
+        return "for i in $(seq 600); do [ \"$(grep -c 'next run' out)\" = " +
+               std::to_string(times) + " ] && break; sleep 0.1; done\n";
+    };
+    const program_result followed =
+        shell(shell_command(INSPECT_PATH) + " --follow day --across-runs > out &\n" +
+              until_next_run_said(1) +
+              "mv b.json day/ai0_accel_20261208_030000.json && "
+              "mv b.csv day/ai0_accel_20261208_030000.csv\n" +
+              until_next_run_said(2) + "kill $! && wait $!; cat out");
+    EXPECT_NE(followed.out.find("dominant 50.00 Hz", followed.out.find("030000.csv")),
+              std::string::npos)
+        << followed.out;
 }
 
 // Summary lines at 08:MM:SS UTC on 2026-12-08 for each velocity ("" for a
@@ -924,11 +947,12 @@ TEST_F(InspectProgram, TheHistoryOutlivesTheRecordings) {
     for (std::size_t at = 0; (at = unplaced.find("\n2026-12-08T00:00:0", at)) != std::string::npos;)
         unplaced.erase(++at, 24);
     put_gzipped("ai0_summary_20261208_130000.csv.gz", unplaced);
-    run = inspect({"--history", ".", "--to", "2026-12-08T08:10:01Z"});
+    run = inspect({"--history", ".", "--to", "2026-12-08T08:10:01Z", "--json", "h.json"});
     EXPECT_TRUE(has_line(run.out,
                          "Not shown: 2 seconds without a UTC instant (recordings without "
                          "provenance)"))
         << run.out;
+    EXPECT_NE(read_file(dir + "/h.json").find("\"seconds_without_utc\": 2,"), std::string::npos);
     expect_refused(inspect({"--history", ".", "--from", "2026-12-09T00:00:00Z"}), 4,
                    "no second lies in the window (--from, --to): 4 summaries in .; 2 seconds "
                    "without a UTC instant\n");

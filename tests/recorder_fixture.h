@@ -98,7 +98,7 @@ protected:
     // device released in order. Returns the file.
     std::string expect_write_failure(const program_result& run, const std::string& follows) const {
         EXPECT_EQ(run.exit_status, 250);
-        const std::string file = only_recording();
+        std::string file = only_recording();
         EXPECT_NE(run.out.find("Write error on " + file + ": " + follows), std::string::npos)
             << run.out;
         EXPECT_EQ(lines_starting_with(run.out, "Write error").size(), 1u) << run.out;
